@@ -1,0 +1,67 @@
+#include "session/FocusMeasure.h"
+
+#include <QImage>
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+// Brightness as r + 2g + b (0 to 1020): integer only, close to luma.
+inline int brightness(quint32 pixel)
+{
+    return int((pixel >> 16) & 0xff) + 2 * int((pixel >> 8) & 0xff) + int(pixel & 0xff);
+}
+
+double measure32(const QImage& image)
+{
+    const int w = image.width();
+    const int h = image.height();
+    if (w < 3 || h < 3)
+        return 0.0;
+
+    // Three rows of brightness roll through a small buffer, so each pixel is
+    // unpacked once.
+    std::vector<int> rows(size_t(3) * size_t(w));
+    int* above = rows.data();
+    int* here = above + w;
+    int* below = here + w;
+    auto unpack = [w, &image](int y, int* out) {
+        const auto* line = reinterpret_cast<const quint32*>(image.constScanLine(y));
+        for (int x = 0; x < w; ++x)
+            out[x] = brightness(line[x]);
+    };
+    unpack(0, above);
+    unpack(1, here);
+
+    std::int64_t sum = 0;
+    std::int64_t sumSquares = 0;
+    for (int y = 1; y < h - 1; ++y) {
+        unpack(y + 1, below);
+        for (int x = 1; x < w - 1; ++x) {
+            const std::int64_t lap = std::int64_t(above[x]) + below[x] + here[x - 1] + here[x + 1] - 4 * here[x];
+            sum += lap;
+            sumSquares += lap * lap;
+        }
+        int* oldAbove = above;
+        above = here;
+        here = below;
+        below = oldAbove;
+    }
+    const double n = double(w - 2) * double(h - 2);
+    const double mean = double(sum) / n;
+    return double(sumSquares) / n - mean * mean;
+}
+
+} // namespace
+
+double FocusMeasure::of(const QImage& image)
+{
+    if (image.isNull())
+        return 0.0;
+    const QImage::Format format = image.format();
+    if (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32
+        || format == QImage::Format_ARGB32_Premultiplied)
+        return measure32(image);
+    return measure32(image.convertToFormat(QImage::Format_RGB32));
+}

@@ -1,0 +1,23 @@
+#include "session/PositionReport.h"
+
+#include <cstdio>
+#include <string>
+
+PositionReport::Kind PositionReport::read(const char* data, int length, CoordinateTriple& coords)
+{
+    if (!data || length <= 0)
+        return Kind::Invalid;
+    const char status = data[0];
+    if (status != '+' && status != '*')
+        return Kind::Invalid;
+
+    // The reply is not terminated: scan a zero-terminated copy of exactly the
+    // received bytes.
+    const std::string text(data, static_cast<size_t>(length));
+    float values[3] = {coords.x, coords.y, coords.z};
+    std::sscanf(text.c_str() + 1, "%f %f %f", &values[0], &values[1], &values[2]);
+    coords.x = values[0];
+    coords.y = values[1];
+    coords.z = values[2];
+    return status == '+' ? Kind::Final : Kind::Moving;
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "views/CoordinateTriple.h"
+
+// Reads the stage position reply of a move, a coordinate query or an
+// autofocus: one status character, then "%f %f %f". The server answers '*'
+// while the stage is still moving and '+' once it has arrived.
+class PositionReport
+{
+public:
+    enum class Kind { Final, Moving, Invalid };
+
+    // Reads the first `length` bytes of `data`. For '+' and '*' the numbers
+    // that can be read replace those of `coords`; the others stay as they were.
+    // Any other status character leaves `coords` untouched.
+    static Kind read(const char* data, int length, CoordinateTriple& coords);
+};

@@ -1,0 +1,16 @@
+#include "session/TimeReply.h"
+
+#include <cstdio>
+#include <string>
+
+bool TimeReply::read(const char* data, int length, int& seconds)
+{
+    if (!data || length <= 0)
+        return false;
+    const std::string text(data, static_cast<size_t>(length));
+    int value = 0;
+    if (std::sscanf(text.c_str(), "%i", &value) != 1)
+        return false;
+    seconds = value;
+    return true;
+}
