@@ -1,0 +1,51 @@
+#include "views/PictureStatus.h"
+
+#include <QPainter>
+
+void PictureStatus::started()
+{
+    downloading = true;
+    unavailable = false;
+    done = 0;
+    total = 0;
+}
+
+void PictureStatus::progress(int bytesDone, int bytesTotal)
+{
+    done = bytesDone;
+    total = bytesTotal;
+}
+
+void PictureStatus::arrived(bool hasPicture)
+{
+    downloading = false;
+    unavailable = !hasPicture;
+}
+
+void PictureStatus::failed()
+{
+    downloading = false;
+    unavailable = true;
+}
+
+double PictureStatus::fraction() const
+{
+    if (total <= 0 || done <= 0)
+        return 0.0;
+    return done >= total ? 1.0 : static_cast<double>(done) / total;
+}
+
+void PictureStatus::paint(QPainter& painter, const QRect& area) const
+{
+    if (unavailable) {
+        painter.setPen(Qt::darkGray);
+        painter.drawText(area, Qt::AlignCenter, QString::fromLatin1(unavailableText()));
+    }
+    if (downloading) {
+        const int barHeight = 3;
+        const QRect track(area.left(), area.bottom() - barHeight + 1, area.width(), barHeight);
+        painter.fillRect(track, QColor(0, 0, 0, 60));
+        painter.fillRect(QRect(track.topLeft(), QSize(static_cast<int>(track.width() * fraction()), barHeight)),
+                         QColor(40, 120, 220));
+    }
+}
