@@ -13,7 +13,7 @@ LowResPreview::LowResPreview(QWidget* parent, const char* name)
         setObjectName(QString::fromLatin1(name));
     connect(&imageFetcher, &MyWebJPEG::newImageAvailable, this, &LowResPreview::loadImage);
     connect(&imageFetcher, &MyWebJPEG::fetchFailed, this, [this] {
-        status.failed();
+        status.finished(!overviewImage.isNull());
         update();
     });
     connect(&imageFetcher.http(), &MyHTTP::progress, this, [this](int bytesDone, int bytesTotal) {
@@ -63,7 +63,7 @@ void LowResPreview::loadImage(QImage& picture)
 {
     overviewImage = picture.copy();
     scaledPicture = QPixmap();
-    status.arrived(!overviewImage.isNull());
+    status.finished(!overviewImage.isNull());
     update();
 }
 

@@ -16,16 +16,10 @@ void PictureStatus::progress(int bytesDone, int bytesTotal)
     total = bytesTotal;
 }
 
-void PictureStatus::arrived(bool hasPicture)
+void PictureStatus::finished(bool hasPicture)
 {
     downloading = false;
     unavailable = !hasPicture;
-}
-
-void PictureStatus::failed()
-{
-    downloading = false;
-    unavailable = true;
 }
 
 double PictureStatus::fraction() const

@@ -13,9 +13,9 @@ public:
 
     void started();
     void progress(int bytesDone, int bytesTotal);
-    // A picture arrived; an empty one still counts as unavailable.
-    void arrived(bool hasPicture);
-    void failed();
+    // The request ended, with or without a picture to show; an undecodable
+    // reply or a failed request leaves none.
+    void finished(bool hasPicture);
 
     bool isDownloading() const { return downloading; }
     bool isUnavailable() const { return unavailable; }

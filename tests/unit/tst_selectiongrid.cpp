@@ -2,6 +2,8 @@
 
 #include <QTest>
 
+Q_DECLARE_METATYPE(CoordinateTriple)
+
 namespace {
 
 CoordinateTriple stage(float xMm, float yMm)
@@ -111,8 +113,6 @@ void TestSelectionGrid::cappedAtMaximum()
     QCOMPARE(SelectionGrid::points(QPoint(0, 0), QPoint(100, 100), stage(0, 0), stage(1000, 1000), 1, 7).size(),
              7);
 }
-
-Q_DECLARE_METATYPE(CoordinateTriple)
 
 QTEST_MAIN(TestSelectionGrid)
 #include "tst_selectiongrid.moc"
