@@ -32,8 +32,9 @@ double PictureStatus::fraction() const
 void PictureStatus::paint(QPainter& painter, const QRect& area) const
 {
     if (unavailable) {
+        // Just below the centre, clear of the previews' centre markers.
         painter.setPen(Qt::darkGray);
-        painter.drawText(area, Qt::AlignCenter, QString::fromLatin1(unavailableText()));
+        painter.drawText(area.translated(0, 30), Qt::AlignCenter, QString::fromLatin1(unavailableText()));
     }
     if (downloading) {
         const int barHeight = 3;
