@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QImage>
+#include <vector>
+
+class SlideModel;
+
+// Draws pictures of a SlideModel: microscope frames (blurred by the distance
+// from the focal surface, unevenly lit, with mild sensor noise), the whole
+// slide and its overview; and the focus search of the autofocus requests.
+class SlideRenderer
+{
+public:
+    static constexpr double kUnitsPerPixel = 5.0; // 0.5 um per frame pixel
+
+    struct Plane {
+        int w = 0, h = 0;
+        std::vector<float> rgb; // interleaved
+    };
+
+    // Samples the slide on a pixel grid: pixel (i, j) shows stage point
+    // (x0 + i*ix + j*jx, y0 + i*iy + j*jy).
+    static Plane sample(const SlideModel& slide, double x0, double y0, double ix, double iy, double jx,
+                        double jy, int w, int h);
+    // Separable blur approximating a Gaussian of the given sigma (pixels),
+    // continuous in sigma, so focus measures vary smoothly with z.
+    static void blur(Plane& plane, double sigma);
+    static void lightAndNoise(Plane& plane, quint32 noiseSeed);
+    static QImage toImage(const Plane& plane);
+    // Mean squared neighbour difference of the green channel.
+    static double focusMeasure(const Plane& plane);
+    // Blur in frame pixels at a distance dz (stage units) from focus.
+    static double blurSigma(double dz);
+
+    // A frame of w x h pixels centred on the stage position.
+    static QImage frame(const SlideModel& slide, double x, double y, double z, int w, int h, quint32 seed);
+    // The 3060 x 2036 whole-slide picture, drawn through its calibration.
+    static QImage wholeSlide(const SlideModel& slide);
+    // The unrotated overview of the whole travel.
+    static QImage overview(const SlideModel& slide, int w, int h);
+    // Searches z by the focus measure of rendered frames; accurate narrows
+    // further on larger frames.
+    static double autofocus(const SlideModel& slide, double x, double y, bool accurate, quint32 seed);
+};

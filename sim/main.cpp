@@ -1,0 +1,100 @@
+#include "sim/OrvexServer.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QTextStream>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("orvex-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Simulated Orvex microscope server for Tessan. Listens on 127.0.0.1 only.\n"
+        "Accounts: demo / orvex-demo (authorized everywhere, scheduled on the first microscope),\n"
+        "guest / guest (authorized nowhere).\n"
+        "Fault rules: KIND:FAULT or KIND:FAULT:COUNT, KIND an f= value (i sticket scna ticket d t m w a r p\n"
+        "cj, mb for a stack move, inset for an inset picture), sl, small_slides, whole_slides, fiducials\n"
+        "or * for every request; FAULT one of refuse 500 empty garbage cut stall drip oversize status nul."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("TCP port (default 8642)."),
+                                        QStringLiteral("N"), QStringLiteral("8642"));
+    const QCommandLineOption logOption(QStringLiteral("log"),
+                                       QStringLiteral("Write every request target to FILE, one per line."),
+                                       QStringLiteral("FILE"));
+    const QCommandLineOption faultOption(QStringLiteral("fault"),
+                                         QStringLiteral("Add a fault rule (repeatable)."), QStringLiteral("RULE"));
+    const QCommandLineOption latencyOption(QStringLiteral("latency"),
+                                           QStringLiteral("Milliseconds added to every reply (default 0)."),
+                                           QStringLiteral("MS"), QStringLiteral("0"));
+    const QCommandLineOption speedOption(QStringLiteral("stage-speed"),
+                                         QStringLiteral("Stage speed in stage units (0.1 um) per second "
+                                                        "(default 200000)."),
+                                         QStringLiteral("UNITS"), QStringLiteral("200000"));
+    const QCommandLineOption sessionOption(QStringLiteral("session-seconds"),
+                                           QStringLiteral("Length of a control session (default 1800)."),
+                                           QStringLiteral("N"), QStringLiteral("1800"));
+    const QCommandLineOption seedOption(QStringLiteral("seed"),
+                                        QStringLiteral("Seed of slides, tickets and noise (default 1)."),
+                                        QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption usersOption(QStringLiteral("users"),
+                                         QStringLiteral("Add accounts from FILE, lines \"login password\", "
+                                                        "authorized on every microscope."),
+                                         QStringLiteral("FILE"));
+    parser.addOptions({portOption, logOption, faultOption, latencyOption, speedOption, sessionOption, seedOption,
+                       usersOption});
+    parser.process(app);
+
+    auto fail = [](const QString& message) {
+        std::fprintf(stderr, "orvex-sim: %s\n", qPrintable(message));
+        return 1;
+    };
+    bool ok = false;
+    OrvexServerOptions options;
+    const uint port = parser.value(portOption).toUInt(&ok);
+    if (!ok || port > 65535)
+        return fail(QStringLiteral("invalid --port"));
+    options.seed = parser.value(seedOption).toUInt(&ok);
+    if (!ok)
+        return fail(QStringLiteral("invalid --seed"));
+    options.sessionSeconds = parser.value(sessionOption).toInt(&ok);
+    if (!ok || options.sessionSeconds < 0)
+        return fail(QStringLiteral("invalid --session-seconds"));
+    options.stageSpeed = parser.value(speedOption).toDouble(&ok);
+    if (!ok || options.stageSpeed <= 0.0)
+        return fail(QStringLiteral("invalid --stage-speed"));
+    options.latencyMs = parser.value(latencyOption).toInt(&ok);
+    if (!ok || options.latencyMs < 0)
+        return fail(QStringLiteral("invalid --latency"));
+
+    OrvexServer server(options);
+    for (const QString& rule : parser.values(faultOption))
+        if (!server.addFault(rule))
+            return fail(QStringLiteral("invalid fault rule \"%1\"").arg(rule));
+    if (parser.isSet(logOption) && !server.setLogFile(parser.value(logOption)))
+        return fail(QStringLiteral("cannot write the log file"));
+    if (parser.isSet(usersOption)) {
+        QFile file(parser.value(usersOption));
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+            return fail(QStringLiteral("cannot read the users file"));
+        QTextStream in(&file);
+        while (!in.atEnd()) {
+            const QStringList words = in.readLine().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            if (words.size() < 2)
+                continue;
+            server.addAccount(words.at(0), words.at(1));
+            for (const QString& scope : server.scopeNames())
+                server.authorize(words.at(0), scope);
+        }
+    }
+    if (!server.listen(static_cast<quint16>(port)))
+        return fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(port));
+    std::fprintf(stderr, "orvex-sim listening on %s\n", qPrintable(server.host()));
+    return app.exec();
+}
