@@ -11,7 +11,7 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr double kLabelEnd = 120000.0; // the frosted label covers x < 12 mm
 constexpr double kCell = 120.0;        // cell pitch, 12 um
 constexpr double kFibrePeriod = 300.0; // 30 um
-constexpr float kLumen = 0.70f;
+constexpr float kLumen = 0.74f;
 
 constexpr SlideModel::Rgb kGlass{244.f, 243.f, 246.f};
 constexpr SlideModel::Rgb kOutside{52.f, 52.f, 56.f};
@@ -132,7 +132,7 @@ SlideModel::Coarse SlideModel::coarseAt(double x, double y) const
     if (best <= 0.f)
         return c;
     c.fibrePhase = 7.0f * SimNoise::value(x / 3000.0, y / 3000.0, m_salt ^ 0x22u);
-    c.gland = SimNoise::value(x / 4500.0, y / 4500.0, m_salt ^ 0x33u);
+    c.gland = SimNoise::value(x / 2500.0, y / 2500.0, m_salt ^ 0x33u);
     c.nuclei *= 0.55f + 0.9f * SimNoise::value(x / 20000.0, y / 20000.0, m_salt ^ 0x44u);
     if (c.gland > kLumen - 0.05f && c.gland <= kLumen)
         c.nuclei = 0.9f; // glands are lined with dense nuclei
