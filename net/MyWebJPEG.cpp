@@ -1,0 +1,40 @@
+#include "net/MyWebJPEG.h"
+
+MyWebJPEG::MyWebJPEG()
+{
+    connect(&fetcher, qOverload<>(&MyHTTP::done), this, &MyWebJPEG::dataReady);
+}
+
+void MyWebJPEG::setUrl(const char* url)
+{
+    setUrl(QString::fromLatin1(url));
+}
+
+void MyWebJPEG::setUrl(const QString& url)
+{
+    currentUrl = url;
+    fetcher.setUrl(url);
+}
+
+void MyWebJPEG::get()
+{
+    fetcher.start();
+}
+
+void MyWebJPEG::dataReady()
+{
+    if (!fetcher.succeeded()) {
+        emit fetchFailed();
+        return;
+    }
+    const auto* bytes = reinterpret_cast<const uchar*>(fetcher.data());
+    // An undecodable reply keeps the previous picture, and receivers get that
+    // one again.
+    if (mode == 1) {
+        image.loadFromData(bytes, fetcher.length(), "JPEG");
+        emit newImageAvailable(image);
+    } else if (mode == 0) {
+        pixmap.loadFromData(bytes, static_cast<uint>(fetcher.length()), "JPEG");
+        emit newPixmapAvailable(pixmap);
+    }
+}

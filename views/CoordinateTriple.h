@@ -1,0 +1,14 @@
+#pragma once
+
+// A stage position or corner: three single-precision values, all 0 when made.
+// Stage positions are in stage units of 0.1 um (10000 per millimetre) on all
+// three axes; job corners kept by the session window are in millimetres.
+class CoordinateTriple
+{
+public:
+    CoordinateTriple() = default;
+
+    float x = 0.0f;
+    float y = 0.0f;
+    float z = 0.0f;
+};
