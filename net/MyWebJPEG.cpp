@@ -29,12 +29,17 @@ void MyWebJPEG::dataReady()
     }
     const auto* bytes = reinterpret_cast<const uchar*>(fetcher.data());
     // An undecodable reply keeps the previous picture, and receivers get that
-    // one again.
+    // one again. Qt's loadFromData empties the picture on failure, so decode
+    // into a fresh one first.
     if (mode == 1) {
-        image.loadFromData(bytes, fetcher.length(), "JPEG");
+        QImage decoded;
+        if (decoded.loadFromData(bytes, fetcher.length(), "JPEG"))
+            image = decoded;
         emit newImageAvailable(image);
     } else if (mode == 0) {
-        pixmap.loadFromData(bytes, static_cast<uint>(fetcher.length()), "JPEG");
+        QPixmap decoded;
+        if (decoded.loadFromData(bytes, static_cast<uint>(fetcher.length()), "JPEG"))
+            pixmap = decoded;
         emit newPixmapAvailable(pixmap);
     }
 }

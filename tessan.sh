@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Set-up for a fresh Debian machine, run as root (or with sudo available).
+#   ./tessan.sh run    install what is missing, build, start the test server
+#                      and open the client pointed at it
+#   ./tessan.sh test   install what is missing, build and run every test
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(cmake make g++ ccache pkg-config qt6-base-dev qt6-httpserver-dev qt6-websockets-dev
+          libbenchmark-dev clang libclang-rt-14-dev)
+
+install_missing() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+}
+
+# build DIR [cmake options...]
+build() {
+    local dir=$1; shift
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache "$@" >/dev/null
+    cmake --build "$dir" -j"$(nproc)"
+}
+
+# suite DIR: every test of a build, with CTest's closing summary
+suite() {
+    QT_QPA_PLATFORM=offscreen ctest --test-dir "$1" --output-on-failure --no-tests=error -j"$(nproc)"
+}
+
+case "${1:-}" in
+run)
+    install_missing
+    build build
+    build/sim/orvex-sim --port 8642 --log build/orvex-sim.log &
+    sim=$!
+    trap 'kill $sim 2>/dev/null || true' EXIT
+    build/tessan
+    ;;
+test)
+    install_missing
+    build build
+    suite build
+    # The same suite once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+    build build-asan -DTESSAN_SANITIZE=ON -DTESSAN_BENCH=OFF
+    ASAN_OPTIONS=detect_leaks=0 suite build-asan
+    ;;
+*)
+    echo "usage: $0 run|test" >&2
+    exit 2
+    ;;
+esac
