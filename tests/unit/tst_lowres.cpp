@@ -52,10 +52,8 @@ private slots:
     void pixelToStage();
     void stageToPixel_data();
     void stageToPixel();
-    void startsAtCentre();
     void pressAndDragEmit();
-    void setDestinationDoesNotEmit();
-    void markersOverPicture();
+    void markersOverPictureWithoutEmitting();
 };
 
 void TestLowRes::pixelToStage_data()
@@ -103,16 +101,6 @@ void TestLowRes::stageToPixel()
     QCOMPARE(OverviewMap::stageToPixel(position, 383, 255), pixel);
 }
 
-void TestLowRes::startsAtCentre()
-{
-    LowResPreview preview(nullptr, "lowRes");
-    QCOMPARE(preview.objectName(), QStringLiteral("lowRes"));
-    const CoordinateTriple centre = preview.pixelToStage(QPoint(preview.width() / 2, preview.height() / 2));
-    QCOMPARE(preview.destinationPosition().x, centre.x);
-    QCOMPARE(preview.destinationPosition().y, centre.y);
-    QCOMPARE(preview.physicalPosition().x, centre.x);
-}
-
 void TestLowRes::pressAndDragEmit()
 {
     LowResPreview preview;
@@ -136,29 +124,18 @@ void TestLowRes::pressAndDragEmit()
     QCOMPARE(emitted, 2);
 }
 
-void TestLowRes::setDestinationDoesNotEmit()
-{
-    LowResPreview preview;
-    preview.resize(383, 255);
-    int emitted = 0;
-    QObject::connect(&preview, &LowResPreview::destinationChanged, &preview, [&emitted] { ++emitted; });
-    CoordinateTriple d = at(10000, 20000, 55);
-    preview.setDestination(d);
-    CoordinateTriple p = at(30000, 40000, 66);
-    preview.setPhysical(p);
-    QCOMPARE(emitted, 0);
-    QCOMPARE(preview.destinationPosition().z, 55.0f);
-    QCOMPARE(preview.physicalPosition().z, 66.0f);
-}
-
-void TestLowRes::markersOverPicture()
+void TestLowRes::markersOverPictureWithoutEmitting()
 {
     ExposedPreview preview;
     preview.resize(383, 255);
-    CoordinateTriple d = at(378350, 251625);
+    int emitted = 0;
+    QObject::connect(&preview, &LowResPreview::destinationChanged, &preview, [&emitted] { ++emitted; });
+    CoordinateTriple d = at(378350, 251625, 55);
     preview.setDestination(d);
-    CoordinateTriple p = at(100000, 100000);
+    CoordinateTriple p = at(100000, 100000, 66);
     preview.setPhysical(p);
+    QCOMPARE(emitted, 0);
+    QCOMPARE(preview.destinationPosition().z, 55.0f);
 
     // Before any picture: the two outlines on the background.
     QImage blank = preview.grab().toImage();
