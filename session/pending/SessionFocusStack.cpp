@@ -1,0 +1,148 @@
+#include "session/Session.h"
+
+#include "session/FocusMeasure.h"
+#include "views/VideoStack.h"
+#include "views/VideoView.h"
+#include "views/VideoWindow.h"
+
+#include <QLabel>
+#include <QPoint>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStatusBar>
+
+#include <algorithm>
+
+void Session::beginZAcquire()
+{
+    stackAcquiring = true;
+    disableControls();
+    statusBar()->showMessage(QStringLiteral("Acquiring focus stack..."));
+    framesLeft = frameCountSelector->value();
+    insetStack->clear();
+    stackZ.clear();
+    stackSharpness.clear();
+    focusMeasureLabel->clear();
+    zSlider->setMaximum(framesLeft - 1);
+    stackStart = currentCoords;
+
+    QPoint origin;
+    if (videoWindow && videoWindow->imageView)
+        origin = videoWindow->imageView->focusAreaOrigin();
+    stackImageFetcher.setUrl(videoFetcher.url() + QStringLiteral("&x=") + QString::asprintf("%i", origin.x())
+                             + QStringLiteral("&y=") + QString::asprintf("%i", origin.y())
+                             + QStringLiteral("&inset=1"));
+    QImage none;
+    startNextZImage(none);
+}
+
+void Session::startNextZImage(QImage& picture)
+{
+    if (!stackAcquiring)
+        return;
+    // A picture for the frame whose move was sent last.
+    if (stackSharpness.size() < stackZ.size())
+        recordSharpness(picture);
+
+    if (framesLeft <= 0) {
+        stackAcquiring = false;
+        enableControls();
+        statusBar()->clearMessage();
+        if (!stackSharpness.isEmpty()) {
+            const int best = int(std::max_element(stackSharpness.cbegin(), stackSharpness.cend())
+                                 - stackSharpness.cbegin());
+            if (zSlider->value() == best)
+                focusSliderChanged(best);
+            else
+                zSlider->setValue(best);
+            showSharpness();
+        }
+        return;
+    }
+
+    const int frames = frameCountSelector->value();
+    const int interval = frameRangeSelector->value();
+    const double step = (interval / frames) * 10.0;
+    const int half = frames / 2;
+    const double z = double(stackStart.z) + (half - framesLeft) * step;
+    zSlider->setValue(frames - framesLeft);
+
+    if (!(z > 0.0 && z < 30000.0)) {
+        stopStack(QStringLiteral("***Focus stack stopped: the next position lies outside the focus range."));
+        return;
+    }
+    stackZ.append(z);
+    const QString query = QStringLiteral("f=m&b=y&x=") + QString::asprintf("%f", double(stackStart.x))
+                          + QStringLiteral("&y=") + QString::asprintf("%f", double(stackStart.y))
+                          + QStringLiteral("&z=") + QString::asprintf("%f", z) + QStringLiteral("&auth=")
+                          + auth.makeToken();
+    stackMoveFetcher.setUrl(sessionUrl(query));
+    stackMoveFetcher.start();
+    --framesLeft;
+}
+
+void Session::zMoveComplete()
+{
+    if (!stackAcquiring)
+        return;
+    // A picture taken after a failed move would be filed under the wrong z.
+    if (!stackMoveFetcher.succeeded()) {
+        stopStack(QStringLiteral("***Focus stack stopped: the server did not answer."));
+        return;
+    }
+    stackImageFetcher.get();
+}
+
+void Session::stackFetchFailed()
+{
+    if (stackAcquiring)
+        stopStack(QStringLiteral("***Focus stack stopped: the server did not answer."));
+}
+
+void Session::stopStack(const QString& reason)
+{
+    // Keep the frames that did arrive browsable, each with its own z.
+    const int received = insetStack->count();
+    stackZ.resize(std::min(int(stackZ.size()), received));
+    stackSharpness.resize(std::min(int(stackSharpness.size()), received));
+    framesLeft = 0;
+    // Still acquiring while the slider is clamped, so the z field is left alone.
+    zSlider->setMaximum(std::max(0, received - 1));
+    stackAcquiring = false;
+    enableControls();
+    statusBar()->clearMessage();
+    appendInfo(reason);
+    showSharpness();
+}
+
+void Session::focusSliderChanged(int index)
+{
+    if (stackAcquiring || index < 0 || index >= stackZ.size())
+        return;
+    currentCoords.z = float(stackZ[index]);
+    pointToScreen(currentCoords);
+    showSharpness();
+}
+
+void Session::recordSharpness(const QImage& picture)
+{
+    stackSharpness.append(FocusMeasure::of(picture));
+    showSharpness();
+}
+
+void Session::showSharpness()
+{
+    if (stackSharpness.isEmpty()) {
+        focusMeasureLabel->clear();
+        return;
+    }
+    const int shown = stackAcquiring ? int(stackSharpness.size()) - 1 : zSlider->value();
+    const int best =
+        int(std::max_element(stackSharpness.cbegin(), stackSharpness.cend()) - stackSharpness.cbegin());
+    QString text;
+    if (shown >= 0 && shown < stackSharpness.size())
+        text = QString::asprintf("Frame %i at %.0f µm: sharpness %.0f\n", shown + 1, stackZ[shown] * 0.1,
+                                 stackSharpness[shown]);
+    text += QString::asprintf("Sharpest: frame %i at %.0f µm", best + 1, stackZ[best] * 0.1);
+    focusMeasureLabel->setText(text);
+}

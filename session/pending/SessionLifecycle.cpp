@@ -1,0 +1,171 @@
+#include "session/Session.h"
+
+#include "session/SystemInfoReply.h"
+#include "session/TimeReply.h"
+#include "setup/ScopeBrowser.h"
+#include "views/HighResPreview.h"
+#include "views/LowResPreview.h"
+#include "views/VideoStack.h"
+#include "views/VideoWindow.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QStatusBar>
+
+void Session::begin(SessionInfo& info)
+{
+    sessionInfo = info;
+    setWindowTitle(QStringLiteral("Tessan: Controlling ") + sessionInfo.scope.name + QStringLiteral(" at <")
+                   + sessionInfo.host + QStringLiteral(">"));
+    controlExpired = false;
+    auth.setKey(sessionInfo.password);
+    auth.setChallenge(sessionInfo.ticket);
+
+    videoWindow = new VideoWindow();
+    videoWindow->setAttribute(Qt::WA_DeleteOnClose);
+    videoWindow->show();
+
+    connect(videoWindow.data(), &VideoWindow::videoFormatChanged, this, &Session::changeVideoFormat);
+    connect(&videoFetcher, &MyWebJPEG::newImageAvailable, videoWindow.data(), &VideoWindow::updateImage);
+    connect(&videoFetcher, &MyWebJPEG::newImageAvailable, this, &Session::enableControls);
+    connect(&moveFetcher, qOverload<>(&MyHTTP::done), this, &Session::newCoordsHere);
+    connect(this, &Session::physicalLocationChanged, lowRes, &LowResPreview::setPhysical);
+    connect(this, &Session::physicalLocationChanged, videoWindow.data(), &VideoWindow::setPhysical);
+    connect(lowRes, &LowResPreview::destinationChanged, this, &Session::changeDestination);
+    connect(lowRes, &LowResPreview::destinationChanged, highRes, &HighResPreview::setLocation);
+    connect(highRes, &HighResPreview::locationChanged, lowRes, &LowResPreview::setDestination);
+    connect(highRes, &HighResPreview::locationChanged, this, &Session::changeDestination);
+    connect(&stackImageFetcher, &MyWebJPEG::newImageAvailable, insetStack, &VideoStack::addImage);
+    connect(&stackImageFetcher, &MyWebJPEG::newImageAvailable, this, &Session::startNextZImage);
+    connect(&stackMoveFetcher, qOverload<>(&MyHTTP::done), this, &Session::zMoveComplete);
+    connect(&sysInfoFetcher, qOverload<>(&MyHTTP::done), this, &Session::sysInfoArrived);
+    connect(zSlider, &QSlider::valueChanged, insetStack, &VideoStack::displayImage);
+    connect(&timeFetcher, qOverload<>(&MyHTTP::done), this, &Session::startTimer);
+
+    // Failures that would otherwise leave the window waiting for ever.
+    connect(&videoFetcher, &MyWebJPEG::fetchFailed, this, &Session::videoFetchFailed);
+    connect(&stackImageFetcher, &MyWebJPEG::fetchFailed, this, &Session::stackFetchFailed);
+    connect(&jobFetcher, qOverload<>(&MyHTTP::done), this, &Session::jobReplyArrived);
+
+    sysInfoFetcher.setUrl(sessionUrl(QStringLiteral("f=d")));
+    sysInfoFetcher.start();
+    changeVideoFormat(1);
+    timeFetcher.setUrl(sessionUrl(QStringLiteral("f=t")));
+    timeFetcher.start();
+
+    lowRes->setHost(sessionInfo.host);
+    highRes->setHost(sessionInfo.host);
+    if (sessionInfo.scope.slides.isEmpty()) {
+        appendInfo(QStringLiteral("***This microscope lists no slides."));
+    } else {
+        QString slide = sessionInfo.scope.slides.first();
+        lowRes->slideChange(slide);
+        highRes->slideChange(slide);
+    }
+    queryCoords();
+    statusBar()->showMessage(QStringLiteral("Ready."));
+}
+
+void Session::sysInfoArrived()
+{
+    if (!sysInfoFetcher.succeeded())
+        return;
+    const SystemInfoReply reply = SystemInfoReply::read(sysInfoFetcher.data(), sysInfoFetcher.length(), mppX, mppY);
+    mppX = reply.mppX;
+    mppY = reply.mppY;
+    if (videoWindow)
+        videoWindow->setMPP(mppX, mppY);
+
+    const QString rule(59, QLatin1Char('-'));
+    appendInfo(QLatin1Char('\n') + rule + QStringLiteral("\nBeginning control session.\n") + rule
+               + QLatin1Char('\n'));
+    if (!reply.rest.isEmpty())
+        appendInfo(reply.rest);
+}
+
+void Session::startTimer()
+{
+    if (!timeFetcher.succeeded()) {
+        appendInfo(QStringLiteral("***Error - Unable to query server for remaining control time"));
+        return;
+    }
+    TimeReply::read(timeFetcher.data(), timeFetcher.length(), remainingSeconds);
+    if (!countdownTimer.isActive()) {
+        if (!countdownConnected) {
+            connect(&countdownTimer, &QTimer::timeout, this, &Session::tickme);
+            countdownConnected = true;
+        }
+        countdownTimer.start(countdownInterval);
+    }
+}
+
+void Session::tickme()
+{
+    --remainingSeconds;
+    if (remainingSeconds <= 0) {
+        remainingSeconds = 0;
+        controlExpired = true;
+        disableControls();
+        appendInfo(QStringLiteral("\n***Your control time has expired.  If you wish to continue controlling the "
+                                  "microscope, you may choose \"New Session\" from the File menu to schedule "
+                                  "additional time."));
+        countdownTimer.stop();
+    } else if (remainingSeconds % 30 == 0) {
+        timeFetcher.setUrl(sessionUrl(QStringLiteral("f=t")));
+        timeFetcher.start();
+    }
+    timeLabel->setText(QString::asprintf("%02i:%02i", remainingSeconds / 60, remainingSeconds % 60));
+}
+
+void Session::disableControls()
+{
+    showCurrentPosition->setEnabled(false);
+    focusStackButton->setEnabled(false);
+    frameGrabButton->setEnabled(false);
+    AFButton->setEnabled(false);
+    slowFocusButton->setEnabled(false);
+    zSlider->setEnabled(false);
+}
+
+void Session::enableControls()
+{
+    if (controlExpired)
+        return;
+    showCurrentPosition->setEnabled(true);
+    focusStackButton->setEnabled(true);
+    frameGrabButton->setEnabled(true);
+    AFButton->setEnabled(true);
+    slowFocusButton->setEnabled(true);
+    zSlider->setEnabled(true);
+}
+
+void Session::videoFetchFailed()
+{
+    appendInfo(QStringLiteral("***Error fetching video frame from microscope."));
+    if (!stackAcquiring)
+        enableControls();
+}
+
+void Session::fileSave()
+{
+    statusBar()->showMessage(QStringLiteral("Saving is disabled in Tessan"), 2000);
+}
+
+void Session::fileExit()
+{
+    if (videoWindow)
+        videoWindow->close();
+    close();
+}
+
+void Session::newSession()
+{
+    // Scheduling lives in the setup dialog; it opens a further control window
+    // once the server grants the new session.
+    auto* browser = new ScopeBrowser;
+    browser->hostName->setText(sessionInfo.host);
+    browser->show();
+}

@@ -1,0 +1,114 @@
+#include "session/Session.h"
+
+#include "session/PositionReport.h"
+#include "views/HighResPreview.h"
+#include "views/LowResPreview.h"
+
+#include <QLineEdit>
+#include <QStatusBar>
+
+void Session::updateVideo()
+{
+    disableControls();
+    const double x = xCoord->text().toFloat();
+    const double y = yCoord->text().toFloat();
+    const double z = zCoord->text().toFloat();
+    const QString query = QStringLiteral("f=m&x=") + QString::asprintf("%.0f", x * 10000.0) + QStringLiteral("&y=")
+                          + QString::asprintf("%.0f", y * 10000.0) + QStringLiteral("&z=")
+                          + QString::asprintf("%.0f", z * 10.0);
+    statusBar()->showMessage(QStringLiteral("Moving scope..."));
+    const QString token = auth.makeToken();
+    moveFetcher.setStallTimeout(MyHTTP::defaultStallTimeoutMs);
+    moveFetcher.setUrl(sessionUrl(query + QStringLiteral("&auth=") + token));
+    moveFetcher.start();
+}
+
+void Session::newCoordsHere()
+{
+    if (!moveFetcher.succeeded()) {
+        appendInfo(QStringLiteral(
+            "***Error fetching coordinates from microscope.  The server may be malfunctioning.\n"));
+        if (!stackAcquiring)
+            enableControls();
+        return;
+    }
+    const PositionReport::Kind kind = PositionReport::read(moveFetcher.data(), moveFetcher.length(), currentCoords);
+    if (kind == PositionReport::Kind::Invalid) {
+        appendInfo(QStringLiteral(
+            "***Error fetching coordinates from microscope.  The server returned an invalid sequence.\n"));
+        if (!stackAcquiring)
+            enableControls();
+        return;
+    }
+    pointToScreen(currentCoords);
+    emit physicalLocationChanged(currentCoords);
+    if (kind == PositionReport::Kind::Final) {
+        // Restarting drops a frame still in flight from before the move, so
+        // the frame that releases the controls shows the new position.
+        videoFetcher.setUrl(videoFetcher.url());
+        videoFetcher.get();
+        showCurrent();
+        statusBar()->showMessage(QStringLiteral("Ready."));
+    } else {
+        queryCoords();
+    }
+}
+
+void Session::queryCoords()
+{
+    const QString token = auth.makeToken();
+    moveFetcher.setStallTimeout(MyHTTP::defaultStallTimeoutMs);
+    moveFetcher.setUrl(sessionUrl(QStringLiteral("f=w&auth=") + token));
+    moveFetcher.start();
+}
+
+void Session::pointToScreen(CoordinateTriple position)
+{
+    xCoord->setText(QString::asprintf("%.3f", double(position.x) * 0.0001));
+    yCoord->setText(QString::asprintf("%.3f", double(position.y) * 0.0001));
+    zCoord->setText(QString::asprintf("%.0f", double(position.z) * 0.1));
+}
+
+void Session::changeDestination(CoordinateTriple& destination)
+{
+    xCoord->setText(QString::asprintf("%.4f", double(destination.x) * 0.0001));
+    yCoord->setText(QString::asprintf("%.4f", double(destination.y) * 0.0001));
+    if (destination.z > 0.00001f)
+        zCoord->setText(QString::asprintf("%.4f", double(destination.z) * 0.1));
+}
+
+void Session::showCurrent()
+{
+    pointToScreen(currentCoords);
+    highRes->setLocation(currentCoords);
+    lowRes->setDestination(currentCoords);
+}
+
+void Session::sendAutofocus(const QString& status, const QString& query, int stallTimeoutMs)
+{
+    statusBar()->showMessage(status);
+    disableControls();
+    const QString token = auth.makeToken();
+    moveFetcher.setStallTimeout(stallTimeoutMs);
+    moveFetcher.setUrl(sessionUrl(query + QStringLiteral("&auth=") + token));
+    moveFetcher.start();
+}
+
+void Session::doCoarseAuto()
+{
+    sendAutofocus(QStringLiteral("Performing Autofocus..."), QStringLiteral("f=a"), MyHTTP::defaultStallTimeoutMs);
+}
+
+void Session::doSlowAccurate()
+{
+    // The accurate autofocus sweeps the whole focus range on the server and
+    // may take minutes before the first byte of its reply.
+    sendAutofocus(QStringLiteral("This more accurate autofocus may take a while; please be patient."),
+                  QStringLiteral("f=r"), 600000);
+}
+
+void Session::changeVideoFormat(int size)
+{
+    videoFetcher.setUrl(sessionUrl(QString::asprintf("f=p&ps=%i", size)));
+    videoFetcher.get();
+}
