@@ -1,0 +1,98 @@
+#include "views/Calibration.h"
+
+#include <QByteArray>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+double distance(const QPoint& a, const QPoint& b)
+{
+    const qint64 dx = a.x() - b.x();
+    const qint64 dy = a.y() - b.y();
+    return std::sqrt(static_cast<double>(dx * dx + dy * dy));
+}
+
+} // namespace
+
+Calibration::Calibration()
+{
+    setFailed();
+}
+
+void Calibration::setFailed()
+{
+    scaleX = pictureWidth;
+    scaleY = pictureHeight;
+    angle = 0.0;
+    originX = 0.0;
+    originY = 0.0;
+}
+
+void Calibration::load(const char* data, int length)
+{
+    const QByteArray text = data && length > 0 ? QByteArray(data, length) : QByteArray();
+    int v[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    for (int i = 0; i < 4; ++i) {
+        v[2 * i] = fiducialPoints[i].x();
+        v[2 * i + 1] = fiducialPoints[i].y();
+    }
+    float widthMm = slideWidthMm;
+    float heightMm = slideHeightMm;
+    const int read = std::sscanf(text.constData(), "%i\n%i\n%i\n%i\n%i\n%i\n%i\n%i\n%f\n%f\n", &v[0], &v[1],
+                                 &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &widthMm, &heightMm);
+    for (int i = 0; i < 4; ++i)
+        fiducialPoints[i] = QPoint(v[2 * i], v[2 * i + 1]);
+    if (read < 10) {
+        slideWidthMm = 75.67f;
+        slideHeightMm = 50.325f;
+    } else {
+        slideWidthMm = widthMm;
+        slideHeightMm = heightMm;
+    }
+
+    const QPoint* p = fiducialPoints;
+    scaleX = (distance(p[0], p[1]) + distance(p[2], p[3])) * 0.5;
+    scaleY = (distance(p[0], p[2]) + distance(p[1], p[3])) * 0.5;
+    originX = p[0].x();
+    originY = p[0].y();
+    const double top = std::atan(double(p[1].y() - p[0].y()) / double(p[1].x() - p[0].x()));
+    const double bottom = std::atan(double(p[3].y() - p[2].y()) / double(p[3].x() - p[2].x()));
+    const double left = std::atan(-double(p[2].x() - p[0].x()) / double(p[2].y() - p[0].y()));
+    const double right = std::atan(-double(p[3].x() - p[1].x()) / double(p[3].y() - p[1].y()));
+    angle = ((top + bottom) * 0.5 + (left + right) * 0.5) * 0.5;
+}
+
+QPoint Calibration::stageToPixel(const CoordinateTriple& position, int widgetWidth, int widgetHeight) const
+{
+    const float ux = static_cast<float>(scaleX / slideWidthMm * (position.x * 0.0001));
+    const float uy = static_cast<float>(scaleY / slideHeightMm * (position.y * 0.0001));
+    const int a = static_cast<int>(std::cos(-angle) * ux + std::sin(-angle) * uy);
+    const int b = static_cast<int>(std::cos(-angle) * uy - std::sin(-angle) * ux);
+    int px = static_cast<int>(a + originX);
+    int py = static_cast<int>(b + originY);
+    const int hw = widgetWidth / 2;
+    const int hh = widgetHeight / 2;
+    if (px < hw)
+        px = hw;
+    if (py < hh)
+        py = hh;
+    if (px > pictureWidth - hw)
+        px = pictureWidth - hw;
+    if (py > pictureHeight - hh)
+        py = pictureHeight - hh;
+    return QPoint(px, py);
+}
+
+CoordinateTriple Calibration::pixelToStage(const QPoint& pixel) const
+{
+    const float dx = static_cast<float>(pixel.x() - originX);
+    const float dy = static_cast<float>(pixel.y() - originY);
+    const float rx = static_cast<float>(std::cos(angle) * dx + std::sin(angle) * dy);
+    const double ry = std::cos(angle) * dy - std::sin(angle) * dx;
+    CoordinateTriple position;
+    position.x = static_cast<float>(slideWidthMm / scaleX * rx * 10000);
+    position.y = static_cast<float>(slideHeightMm / scaleY * ry * 10000);
+    return position;
+}
