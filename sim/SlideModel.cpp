@@ -143,6 +143,12 @@ SlideModel::Rgb SlideModel::colourAt(double x, double y, const Coarse& c, double
 {
     if (x < 0.0 || y < 0.0 || x > kWidthUnits || y > kHeightUnits)
         return kOutside;
+    // faint mottling of glass and label, a few um across: even an empty
+    // field has some structure for the focus search
+    float mottle = 0.f;
+    if (footprint < 100.0)
+        mottle = 12.f * (SimNoise::value(x / 30.0, y / 30.0, m_salt ^ 0x77u) - 0.5f)
+            + 18.f * (SimNoise::value(x / 300.0, y / 300.0, m_salt ^ 0x88u) - 0.5f);
     if (x < kLabelEnd) {
         // a printed bar code on the frosted label
         if (x > 20000.0 && x < 100000.0 && y > 160000.0 && y < 340000.0) {
@@ -150,10 +156,10 @@ SlideModel::Rgb SlideModel::colourAt(double x, double y, const Coarse& c, double
             if ((bar & 3u) == 0u)
                 return {40.f, 40.f, 44.f};
         }
-        return kLabel;
+        return {kLabel.r + mottle, kLabel.g + mottle, kLabel.b + mottle};
     }
 
-    Rgb glass = kGlass;
+    Rgb glass{kGlass.r + mottle, kGlass.g + mottle, std::min(255.f, kGlass.b + mottle)};
     if (footprint < 200.0) {
         // sparse dust on the glass, a few um across
         const double cell = 400.0;
@@ -174,7 +180,7 @@ SlideModel::Rgb SlideModel::colourAt(double x, double y, const Coarse& c, double
 
     Rgb col;
     if (c.gland > kLumen) {
-        col = kLumenColour;
+        col = {kLumenColour.r + mottle, kLumenColour.g + mottle, kLumenColour.b + mottle};
     } else {
         float fibre = 0.5f;
         if (footprint < 150.0) {

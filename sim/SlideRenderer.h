@@ -27,7 +27,7 @@ public:
     static void blur(Plane& plane, double sigma);
     static void lightAndNoise(Plane& plane, quint32 noiseSeed);
     static QImage toImage(const Plane& plane);
-    // Mean squared neighbour difference of the green channel.
+    // Gradient energy of the green channel at two scales.
     static double focusMeasure(const Plane& plane);
     // Blur in frame pixels at a distance dz (stage units) from focus.
     static double blurSigma(double dz);
