@@ -1,0 +1,179 @@
+#include "views/VideoView.h"
+
+#include <QFileDialog>
+#include <QImageWriter>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace {
+
+// Filters need a full-width frame; narrower pictures are shown as they came.
+constexpr int kMinFilterWidth = 640;
+
+QImage asRgb32(const QImage& frame)
+{
+    if (frame.format() == QImage::Format_RGB32)
+        return frame.copy();
+    return frame.convertToFormat(QImage::Format_RGB32);
+}
+
+} // namespace
+
+VideoView::VideoView(QWidget* parent, const QString& name)
+    : QWidget(parent)
+{
+    setObjectName(name);
+    setFixedSize(frameWidth, frameHeight);
+}
+
+void VideoView::setShowFAR(bool on)
+{
+    showRegion = on;
+    update();
+}
+
+void VideoView::setBrightness(int percent)
+{
+    settings.brightness = static_cast<float>(percent);
+    refilter();
+}
+
+void VideoView::setContrast(int state)
+{
+    settings.contrast = state;
+    refilter();
+}
+
+void VideoView::enableBrightness(int state)
+{
+    settings.brightnessOn = state == 2;
+    refilter();
+}
+
+void VideoView::setChannel(int channel)
+{
+    settings.channel = channel;
+    refilter();
+}
+
+void VideoView::setInvert(int state)
+{
+    settings.invert = state == 2;
+    refilter();
+}
+
+void VideoView::setVidSize(int size)
+{
+    static const QSize sizes[] = {{640, 480}, {800, 600}, {1024, 768}, {1280, 960}};
+    if (size >= 1 && size <= 4) {
+        frameWidth = sizes[size - 1].width();
+        frameHeight = sizes[size - 1].height();
+    }
+    setFixedSize(frameWidth, frameHeight);
+    frameIn = false;
+}
+
+void VideoView::setMPP(float x, float y)
+{
+    scaleX = x;
+    scaleY = y;
+}
+
+QPoint VideoView::focusAreaOrigin() const
+{
+    return QPoint(centre.x() - regionWidth / 2, centre.y() - regionHeight / 2);
+}
+
+void VideoView::setImage(QImage& frame)
+{
+    frameIn = true;
+    // Grey or paletted JPEG frames become 32-bit RGB before anything reads pixels.
+    source = asRgb32(frame);
+    settings.statistics.compute(source);
+    display = source.copy();
+    runPipeline();
+    update();
+}
+
+void VideoView::changeFilter(int filter)
+{
+    settings.colourFilter = filter;
+    refilter();
+}
+
+void VideoView::filterOnScreen()
+{
+    runPipeline();
+}
+
+void VideoView::saveImage()
+{
+    QFileDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("file dialog"));
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setModal(true);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString fileName = dialog.selectedFiles().constFirst();
+    QImageWriter writer(fileName, "JPEG");
+    if (!writer.write(display))
+        QMessageBox::warning(this, tr("Tessan: Video"),
+                             tr("The picture could not be saved to %1: %2.").arg(fileName, writer.errorString()));
+}
+
+void VideoView::mousePressEvent(QMouseEvent* event)
+{
+    moveRegion(event->position().toPoint());
+}
+
+void VideoView::mouseMoveEvent(QMouseEvent* event)
+{
+    moveRegion(event->position().toPoint());
+}
+
+void VideoView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    if (!display.isNull())
+        painter.drawImage(rect(), display);
+    if (showRegion) {
+        painter.setPen(Qt::red);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(QRect(focusAreaOrigin(), QSize(regionWidth, regionHeight)));
+    }
+}
+
+void VideoView::runPipeline()
+{
+    if (!frameIn || display.width() < kMinFilterWidth)
+        return;
+    FilterPipeline(settings).apply(display, frameWidth, frameHeight);
+}
+
+void VideoView::refilter()
+{
+    display = source.copy();
+    runPipeline();
+    update();
+}
+
+void VideoView::moveRegion(const QPoint& position)
+{
+    int x = position.x();
+    int y = position.y();
+    const int halfW = regionWidth / 2;
+    const int halfH = regionHeight / 2;
+    if (x - halfW < 0)
+        x = halfW;
+    if (x + halfW > width())
+        x = width() - halfW;
+    if (y - halfH < 0)
+        y = halfH;
+    if (y + halfH > height())
+        y = height() - halfH;
+    centre = QPoint(x, y);
+    emit offsetChanged((x - width() / 2) * scaleX, (y - height() / 2) * scaleY);
+    if (showRegion)
+        update();
+}

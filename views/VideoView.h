@@ -1,0 +1,80 @@
+#pragma once
+
+#include "views/ChannelStatistics.h"
+#include "views/FilterPipeline.h"
+
+#include <QImage>
+#include <QPoint>
+#include <QString>
+#include <QWidget>
+
+class QMouseEvent;
+class QPaintEvent;
+
+// Shows the last live video frame through the filters (contrast expansion,
+// channel, gain, coloured filter, inversion) with the red sampling region on
+// top, which the user drags; the focus-stack frames are cut from the full
+// frame at that region.
+class VideoView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int regionWidth = 168;
+    static constexpr int regionHeight = 140;
+
+    VideoView(QWidget* parent, const QString& name);
+
+    void setShowFAR(bool on);
+    void setBrightness(int percent);
+    void setContrast(int state);
+    void enableBrightness(int state);
+    void setChannel(int channel);
+    void setInvert(int state);
+    // 1 640x480, 2 800x600, 3 1024x768, 4 1280x960; filtering pauses until the next frame.
+    void setVidSize(int size);
+    void setMPP(float x, float y);
+    // Top-left corner of the sampling region in view pixels.
+    QPoint focusAreaOrigin() const;
+
+    const QImage& sourcePicture() const { return source; }
+    const QImage& displayPicture() const { return display; }
+    QPoint regionCentre() const { return centre; }
+    bool haveFrame() const { return frameIn; }
+    bool showsRegion() const { return showRegion; }
+    QSize frameSize() const { return QSize(frameWidth, frameHeight); }
+    const ChannelStatistics& statistics() const { return settings.statistics; }
+    const FilterPipeline::Settings& filterSettings() const { return settings; }
+
+public slots:
+    void setImage(QImage& frame);
+    void changeFilter(int filter);
+    // Filters the display picture once more as it stands; no redraw.
+    void filterOnScreen();
+    void saveImage();
+
+signals:
+    // Region centre minus view centre, in micrometres.
+    void offsetChanged(float dx, float dy);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void runPipeline();
+    void refilter();
+    void moveRegion(const QPoint& position);
+
+    QImage source;
+    QImage display;
+    bool frameIn = false;
+    int frameWidth = 640;
+    int frameHeight = 480;
+    FilterPipeline::Settings settings;
+    bool showRegion = true;
+    QPoint centre{100, 100};
+    float scaleX = 0.0f;
+    float scaleY = 0.0f;
+};
