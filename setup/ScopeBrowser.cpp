@@ -1,0 +1,125 @@
+#include "setup/ScopeBrowser.h"
+
+#include "net/MyHTTP.h"
+#include "net/OrvexUrl.h"
+#include "setup/ScopeListParser.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTextBrowser>
+#include <QTextEdit>
+
+ScopeBrowser::ScopeBrowser(QWidget* parent, const char* name, bool modal, Qt::WindowFlags fl)
+    : QDialog(parent, fl)
+{
+    setObjectName(name ? QString::fromLatin1(name) : QStringLiteral("ScopeBrowser"));
+    setModal(modal);
+    // Cancel, Escape and the hand-over to a control window all end the dialog for good.
+    setAttribute(Qt::WA_DeleteOnClose);
+    buildForm();
+    init();
+}
+
+ScopeBrowser::~ScopeBrowser()
+{
+    destroy();
+}
+
+void ScopeBrowser::init()
+{
+    scopeListFetcher = std::make_unique<MyHTTP>();
+    ticketFetcher = std::make_unique<MyHTTP>();
+    scheduleFetcher = std::make_unique<MyHTTP>();
+    sticketFetcher = std::make_unique<MyHTTP>();
+    connect(scopeListFetcher.get(), qOverload<>(&MyHTTP::done), this, &ScopeBrowser::updateList);
+    connect(ticketFetcher.get(), qOverload<>(&MyHTTP::done), this, &ScopeBrowser::authOrNot);
+    connect(scheduleFetcher.get(), qOverload<>(&MyHTTP::done), this, &ScopeBrowser::schedResponse);
+    connect(sticketFetcher.get(), qOverload<>(&MyHTTP::done), this, &ScopeBrowser::gotSticket);
+}
+
+void ScopeBrowser::destroy()
+{
+    // Fetchers go first, so that no reply reaches a half-destroyed dialog.
+    scopeListFetcher.reset();
+    ticketFetcher.reset();
+    scheduleFetcher.reset();
+    sticketFetcher.reset();
+}
+
+void ScopeBrowser::fetchScopeList()
+{
+    if (!scopeListFetcher || scopeListFetcher->isBusy())
+        return;
+    scopeListBox->clear();
+    slideList->clear();
+    descriptionBox->clear();
+    reserveButton->setEnabled(false);
+    records.clear();
+
+    scopeListFetcher->setUrl(OrvexUrl::scopeList(hostName->text()));
+    connectionStatus->setText(QStringLiteral("Connecting..."));
+    selectionFrozen = true;
+    scopeListFetcher->start();
+}
+
+void ScopeBrowser::updateList()
+{
+    beginButton->setEnabled(false);
+    if (!scopeListFetcher->succeeded()) {
+        hostName->selectAll();
+        connectionStatus->setText(QStringLiteral("Connection Failed."));
+        warn(QStringLiteral("Connection Failed"),
+             QStringLiteral("No Orvex server could be found at the given hostname"));
+        return;
+    }
+
+    connectionStatus->setText(QStringLiteral("Connection Successful"));
+    const ScopeListParser list = ScopeListParser::parse(scopeListFetcher->data(), scopeListFetcher->length());
+    // Rows and records are rebuilt together, so row i always names record i.
+    scopeListBox->clear();
+    records.clear();
+    bannerBox->setText(list.banner);
+    for (const ScopeRecord& record : list.records) {
+        scopeListBox->addItem(record.name);
+        records.append(record);
+    }
+
+    if (justScheduled) {
+        selectionFrozen = false;
+        scopeListBox->setCurrentRow(savedRow);
+        describeScope(savedRow);
+        justScheduled = false;
+        reserveButton->setEnabled(true);
+    } else if (scopeListBox->count() > 0) {
+        selectionFrozen = false;
+        scopeListBox->setCurrentRow(0);
+        reserveButton->setEnabled(true);
+    }
+}
+
+void ScopeBrowser::describeScope(int row)
+{
+    if (row < 0 || row >= records.size() || selectionFrozen)
+        return;
+    const ScopeRecord& record = records.at(row);
+    beginButton->setEnabled(!record.controlLocked);
+    descriptionBox->setText(record.description);
+    slideList->clear();
+    slideList->addItems(record.slides);
+}
+
+void ScopeBrowser::warn(const QString& title, const QString& text)
+{
+    QMessageBox::warning(this, title, text, QMessageBox::Ok);
+}
+
+const ScopeRecord* ScopeBrowser::currentRecord() const
+{
+    const int row = scopeListBox->currentRow();
+    if (row < 0 || row >= records.size())
+        return nullptr;
+    return &records.at(row);
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "setup/Auth.h"
+#include "setup/ScopeRecord.h"
+
+#include <QDialog>
+#include <QList>
+#include <memory>
+
+class MyHTTP;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QTextBrowser;
+class QTextEdit;
+
+// The first window: connects to an Orvex server, lists its microscopes with
+// their descriptions and slides, reserves scope time and, once the server
+// grants a session ticket, opens the control window and goes away.
+class ScopeBrowser : public QDialog
+{
+    Q_OBJECT
+
+public:
+    static constexpr const char* defaultHost = "localhost:8642";
+
+    explicit ScopeBrowser(QWidget* parent = nullptr, const char* name = nullptr, bool modal = false,
+                          Qt::WindowFlags fl = Qt::WindowFlags());
+    ~ScopeBrowser() override;
+
+    QLabel* TextLabel1;
+    QLineEdit* hostName;
+    QLabel* connectionStatus;
+    QPushButton* connectToServer;
+    QTextEdit* bannerBox;
+    QLabel* TextLabel2;
+    QListWidget* scopeListBox;
+    QFrame* Line1;
+    QLabel* TextLabel3;
+    QTextBrowser* descriptionBox;
+    QLabel* TextLabel5;
+    QListWidget* slideList;
+    QLabel* TextLabel1_2;
+    QLineEdit* loginBox;
+    QLabel* TextLabel1_2_2;
+    QLineEdit* passwordBox;
+    QPushButton* cancelButton;
+    QPushButton* reserveButton;
+    QPushButton* beginButton;
+
+    const QList<ScopeRecord>& scopeRecords() const { return records; }
+    bool isSelectionFrozen() const { return selectionFrozen; }
+
+public slots:
+    virtual void init();
+    virtual void destroy();
+    virtual void fetchScopeList();
+    virtual void updateList();
+    virtual void describeScope(int row);
+    virtual void getSticket();
+    virtual void gotSticket();
+    virtual void reserveNextAvailable();
+    virtual void schedResponse();
+    virtual void startsession();
+    virtual void authOrNot();
+
+protected slots:
+    virtual void languageChange();
+
+private:
+    void buildForm();
+    void warn(const QString& title, const QString& text);
+    // The record of the current row, or null when no row is current.
+    const ScopeRecord* currentRecord() const;
+
+    QList<ScopeRecord> records;
+    std::unique_ptr<MyHTTP> scopeListFetcher;
+    std::unique_ptr<MyHTTP> ticketFetcher;
+    std::unique_ptr<MyHTTP> scheduleFetcher;
+    std::unique_ptr<MyHTTP> sticketFetcher;
+    bool selectionFrozen = false;
+    bool justScheduled = false;
+    int savedRow = 0;
+    Auth auth;
+};

@@ -1,0 +1,108 @@
+#include "setup/ScopeListParser.h"
+
+#include <cstring>
+
+namespace {
+
+bool isMarker(char c)
+{
+    return c == '$' || c == '#';
+}
+
+bool isAlnum(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+QString latin1(const char* data, int from, int to)
+{
+    return QString::fromLatin1(data + from, to - from);
+}
+
+} // namespace
+
+ScopeListParser ScopeListParser::parse(const char* data, int length)
+{
+    ScopeListParser result;
+    if (!data || length <= 0)
+        return result;
+    const int n = static_cast<int>(::strnlen(data, static_cast<size_t>(length)));
+
+    int p = 0;
+    while (p < n && !isMarker(data[p]))
+        ++p;
+    // The character just before the first marker (normally the line feed
+    // that ends the banner) is not part of it.
+    if (p > 0)
+        result.banner = latin1(data, 0, p - 1);
+
+    // Markers inside slide lines make later entries rescan text that earlier
+    // ones read already; a hostile reply built of such lines would cost time
+    // and memory growing with the square of its length. Entries past a
+    // generous budget of scanned bytes are dropped.
+    const qint64 budget = 8 * qint64(n) + 65536;
+    qint64 scanned = 0;
+    int i = 0;
+    while (true) {
+        while (i < n && !isMarker(data[i]))
+            ++i;
+        if (i >= n)
+            break;
+        const int entryStart = i;
+
+        ScopeRecord record;
+        record.controlLocked = data[i] == '$';
+        ++i;
+
+        const int nameStart = i;
+        while (i < n && data[i] != '\n')
+            ++i;
+        record.name = latin1(data, nameStart, i);
+        if (i < n)
+            ++i;
+
+        const int descriptionStart = i;
+        while (i < n && data[i] != '^')
+            ++i;
+        record.description = latin1(data, descriptionStart, i);
+
+        // The slide section starts at the first letter or digit after the
+        // description's '^'. A line that begins with '^' on the way is an
+        // empty slide section: stopping there keeps the next entry's marker
+        // from being swallowed.
+        if (i < n)
+            ++i;
+        while (i < n && !isAlnum(data[i]) && !(data[i] == '^' && data[i - 1] == '\n'))
+            ++i;
+        const int s = i;
+
+        int line = s;
+        while (line < n && data[line] != '^') {
+            int end = line;
+            while (end < n && data[end] != '\n')
+                ++end;
+            int wordStart = line;
+            while (wordStart < end && isSpace(data[wordStart]))
+                ++wordStart;
+            int wordEnd = wordStart;
+            while (wordEnd < end && !isSpace(data[wordEnd]))
+                ++wordEnd;
+            if (wordEnd > wordStart)
+                record.slides.append(latin1(data, wordStart, wordEnd));
+            line = end < n ? end + 1 : n;
+        }
+
+        scanned += qMax(i, line) - entryStart;
+        if (scanned > budget)
+            break;
+        result.records.append(record);
+        // A marker anywhere in the slide lines begins a new entry.
+        i = s;
+    }
+    return result;
+}
