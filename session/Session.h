@@ -16,6 +16,6 @@ public:
 public slots:
     virtual void begin(SessionInfo& info);
 
-protected:
+public:
     SessionInfo sessionInfo;
 };

@@ -73,6 +73,10 @@ void ScopeBrowser::updateList()
         connectionStatus->setText(QStringLiteral("Connection Failed."));
         warn(QStringLiteral("Connection Failed"),
              QStringLiteral("No Orvex server could be found at the given hostname"));
+        // Closing the box can move focus and clear the selection; the host is
+        // meant to be retyped.
+        hostName->setFocus();
+        hostName->selectAll();
         return;
     }
 
