@@ -130,6 +130,14 @@ void ScopeBrowser::buildForm()
     beginButton->setEnabled(false);
 
     languageChange();
+    // The login labels keep their right edge next to their fields but grow to
+    // the left when the font needs more room than the form gave them.
+    for (QLabel* label : {TextLabel1_2, TextLabel1_2_2}) {
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        const int needed = label->fontMetrics().horizontalAdvance(label->text()) + 4;
+        if (needed > label->width())
+            label->setGeometry(label->geometry().adjusted(label->width() - needed, 0, 0, 0));
+    }
 
     setTabOrder(connectToServer, beginButton);
     setTabOrder(beginButton, cancelButton);
