@@ -7,11 +7,23 @@
 
 namespace {
 
+// Differences in double: exact for any picture coordinate, and no int
+// overflow on absurd values in a foreign file.
+double difference(int a, int b)
+{
+    return static_cast<double>(a) - static_cast<double>(b);
+}
+
 double distance(const QPoint& a, const QPoint& b)
 {
-    const qint64 dx = a.x() - b.x();
-    const qint64 dy = a.y() - b.y();
-    return std::sqrt(static_cast<double>(dx * dx + dy * dy));
+    const double dx = difference(a.x(), b.x());
+    const double dy = difference(a.y(), b.y());
+    return std::sqrt(dx * dx + dy * dy);
+}
+
+bool usableSize(float mm)
+{
+    return std::isfinite(mm) && mm > 0.0f;
 }
 
 } // namespace
@@ -44,7 +56,7 @@ void Calibration::load(const char* data, int length)
                                  &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &widthMm, &heightMm);
     for (int i = 0; i < 4; ++i)
         fiducialPoints[i] = QPoint(v[2 * i], v[2 * i + 1]);
-    if (read < 10) {
+    if (read < 10 || !usableSize(widthMm) || !usableSize(heightMm)) {
         slideWidthMm = 75.67f;
         slideHeightMm = 50.325f;
     } else {
@@ -57,11 +69,26 @@ void Calibration::load(const char* data, int length)
     scaleY = (distance(p[0], p[2]) + distance(p[1], p[3])) * 0.5;
     originX = p[0].x();
     originY = p[0].y();
-    const double top = std::atan(double(p[1].y() - p[0].y()) / double(p[1].x() - p[0].x()));
-    const double bottom = std::atan(double(p[3].y() - p[2].y()) / double(p[3].x() - p[2].x()));
-    const double left = std::atan(-double(p[2].x() - p[0].x()) / double(p[2].y() - p[0].y()));
-    const double right = std::atan(-double(p[3].x() - p[1].x()) / double(p[3].y() - p[1].y()));
+    const double top = std::atan(difference(p[1].y(), p[0].y()) / difference(p[1].x(), p[0].x()));
+    const double bottom = std::atan(difference(p[3].y(), p[2].y()) / difference(p[3].x(), p[2].x()));
+    const double left = std::atan(-difference(p[2].x(), p[0].x()) / difference(p[2].y(), p[0].y()));
+    const double right = std::atan(-difference(p[3].x(), p[1].x()) / difference(p[3].y(), p[1].y()));
     angle = ((top + bottom) * 0.5 + (left + right) * 0.5) * 0.5;
+
+    // Corners on top of each other (or never read) give a zero scale and an
+    // undefined angle; such a file is no better than none.
+    if (degenerate())
+        setFailed();
+}
+
+bool Calibration::degenerate() const
+{
+    for (int i = 0; i < 4; ++i)
+        for (int j = i + 1; j < 4; ++j)
+            if (fiducialPoints[i] == fiducialPoints[j])
+                return true;
+    return !(std::isfinite(scaleX) && std::isfinite(scaleY) && std::isfinite(angle)) || scaleX <= 0.0
+        || scaleY <= 0.0;
 }
 
 QPoint Calibration::stageToPixel(const CoordinateTriple& position, int widgetWidth, int widgetHeight) const

@@ -20,6 +20,8 @@ public:
     void setFailed();
     // Reads the fiducials reply: eight "%i" corner values and two "%f"
     // millimetre sizes, within length bytes (not terminated by the fetcher).
+    // Coinciding corners fall back as after a failed request; unusable
+    // millimetre sizes give the default sizes.
     void load(const char* data, int length);
 
     // Clamped so that a widget-sized view centred on the pixel stays inside the picture.
@@ -35,4 +37,8 @@ public:
     double originX = 0.0;
     double originY = 0.0;
     QPoint fiducialPoints[4];
+
+private:
+    // Two corners at one pixel, or a scale or angle that is not a finite number.
+    bool degenerate() const;
 };
