@@ -1,10 +1,36 @@
 #pragma once
 
+#include "net/MyHTTP.h"
+#include "net/MyWebJPEG.h"
+#include "setup/Auth.h"
 #include "setup/SessionInfo.h"
+#include "views/CoordinateTriple.h"
 
+#include <QImage>
+#include <QList>
 #include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QVector>
 
-// The control window of one granted microscope session.
+class HighResPreview;
+class LowResPreview;
+class QAction;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+class QTabWidget;
+class VideoStack;
+class VideoWindow;
+
+// The control window of one granted microscope session: stage moves and
+// position reports, autofocus, live video size, the focus stack, acquisition
+// jobs and the control-time countdown.
 class Session : public QMainWindow
 {
     Q_OBJECT
@@ -13,9 +39,168 @@ public:
     Session(QWidget* parent = nullptr, const char* name = nullptr, Qt::WindowFlags fl = Qt::Window);
     ~Session() override;
 
-public slots:
-    virtual void begin(SessionInfo& info);
+    // The help text that sysInfoBox starts with.
+    static QString helpText();
 
-public:
+    // Widgets of the form, named like their object names.
+    LowResPreview* lowRes = nullptr;
+    HighResPreview* highRes = nullptr;
+    QTabWidget* Stack_Acquisition = nullptr;
+    QWidget* tab = nullptr;
+    QPlainTextEdit* sysInfoBox = nullptr;
+    QWidget* tab_2 = nullptr;
+    QLabel* TextLabel1 = nullptr;
+    VideoStack* insetStack = nullptr;
+    QSpinBox* frameCountSelector = nullptr;
+    QLabel* TextLabel2_2 = nullptr;
+    QSpinBox* frameRangeSelector = nullptr;
+    QLabel* TextLabel2_2_2 = nullptr;
+    QSlider* zSlider = nullptr;
+    QPushButton* focusStackButton = nullptr;
+    // Sharpness of each stack frame and which one scored best.
+    QLabel* focusMeasureLabel = nullptr;
+    QWidget* tab_3 = nullptr;
+    QLabel* TextLabel1_6 = nullptr;
+    QLabel* TextLabel1_5 = nullptr;
+    QLineEdit* jobNameEdit = nullptr;
+    QPushButton* PushButton6 = nullptr;
+    QPushButton* PushButton7 = nullptr;
+    QPushButton* resetAcquisitionButton = nullptr;
+    QLabel* TextLabel1_4 = nullptr;
+    QSpinBox* densityBox = nullptr;
+    QLabel* TextLabel2_4 = nullptr;
+    QLabel* TextLabel3 = nullptr;
+    QLineEdit* totalBox = nullptr;
+    QLabel* TextLabel4 = nullptr;
+    QPushButton* createJobButton = nullptr;
+    QLabel* TextLabel1_2 = nullptr;
+    QLineEdit* xCoord = nullptr;
+    QLabel* TextLabel1_3_4_2 = nullptr;
+    QLabel* TextLabel1_2_2_2 = nullptr;
+    QLineEdit* yCoord = nullptr;
+    QLabel* TextLabel1_3_2_2_2 = nullptr;
+    QLabel* TextLabel2_3 = nullptr;
+    QLineEdit* zCoord = nullptr;
+    QLabel* TextLabel1_3_3_2_2 = nullptr;
+    QPushButton* showCurrentPosition = nullptr;
+    QPushButton* frameGrabButton = nullptr;
+    QLabel* TextLabel1_3 = nullptr;
+    QFrame* Line2 = nullptr;
+    QPushButton* AFButton = nullptr;
+    QPushButton* slowFocusButton = nullptr;
+    QLabel* TextLabel2 = nullptr;
+    QLabel* timeLabel = nullptr;
+
+    QAction* newSessionAction = nullptr;
+    QAction* fileOpenAction = nullptr;
+    QAction* fileSaveAction = nullptr;
+    QAction* fileSaveAsAction = nullptr;
+    QAction* filePrintAction = nullptr;
+    QAction* fileExitAction = nullptr;
+    QAction* editUndoAction = nullptr;
+    QAction* editRedoAction = nullptr;
+    QAction* editCutAction = nullptr;
+    QAction* editCopyAction = nullptr;
+    QAction* editPasteAction = nullptr;
+    QAction* editFindAction = nullptr;
+
+    // Session state, open to tests and to the other windows of the client.
     SessionInfo sessionInfo;
+    Auth auth;
+    QPointer<VideoWindow> videoWindow;
+    MyWebJPEG videoFetcher;
+    MyWebJPEG stackImageFetcher;
+    MyHTTP moveFetcher;
+    MyHTTP stackMoveFetcher;
+    MyHTTP sysInfoFetcher;
+    MyHTTP timeFetcher;
+    MyHTTP jobFetcher;
+    QTimer countdownTimer;
+    int remainingSeconds = 0;
+    bool controlExpired = false;
+    float mppX = 0.0f;
+    float mppY = 0.0f;
+    CoordinateTriple currentCoords;
+    CoordinateTriple stackStart;
+    CoordinateTriple jobTopLeft;
+    CoordinateTriple jobBottomRight;
+    int sampleCount = 0;
+    QVector<double> stackZ;
+    // Focus measure of each stack frame, index for index with stackZ.
+    QVector<double> stackSharpness;
+    bool stackAcquiring = false;
+    int framesLeft = 0;
+
+    // The tick of the countdown in milliseconds; tests shorten it.
+    int countdownInterval = 1000;
+
+public slots:
+    virtual void fileOpen();
+    virtual void fileSave();
+    virtual void fileSaveAs();
+    virtual void filePrint();
+    virtual void fileExit();
+    virtual void editUndo();
+    virtual void editRedo();
+    virtual void editCut();
+    virtual void begin(SessionInfo& info);
+    virtual void editPaste();
+    virtual void editFind();
+    virtual void upButtonPressed();
+    virtual void newSession();
+    virtual void init();
+    virtual void updateVideo();
+    virtual void newCoordsHere();
+    virtual void destroy();
+    virtual void pointToScreen(CoordinateTriple position);
+    virtual void queryCoords();
+    virtual void changeDestination(CoordinateTriple& destination);
+    virtual void beginZAcquire();
+    virtual void zMoveComplete();
+    virtual void startNextZImage(QImage& picture);
+    virtual void focusSliderChanged(int index);
+    virtual void nudgeUp();
+    virtual void doCoarseAuto();
+    virtual void sysInfoArrived();
+    virtual void showCurrent();
+    virtual void disableControls();
+    virtual void enableControls();
+    virtual void startTimer();
+    virtual void tickme();
+    virtual void doSlowAccurate();
+    virtual void changeVideoFormat(int size);
+    virtual void setC1();
+    virtual void setC2();
+    virtual void calcNumMovies();
+    virtual void handleJobReset();
+    virtual void handleCreateJob();
+
+signals:
+    void physicalLocationChanged(CoordinateTriple& position);
+
+private:
+    void buildForm();
+    void buildSystemInfoTab();
+    void buildFocusTab();
+    void buildJobTab();
+    void buildCoordinateBlock(QWidget* central);
+    void buildAutofocusBlock(QWidget* central);
+    void buildActions();
+    void connectForm();
+
+    QString sessionUrl(const QString& query) const;
+    // Appends plain text to sysInfoBox, as its own paragraph; never markup.
+    void appendInfo(const QString& text);
+    void sendAutofocus(const QString& status, const QString& query, int stallTimeoutMs);
+    void stopStack(const QString& reason);
+    void stackFetchFailed();
+    void recordSharpness(const QImage& picture);
+    void showSharpness();
+    void jobReplyArrived();
+    void videoFetchFailed();
+
+    // What a sent job was, so its outcome can name it.
+    QString pendingJobName;
+    QString pendingJobParameters;
+    bool countdownConnected = false;
 };
