@@ -82,7 +82,8 @@ private slots:
         h.server->clearLog();
         s->frameGrabButton->click();
         QVERIFY(h.settle());
-        QCOMPARE(h.requests(QStringLiteral("f=m&x=378350&y=251625&z=") + QString::asprintf("%.0f", z)).size(), 1);
+        // the fields show millimetres to three places, so y = 25.1625 mm goes out as 25.163 mm
+        QCOMPARE(h.requests(QStringLiteral("f=m&x=378350&y=251630&z=") + QString::asprintf("%.0f", z)).size(), 1);
         SessionHarness::shoot(s, QStringLiteral("session-after-stack"));
     }
 

@@ -120,7 +120,7 @@ private slots:
     {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("unreachable") << QStringLiteral("cj:refuse:1") << QStringLiteral("the server could not be reached.");
+        QTest::newRow("unreachable") << QStringLiteral("cj:refuse:4") << QStringLiteral("the server could not be reached.");
         QTest::newRow("wrong token") << QString() << QString();
     }
 

@@ -71,7 +71,9 @@ private slots:
     void cleanup()
     {
         delete browser.data();
-        qDeleteAll(QApplication::topLevelWidgets());
+        // a control window takes its video window with it
+        while (Session* session = openSession())
+            delete session;
         server.reset();
     }
 
