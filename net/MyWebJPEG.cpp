@@ -35,11 +35,15 @@ void MyWebJPEG::dataReady()
         QImage decoded;
         if (decoded.loadFromData(bytes, fetcher.length(), "JPEG"))
             image = decoded;
+        else
+            emit decodeFailed();
         emit newImageAvailable(image);
     } else if (mode == 0) {
         QPixmap decoded;
         if (decoded.loadFromData(bytes, static_cast<uint>(fetcher.length()), "JPEG"))
             pixmap = decoded;
+        else
+            emit decodeFailed();
         emit newPixmapAvailable(pixmap);
     }
 }

@@ -36,6 +36,9 @@ signals:
     void newPixmapAvailable(QPixmap& pixmap);
     // Emitted instead of the picture signals when the request itself failed.
     void fetchFailed();
+    // The reply arrived but was not a JPEG picture. Emitted just before the
+    // picture signal, which carries the previous picture once more.
+    void decodeFailed();
 
 private:
     MyHTTP fetcher;

@@ -48,6 +48,15 @@ void Session::begin(SessionInfo& info)
     // Failures that would otherwise leave the window waiting for ever.
     connect(&videoFetcher, &MyWebJPEG::fetchFailed, this, &Session::videoFetchFailed);
     connect(&stackImageFetcher, &MyWebJPEG::fetchFailed, this, &Session::stackFetchFailed);
+    // An unreadable frame would otherwise pass for a new one showing the old picture.
+    connect(&videoFetcher, &MyWebJPEG::decodeFailed, this, [this] {
+        appendInfo(QStringLiteral("***Error decoding video frame from microscope."));
+    });
+    // Stopping first keeps the old picture that follows from being filed under a new z.
+    connect(&stackImageFetcher, &MyWebJPEG::decodeFailed, this, [this] {
+        if (stackAcquiring)
+            stopStack(QStringLiteral("***Focus stack stopped: the server sent a picture that could not be read."));
+    });
     connect(&jobFetcher, qOverload<>(&MyHTTP::done), this, &Session::jobReplyArrived);
 
     sysInfoFetcher.setUrl(sessionUrl(QStringLiteral("f=d")));

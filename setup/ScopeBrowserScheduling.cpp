@@ -30,8 +30,11 @@ void ScopeBrowser::getSticket()
 
 void ScopeBrowser::gotSticket()
 {
-    if (!sticketFetcher->succeeded())
+    // Reported like a failed reservation: pressing the button must not seem to do nothing.
+    if (!sticketFetcher->succeeded()) {
+        warn(QStringLiteral("Connection Failed"), QStringLiteral("Error contacting the Orvex server."));
         return;
+    }
     const char* reply = sticketFetcher->data();
     const int length = sticketFetcher->length();
     if (length < 1 || reply[0] != '+') {

@@ -230,6 +230,7 @@ void FetcherTest::picturesDecodeAndFailuresKeepThePrevious()
     MyWebJPEG jpeg;
     QSignalSpy images(&jpeg, &MyWebJPEG::newImageAvailable);
     QSignalSpy failed(&jpeg, &MyWebJPEG::fetchFailed);
+    QSignalSpy undecodable(&jpeg, &MyWebJPEG::decodeFailed);
 
     // Nothing decodable yet: the signal still comes, with a null picture.
     QVERIFY(server->addFault(QStringLiteral("small_slides:garbage:1")));
@@ -254,6 +255,7 @@ void FetcherTest::picturesDecodeAndFailuresKeepThePrevious()
     jpeg.get();
     QVERIFY(failed.wait(5000));
     QCOMPARE(images.count(), 3);
+    QCOMPARE(undecodable.count(), 2);
     server->clearFaults();
 }
 

@@ -214,6 +214,9 @@ private slots:
         QTest::newRow("unknown login")
             << QStringLiteral("nobody") << QStringLiteral("secret-pw") << QString() << QStringLiteral("Scheduling Failed")
             << QStringLiteral("The server rejected your username as unauthorized for this microscope.");
+        QTest::newRow("scheduling ticket request fails")
+            << QStringLiteral("demo") << QStringLiteral("orvex-demo") << QStringLiteral("sticket:500")
+            << QStringLiteral("Connection Failed") << QStringLiteral("Error contacting the Orvex server.");
         QTest::newRow("reservation request fails")
             << QStringLiteral("demo") << QStringLiteral("orvex-demo") << QStringLiteral("scna:500")
             << QStringLiteral("Connection Failed") << QStringLiteral("Error contacting the Orvex server.");

@@ -135,6 +135,8 @@ private slots:
                                                         "server returned an invalid sequence.");
         QTest::newRow("frame fails") << QStringLiteral("p:500:1")
                                      << QStringLiteral("***Error fetching video frame from microscope.");
+        QTest::newRow("frame unreadable") << QStringLiteral("p:garbage:1")
+                                          << QStringLiteral("***Error decoding video frame from microscope.");
     }
 
     void failedRequestsReleaseControls()
