@@ -1,0 +1,13 @@
+#include "FuzzCheck.h"
+#include "FuzzInput.h"
+
+#include "session/TimeReply.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const FuzzInput input(data, size);
+    int seconds = -424242;
+    if (!TimeReply::read(input.data(), input.length(), seconds))
+        fuzzCheck(seconds == -424242, "unreadable reply changed the time");
+    return 0;
+}
