@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -21,9 +22,21 @@ double distance(const QPoint& a, const QPoint& b)
     return std::sqrt(dx * dx + dy * dy);
 }
 
+// A slide is a few centimetres; a size beyond a metre only turns picture
+// pixels into infinite stage positions.
 bool usableSize(float mm)
 {
-    return std::isfinite(mm) && mm > 0.0f;
+    return std::isfinite(mm) && mm > 0.0f && mm <= 1000.0f;
+}
+
+// Stage positions come from the server and from typed text: a NaN or a value
+// far off the picture must not reach an int conversion, which is undefined
+// outside int's range. Values inside it truncate as before.
+int truncated(double v)
+{
+    if (std::isnan(v))
+        return 0;
+    return static_cast<int>(std::clamp(v, -1.0e9, 1.0e9));
 }
 
 } // namespace
@@ -95,10 +108,10 @@ QPoint Calibration::stageToPixel(const CoordinateTriple& position, int widgetWid
 {
     const float ux = static_cast<float>(scaleX / slideWidthMm * (position.x * 0.0001));
     const float uy = static_cast<float>(scaleY / slideHeightMm * (position.y * 0.0001));
-    const int a = static_cast<int>(std::cos(-angle) * ux + std::sin(-angle) * uy);
-    const int b = static_cast<int>(std::cos(-angle) * uy - std::sin(-angle) * ux);
-    int px = static_cast<int>(a + originX);
-    int py = static_cast<int>(b + originY);
+    const int a = truncated(std::cos(-angle) * ux + std::sin(-angle) * uy);
+    const int b = truncated(std::cos(-angle) * uy - std::sin(-angle) * ux);
+    int px = truncated(a + originX);
+    int py = truncated(b + originY);
     const int hw = widgetWidth / 2;
     const int hh = widgetHeight / 2;
     if (px < hw)
