@@ -36,7 +36,14 @@ int clampToInt(qint64 value)
 
 } // namespace
 
+int MyHTTP::stallTimeoutCapMs = std::numeric_limits<int>::max();
+
 MyHTTP::MyHTTP() : buffer(initialCapacity, 0) {}
+
+void MyHTTP::setStallTimeoutCap(int ms)
+{
+    stallTimeoutCapMs = ms > 0 ? ms : std::numeric_limits<int>::max();
+}
 
 MyHTTP::~MyHTTP()
 {
@@ -73,7 +80,7 @@ void MyHTTP::start()
     }
 
     QNetworkRequest request(requestUrl);
-    request.setTransferTimeout(stallTimeoutMs);
+    request.setTransferTimeout(std::min(stallTimeoutMs, stallTimeoutCapMs));
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::AlwaysNetwork);
     reply = sharedManager().get(request);

@@ -45,6 +45,9 @@ public:
     // A transfer that makes no progress for this long is aborted and fails.
     void setStallTimeout(int ms) { stallTimeoutMs = ms; }
     int stallTimeout() const { return stallTimeoutMs; }
+    // Bounds the stall timeout of every fetcher's later requests (0 lifts the
+    // bound), so fault tests need not wait out the ten-minute autofocus limit.
+    static void setStallTimeoutCap(int ms);
     // A body larger than this is aborted and fails.
     void setMaxBytes(qint64 bytes) { maxBytes = bytes; }
 
@@ -74,6 +77,7 @@ private:
     QString lastError;
     QPointer<QNetworkReply> reply;
     int stallTimeoutMs = defaultStallTimeoutMs;
+    static int stallTimeoutCapMs;
     qint64 maxBytes = defaultMaxBytes;
     bool overflowed = false;
     // Tells a queued failure report of an abandoned request from the current one.

@@ -26,6 +26,7 @@ public:
 
     // The fetcher underneath, for progress reports and timeouts.
     MyHTTP& http() { return fetcher; }
+    const MyHTTP& http() const { return fetcher; }
 
 public slots:
     void dataReady();

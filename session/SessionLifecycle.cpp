@@ -15,6 +15,8 @@
 #include <QSlider>
 #include <QStatusBar>
 
+#include <cstring>
+
 void Session::begin(SessionInfo& info)
 {
     sessionInfo = info;
@@ -80,8 +82,11 @@ void Session::begin(SessionInfo& info)
 
 void Session::sysInfoArrived()
 {
-    if (!sysInfoFetcher.succeeded())
+    // Without the scale the video read-outs would silently stay at zero.
+    if (!sysInfoFetcher.succeeded()) {
+        appendInfo(QStringLiteral("***Error fetching system information from microscope."));
         return;
+    }
     const SystemInfoReply reply = SystemInfoReply::read(sysInfoFetcher.data(), sysInfoFetcher.length(), mppX, mppY);
     mppX = reply.mppX;
     mppY = reply.mppY;
@@ -97,7 +102,10 @@ void Session::sysInfoArrived()
 
 void Session::startTimer()
 {
-    if (!timeFetcher.succeeded()) {
+    // A NUL byte marks a corrupt reply; read as text, it could cut the
+    // remaining time short and end control for nothing.
+    if (!timeFetcher.succeeded()
+        || std::memchr(timeFetcher.data(), 0, static_cast<size_t>(timeFetcher.length()))) {
         appendInfo(QStringLiteral("***Error - Unable to query server for remaining control time"));
         return;
     }

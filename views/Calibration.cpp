@@ -53,6 +53,7 @@ void Calibration::setFailed()
     angle = 0.0;
     originX = 0.0;
     originY = 0.0;
+    fallback = true;
 }
 
 void Calibration::load(const char* data, int length)
@@ -87,6 +88,7 @@ void Calibration::load(const char* data, int length)
     const double left = std::atan(-difference(p[2].x(), p[0].x()) / difference(p[2].y(), p[0].y()));
     const double right = std::atan(-difference(p[3].x(), p[1].x()) / difference(p[3].y(), p[1].y()));
     angle = ((top + bottom) * 0.5 + (left + right) * 0.5) * 0.5;
+    fallback = false;
 
     // Corners on top of each other (or never read) give a zero scale and an
     // undefined angle; such a file is no better than none.

@@ -37,6 +37,8 @@ public:
     double originX = 0.0;
     double originY = 0.0;
     QPoint fiducialPoints[4];
+    // The fallback scales are in force (failed request or unusable corners).
+    bool fallback = false;
 
 private:
     // Two corners at one pixel, or a scale or angle that is not a finite number.

@@ -4,6 +4,7 @@
 #include "views/SelectionGrid.h"
 #include "views/SlideMarks.h"
 
+#include <QFont>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -75,6 +76,8 @@ void HighResPreview::loadFiducials()
         calib.setFailed();
     else
         calib.load(fiducialFetcher.data(), fiducialFetcher.length());
+    calibrationLost = calib.fallback;
+    update();
 }
 
 void HighResPreview::loadPixmap(QPixmap& picture)
@@ -88,10 +91,14 @@ void HighResPreview::loadPixmap(QPixmap& picture)
 
 void HighResPreview::markUpPixmap()
 {
-    if (!markFetcher.succeeded()) {
+    marksLost = !markFetcher.succeeded();
+    if (marksLost) {
         basePixmap = viewPixmap;
+        update();
         return;
     }
+    // The marks belong to the picture just arrived, not to earlier ones.
+    marks.clear();
     const QVector<CoordinateTriple> positions = SlideMarks::read(markFetcher.data(), markFetcher.length());
     for (const CoordinateTriple& position : positions)
         marks.append(stageToPixel(position));
@@ -192,6 +199,26 @@ void HighResPreview::paintEvent(QPaintEvent*)
     if (!viewPixmap.isNull())
         painter.drawPixmap(QPoint(0, 0), viewPixmap, QRect(viewOrigin(), QSize(w, h)));
     status.paint(painter, rect());
+    if (calibrationLost || marksLost)
+        paintNotice(painter);
     painter.setPen(Qt::green);
     painter.drawEllipse(w / 2 - 5, h / 2 - 5, 10, 10);
+}
+
+void HighResPreview::paintNotice(QPainter& painter) const
+{
+    QStringList lines;
+    if (calibrationLost)
+        lines << QStringLiteral("Calibration unavailable: positions are approximate");
+    if (marksLost)
+        lines << QStringLiteral("Slide marks unavailable");
+    QFont font = painter.font();
+    font.setPointSizeF(font.pointSizeF() * 0.85);
+    painter.setFont(font);
+    const QString text = lines.join(QLatin1Char('\n'));
+    QRect box = painter.fontMetrics().boundingRect(rect().adjusted(4, 4, -4, -4), Qt::AlignLeft | Qt::AlignBottom, text);
+    box.adjust(-3, -2, 3, 2);
+    painter.fillRect(box, QColor(255, 255, 255, 200));
+    painter.setPen(Qt::darkRed);
+    painter.drawText(box, Qt::AlignCenter, text);
 }

@@ -35,6 +35,15 @@ public:
     const QPixmap& basePicture() const { return basePixmap; }
     int density() const { return linearDensity; }
     const PictureStatus& pictureStatus() const { return status; }
+    // The fiducials could not be had, so positions follow the fallback mapping.
+    bool isCalibrationUnavailable() const { return calibrationLost; }
+    // The marks request of the current picture failed.
+    bool areMarksUnavailable() const { return marksLost; }
+    // A picture, fiducials or marks request is under way.
+    bool isBusy() const
+    {
+        return imageFetcher.http().isBusy() || fiducialFetcher.isBusy() || markFetcher.isBusy();
+    }
     // Source corner of the picture window the last paint showed.
     QPoint viewOrigin() const;
 
@@ -65,6 +74,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void paintNotice(QPainter& painter) const;
     void drawLabel(const char* text, const CoordinateTriple& corner);
 
     MyWebJPEG imageFetcher;
@@ -84,4 +94,6 @@ private:
     QString host;
     int linearDensity = 1;
     PictureStatus status;
+    bool calibrationLost = false;
+    bool marksLost = false;
 };

@@ -28,6 +28,7 @@ public:
     const CoordinateTriple& destinationPosition() const { return destination; }
     const QImage& image() const { return overviewImage; }
     const PictureStatus& pictureStatus() const { return status; }
+    bool isBusy() const { return imageFetcher.http().isBusy(); }
 
 public slots:
     void slideChange(QString& name);
