@@ -1,6 +1,7 @@
 #include "session/Session.h"
 
 #include "net/OrvexUrl.h"
+#include "setup/ServerText.h"
 #include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
 #include "views/VideoStack.h"
@@ -69,7 +70,8 @@ QString Session::sessionUrl(const QString& query) const
 
 void Session::appendInfo(const QString& text)
 {
-    sysInfoBox->appendPlainText(text);
+    // Much of this text comes from the server: no enormous word may stall the layout.
+    sysInfoBox->appendPlainText(ServerText::breakLongRuns(text));
 }
 
 void Session::fileOpen() {}

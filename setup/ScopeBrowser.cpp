@@ -3,6 +3,7 @@
 #include "net/MyHTTP.h"
 #include "net/OrvexUrl.h"
 #include "setup/ScopeListParser.h"
+#include "setup/ServerText.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -85,7 +86,8 @@ void ScopeBrowser::updateList()
     // Rows and records are rebuilt together, so row i always names record i.
     scopeListBox->clear();
     records.clear();
-    bannerBox->setText(list.banner);
+    // The banner is the server's free text: shown as it stands, never as markup.
+    bannerBox->setPlainText(ServerText::breakLongRuns(list.banner));
     for (const ScopeRecord& record : list.records) {
         scopeListBox->addItem(record.name);
         records.append(record);
@@ -110,7 +112,7 @@ void ScopeBrowser::describeScope(int row)
         return;
     const ScopeRecord& record = records.at(row);
     beginButton->setEnabled(!record.controlLocked);
-    descriptionBox->setText(record.description);
+    descriptionBox->setText(ServerText::breakLongRuns(record.description));
     slideList->clear();
     slideList->addItems(record.slides);
 }

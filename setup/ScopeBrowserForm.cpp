@@ -1,5 +1,7 @@
 #include "setup/ScopeBrowser.h"
 
+#include "setup/InertTextBrowser.h"
+
 #include <QCoreApplication>
 #include <QFrame>
 #include <QGridLayout>
@@ -85,7 +87,7 @@ void ScopeBrowser::buildForm()
     TextLabel3->setObjectName(QStringLiteral("TextLabel3"));
     TextLabel3->setAlignment(Qt::AlignCenter);
     grid->addWidget(TextLabel3, 0, 0);
-    descriptionBox = new QTextBrowser(describeGrid);
+    descriptionBox = new InertTextBrowser(describeGrid);
     descriptionBox->setObjectName(QStringLiteral("descriptionBox"));
     descriptionBox->setFont(urwHelvetica(descriptionBox));
     grid->addWidget(descriptionBox, 1, 0);

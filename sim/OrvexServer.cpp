@@ -128,6 +128,8 @@ void OrvexServer::schedule(const QString& login, const QString& scope) { m_sched
 
 void OrvexServer::unschedule(const QString& login, const QString& scope) { m_scheduled.remove(key(login, scope)); }
 
+void OrvexServer::setBanner(const QString& text) { m_banner = text; }
+
 void OrvexServer::addScope(const QString& name, bool inUse, const QString& description, const QStringList& slides)
 {
     Scope* s = findScope(name);
@@ -311,10 +313,12 @@ SimReply OrvexServer::answer(const QString& kind, const QString& path, const QUr
 
 SimReply OrvexServer::scopeList() const
 {
-    QString text = QStringLiteral("Orvex test server, simulated instruments\n"
-                                  "Every microscope here is simulated; the slides are synthetic.\n"
-                                  "Control sessions last %1 minutes.\n")
-                       .arg(m_options.sessionSeconds / 60);
+    QString text = !m_banner.isNull()
+                       ? m_banner
+                       : QStringLiteral("Orvex test server, simulated instruments\n"
+                                        "Every microscope here is simulated; the slides are synthetic.\n"
+                                        "Control sessions last %1 minutes.\n")
+                             .arg(m_options.sessionSeconds / 60);
     for (const Scope& s : m_scopes) {
         text += (s.inUse ? QLatin1Char('$') : QLatin1Char('#')) + s.name + QLatin1Char('\n');
         text += s.description + QStringLiteral("\n^\n");

@@ -50,6 +50,8 @@ public:
     void setSessionSeconds(int seconds);
     void setStageSpeed(double unitsPerSecond);
     void setLatency(int ms);
+    // Replaces the free text that opens the microscope list.
+    void setBanner(const QString& text);
 
     QVector3D stagePosition(const QString& scope) const;
     double focalPlaneAt(const QString& slide, double x, double y) const;
@@ -105,6 +107,7 @@ private:
     void log(const QString& line);
 
     OrvexServerOptions m_options;
+    QString m_banner;
     QElapsedTimer m_clock;
     QTcpServer* m_tcp = nullptr;
     SimHttpFrontend* m_http = nullptr;

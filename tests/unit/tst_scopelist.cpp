@@ -1,4 +1,5 @@
 #include "setup/ScopeListParser.h"
+#include "setup/ServerText.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -79,6 +80,19 @@ private slots:
         const ScopeListParser list = parseCopy(reply);
         QCOMPARE(list.banner, banner);
         QCOMPARE(describe(list), records);
+    }
+
+    void enormousWordsGetBreakOpportunities()
+    {
+        const QChar zwsp(0x200B);
+        const QString plain = QStringLiteral("short words stay as they are");
+        QCOMPARE(ServerText::breakLongRuns(plain, 8), plain);
+        QCOMPARE(ServerText::breakLongRuns(QStringLiteral("abcdefghij klm"), 4),
+                 QStringLiteral("abcd") + zwsp + QStringLiteral("efgh") + zwsp + QStringLiteral("ij klm"));
+        const QString huge(2049, QLatin1Char('w'));
+        const QString broken = ServerText::breakLongRuns(huge);
+        QCOMPARE(broken.count(zwsp), 2);
+        QCOMPARE(QString(broken).remove(zwsp), huge);
     }
 
     void hostileRepliesEndQuickly()
