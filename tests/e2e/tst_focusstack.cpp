@@ -41,6 +41,7 @@ private slots:
 
     void cleanup()
     {
+        QVERIFY(h.passwordNeverSent());
         h.session.reset();
         h.server.reset();
     }

@@ -36,6 +36,7 @@ private slots:
 
     void cleanupTestCase()
     {
+        QVERIFY(h.passwordNeverSent());
         h.session.reset();
         h.server.reset();
     }

@@ -25,6 +25,7 @@ private slots:
 
     void cleanup()
     {
+        QVERIFY(h.passwordNeverSent());
         h.session.reset();
         h.server.reset();
     }

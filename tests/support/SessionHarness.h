@@ -89,6 +89,16 @@ public:
         return found;
     }
 
+    // Neither the password nor its percent-encoded form appears in any request.
+    bool passwordNeverSent() const
+    {
+        const QString encoded = OrvexUrl::encode(info.password);
+        for (const QString& target : server->requestLog())
+            if (target.contains(info.password) || target.contains(encoded))
+                return false;
+        return true;
+    }
+
     QString status() const { return session->statusBar()->currentMessage(); }
     QString infoText() const { return session->sysInfoBox->toPlainText(); }
     QString slide() const { return info.scope.slides.value(0); }
