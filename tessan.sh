@@ -47,8 +47,10 @@ test)
     install_missing
     build build
     suite build
-    # The same suite once more under AddressSanitizer and UndefinedBehaviorSanitizer.
-    build build-asan -DTESSAN_SANITIZE=ON -DTESSAN_BENCH=OFF
+    # The same suite once more, built by clang under AddressSanitizer and
+    # UndefinedBehaviorSanitizer, with the reply readers' fuzzers (label fuzz).
+    build build-asan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+        -DTESSAN_SANITIZE=ON -DTESSAN_FUZZ=ON -DTESSAN_BENCH=OFF
     ASAN_OPTIONS=detect_leaks=0 suite build-asan
     ;;
 *)
