@@ -1,7 +1,9 @@
 // Opens a window in a given state against an in-process test server, for the
-// README's screenshots: tessan-shots setup|scheduled
+// README's screenshots: tessan-shots setup|scheduled|session
+#include "session/Session.h"
 #include "setup/ScopeBrowser.h"
 #include "sim/OrvexServer.h"
+#include "views/VideoWindow.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -30,16 +32,32 @@ int main(int argc, char** argv)
     browser->show();
     browser->connectToServer->click();
 
-    if (scene == QLatin1String("scheduled")) {
+    if (scene == QLatin1String("scheduled") || scene == QLatin1String("session")) {
+        const bool reserve = scene == QLatin1String("scheduled");
         QTimer* poll = new QTimer(&app);
-        QObject::connect(poll, &QTimer::timeout, browser, [browser, poll]() {
+        QObject::connect(poll, &QTimer::timeout, browser, [browser, poll, reserve]() {
             if (browser->connectionStatus->text() != QLatin1String("Connection Successful"))
                 return;
             poll->stop();
-            browser->scopeListBox->setCurrentRow(1);
-            browser->reserveButton->click();
+            if (reserve) {
+                browser->scopeListBox->setCurrentRow(1);
+                browser->reserveButton->click();
+            } else {
+                browser->beginButton->click();
+            }
         });
         poll->start(50);
     }
+    // Without a window manager every window opens at the origin: set them side by side.
+    QTimer arrange;
+    QObject::connect(&arrange, &QTimer::timeout, &app, []() {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (qobject_cast<Session*>(w))
+                w->move(0, 0);
+            else if (qobject_cast<VideoWindow*>(w))
+                w->move(810, 0);
+        }
+    });
+    arrange.start(200);
     return app.exec();
 }
