@@ -1,4 +1,5 @@
 #include "MessageBoxCatcher.h"
+#include "TopLevelWindows.h"
 #include "session/Session.h"
 #include "setup/ScopeBrowser.h"
 #include "sim/OrvexServer.h"
@@ -49,13 +50,7 @@ class TestScopeBrowser : public QObject
         return count;
     }
 
-    static Session* openSession()
-    {
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            if (auto* session = qobject_cast<Session*>(widget))
-                return session;
-        return nullptr;
-    }
+    static Session* openSession() { return topLevelWindow<Session>(); }
 
 private slots:
     void init()
@@ -71,9 +66,7 @@ private slots:
     void cleanup()
     {
         delete browser.data();
-        // a control window takes its video window with it
-        while (Session* session = openSession())
-            delete session;
+        deleteTopLevelWindows<Session>();
         server.reset();
     }
 

@@ -1,4 +1,5 @@
 #include "MessageBoxCatcher.h"
+#include "TopLevelWindows.h"
 
 #include "session/Session.h"
 #include "setup/ScopeBrowser.h"
@@ -44,13 +45,7 @@ class TestSecurity : public QObject
         return -1;
     }
 
-    static Session* openSession()
-    {
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            if (auto* session = qobject_cast<Session*>(widget))
-                return session;
-        return nullptr;
-    }
+    static Session* openSession() { return topLevelWindow<Session>(); }
 
     void passwordNeverSent(const QString& password)
     {
@@ -74,8 +69,7 @@ private slots:
     void cleanup()
     {
         delete browser.data();
-        while (Session* session = openSession())
-            delete session;
+        deleteTopLevelWindows<Session>();
         server.reset();
     }
 

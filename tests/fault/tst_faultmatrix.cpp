@@ -1,5 +1,6 @@
 #include "MessageBoxCatcher.h"
 #include "SessionHarness.h"
+#include "TopLevelWindows.h"
 
 #include "setup/ScopeBrowser.h"
 #include "views/HighResPreview.h"
@@ -230,16 +231,7 @@ class TestFaultMatrix : public QObject
         }
         record(kind, fault, cell);
         delete browser.data();
-        // a control window takes its video window with it, so look again after each
-        for (bool found = true; found;) {
-            found = false;
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (auto* session = qobject_cast<Session*>(w)) {
-                    delete session;
-                    found = true;
-                    break;
-                }
-        }
+        deleteTopLevelWindows<Session>();
     }
 
 private slots:
