@@ -61,6 +61,9 @@ private slots:
         QCOMPARE(browser->hostName->text(), QStringLiteral("localhost:8642"));
         browser->hostName->setText(server->host());
         browser->show();
+        // a failure that arrives before the window is active would lose the
+        // host selection to the activation's focus change
+        QVERIFY(QTest::qWaitForWindowActive(browser));
     }
 
     void cleanup()
