@@ -12,7 +12,8 @@ class FuzzInput
 {
 public:
     FuzzInput(const uint8_t* data, size_t size)
-        : bytes(new char[size]), count(size > maxLength ? maxLength : static_cast<int>(size))
+        : bytes(new char[size])
+        , count(size > maxLength ? maxLength : static_cast<int>(size))
     {
         if (size)
             std::memcpy(bytes.get(), data, size);

@@ -24,10 +24,11 @@ void exercise(const Calibration& calibration)
     fuzzCheck(std::isfinite(calibration.slideWidthMm) && calibration.slideWidthMm > 0.0f, "unusable width");
     fuzzCheck(std::isfinite(calibration.slideHeightMm) && calibration.slideHeightMm > 0.0f, "unusable height");
 
-    static const float stage[][2] = {{0.0f, 0.0f},          {100000.0f, 100000.0f}, {756700.0f, 503250.0f},
-                                     {-1.0e6f, 3.0e6f},     {2.0e9f, -2.0e9f},      {3.0e38f, -3.0e38f},
-                                     {INFINITY, -INFINITY}, {NAN, NAN}};
-    static const int widgets[][2] = {{383, 246}, {0, 0}, {1, 1}, {Calibration::pictureWidth, Calibration::pictureHeight}};
+    static const float stage[][2] = {
+        {0.0f, 0.0f},      {100000.0f, 100000.0f}, {756700.0f, 503250.0f}, {-1.0e6f, 3.0e6f},
+        {2.0e9f, -2.0e9f}, {3.0e38f, -3.0e38f},    {INFINITY, -INFINITY},  {NAN, NAN}};
+    static const int widgets[][2] = {
+        {383, 246}, {0, 0}, {1, 1}, {Calibration::pictureWidth, Calibration::pictureHeight}};
     for (const auto& s : stage) {
         CoordinateTriple position;
         position.x = s[0];
@@ -37,8 +38,7 @@ void exercise(const Calibration& calibration)
     }
 
     static const QPoint pixels[] = {QPoint(0, 0), QPoint(1530, 1018),
-                                    QPoint(Calibration::pictureWidth, Calibration::pictureHeight),
-                                    QPoint(-5000, 7000)};
+                                    QPoint(Calibration::pictureWidth, Calibration::pictureHeight), QPoint(-5000, 7000)};
     for (const QPoint& pixel : pixels) {
         const CoordinateTriple position = calibration.pixelToStage(pixel);
         fuzzCheck(std::isfinite(position.x) && std::isfinite(position.y), "stage position not finite");

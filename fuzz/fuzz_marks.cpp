@@ -18,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const CoordinateTriple& mark : marks) {
         fuzzCheck(mark.z == 0.0f, "mark with a z");
         const QPoint pixel = calibration.stageToPixel(mark, 0, 0);
-        fuzzCheck(pixel.x() >= 0 && pixel.x() <= Calibration::pictureWidth && pixel.y() >= 0
-                      && pixel.y() <= Calibration::pictureHeight,
+        fuzzCheck(pixel.x() >= 0 && pixel.x() <= Calibration::pictureWidth && pixel.y() >= 0 &&
+                      pixel.y() <= Calibration::pictureHeight,
                   "mark drawn outside the picture");
     }
     return 0;

@@ -27,8 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     (void)overview;
     const Calibration calibration;
     const QPoint pixel = calibration.stageToPixel(coords, 383, 246);
-    fuzzCheck(pixel.x() >= 0 && pixel.x() <= Calibration::pictureWidth && pixel.y() >= 0
-                  && pixel.y() <= Calibration::pictureHeight,
+    fuzzCheck(pixel.x() >= 0 && pixel.x() <= Calibration::pictureWidth && pixel.y() >= 0 &&
+                  pixel.y() <= Calibration::pictureHeight,
               "preview pixel outside the picture");
     return 0;
 }

@@ -38,7 +38,10 @@ int clampToInt(qint64 value)
 
 int MyHTTP::stallTimeoutCapMs = std::numeric_limits<int>::max();
 
-MyHTTP::MyHTTP() : buffer(initialCapacity, 0) {}
+MyHTTP::MyHTTP()
+    : buffer(initialCapacity, 0)
+{
+}
 
 void MyHTTP::setStallTimeoutCap(int ms)
 {
@@ -67,8 +70,7 @@ void MyHTTP::start()
     lastError.clear();
     ++generation;
 
-    if (!requestUrl.isValid() || requestUrl.scheme() != QLatin1String("http")
-        || requestUrl.host().isEmpty()) {
+    if (!requestUrl.isValid() || requestUrl.scheme() != QLatin1String("http") || requestUrl.host().isEmpty()) {
         // An address that cannot form a URL fails like an unreachable server,
         // and like every other failure it is reported from the event loop.
         const quint64 mine = generation;
@@ -81,13 +83,11 @@ void MyHTTP::start()
 
     QNetworkRequest request(requestUrl);
     request.setTransferTimeout(std::min(stallTimeoutMs, stallTimeoutCapMs));
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
-                         QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     reply = sharedManager().get(request);
     connect(reply, &QNetworkReply::downloadProgress, this, &MyHTTP::updateProgress);
     connect(reply, &QNetworkReply::metaDataChanged, this, [this] {
-        const QVariant declared = reply ? reply->header(QNetworkRequest::ContentLengthHeader)
-                                        : QVariant();
+        const QVariant declared = reply ? reply->header(QNetworkRequest::ContentLengthHeader) : QVariant();
         if (declared.isValid() && declared.toLongLong() > maxBytes) {
             overflowed = true;
             reply->abort();

@@ -20,27 +20,24 @@ QString OrvexUrl::scopeList(const QString& host)
 
 QString OrvexUrl::schedulingTicket(const QString& host, const QString& scope, const QString& login)
 {
-    return base(host) + oserv + QStringLiteral("f=sticket&s=") + encode(scope)
-           + QStringLiteral("&l=") + encode(login);
+    return base(host) + oserv + QStringLiteral("f=sticket&s=") + encode(scope) + QStringLiteral("&l=") + encode(login);
 }
 
-QString OrvexUrl::reservation(const QString& host, const QString& scope, const QString& login,
-                              const QString& token)
+QString OrvexUrl::reservation(const QString& host, const QString& scope, const QString& login, const QString& token)
 {
-    return base(host) + oserv + QStringLiteral("f=scna&s=") + encode(scope)
-           + QStringLiteral("&l=") + encode(login) + QStringLiteral("&auth=") + token;
+    return base(host) + oserv + QStringLiteral("f=scna&s=") + encode(scope) + QStringLiteral("&l=") + encode(login) +
+           QStringLiteral("&auth=") + token;
 }
 
 QString OrvexUrl::sessionTicket(const QString& host, const QString& scope, const QString& login)
 {
-    return base(host) + oserv + QStringLiteral("f=ticket&s=") + encode(scope)
-           + QStringLiteral("&l=") + encode(login);
+    return base(host) + oserv + QStringLiteral("f=ticket&s=") + encode(scope) + QStringLiteral("&l=") + encode(login);
 }
 
 QString OrvexUrl::requestPrefix(const QString& login, const QString& scope)
 {
-    return QStringLiteral("/cgi-bin/oserv?l=") + encode(login) + QStringLiteral("&s=")
-           + encode(scope) + QStringLiteral("&");
+    return QStringLiteral("/cgi-bin/oserv?l=") + encode(login) + QStringLiteral("&s=") + encode(scope) +
+           QStringLiteral("&");
 }
 
 QString OrvexUrl::session(const QString& host, const QString& prefix, const QString& query)

@@ -20,8 +20,7 @@ public:
     // "...?f=sticket&s=" + scope + "&l=" + login
     static QString schedulingTicket(const QString& host, const QString& scope, const QString& login);
     // "...?f=scna&s=" + scope + "&l=" + login + "&auth=" + token
-    static QString reservation(const QString& host, const QString& scope, const QString& login,
-                               const QString& token);
+    static QString reservation(const QString& host, const QString& scope, const QString& login, const QString& token);
     // "...?f=ticket&s=" + scope + "&l=" + login
     static QString sessionTicket(const QString& host, const QString& scope, const QString& login);
 

@@ -60,8 +60,8 @@ double FocusMeasure::of(const QImage& image)
     if (image.isNull())
         return 0.0;
     const QImage::Format format = image.format();
-    if (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32
-        || format == QImage::Format_ARGB32_Premultiplied)
+    if (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32 ||
+        format == QImage::Format_ARGB32_Premultiplied)
         return measure32(image);
     return measure32(image.convertToFormat(QImage::Format_RGB32));
 }

@@ -7,7 +7,7 @@ namespace {
 // Beyond this many positions the axis is counted arithmetically, so a typed
 // coordinate of 1e9 mm cannot hang the window.
 constexpr long long simulateLimit = 1000000;
-}
+} // namespace
 
 long long JobGrid::positions(double startUnits, double endUnits, double step)
 {

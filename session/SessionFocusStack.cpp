@@ -29,9 +29,8 @@ void Session::beginZAcquire()
     QPoint origin;
     if (videoWindow && videoWindow->imageView)
         origin = videoWindow->imageView->focusAreaOrigin();
-    stackImageFetcher.setUrl(videoFetcher.url() + QStringLiteral("&x=") + QString::asprintf("%i", origin.x())
-                             + QStringLiteral("&y=") + QString::asprintf("%i", origin.y())
-                             + QStringLiteral("&inset=1"));
+    stackImageFetcher.setUrl(videoFetcher.url() + QStringLiteral("&x=") + QString::asprintf("%i", origin.x()) +
+                             QStringLiteral("&y=") + QString::asprintf("%i", origin.y()) + QStringLiteral("&inset=1"));
     QImage none;
     startNextZImage(none);
 }
@@ -49,8 +48,8 @@ void Session::startNextZImage(QImage& picture)
         enableControls();
         statusBar()->clearMessage();
         if (!stackSharpness.isEmpty()) {
-            const int best = int(std::max_element(stackSharpness.cbegin(), stackSharpness.cend())
-                                 - stackSharpness.cbegin());
+            const int best =
+                int(std::max_element(stackSharpness.cbegin(), stackSharpness.cend()) - stackSharpness.cbegin());
             if (zSlider->value() == best)
                 focusSliderChanged(best);
             else
@@ -72,10 +71,10 @@ void Session::startNextZImage(QImage& picture)
         return;
     }
     stackZ.append(z);
-    const QString query = QStringLiteral("f=m&b=y&x=") + QString::asprintf("%f", double(stackStart.x))
-                          + QStringLiteral("&y=") + QString::asprintf("%f", double(stackStart.y))
-                          + QStringLiteral("&z=") + QString::asprintf("%f", z) + QStringLiteral("&auth=")
-                          + auth.makeToken();
+    const QString query = QStringLiteral("f=m&b=y&x=") + QString::asprintf("%f", double(stackStart.x)) +
+                          QStringLiteral("&y=") + QString::asprintf("%f", double(stackStart.y)) +
+                          QStringLiteral("&z=") + QString::asprintf("%f", z) + QStringLiteral("&auth=") +
+                          auth.makeToken();
     stackMoveFetcher.setUrl(sessionUrl(query));
     stackMoveFetcher.start();
     --framesLeft;
@@ -137,8 +136,7 @@ void Session::showSharpness()
         return;
     }
     const int shown = stackAcquiring ? int(stackSharpness.size()) - 1 : zSlider->value();
-    const int best =
-        int(std::max_element(stackSharpness.cbegin(), stackSharpness.cend()) - stackSharpness.cbegin());
+    const int best = int(std::max_element(stackSharpness.cbegin(), stackSharpness.cend()) - stackSharpness.cbegin());
     QString text;
     if (shown >= 0 && shown < stackSharpness.size())
         text = QString::asprintf("Frame %i at %.0f µm: sharpness %.0f\n", shown + 1, stackZ[shown] * 0.1,

@@ -286,8 +286,8 @@ void Session::buildActions()
                             QKeySequence(Qt::CTRL | Qt::Key_C));
     editPasteAction = action(this, "editPasteAction", QStringLiteral("Paste"), QStringLiteral("&Paste"),
                              QKeySequence(Qt::CTRL | Qt::Key_V));
-    editFindAction = action(this, "editFindAction", QStringLiteral("Draw Oval"), QStringLiteral("Draw Oval"),
-                            QKeySequence());
+    editFindAction =
+        action(this, "editFindAction", QStringLiteral("Draw Oval"), QStringLiteral("Draw Oval"), QKeySequence());
 
     // Actions outside the menu still answer their accelerators as window actions.
     addActions({newSessionAction, fileOpenAction, fileSaveAction, fileSaveAsAction, filePrintAction, fileExitAction,

@@ -20,8 +20,8 @@ void Session::setC1()
 {
     jobTopLeft.x = xCoord->text().toFloat();
     jobTopLeft.y = yCoord->text().toFloat();
-    const bool accepted = isUnset(jobBottomRight)
-                          || (jobTopLeft.x <= jobBottomRight.x && jobTopLeft.y <= jobBottomRight.y);
+    const bool accepted =
+        isUnset(jobBottomRight) || (jobTopLeft.x <= jobBottomRight.x && jobTopLeft.y <= jobBottomRight.y);
     if (!accepted) {
         jobTopLeft.x = 0;
         jobTopLeft.y = 0;
@@ -113,14 +113,15 @@ void Session::jobReplyArrived()
 {
     const QString job = QStringLiteral("Job ") + pendingJobName;
     if (!jobFetcher.succeeded()) {
-        appendInfo(QStringLiteral("***") + job + QStringLiteral(" was not accepted: the server could not be reached. (")
-                   + pendingJobParameters + QStringLiteral(")"));
+        appendInfo(QStringLiteral("***") + job +
+                   QStringLiteral(" was not accepted: the server could not be reached. (") + pendingJobParameters +
+                   QStringLiteral(")"));
         return;
     }
     const JobReply reply = JobReply::read(jobFetcher.data(), jobFetcher.length());
     if (reply.accepted)
         appendInfo(job + QStringLiteral(" submitted. ") + reply.text);
     else
-        appendInfo(QStringLiteral("***") + job + QStringLiteral(" was not accepted: ") + reply.text + QStringLiteral(" (")
-                   + pendingJobParameters + QStringLiteral(")"));
+        appendInfo(QStringLiteral("***") + job + QStringLiteral(" was not accepted: ") + reply.text +
+                   QStringLiteral(" (") + pendingJobParameters + QStringLiteral(")"));
 }

@@ -21,8 +21,8 @@
 void Session::begin(SessionInfo& info)
 {
     sessionInfo = info;
-    setWindowTitle(QStringLiteral("Tessan: Controlling ") + sessionInfo.scope.name + QStringLiteral(" at <")
-                   + sessionInfo.host + QStringLiteral(">"));
+    setWindowTitle(QStringLiteral("Tessan: Controlling ") + sessionInfo.scope.name + QStringLiteral(" at <") +
+                   sessionInfo.host + QStringLiteral(">"));
     controlExpired = false;
     auth.setKey(sessionInfo.password);
     auth.setChallenge(sessionInfo.ticket);
@@ -52,9 +52,8 @@ void Session::begin(SessionInfo& info)
     connect(&videoFetcher, &MyWebJPEG::fetchFailed, this, &Session::videoFetchFailed);
     connect(&stackImageFetcher, &MyWebJPEG::fetchFailed, this, &Session::stackFetchFailed);
     // An unreadable frame would otherwise pass for a new one showing the old picture.
-    connect(&videoFetcher, &MyWebJPEG::decodeFailed, this, [this] {
-        appendInfo(QStringLiteral("***Error decoding video frame from microscope."));
-    });
+    connect(&videoFetcher, &MyWebJPEG::decodeFailed, this,
+            [this] { appendInfo(QStringLiteral("***Error decoding video frame from microscope.")); });
     // Stopping first keeps the old picture that follows from being filed under a new z.
     connect(&stackImageFetcher, &MyWebJPEG::decodeFailed, this, [this] {
         if (stackAcquiring)
@@ -95,8 +94,7 @@ void Session::sysInfoArrived()
         videoWindow->setMPP(mppX, mppY);
 
     const QString rule(59, QLatin1Char('-'));
-    appendInfo(QLatin1Char('\n') + rule + QStringLiteral("\nBeginning control session.\n") + rule
-               + QLatin1Char('\n'));
+    appendInfo(QLatin1Char('\n') + rule + QStringLiteral("\nBeginning control session.\n") + rule + QLatin1Char('\n'));
     if (!reply.rest.isEmpty())
         appendInfo(reply.rest);
 }
@@ -105,8 +103,7 @@ void Session::startTimer()
 {
     // A NUL byte marks a corrupt reply; read as text, it could cut the
     // remaining time short and end control for nothing.
-    if (!timeFetcher.succeeded()
-        || std::memchr(timeFetcher.data(), 0, static_cast<size_t>(timeFetcher.length()))) {
+    if (!timeFetcher.succeeded() || std::memchr(timeFetcher.data(), 0, static_cast<size_t>(timeFetcher.length()))) {
         appendInfo(QStringLiteral("***Error - Unable to query server for remaining control time"));
         return;
     }

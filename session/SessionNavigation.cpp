@@ -13,9 +13,9 @@ void Session::updateVideo()
     const double x = xCoord->text().toFloat();
     const double y = yCoord->text().toFloat();
     const double z = zCoord->text().toFloat();
-    const QString query = QStringLiteral("f=m&x=") + QString::asprintf("%.0f", x * 10000.0) + QStringLiteral("&y=")
-                          + QString::asprintf("%.0f", y * 10000.0) + QStringLiteral("&z=")
-                          + QString::asprintf("%.0f", z * 10.0);
+    const QString query = QStringLiteral("f=m&x=") + QString::asprintf("%.0f", x * 10000.0) + QStringLiteral("&y=") +
+                          QString::asprintf("%.0f", y * 10000.0) + QStringLiteral("&z=") +
+                          QString::asprintf("%.0f", z * 10.0);
     statusBar()->showMessage(QStringLiteral("Moving scope..."));
     const QString token = auth.makeToken();
     moveFetcher.setStallTimeout(MyHTTP::defaultStallTimeoutMs);
@@ -26,8 +26,8 @@ void Session::updateVideo()
 void Session::newCoordsHere()
 {
     if (!moveFetcher.succeeded()) {
-        appendInfo(QStringLiteral(
-            "***Error fetching coordinates from microscope.  The server may be malfunctioning.\n"));
+        appendInfo(
+            QStringLiteral("***Error fetching coordinates from microscope.  The server may be malfunctioning.\n"));
         if (!stackAcquiring)
             enableControls();
         return;

@@ -3,7 +3,8 @@
 #include <QImage>
 #include <QTextDocument>
 
-InertTextBrowser::InertTextBrowser(QWidget* parent) : QTextBrowser(parent)
+InertTextBrowser::InertTextBrowser(QWidget* parent)
+    : QTextBrowser(parent)
 {
     setOpenLinks(false);
     setOpenExternalLinks(false);

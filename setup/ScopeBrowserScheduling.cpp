@@ -114,8 +114,8 @@ void ScopeBrowser::authOrNot()
              QStringLiteral("The server rejected the username and password pair you supplied."));
         return;
     case TicketReply::Ticket::Unscheduled:
-        warn(QStringLiteral("User Not Scheduled on Scope \"") + (record ? record->name : QString())
-                 + QStringLiteral("\""),
+        warn(QStringLiteral("User Not Scheduled on Scope \"") + (record ? record->name : QString()) +
+                 QStringLiteral("\""),
              QStringLiteral("The server reported that you were not scheduled for access at this time."));
         return;
     case TicketReply::Ticket::Other:

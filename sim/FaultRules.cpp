@@ -5,16 +5,26 @@
 Fault FaultRules::faultFromName(const QString& name)
 {
     const QString n = name.trimmed().toLower();
-    if (n == QLatin1String("refuse")) return Fault::Refuse;
-    if (n == QLatin1String("500")) return Fault::Http500;
-    if (n == QLatin1String("empty")) return Fault::Empty;
-    if (n == QLatin1String("garbage")) return Fault::Garbage;
-    if (n == QLatin1String("cut")) return Fault::Cut;
-    if (n == QLatin1String("stall")) return Fault::Stall;
-    if (n == QLatin1String("drip")) return Fault::Drip;
-    if (n == QLatin1String("oversize")) return Fault::Oversize;
-    if (n == QLatin1String("status")) return Fault::Status;
-    if (n == QLatin1String("nul")) return Fault::Nul;
+    if (n == QLatin1String("refuse"))
+        return Fault::Refuse;
+    if (n == QLatin1String("500"))
+        return Fault::Http500;
+    if (n == QLatin1String("empty"))
+        return Fault::Empty;
+    if (n == QLatin1String("garbage"))
+        return Fault::Garbage;
+    if (n == QLatin1String("cut"))
+        return Fault::Cut;
+    if (n == QLatin1String("stall"))
+        return Fault::Stall;
+    if (n == QLatin1String("drip"))
+        return Fault::Drip;
+    if (n == QLatin1String("oversize"))
+        return Fault::Oversize;
+    if (n == QLatin1String("status"))
+        return Fault::Status;
+    if (n == QLatin1String("nul"))
+        return Fault::Nul;
     return Fault::None;
 }
 

@@ -31,7 +31,8 @@ public:
     Fault take(const QString& kind);
 
 private:
-    struct Rule {
+    struct Rule
+    {
         QString kind;
         Fault fault = Fault::None;
         int remaining = -1; // -1: forever

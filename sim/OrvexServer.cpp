@@ -25,7 +25,10 @@ constexpr int kAccurateFocusMs = 1500;
 constexpr int kInsetWidth = 168;
 constexpr int kInsetHeight = 140;
 
-QString key(const QString& login, const QString& scope) { return login + QLatin1Char('\n') + scope; }
+QString key(const QString& login, const QString& scope)
+{
+    return login + QLatin1Char('\n') + scope;
+}
 
 QString value(const QUrlQuery& q, const char* name)
 {
@@ -39,12 +42,17 @@ bool number(const QUrlQuery& q, const char* name, double* out)
     return ok && std::isfinite(*out);
 }
 
-QByteArray units(double v) { return QByteArray::number(static_cast<qint64>(v)); }
+QByteArray units(double v)
+{
+    return QByteArray::number(static_cast<qint64>(v));
+}
 
 } // namespace
 
 OrvexServer::OrvexServer(const OrvexServerOptions& options, QObject* parent)
-    : QObject(parent), m_options(options), m_slides(options.seed)
+    : QObject(parent)
+    , m_options(options)
+    , m_slides(options.seed)
 {
     m_clock.start();
     m_http = new SimHttpFrontend(
@@ -85,17 +93,35 @@ bool OrvexServer::listen(quint16 port)
     return true;
 }
 
-quint16 OrvexServer::port() const { return m_tcp ? m_tcp->serverPort() : 0; }
+quint16 OrvexServer::port() const
+{
+    return m_tcp ? m_tcp->serverPort() : 0;
+}
 
-QString OrvexServer::host() const { return QStringLiteral("127.0.0.1:%1").arg(port()); }
+QString OrvexServer::host() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(port());
+}
 
-bool OrvexServer::addFault(const QString& rule) { return m_faults.add(rule); }
+bool OrvexServer::addFault(const QString& rule)
+{
+    return m_faults.add(rule);
+}
 
-void OrvexServer::clearFaults() { m_faults.clear(); }
+void OrvexServer::clearFaults()
+{
+    m_faults.clear();
+}
 
-QStringList OrvexServer::requestLog() const { return m_log; }
+QStringList OrvexServer::requestLog() const
+{
+    return m_log;
+}
 
-void OrvexServer::clearLog() { m_log.clear(); }
+void OrvexServer::clearLog()
+{
+    m_log.clear();
+}
 
 bool OrvexServer::setLogFile(const QString& path)
 {
@@ -124,11 +150,20 @@ void OrvexServer::authorize(const QString& login, const QString& scope)
     m_accounts[login].scopes.insert(scope);
 }
 
-void OrvexServer::schedule(const QString& login, const QString& scope) { m_scheduled.insert(key(login, scope)); }
+void OrvexServer::schedule(const QString& login, const QString& scope)
+{
+    m_scheduled.insert(key(login, scope));
+}
 
-void OrvexServer::unschedule(const QString& login, const QString& scope) { m_scheduled.remove(key(login, scope)); }
+void OrvexServer::unschedule(const QString& login, const QString& scope)
+{
+    m_scheduled.remove(key(login, scope));
+}
 
-void OrvexServer::setBanner(const QString& text) { m_banner = text; }
+void OrvexServer::setBanner(const QString& text)
+{
+    m_banner = text;
+}
 
 void OrvexServer::addScope(const QString& name, bool inUse, const QString& description, const QStringList& slides)
 {
@@ -146,11 +181,20 @@ void OrvexServer::addScope(const QString& name, bool inUse, const QString& descr
     s->stage.place(x, y, std::trunc(slideUnder(*s).focalPlaneAt(x, y)));
 }
 
-void OrvexServer::setSessionSeconds(int seconds) { m_options.sessionSeconds = seconds; }
+void OrvexServer::setSessionSeconds(int seconds)
+{
+    m_options.sessionSeconds = seconds;
+}
 
-void OrvexServer::setStageSpeed(double unitsPerSecond) { m_options.stageSpeed = unitsPerSecond; }
+void OrvexServer::setStageSpeed(double unitsPerSecond)
+{
+    m_options.stageSpeed = unitsPerSecond;
+}
 
-void OrvexServer::setLatency(int ms) { m_options.latencyMs = ms; }
+void OrvexServer::setLatency(int ms)
+{
+    m_options.latencyMs = ms;
+}
 
 QVector3D OrvexServer::stagePosition(const QString& scope) const
 {
@@ -167,7 +211,10 @@ double OrvexServer::focalPlaneAt(const QString& slide, double x, double y) const
     return m_slides.slide(slide).focalPlaneAt(x, y);
 }
 
-QStringList OrvexServer::jobs() const { return m_jobs; }
+QStringList OrvexServer::jobs() const
+{
+    return m_jobs;
+}
 
 QStringList OrvexServer::scopeNames() const
 {
@@ -183,7 +230,10 @@ QStringList OrvexServer::slidesOf(const QString& scope) const
     return s ? s->slides : QStringList();
 }
 
-double OrvexServer::micronsPerPixel() const { return kMicronsPerPixel; }
+double OrvexServer::micronsPerPixel() const
+{
+    return kMicronsPerPixel;
+}
 
 OrvexServer::Scope* OrvexServer::findScope(const QString& name)
 {
@@ -220,7 +270,10 @@ bool OrvexServer::authorized(const QString& login, const QString& scope) const
     return it != m_accounts.constEnd() && (it->everywhere || it->scopes.contains(scope));
 }
 
-quint32 OrvexServer::nextNumber() { return SimNoise::hash(m_options.seed, ++m_counter, 0xC0FFEEu); }
+quint32 OrvexServer::nextNumber()
+{
+    return SimNoise::hash(m_options.seed, ++m_counter, 0xC0FFEEu);
+}
 
 QString OrvexServer::kindOf(const QString& path, const QUrlQuery& query)
 {
@@ -244,7 +297,8 @@ void OrvexServer::onRequest(const QHttpServerRequest& request, QTcpSocket* socke
 {
     const QUrl url = request.url();
     const QString rawQuery = url.query(QUrl::FullyEncoded);
-    const QString target = url.path(QUrl::FullyEncoded) + (rawQuery.isEmpty() ? QString() : QLatin1Char('?') + rawQuery);
+    const QString target =
+        url.path(QUrl::FullyEncoded) + (rawQuery.isEmpty() ? QString() : QLatin1Char('?') + rawQuery);
     m_log.append(target);
     log(target);
     emit requestReceived(target);
@@ -313,12 +367,11 @@ SimReply OrvexServer::answer(const QString& kind, const QString& path, const QUr
 
 SimReply OrvexServer::scopeList() const
 {
-    QString text = !m_banner.isNull()
-                       ? m_banner
-                       : QStringLiteral("Orvex test server, simulated instruments\n"
-                                        "Every microscope here is simulated; the slides are synthetic.\n"
-                                        "Control sessions last %1 minutes.\n")
-                             .arg(m_options.sessionSeconds / 60);
+    QString text = !m_banner.isNull() ? m_banner
+                                      : QStringLiteral("Orvex test server, simulated instruments\n"
+                                                       "Every microscope here is simulated; the slides are synthetic.\n"
+                                                       "Control sessions last %1 minutes.\n")
+                                            .arg(m_options.sessionSeconds / 60);
     for (const Scope& s : m_scopes) {
         text += (s.inUse ? QLatin1Char('$') : QLatin1Char('#')) + s.name + QLatin1Char('\n');
         text += s.description + QStringLiteral("\n^\n");
@@ -399,7 +452,7 @@ SimReply OrvexServer::sessionRequest(const QString& kind, const QUrlQuery& query
     if (!scope)
         return SimReply::text("-UNKNOWN_SCOPE\n");
     static const QStringList controls = {QStringLiteral("m"), QStringLiteral("mb"), QStringLiteral("w"),
-                                         QStringLiteral("a"), QStringLiteral("r"), QStringLiteral("cj")};
+                                         QStringLiteral("a"), QStringLiteral("r"),  QStringLiteral("cj")};
     if (controls.contains(kind)) {
         const QString refusal = checkControl(login, scope->name, query);
         if (!refusal.isEmpty())
@@ -447,7 +500,10 @@ SimReply OrvexServer::move(Scope& scope, const QUrlQuery& query, bool stack)
     return SimReply::text('+' + units(tx) + ' ' + units(ty) + ' ' + units(tz) + '\n', int(duration));
 }
 
-SimReply OrvexServer::where(Scope& scope) { return SimReply::text(positionReply(scope)); }
+SimReply OrvexServer::where(Scope& scope)
+{
+    return SimReply::text(positionReply(scope));
+}
 
 SimReply OrvexServer::focus(Scope& scope, bool accurate)
 {
@@ -489,12 +545,12 @@ SimReply OrvexServer::createJob(const QString& login, Scope& scope, const QUrlQu
     if (!ok || density < 1 || density > 10)
         return SimReply::text("-BAD_DENSITY\n");
     double tlx, tly, brx, bry;
-    if (!number(query, "tlx", &tlx) || !number(query, "tly", &tly) || !number(query, "brx", &brx)
-        || !number(query, "bry", &bry))
+    if (!number(query, "tlx", &tlx) || !number(query, "tly", &tly) || !number(query, "brx", &brx) ||
+        !number(query, "bry", &bry))
         return SimReply::text("-BAD_CORNERS\n");
     const auto inside = [](double v, double max) { return v >= 0.0 && v <= max; };
-    if (!inside(tlx, SimStage::kMaxX) || !inside(brx, SimStage::kMaxX) || !inside(tly, SimStage::kMaxY)
-        || !inside(bry, SimStage::kMaxY))
+    if (!inside(tlx, SimStage::kMaxX) || !inside(brx, SimStage::kMaxX) || !inside(tly, SimStage::kMaxY) ||
+        !inside(bry, SimStage::kMaxY))
         return SimReply::text("-OUTSIDE_TRAVEL\n");
     if (brx <= tlx || bry <= tly)
         return SimReply::text("-EMPTY_REGION\n");

@@ -33,12 +33,12 @@ public:
     explicit OrvexServer(const OrvexServerOptions& options = {}, QObject* parent = nullptr);
     ~OrvexServer() override;
 
-    bool listen(quint16 port = 0);     // 127.0.0.1 only; port 0 picks a free port
+    bool listen(quint16 port = 0); // 127.0.0.1 only; port 0 picks a free port
     quint16 port() const;
-    QString host() const;              // "127.0.0.1:PORT", what the client types as host
-    bool addFault(const QString& rule);// "KIND:FAULT" or "KIND:FAULT:COUNT"; false if unparsable
+    QString host() const;               // "127.0.0.1:PORT", what the client types as host
+    bool addFault(const QString& rule); // "KIND:FAULT" or "KIND:FAULT:COUNT"; false if unparsable
     void clearFaults();
-    QStringList requestLog() const;    // every request target received, in order
+    QStringList requestLog() const; // every request target received, in order
     void clearLog();
     bool setLogFile(const QString& path); // also writes every target there, flushed
 
@@ -64,19 +64,22 @@ signals:
     void requestReceived(const QString& target);
 
 private:
-    struct Account {
+    struct Account
+    {
         QString password;
         bool everywhere = false;
         QSet<QString> scopes;
     };
-    struct Scope {
+    struct Scope
+    {
         QString name;
         bool inUse = false;
         QString description;
         QStringList slides;
         SimStage stage;
     };
-    struct Grant {
+    struct Grant
+    {
         quint32 ticket = 0;
         qint64 endsMs = 0;
     };
@@ -116,9 +119,9 @@ private:
     std::unique_ptr<QFile> m_logFile;
     QHash<QString, Account> m_accounts;
     QVector<Scope> m_scopes;
-    QSet<QString> m_scheduled;               // login + '\n' + scope
-    QHash<QString, quint32> m_challenges;    // scheduling challenge per login + scope
-    QHash<QString, Grant> m_grants;          // session per login + scope
+    QSet<QString> m_scheduled;            // login + '\n' + scope
+    QHash<QString, quint32> m_challenges; // scheduling challenge per login + scope
+    QHash<QString, Grant> m_grants;       // session per login + scope
     QStringList m_jobs;
     int m_jobCounter = 0;
     quint32 m_counter = 0;

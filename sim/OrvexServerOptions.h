@@ -4,9 +4,10 @@
 
 // Settings of the simulated Orvex server; the command line of orvex-sim fills
 // them, in-process tests pass them directly.
-struct OrvexServerOptions {
+struct OrvexServerOptions
+{
     quint32 seed = 1;
     int sessionSeconds = 1800;
-    double stageSpeed = 200000.0;      // stage units per second
-    int latencyMs = 0;                 // added to every reply
+    double stageSpeed = 200000.0; // stage units per second
+    int latencyMs = 0;            // added to every reply
 };

@@ -13,10 +13,14 @@ constexpr int kDripIntervalMs = 50;
 QByteArray reasonFor(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
     }
 }
 
@@ -26,14 +30,13 @@ QByteArray ReplyWriter::rawResponse(const SimReply& reply, qint64 declaredLength
 {
     QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonFor(reply.status) + "\r\n";
     out += "Content-Type: " + reply.contentType + "\r\n";
-    out += "Content-Length: " + QByteArray::number(declaredLength >= 0 ? declaredLength : reply.body.size())
-        + "\r\n";
+    out += "Content-Length: " + QByteArray::number(declaredLength >= 0 ? declaredLength : reply.body.size()) + "\r\n";
     out += "Connection: close\r\n\r\n";
     return out;
 }
 
-void ReplyWriter::deliver(QTcpSocket* socket, std::shared_ptr<QHttpServerResponder> responder,
-                          const SimReply& reply, Fault fault, quint32 noiseSeed)
+void ReplyWriter::deliver(QTcpSocket* socket, std::shared_ptr<QHttpServerResponder> responder, const SimReply& reply,
+                          Fault fault, quint32 noiseSeed)
 {
     if (!socket)
         return;
@@ -107,7 +110,10 @@ void ReplyWriter::deliver(QTcpSocket* socket, std::shared_ptr<QHttpServerRespond
 }
 
 ReplyWriter::ReplyWriter(QTcpSocket* socket, Mode mode, QByteArray data)
-    : QObject(socket), m_socket(socket), m_mode(mode), m_data(std::move(data))
+    : QObject(socket)
+    , m_socket(socket)
+    , m_mode(mode)
+    , m_data(std::move(data))
 {
     if (m_mode == Mode::Drip) {
         m_chunk = std::max<qint64>(4, (m_data.size() + kDripPieces - 1) / kDripPieces);

@@ -3,7 +3,8 @@
 #include <QHttpServerResponder>
 
 SimHttpFrontend::SimHttpFrontend(Handler handler, QObject* parent)
-    : QAbstractHttpServer(parent), m_handler(std::move(handler))
+    : QAbstractHttpServer(parent)
+    , m_handler(std::move(handler))
 {
 }
 
@@ -18,6 +19,4 @@ bool SimHttpFrontend::handleRequest(const QHttpServerRequest& request, QTcpSocke
     return true;
 }
 
-void SimHttpFrontend::missingHandler(const QHttpServerRequest&, QTcpSocket*)
-{
-}
+void SimHttpFrontend::missingHandler(const QHttpServerRequest&, QTcpSocket*) {}

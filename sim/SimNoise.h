@@ -34,7 +34,10 @@ public:
 class SimRandom
 {
 public:
-    explicit SimRandom(quint32 seed) : m_state(seed ? seed : 0x1234567u) {}
+    explicit SimRandom(quint32 seed)
+        : m_state(seed ? seed : 0x1234567u)
+    {
+    }
     quint32 next()
     {
         m_state ^= m_state << 13;

@@ -3,7 +3,8 @@
 #include <QByteArray>
 
 // One reply of the simulated server before any fault is applied.
-struct SimReply {
+struct SimReply
+{
     int status = 200;
     QByteArray contentType = "text/plain";
     QByteArray body;

@@ -54,7 +54,6 @@ QByteArray SlideLibrary::marksText(const QString& name)
 {
     QByteArray out;
     for (const SlideModel::Mark& m : slide(name).marks())
-        out += m.word.toUtf8() + ' ' + QByteArray::number(m.x, 'f', 0) + ' ' + QByteArray::number(m.y, 'f', 0)
-            + '\n';
+        out += m.word.toUtf8() + ' ' + QByteArray::number(m.x, 'f', 0) + ' ' + QByteArray::number(m.y, 'f', 0) + '\n';
     return out;
 }

@@ -13,7 +13,10 @@
 class SlideLibrary
 {
 public:
-    explicit SlideLibrary(quint32 seed) : m_seed(seed) {}
+    explicit SlideLibrary(quint32 seed)
+        : m_seed(seed)
+    {
+    }
     const SlideModel& slide(const QString& name);
     QByteArray overviewJpeg(const QString& name);
     QByteArray wholeSlideJpeg(const QString& name);

@@ -26,12 +26,16 @@ SlideModel::Rgb mix(const SlideModel::Rgb& a, const SlideModel::Rgb& b, float t)
     return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
 }
 
-float clamp01(float v) { return v < 0.f ? 0.f : (v > 1.f ? 1.f : v); }
+float clamp01(float v)
+{
+    return v < 0.f ? 0.f : (v > 1.f ? 1.f : v);
+}
 
 } // namespace
 
 SlideModel::SlideModel(const QString& name, quint32 seed)
-    : m_name(name), m_salt(SimNoise::hashText(name.toUtf8(), seed))
+    : m_name(name)
+    , m_salt(SimNoise::hashText(name.toUtf8(), seed))
 {
     quint32 counter = 0;
     auto draw = [this, &counter]() { return SimNoise::unit(SimNoise::hash(m_salt, ++counter, 77u)); };
@@ -107,8 +111,8 @@ double SlideModel::focalPlaneAt(double x, double y) const
 {
     const double u = x / kWidthUnits;
     const double v = y / kHeightUnits;
-    return 11000.0 + 1500.0 * std::sin(2.0 * kPi * u * 1.2 + m_phase1) * std::cos(2.0 * kPi * v * 1.1 + m_phase2)
-        + m_tiltX * (u - 0.5) + m_tiltY * (v - 0.5);
+    return 11000.0 + 1500.0 * std::sin(2.0 * kPi * u * 1.2 + m_phase1) * std::cos(2.0 * kPi * v * 1.1 + m_phase2) +
+           m_tiltX * (u - 0.5) + m_tiltY * (v - 0.5);
 }
 
 SlideModel::Coarse SlideModel::coarseAt(double x, double y) const
@@ -147,8 +151,8 @@ SlideModel::Rgb SlideModel::colourAt(double x, double y, const Coarse& c, double
     // field has some structure for the focus search
     float mottle = 0.f;
     if (footprint < 100.0)
-        mottle = 12.f * (SimNoise::value(x / 30.0, y / 30.0, m_salt ^ 0x77u) - 0.5f)
-            + 18.f * (SimNoise::value(x / 300.0, y / 300.0, m_salt ^ 0x88u) - 0.5f);
+        mottle = 12.f * (SimNoise::value(x / 30.0, y / 30.0, m_salt ^ 0x77u) - 0.5f) +
+                 18.f * (SimNoise::value(x / 300.0, y / 300.0, m_salt ^ 0x88u) - 0.5f);
     if (x < kLabelEnd) {
         // a printed bar code on the frosted label
         if (x > 20000.0 && x < 100000.0 && y > 160000.0 && y < 340000.0) {

@@ -17,23 +17,27 @@ public:
     static constexpr int kWholeWidth = 3060;
     static constexpr int kWholeHeight = 2036;
 
-    struct Rgb {
+    struct Rgb
+    {
         float r, g, b;
     };
     // The slowly varying fields at a point; rendering interpolates them on a
     // coarse grid and adds the fine structure per pixel.
-    struct Coarse {
+    struct Coarse
+    {
         float tissue = 0;     // 0 glass .. 1 tissue
         float fibrePhase = 0; // phase warp of the fibres
         float gland = 0;      // 0..1, lumen above kLumen
         float nuclei = 0;     // probability of a nucleus per cell
     };
-    struct Mark {
+    struct Mark
+    {
         QString word;
         double x, y;
     };
     // The picture corners of the calibrated rectangle and its size in mm.
-    struct Fiducials {
+    struct Fiducials
+    {
         QPoint p[4];
         double widthMm, heightMm;
     };
@@ -54,7 +58,8 @@ public:
     void stageToWholePixel(double x, double y, double* px, double* py) const;
 
 private:
-    struct Section {
+    struct Section
+    {
         double cx, cy, rx, ry, c, s;
         float nuclei;
     };

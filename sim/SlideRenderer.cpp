@@ -196,8 +196,8 @@ QImage SlideRenderer::wholeSlide(const SlideModel& slide)
     slide.wholePixelToStage(0.5, 0.5, &x0, &y0);
     slide.wholePixelToStage(1.5, 0.5, &x1, &y1);
     slide.wholePixelToStage(0.5, 1.5, &x2, &y2);
-    Plane p = sample(slide, x0, y0, x1 - x0, y1 - y0, x2 - x0, y2 - y0, SlideModel::kWholeWidth,
-                     SlideModel::kWholeHeight);
+    Plane p =
+        sample(slide, x0, y0, x1 - x0, y1 - y0, x2 - x0, y2 - y0, SlideModel::kWholeWidth, SlideModel::kWholeHeight);
     return toImage(p);
 }
 

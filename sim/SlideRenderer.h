@@ -13,15 +13,16 @@ class SlideRenderer
 public:
     static constexpr double kUnitsPerPixel = 5.0; // 0.5 um per frame pixel
 
-    struct Plane {
+    struct Plane
+    {
         int w = 0, h = 0;
         std::vector<float> rgb; // interleaved
     };
 
     // Samples the slide on a pixel grid: pixel (i, j) shows stage point
     // (x0 + i*ix + j*jx, y0 + i*iy + j*jy).
-    static Plane sample(const SlideModel& slide, double x0, double y0, double ix, double iy, double jx,
-                        double jy, int w, int h);
+    static Plane sample(const SlideModel& slide, double x0, double y0, double ix, double iy, double jx, double jy,
+                        int w, int h);
     // Separable blur approximating a Gaussian of the given sigma (pixels),
     // continuous in sigma, so focus measures vary smoothly with z.
     static void blur(Plane& plane, double sigma);

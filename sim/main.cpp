@@ -28,8 +28,8 @@ int main(int argc, char** argv)
     const QCommandLineOption logOption(QStringLiteral("log"),
                                        QStringLiteral("Write every request target to FILE, one per line."),
                                        QStringLiteral("FILE"));
-    const QCommandLineOption faultOption(QStringLiteral("fault"),
-                                         QStringLiteral("Add a fault rule (repeatable)."), QStringLiteral("RULE"));
+    const QCommandLineOption faultOption(QStringLiteral("fault"), QStringLiteral("Add a fault rule (repeatable)."),
+                                         QStringLiteral("RULE"));
     const QCommandLineOption latencyOption(QStringLiteral("latency"),
                                            QStringLiteral("Milliseconds added to every reply (default 0)."),
                                            QStringLiteral("MS"), QStringLiteral("0"));
@@ -47,8 +47,8 @@ int main(int argc, char** argv)
                                          QStringLiteral("Add accounts from FILE, lines \"login password\", "
                                                         "authorized on every microscope."),
                                          QStringLiteral("FILE"));
-    parser.addOptions({portOption, logOption, faultOption, latencyOption, speedOption, sessionOption, seedOption,
-                       usersOption});
+    parser.addOptions(
+        {portOption, logOption, faultOption, latencyOption, speedOption, sessionOption, seedOption, usersOption});
     parser.process(app);
 
     auto fail = [](const QString& message) {

@@ -46,8 +46,7 @@ void ChannelStatistics::compute(const QImage& picture)
     quint32 total[3][256];
     for (int c = 0; c < 3; ++c)
         for (int level = 0; level < 256; ++level)
-            total[c][level] = sets[0][c][level] + sets[1][c][level] + sets[2][c][level]
-                + sets[3][c][level];
+            total[c][level] = sets[0][c][level] + sets[1][c][level] + sets[2][c][level] + sets[3][c][level];
     fromHistograms(total);
 }
 

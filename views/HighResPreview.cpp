@@ -179,9 +179,7 @@ void HighResPreview::mousePressEvent(QMouseEvent* event)
     pressPixel = stageToPixel(location);
 }
 
-void HighResPreview::mouseReleaseEvent(QMouseEvent*)
-{
-}
+void HighResPreview::mouseReleaseEvent(QMouseEvent*) {}
 
 void HighResPreview::mouseMoveEvent(QMouseEvent* event)
 {
@@ -216,7 +214,8 @@ void HighResPreview::paintNotice(QPainter& painter) const
     font.setPointSizeF(font.pointSizeF() * 0.85);
     painter.setFont(font);
     const QString text = lines.join(QLatin1Char('\n'));
-    QRect box = painter.fontMetrics().boundingRect(rect().adjusted(4, 4, -4, -4), Qt::AlignLeft | Qt::AlignBottom, text);
+    QRect box =
+        painter.fontMetrics().boundingRect(rect().adjusted(4, 4, -4, -4), Qt::AlignLeft | Qt::AlignBottom, text);
     box.adjust(-3, -2, 3, 2);
     painter.fillRect(box, QColor(255, 255, 255, 200));
     painter.setPen(Qt::darkRed);

@@ -40,10 +40,7 @@ public:
     // The marks request of the current picture failed.
     bool areMarksUnavailable() const { return marksLost; }
     // A picture, fiducials or marks request is under way.
-    bool isBusy() const
-    {
-        return imageFetcher.http().isBusy() || fiducialFetcher.isBusy() || markFetcher.isBusy();
-    }
+    bool isBusy() const { return imageFetcher.http().isBusy() || fiducialFetcher.isBusy() || markFetcher.isBusy(); }
     // Source corner of the picture window the last paint showed.
     QPoint viewOrigin() const;
 

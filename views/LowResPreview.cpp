@@ -89,8 +89,8 @@ void LowResPreview::paintEvent(QPaintEvent*)
     QPainter painter(this);
     if (!overviewImage.isNull()) {
         if (scaledPicture.size() != size())
-            scaledPicture = QPixmap::fromImage(
-                overviewImage.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+            scaledPicture =
+                QPixmap::fromImage(overviewImage.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
         painter.drawPixmap(0, 0, scaledPicture);
     }
     status.paint(painter, rect());

@@ -29,8 +29,7 @@ QGridLayout* gridOf(QWidget* box)
     return grid;
 }
 
-template <typename T>
-T* named(T* widget, const char* name)
+template <typename T> T* named(T* widget, const char* name)
 {
     widget->setObjectName(QString::fromLatin1(name));
     return widget;

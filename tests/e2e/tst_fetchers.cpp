@@ -34,8 +34,7 @@ private slots:
 private:
     QString url(const QString& query) const
     {
-        return QStringLiteral("http://") + server->host() + QStringLiteral("/cgi-bin/oserv?")
-               + query;
+        return QStringLiteral("http://") + server->host() + QStringLiteral("/cgi-bin/oserv?") + query;
     }
 
     std::unique_ptr<OrvexServer> server;
@@ -266,8 +265,7 @@ void FetcherTest::pixmapModeEmitsOnlyPixmaps()
     QSignalSpy images(&jpeg, &MyWebJPEG::newImageAvailable);
     QSignalSpy pixmaps(&jpeg, &MyWebJPEG::newPixmapAvailable);
     QPixmap received;
-    connect(&jpeg, &MyWebJPEG::newPixmapAvailable, this,
-            [&received](QPixmap& pixmap) { received = pixmap; });
+    connect(&jpeg, &MyWebJPEG::newPixmapAvailable, this, [&received](QPixmap& pixmap) { received = pixmap; });
     jpeg.get(); // no URL: nothing
     jpeg.setUrl(OrvexUrl::smallSlide(server->host(), server->slidesOf(server->scopeNames().first()).first()));
     jpeg.get();
@@ -282,8 +280,7 @@ void FetcherTest::pixmapModeEmitsOnlyPixmaps()
 void FetcherTest::encodingKeepsParametersApart()
 {
     QCOMPARE(OrvexUrl::encode(QStringLiteral("Plain-name_1.2~x")), QStringLiteral("Plain-name_1.2~x"));
-    QCOMPARE(OrvexUrl::encode(QStringLiteral("a&s=other #%?/")),
-             QStringLiteral("a%26s%3Dother%20%23%25%3F%2F"));
+    QCOMPARE(OrvexUrl::encode(QStringLiteral("a&s=other #%?/")), QStringLiteral("a%26s%3Dother%20%23%25%3F%2F"));
     QCOMPARE(OrvexUrl::encode(QStringLiteral("Zürich")), QStringLiteral("Z%C3%BCrich"));
     QCOMPARE(OrvexUrl::requestPrefix(QStringLiteral("demo"), QStringLiteral("Scope-1")),
              QStringLiteral("/cgi-bin/oserv?l=demo&s=Scope-1&"));

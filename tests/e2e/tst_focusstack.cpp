@@ -57,7 +57,8 @@ private slots:
         QVERIFY(QTest::qWaitFor([s] { return !s->stackAcquiring; }, 60000));
         QVERIFY(h.settle());
 
-        const QStringList moves = h.requests(h.info.requestPrefix + QStringLiteral("f=m&b=y&x=378350.000000&y=251625.000000&z="));
+        const QStringList moves =
+            h.requests(h.info.requestPrefix + QStringLiteral("f=m&b=y&x=378350.000000&y=251625.000000&z="));
         QCOMPARE(moves.size(), 15);
         QVERIFY(moves.first().contains(QStringLiteral("&z=8960.000000&auth=")));
         QVERIFY(moves.last().contains(QStringLiteral("&z=10780.000000&auth=")));
@@ -181,11 +182,12 @@ private slots:
         Session* s = h.session.get();
         const double plane = h.server->focalPlaneAt(h.slide(), s->currentCoords.x, s->currentCoords.y);
         // Start at the plane rounded to a micrometre: the stack spans -104 to +78 um.
-        QVERIFY(h.moveTo(QStringLiteral("37.835"), QStringLiteral("25.1625"), QString::number(qRound(plane / 10.0) + 20)));
+        QVERIFY(
+            h.moveTo(QStringLiteral("37.835"), QStringLiteral("25.1625"), QString::number(qRound(plane / 10.0) + 20)));
         QVERIFY(runStack());
         QCOMPARE(s->stackSharpness.size(), 15);
-        const int best = int(std::max_element(s->stackSharpness.cbegin(), s->stackSharpness.cend())
-                             - s->stackSharpness.cbegin());
+        const int best =
+            int(std::max_element(s->stackSharpness.cbegin(), s->stackSharpness.cend()) - s->stackSharpness.cbegin());
         QCOMPARE(s->zSlider->value(), best);
         QVERIFY2(qAbs(s->stackZ[best] - plane) <= 130.0,
                  qPrintable(QStringLiteral("best %1 at %2, plane %3").arg(best).arg(s->stackZ[best]).arg(plane)));

@@ -114,14 +114,16 @@ private slots:
                  qPrintable(sent[0]));
         QTRY_VERIFY(!h.server->jobs().isEmpty());
         QVERIFY(h.server->jobs().last().contains(QStringLiteral("  liver a&b#2  ")));
-        QVERIFY2(h.infoText().contains(QStringLiteral("Job   liver a&b#2   submitted.")), qPrintable(h.infoText().right(200)));
+        QVERIFY2(h.infoText().contains(QStringLiteral("Job   liver a&b#2   submitted.")),
+                 qPrintable(h.infoText().right(200)));
     }
 
     void refusedJob_data()
     {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("unreachable") << QStringLiteral("cj:refuse:4") << QStringLiteral("the server could not be reached.");
+        QTest::newRow("unreachable") << QStringLiteral("cj:refuse:4")
+                                     << QStringLiteral("the server could not be reached.");
         QTest::newRow("wrong token") << QString() << QString();
     }
 
@@ -141,7 +143,8 @@ private slots:
         h.session->auth.setKey(h.info.password);
 
         const QString text = h.infoText();
-        QVERIFY2(text.contains(QStringLiteral("***Job kidney was not accepted: ") + reason), qPrintable(text.right(300)));
+        QVERIFY2(text.contains(QStringLiteral("***Job kidney was not accepted: ") + reason),
+                 qPrintable(text.right(300)));
         // The message carries what is needed to submit again.
         QVERIFY(text.contains(QStringLiteral("(10.0000, 10.0000) mm and (12.0000, 12.0000) mm, 1 samples / mm")));
         for (const QString& job : h.server->jobs())

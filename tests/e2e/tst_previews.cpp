@@ -99,9 +99,12 @@ void TestPreviews::highResArrivesWithMarks()
         const QPoint want(qBound(191, int(px), Calibration::pictureWidth - 191),
                           qBound(123, int(py), Calibration::pictureHeight - 123));
         const QPoint got = preview.markPixels().at(i);
-        QVERIFY2((got - want).manhattanLength() <= 4,
-                 qPrintable(QStringLiteral("%1: (%2, %3) instead of (%4, %5)")
-                                .arg(expected[i].word).arg(got.x()).arg(got.y()).arg(want.x()).arg(want.y())));
+        QVERIFY2((got - want).manhattanLength() <= 4, qPrintable(QStringLiteral("%1: (%2, %3) instead of (%4, %5)")
+                                                                     .arg(expected[i].word)
+                                                                     .arg(got.x())
+                                                                     .arg(got.y())
+                                                                     .arg(want.x())
+                                                                     .arg(want.y())));
     }
     // The first section is centred near the middle of the slide: show it.
     CoordinateTriple centre;

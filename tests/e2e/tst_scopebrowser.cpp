@@ -29,8 +29,7 @@ class TestScopeBrowser : public QObject
     {
         browser->connectToServer->click();
         return QTest::qWaitFor(
-            [this]() { return browser->connectionStatus->text() == QLatin1String("Connection Successful"); },
-            10000);
+            [this]() { return browser->connectionStatus->text() == QLatin1String("Connection Successful"); }, 10000);
     }
 
     void login(const QString& user, const QString& password)
@@ -43,8 +42,8 @@ class TestScopeBrowser : public QObject
     {
         int count = 0;
         for (const QString& target : server->requestLog())
-            count += target.contains(QStringLiteral("f=") + kind + QLatin1Char('&'))
-                             || target.endsWith(QStringLiteral("f=") + kind)
+            count += target.contains(QStringLiteral("f=") + kind + QLatin1Char('&')) ||
+                             target.endsWith(QStringLiteral("f=") + kind)
                          ? 1
                          : 0;
         return count;
@@ -199,17 +198,18 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("text");
-        QTest::newRow("wrong password")
-            << QStringLiteral("demo") << QStringLiteral("not-it") << QString() << QStringLiteral("Incorrect Login")
-            << QStringLiteral("The server rejected the username/password pair you supplied.");
+        QTest::newRow("wrong password") << QStringLiteral("demo") << QStringLiteral("not-it") << QString()
+                                        << QStringLiteral("Incorrect Login")
+                                        << QStringLiteral(
+                                               "The server rejected the username/password pair you supplied.");
         QTest::newRow("not authorized")
-            << QStringLiteral("guest") << QStringLiteral("guest") << QString()
-            << QStringLiteral("Authorization Failed")
+            << QStringLiteral("guest") << QStringLiteral("guest") << QString() << QStringLiteral("Authorization Failed")
             << QStringLiteral("The server reported that you are not authorized to schedule time for this "
                               "microscope.");
-        QTest::newRow("unknown login")
-            << QStringLiteral("nobody") << QStringLiteral("secret-pw") << QString() << QStringLiteral("Scheduling Failed")
-            << QStringLiteral("The server rejected your username as unauthorized for this microscope.");
+        QTest::newRow("unknown login") << QStringLiteral("nobody") << QStringLiteral("secret-pw") << QString()
+                                       << QStringLiteral("Scheduling Failed")
+                                       << QStringLiteral(
+                                              "The server rejected your username as unauthorized for this microscope.");
         QTest::newRow("scheduling ticket request fails")
             << QStringLiteral("demo") << QStringLiteral("orvex-demo") << QStringLiteral("sticket:500")
             << QStringLiteral("Connection Failed") << QStringLiteral("Error contacting the Orvex server.");
@@ -250,8 +250,8 @@ private slots:
         browser->reserveButton->click();
         QCOMPARE(catcher.title(), QStringLiteral("Scheduling Failed"));
         const QString target = server->requestLog().value(0);
-        QVERIFY2(target.endsWith(QStringLiteral("f=sticket&s=") + server->scopeNames().first()
-                                 + QStringLiteral("&l=a%26s%3Dother")),
+        QVERIFY2(target.endsWith(QStringLiteral("f=sticket&s=") + server->scopeNames().first() +
+                                 QStringLiteral("&l=a%26s%3Dother")),
                  qPrintable(target));
     }
 
@@ -268,9 +268,10 @@ private slots:
                                      << QStringLiteral("User Not Scheduled on Scope \"Orvex-BF-40x\"")
                                      << QStringLiteral("The server reported that you were not scheduled for "
                                                        "access at this time.");
-        QTest::newRow("not authorized")
-            << QStringLiteral("guest") << 0 << QString() << QStringLiteral("Authorization Failed")
-            << QStringLiteral("The server rejected the username and password pair you supplied.");
+        QTest::newRow("not authorized") << QStringLiteral("guest") << 0 << QString()
+                                        << QStringLiteral("Authorization Failed")
+                                        << QStringLiteral(
+                                               "The server rejected the username and password pair you supplied.");
         QTest::newRow("request fails") << QStringLiteral("demo") << 0 << QStringLiteral("ticket:500")
                                        << QStringLiteral("Connection Failure") << failure;
         QTest::newRow("wrong status") << QStringLiteral("demo") << 0 << QStringLiteral("ticket:status")

@@ -103,8 +103,8 @@ private slots:
         QCOMPARE(session->sessionInfo.login, login);
 
         // the slide pictures are found under their decoded name
-        QVERIFY(QTest::qWaitFor([session] { return !session->lowRes->isBusy() && !session->highRes->isBusy(); },
-                                30000));
+        QVERIFY(
+            QTest::qWaitFor([session] { return !session->lowRes->isBusy() && !session->highRes->isBusy(); }, 30000));
         QVERIFY(!session->lowRes->pictureStatus().isUnavailable());
         QVERIFY(!session->highRes->pictureStatus().isUnavailable());
         QVERIFY(!session->highRes->isCalibrationUnavailable());
@@ -142,8 +142,8 @@ private slots:
         browser->scopeListBox->setCurrentRow(row);
         QVERIFY(browser->descriptionBox->toPlainText().size() > 256 * 1024);
         // a device named by a picture would be read for ever; nothing local is read at all
-        const QVariant picture = browser->descriptionBox->loadResource(
-            QTextDocument::ImageResource, QUrl(QStringLiteral("file:///etc/hostname")));
+        const QVariant picture = browser->descriptionBox->loadResource(QTextDocument::ImageResource,
+                                                                       QUrl(QStringLiteral("file:///etc/hostname")));
         QCOMPARE(picture.value<QImage>().size(), QSize(1, 1));
         QVERIFY(!browser->descriptionBox->openLinks());
         QVERIFY(browser->descriptionBox->source().isEmpty());

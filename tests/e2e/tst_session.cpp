@@ -33,8 +33,8 @@ private slots:
     void beginStartsTheSession()
     {
         Session* s = h.session.get();
-        QCOMPARE(s->windowTitle(), QStringLiteral("Tessan: Controlling ") + h.info.scope.name
-                                       + QStringLiteral(" at <") + h.info.host + QStringLiteral(">"));
+        QCOMPARE(s->windowTitle(), QStringLiteral("Tessan: Controlling ") + h.info.scope.name +
+                                       QStringLiteral(" at <") + h.info.host + QStringLiteral(">"));
         const QString prefix = h.info.requestPrefix;
         QCOMPARE(h.requests(prefix + QStringLiteral("f=d")).size(), 1);
         // the first frame of picture size 1, and the one that follows the
@@ -63,8 +63,7 @@ private slots:
     {
         Session* s = h.session.get();
         QList<CoordinateTriple> reports;
-        connect(s, &Session::physicalLocationChanged, this,
-                [&reports](CoordinateTriple& c) { reports.append(c); });
+        connect(s, &Session::physicalLocationChanged, this, [&reports](CoordinateTriple& c) { reports.append(c); });
         QSignalSpy frames(&s->videoFetcher, &MyWebJPEG::newImageAvailable);
         h.server->clearLog();
 
@@ -136,8 +135,8 @@ private slots:
                                                         "server returned an invalid sequence.");
         QTest::newRow("frame fails") << QStringLiteral("p:500:1")
                                      << QStringLiteral("***Error fetching video frame from microscope.");
-        QTest::newRow("frame unreadable") << QStringLiteral("p:garbage:1")
-                                          << QStringLiteral("***Error decoding video frame from microscope.");
+        QTest::newRow("frame unreadable")
+            << QStringLiteral("p:garbage:1") << QStringLiteral("***Error decoding video frame from microscope.");
     }
 
     void failedRequestsReleaseControls()

@@ -38,13 +38,15 @@ quint32 rotateBytes(quint32 v, const QByteArray& key, bool left)
             continue;
         const int shift = (i % 4) * 8;
         const quint32 b = (v >> shift) & 0xFF;
-        const quint32 r = left ? ((b << count) | (b >> (8 - count))) & 0xFF : ((b >> count) | (b << (8 - count))) & 0xFF;
+        const quint32 r =
+            left ? ((b << count) | (b >> (8 - count))) & 0xFF : ((b >> count) | (b << (8 - count))) & 0xFF;
         v = (v & ~(0xFFu << shift)) | (r << shift);
     }
     return v;
 }
 
-struct Position {
+struct Position
+{
     char status = 0;
     float x = 0, y = 0, z = 0;
     bool ok = false;
@@ -76,17 +78,19 @@ double sharpness(const QImage& img)
 }
 
 // The fiducial calibration as a client computes it, stage units to pixels.
-struct Calibration {
+struct Calibration
+{
     int p[8] = {};
     float w = 0, h = 0;
     double scaleX = 0, scaleY = 0, angle = 0;
     bool read(const QByteArray& text)
     {
-        if (std::sscanf(text.constData(), "%i\n%i\n%i\n%i\n%i\n%i\n%i\n%i\n%f\n%f\n", &p[0], &p[1], &p[2], &p[3],
-                        &p[4], &p[5], &p[6], &p[7], &w, &h)
-            != 10)
+        if (std::sscanf(text.constData(), "%i\n%i\n%i\n%i\n%i\n%i\n%i\n%i\n%f\n%f\n", &p[0], &p[1], &p[2], &p[3], &p[4],
+                        &p[5], &p[6], &p[7], &w, &h) != 10)
             return false;
-        auto dist = [this](int a, int b) { return std::hypot(double(p[2 * a] - p[2 * b]), double(p[2 * a + 1] - p[2 * b + 1])); };
+        auto dist = [this](int a, int b) {
+            return std::hypot(double(p[2 * a] - p[2 * b]), double(p[2 * a + 1] - p[2 * b + 1]));
+        };
         scaleX = (dist(0, 1) + dist(2, 3)) * 0.5;
         scaleY = (dist(0, 2) + dist(1, 3)) * 0.5;
         const double top = std::atan(double(p[3] - p[1]) / double(p[2] - p[0]));
@@ -132,15 +136,13 @@ private:
     QString slide() const { return server->slidesOf(scope).first(); }
     Position moveAndWait(double x, double y, double z)
     {
-        Position p = parsePosition(control(QStringLiteral("f=m&x=%1&y=%2&z=%3").arg(x, 0, 'f', 6).arg(y, 0, 'f', 6).arg(z, 0, 'f', 6)));
+        Position p = parsePosition(
+            control(QStringLiteral("f=m&x=%1&y=%2&z=%3").arg(x, 0, 'f', 6).arg(y, 0, 'f', 6).arg(z, 0, 'f', 6)));
         for (int i = 0; i < 2000 && p.status == '*'; ++i)
             p = parsePosition(control(QStringLiteral("f=w")));
         return p;
     }
-    QImage frame(const QString& query)
-    {
-        return QImage::fromData(fetch(nam, session(query)), "JPEG");
-    }
+    QImage frame(const QString& query) { return QImage::fromData(fetch(nam, session(query)), "JPEG"); }
 
 private slots:
     void init()
@@ -148,7 +150,8 @@ private slots:
         server = new OrvexServer();
         QVERIFY(server->listen(0));
         scope = server->scopeNames().first();
-        const QByteArray reply = fetch(nam, base() + QStringLiteral("/cgi-bin/oserv?f=ticket&s=") + scope + QStringLiteral("&l=demo"));
+        const QByteArray reply =
+            fetch(nam, base() + QStringLiteral("/cgi-bin/oserv?f=ticket&s=") + scope + QStringLiteral("&l=demo"));
         QVERIFY(reply.startsWith('+'));
         ticketNumber = rotateBytes(reply.mid(3).toUInt(nullptr, 16), "orvex-demo", false);
     }
@@ -163,7 +166,8 @@ private slots:
         server->setStageSpeed(40000.0); // 20000 units take half a second
         const QVector3D start = server->stagePosition(scope);
         const double tx = start.x() + 20000.0, ty = start.y() - 10000.0, tz = start.z() + 100.0;
-        Position p = parsePosition(control(QStringLiteral("f=m&x=%1&y=%2&z=%3").arg(tx, 0, 'f', 6).arg(ty, 0, 'f', 6).arg(tz, 0, 'f', 6)));
+        Position p = parsePosition(
+            control(QStringLiteral("f=m&x=%1&y=%2&z=%3").arg(tx, 0, 'f', 6).arg(ty, 0, 'f', 6).arg(tz, 0, 'f', 6)));
         QVERIFY(p.ok);
         QCOMPARE(p.status, '*');
         int moving = 1;
@@ -203,7 +207,8 @@ private slots:
     {
         server->setStageSpeed(40000.0);
         const QVector3D start = server->stagePosition(scope);
-        const QByteArray reply = control(QStringLiteral("f=m&b=y&x=%1&y=%2&z=%3").arg(start.x()).arg(start.y()).arg(start.z() + 8000.0f));
+        const QByteArray reply =
+            control(QStringLiteral("f=m&b=y&x=%1&y=%2&z=%3").arg(start.x()).arg(start.y()).arg(start.z() + 8000.0f));
         const Position p = parsePosition(reply);
         QCOMPARE(p.status, '+');
         QCOMPARE(p.z, std::trunc(start.z() + 8000.0f));
@@ -276,7 +281,8 @@ private slots:
 
     void slidePictures()
     {
-        const QImage overview = QImage::fromData(fetch(nam, base() + QStringLiteral("/small_slides/") + slide()), "JPEG");
+        const QImage overview =
+            QImage::fromData(fetch(nam, base() + QStringLiteral("/small_slides/") + slide()), "JPEG");
         QVERIFY(overview.width() >= 383 && overview.height() >= 255);
         const QImage whole = QImage::fromData(fetch(nam, base() + QStringLiteral("/whole_slides/") + slide()), "JPEG");
         QCOMPARE(whole.size(), QSize(3060, 2036));
@@ -284,7 +290,7 @@ private slots:
         Calibration cal;
         QVERIFY(cal.read(fetch(nam, base() + QStringLiteral("/fiducials/") + slide())));
         QVERIFY(std::abs(cal.angle) > 0.001 && std::abs(cal.angle) < 0.02); // slightly rotated
-        QVERIFY(cal.p[0] > 0 && cal.p[1] > 0);                                // and offset
+        QVERIFY(cal.p[0] > 0 && cal.p[1] > 0);                              // and offset
 
         // The label ends at x = 12 mm; on the picture the edge must fall within
         // one and a half pixels of where the calibration puts it.

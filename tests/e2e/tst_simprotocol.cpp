@@ -12,7 +12,8 @@
 
 namespace {
 
-struct Got {
+struct Got
+{
     int status = 0;
     QByteArray body;
     QNetworkReply::NetworkError error = QNetworkReply::NoError;
@@ -42,7 +43,8 @@ quint32 rotateBytes(quint32 v, const QByteArray& key, bool left)
             continue;
         const int shift = (i % 4) * 8;
         const quint32 b = (v >> shift) & 0xFF;
-        const quint32 r = left ? ((b << count) | (b >> (8 - count))) & 0xFF : ((b >> count) | (b << (8 - count))) & 0xFF;
+        const quint32 r =
+            left ? ((b << count) | (b >> (8 - count))) & 0xFF : ((b >> count) | (b << (8 - count))) & 0xFF;
         v = (v & ~(0xFFu << shift)) | (r << shift);
     }
     return v;
@@ -62,7 +64,10 @@ quint32 numberAt(const QByteArray& reply, int index, const QString& password)
     return ok ? rotateBytes(sent, password.toLatin1(), false) : 0;
 }
 
-QString enc(const QString& v) { return QString::fromLatin1(QUrl::toPercentEncoding(v)); }
+QString enc(const QString& v)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(v));
+}
 
 } // namespace
 
@@ -253,8 +258,8 @@ private slots:
         const QString scope = server->scopeNames().at(0);
         server->setSessionSeconds(0);
         const quint32 t = ticket("demo", "orvex-demo", scope);
-        QVERIFY(get(prefix("demo", scope) + QStringLiteral("f=w&auth=") + clientToken(t, "orvex-demo", 3))
-                    .startsWith('-'));
+        QVERIFY(
+            get(prefix("demo", scope) + QStringLiteral("f=w&auth=") + clientToken(t, "orvex-demo", 3)).startsWith('-'));
     }
 
     void namesRoundTrip()
@@ -270,10 +275,10 @@ private slots:
         const quint32 t = ticket(login, pw, scope);
         QVERIFY(t != 0);
         const QString job = QStringLiteral("R\u00e9gion & n=2 #7 %41");
-        const QByteArray reply = get(prefix(login, scope) + QStringLiteral("f=cj&auth=") + clientToken(t, pw, 77)
-                                     + QStringLiteral("&ld=2&tlx=105000.0000&tly=202500.0000&brx=120000.0000"
-                                                      "&bry=225000.0000&n=")
-                                     + enc(job));
+        const QByteArray reply = get(prefix(login, scope) + QStringLiteral("f=cj&auth=") + clientToken(t, pw, 77) +
+                                     QStringLiteral("&ld=2&tlx=105000.0000&tly=202500.0000&brx=120000.0000"
+                                                    "&bry=225000.0000&n=") +
+                                     enc(job));
         QVERIFY2(reply.startsWith('+'), reply.constData());
         QCOMPARE(server->jobs().size(), 1);
         QVERIFY(server->jobs().first().endsWith(QStringLiteral("n=") + job));
@@ -302,8 +307,8 @@ private slots:
         QFETCH(bool, accepted);
         const QString scope = server->scopeNames().at(0);
         const quint32 t = ticket("demo", "orvex-demo", scope);
-        const QByteArray reply
-            = get(prefix("demo", scope) + QStringLiteral("f=cj&auth=") + clientToken(t, "orvex-demo", 8) + params);
+        const QByteArray reply =
+            get(prefix("demo", scope) + QStringLiteral("f=cj&auth=") + clientToken(t, "orvex-demo", 8) + params);
         QCOMPARE(reply.startsWith('+'), accepted);
         QVERIFY(reply.startsWith('+') || reply.startsWith('-'));
         QCOMPARE(server->jobs().size(), accepted ? 1 : 0);

@@ -20,16 +20,16 @@
 
 namespace {
 
-const QStringList faults = {QStringLiteral("refuse"), QStringLiteral("500"),   QStringLiteral("empty"),
-                            QStringLiteral("garbage"), QStringLiteral("cut"),  QStringLiteral("stall"),
+const QStringList faults = {QStringLiteral("refuse"),  QStringLiteral("500"),      QStringLiteral("empty"),
+                            QStringLiteral("garbage"), QStringLiteral("cut"),      QStringLiteral("stall"),
                             QStringLiteral("drip"),    QStringLiteral("oversize"), QStringLiteral("status"),
                             QStringLiteral("nul")};
 
 // Faults after which the request has no usable reply at all.
 bool transportFault(const QString& fault)
 {
-    return fault == QLatin1String("refuse") || fault == QLatin1String("500") || fault == QLatin1String("cut")
-           || fault == QLatin1String("stall") || fault == QLatin1String("oversize");
+    return fault == QLatin1String("refuse") || fault == QLatin1String("500") || fault == QLatin1String("cut") ||
+           fault == QLatin1String("stall") || fault == QLatin1String("oversize");
 }
 
 // Qt repeats a GET once when the server drops the connection, so those faults
@@ -81,9 +81,9 @@ class TestFaultMatrix : public QObject
     // and a fresh control window opened on the same ticket.
     static bool sentByBegin(const QString& kind)
     {
-        return kind == QLatin1String("d") || kind == QLatin1String("small_slides")
-               || kind == QLatin1String("whole_slides") || kind == QLatin1String("fiducials")
-               || kind == QLatin1String("sl");
+        return kind == QLatin1String("d") || kind == QLatin1String("small_slides") ||
+               kind == QLatin1String("whole_slides") || kind == QLatin1String("fiducials") ||
+               kind == QLatin1String("sl");
     }
 
     static bool previewsIdle(Session* s) { return !s->lowRes->isBusy() && !s->highRes->isBusy(); }
@@ -218,14 +218,15 @@ class TestFaultMatrix : public QObject
         else if (browser.isNull())
             cell.outcome = QStringLiteral("session opened");
         else
-            cell.outcome = QStringLiteral("list: ") + QString::number(browser->scopeListBox->count()) + QStringLiteral(" rows");
+            cell.outcome =
+                QStringLiteral("list: ") + QString::number(browser->scopeListBox->count()) + QStringLiteral(" rows");
         cell.visible = catcher.count() > 0;
 
         if (!browser.isNull()) {
             server.clearFaults();
             browser->connectToServer->click();
-            cell.recovered = QTest::qWaitFor(listed, 10000) && browser->scopeListBox->count() == 3
-                             && browser->reserveButton->isEnabled();
+            cell.recovered = QTest::qWaitFor(listed, 10000) && browser->scopeListBox->count() == 3 &&
+                             browser->reserveButton->isEnabled();
         } else {
             cell.recovered = true;
         }
@@ -246,8 +247,8 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("fault");
-        for (const QString& kind : {QStringLiteral("i"), QStringLiteral("sticket"), QStringLiteral("scna"),
-                                    QStringLiteral("ticket")})
+        for (const QString& kind :
+             {QStringLiteral("i"), QStringLiteral("sticket"), QStringLiteral("scna"), QStringLiteral("ticket")})
             for (const QString& fault : faults)
                 QTest::newRow(qPrintable(kind + QLatin1Char(' ') + fault)) << kind << fault;
     }
@@ -267,11 +268,19 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("fault");
-        const QStringList kinds = {QStringLiteral("d"),     QStringLiteral("t"),  QStringLiteral("m"),
-                                   QStringLiteral("w"),     QStringLiteral("a"),  QStringLiteral("r"),
-                                   QStringLiteral("p"),     QStringLiteral("mb"), QStringLiteral("inset"),
-                                   QStringLiteral("cj"),    QStringLiteral("small_slides"),
-                                   QStringLiteral("whole_slides"), QStringLiteral("fiducials"),
+        const QStringList kinds = {QStringLiteral("d"),
+                                   QStringLiteral("t"),
+                                   QStringLiteral("m"),
+                                   QStringLiteral("w"),
+                                   QStringLiteral("a"),
+                                   QStringLiteral("r"),
+                                   QStringLiteral("p"),
+                                   QStringLiteral("mb"),
+                                   QStringLiteral("inset"),
+                                   QStringLiteral("cj"),
+                                   QStringLiteral("small_slides"),
+                                   QStringLiteral("whole_slides"),
+                                   QStringLiteral("fiducials"),
                                    QStringLiteral("sl")};
         for (const QString& kind : kinds)
             for (const QString& fault : faults)

@@ -9,7 +9,8 @@
 
 namespace {
 
-struct Got {
+struct Got
+{
     int status = 0;
     QByteArray body;
     QNetworkReply::NetworkError error = QNetworkReply::NoError;
@@ -160,8 +161,9 @@ private slots:
     void oversize()
     {
         QVERIFY(server->addFault("fiducials:oversize"));
-        const Got g = fetch(nam, url(QStringLiteral("/fiducials/") + server->slidesOf(server->scopeNames().first()).first()),
-                            0, 4 * 1024 * 1024);
+        const Got g =
+            fetch(nam, url(QStringLiteral("/fiducials/") + server->slidesOf(server->scopeNames().first()).first()), 0,
+                  4 * 1024 * 1024);
         QVERIFY(g.declared >= 80LL * 1024 * 1024);
         QVERIFY(g.body.size() > 4 * 1024 * 1024); // it really keeps coming
         QCOMPARE(g.error, QNetworkReply::OperationCanceledError);
@@ -169,8 +171,8 @@ private slots:
 
     void wrongStatusCharacter()
     {
-        const QString ticket = url(QStringLiteral("/cgi-bin/oserv?f=ticket&s=") + server->scopeNames().first()
-                                   + QStringLiteral("&l=demo"));
+        const QString ticket = url(QStringLiteral("/cgi-bin/oserv?f=ticket&s=") + server->scopeNames().first() +
+                                   QStringLiteral("&l=demo"));
         QVERIFY(server->addFault("ticket:status"));
         const Got g = fetch(nam, ticket);
         QCOMPARE(g.status, 200);

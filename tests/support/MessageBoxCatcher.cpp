@@ -1,10 +1,10 @@
 #include "MessageBoxCatcher.h"
 
-#include <QPushButton>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 
 MessageBoxCatcher::MessageBoxCatcher()
 {

@@ -8,10 +8,10 @@
 
 #include <QDir>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QSlider>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QStatusBar>
 #include <QTest>
 
@@ -72,9 +72,9 @@ public:
         Session* s = session.get();
         return QTest::qWaitFor(
             [s] {
-                return !s->moveFetcher.isBusy() && !s->videoFetcher.http().isBusy() && !s->sysInfoFetcher.isBusy()
-                       && !s->timeFetcher.isBusy() && !s->stackMoveFetcher.isBusy()
-                       && !s->stackImageFetcher.http().isBusy() && !s->jobFetcher.isBusy();
+                return !s->moveFetcher.isBusy() && !s->videoFetcher.http().isBusy() && !s->sysInfoFetcher.isBusy() &&
+                       !s->timeFetcher.isBusy() && !s->stackMoveFetcher.isBusy() &&
+                       !s->stackImageFetcher.http().isBusy() && !s->jobFetcher.isBusy();
             },
             timeoutMs);
     }
@@ -105,8 +105,8 @@ public:
 
     QList<QWidget*> controls() const
     {
-        return {session->showCurrentPosition, session->focusStackButton, session->frameGrabButton,
-                session->AFButton, session->slowFocusButton, session->zSlider};
+        return {session->showCurrentPosition, session->focusStackButton, session->frameGrabButton, session->AFButton,
+                session->slowFocusButton,     session->zSlider};
     }
     bool controlsEnabled() const
     {

@@ -5,8 +5,7 @@
 
 // The first open top-level window of type T, such as the control window the
 // setup dialog opened.
-template <class T>
-T* topLevelWindow()
+template <class T> T* topLevelWindow()
 {
     for (QWidget* widget : QApplication::topLevelWidgets())
         if (auto* window = qobject_cast<T*>(widget))
@@ -16,8 +15,7 @@ T* topLevelWindow()
 
 // Deletes every top-level window of type T, looking again after each one: a
 // control window takes its video window with it.
-template <class T>
-void deleteTopLevelWindows()
+template <class T> void deleteTopLevelWindows()
 {
     while (T* window = topLevelWindow<T>())
         delete window;

@@ -57,8 +57,8 @@ void TestExtremePositions::positionsMapInsideThePicture()
     QFETCH(QByteArray, reply);
     QFETCH(QByteArray, fiducials);
     CoordinateTriple position;
-    QVERIFY(PositionReport::read(reply.constData(), static_cast<int>(reply.size()), position)
-            != PositionReport::Kind::Invalid);
+    QVERIFY(PositionReport::read(reply.constData(), static_cast<int>(reply.size()), position) !=
+            PositionReport::Kind::Invalid);
 
     Calibration c;
     if (!fiducials.isEmpty())

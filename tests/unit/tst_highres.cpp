@@ -10,7 +10,11 @@ namespace {
 class ExposedPreview : public HighResPreview
 {
 public:
-    ExposedPreview() : HighResPreview(nullptr, "highRes") { resize(383, 246); }
+    ExposedPreview()
+        : HighResPreview(nullptr, "highRes")
+    {
+        resize(383, 246);
+    }
     using HighResPreview::loadPixmap;
 
     // A plain slide picture, with the marks request (no host) failing at once.

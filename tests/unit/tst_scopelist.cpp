@@ -22,8 +22,8 @@ QString describe(const ScopeListParser& list)
 {
     QStringList parts;
     for (const ScopeRecord& r : list.records)
-        parts << (r.controlLocked ? QStringLiteral("$") : QStringLiteral("#")) + r.name + QStringLiteral("|")
-                     + r.description + QStringLiteral("|") + r.slides.join(QLatin1Char(','));
+        parts << (r.controlLocked ? QStringLiteral("$") : QStringLiteral("#")) + r.name + QStringLiteral("|") +
+                     r.description + QStringLiteral("|") + r.slides.join(QLatin1Char(','));
     return parts.join(QStringLiteral(" / "));
 }
 
@@ -40,23 +40,22 @@ private slots:
         QTest::addColumn<QString>("banner");
         QTest::addColumn<QString>("records");
 
-        QTest::newRow("typical")
-            << QByteArray("Welcome\nto Orvex\n#Scope A\n<b>Bright</b>\nfield\n^\nS1 kidney\nS2 liver\n^\n"
-                          "$Scope B\nbusy\n^\nT1\n^\n")
-            << QStringLiteral("Welcome\nto Orvex")
-            << QStringLiteral("#Scope A|<b>Bright</b>\nfield\n|S1,S2 / $Scope B|busy\n|T1");
-        QTest::newRow("no markers") << QByteArray("just a banner\n") << QStringLiteral("just a banner")
-                                    << QString();
+        QTest::newRow("typical") << QByteArray(
+                                        "Welcome\nto Orvex\n#Scope A\n<b>Bright</b>\nfield\n^\nS1 kidney\nS2 liver\n^\n"
+                                        "$Scope B\nbusy\n^\nT1\n^\n")
+                                 << QStringLiteral("Welcome\nto Orvex")
+                                 << QStringLiteral("#Scope A|<b>Bright</b>\nfield\n|S1,S2 / $Scope B|busy\n|T1");
+        QTest::newRow("no markers") << QByteArray("just a banner\n") << QStringLiteral("just a banner") << QString();
         QTest::newRow("empty reply") << QByteArray() << QString() << QString();
         QTest::newRow("marker first") << QByteArray("#A\nd\n^\ns\n^\n") << QString() << QStringLiteral("#A|d\n|s");
-        QTest::newRow("marker at the very end") << QByteArray("banner\n#") << QStringLiteral("banner")
-                                                << QStringLiteral("#||");
+        QTest::newRow("marker at the very end")
+            << QByteArray("banner\n#") << QStringLiteral("banner") << QStringLiteral("#||");
         QTest::newRow("no caret") << QByteArray("#A\ndescription only") << QString()
                                   << QStringLiteral("#A|description only|");
         QTest::newRow("carriage return stays in the name")
             << QByteArray("#A\r\nd\r\n^\r\ns1\r\n^\r\n") << QString() << QStringLiteral("#A\r|d\r\n|s1");
-        QTest::newRow("blank lines before slides") << QByteArray("#A\nd^\n\n  \n\ns1 x\n^\n") << QString()
-                                                   << QStringLiteral("#A|d|s1");
+        QTest::newRow("blank lines before slides")
+            << QByteArray("#A\nd^\n\n  \n\ns1 x\n^\n") << QString() << QStringLiteral("#A|d|s1");
         QTest::newRow("marker inside a slide line begins an entry")
             << QByteArray("#A\nd\n^\ns1 #B\nbee\n^\ns2\n^\n") << QString()
             << QStringLiteral("#A|d\n|s1,bee / #B|bee\n|s2");

@@ -60,8 +60,7 @@ private slots:
         QTest::newRow("normal") << QByteArray("0.5 0.5\nScope A\nLamp ok\n") << 0.5f << 0.5f
                                 << QStringLiteral("Scope A\nLamp ok\n");
         QTest::newRow("no line break") << QByteArray("0.25 0.75") << 0.25f << 0.75f << QString();
-        QTest::newRow("unreadable") << QByteArray("n/a\n<b>bold</b>") << 9.f << 8.f
-                                    << QStringLiteral("<b>bold</b>");
+        QTest::newRow("unreadable") << QByteArray("n/a\n<b>bold</b>") << 9.f << 8.f << QStringLiteral("<b>bold</b>");
         QTest::newRow("one number") << QByteArray("1.5\nx") << 1.5f << 8.f << QStringLiteral("x");
         QTest::newRow("nul dropped") << QByteArray("1 2\na\0b", 7) << 1.f << 2.f << QStringLiteral("ab");
     }

@@ -35,8 +35,7 @@ QRgb bottomOf(const VideoView& view)
 
 void mouse(VideoView& view, QEvent::Type type, const QPoint& at)
 {
-    QMouseEvent event(type, QPointF(at), QPointF(view.mapToGlobal(at)), Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
+    QMouseEvent event(type, QPointF(at), QPointF(view.mapToGlobal(at)), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(&view, &event);
 }
 
@@ -57,7 +56,8 @@ class SaveAnswerer : public QObject
 {
 public:
     SaveAnswerer(VideoView* v, const QString& name)
-        : view(v), fileName(name)
+        : view(v)
+        , fileName(name)
     {
         timer.setInterval(10);
         QObject::connect(&timer, &QTimer::timeout, this, [this] { poll(); });
