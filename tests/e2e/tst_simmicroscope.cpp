@@ -1,9 +1,10 @@
 // The simulated instrument behind the protocol: stage motion, autofocus,
 // video frames and insets, slide pictures, fiducials and slide marks.
+#include "PlainClient.h"
+
 #include "sim/OrvexServer.h"
 
 #include <QDeadlineTimer>
-
 #include <QImage>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -18,31 +19,10 @@ namespace {
 
 QByteArray fetch(QNetworkAccessManager& nam, const QString& url, int* status = nullptr)
 {
-    QNetworkReply* reply = nam.get(QNetworkRequest(QUrl(url)));
-    QSignalSpy finished(reply, &QNetworkReply::finished);
-    if (!reply->isFinished())
-        finished.wait(15000);
+    const PlainReply reply = plainGet(nam, url);
     if (status)
-        *status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QByteArray body = reply->readAll();
-    reply->deleteLater();
-    return body;
-}
-
-quint32 rotateBytes(quint32 v, const QByteArray& key, bool left)
-{
-    for (int n = 0; n < key.size(); ++n) {
-        const int i = left ? n : key.size() - 1 - n;
-        const int count = static_cast<signed char>(key[i]) % 8;
-        if (count <= 0)
-            continue;
-        const int shift = (i % 4) * 8;
-        const quint32 b = (v >> shift) & 0xFF;
-        const quint32 r =
-            left ? ((b << count) | (b >> (8 - count))) & 0xFF : ((b >> count) | (b << (8 - count))) & 0xFF;
-        v = (v & ~(0xFFu << shift)) | (r << shift);
-    }
-    return v;
+        *status = reply.status;
+    return reply.body;
 }
 
 struct Position
@@ -128,9 +108,7 @@ private:
     }
     QString token()
     {
-        const quint32 r = ++draw & 0x7FFF;
-        const quint32 x = ((((r >> 8) * (r & 0xFF)) << 16) | r) ^ ticketNumber;
-        return QStringLiteral("&auth=") + QString::number(rotateBytes(x, "orvex-demo", true), 16);
+        return QStringLiteral("&auth=") + clientToken(ticketNumber, QStringLiteral("orvex-demo"), ++draw & 0x7FFF);
     }
     QByteArray control(const QString& query) { return fetch(nam, session(query) + token()); }
     QString slide() const { return server->slidesOf(scope).first(); }
@@ -153,7 +131,7 @@ private slots:
         const QByteArray reply =
             fetch(nam, base() + QStringLiteral("/cgi-bin/oserv?f=ticket&s=") + scope + QStringLiteral("&l=demo"));
         QVERIFY(reply.startsWith('+'));
-        ticketNumber = rotateBytes(reply.mid(3).toUInt(nullptr, 16), "orvex-demo", false);
+        ticketNumber = numberAt(reply, 3, QStringLiteral("orvex-demo"));
     }
     void cleanup()
     {

@@ -1,5 +1,7 @@
 // Protocol of the simulated Orvex server: microscope list, scheduling and
 // session tickets, the token check, and the request forms of a session.
+#include "PlainClient.h"
+
 #include "sim/OrvexServer.h"
 #include "sim/SimAuth.h"
 
@@ -11,58 +13,6 @@
 #include <QUrl>
 
 namespace {
-
-struct Got
-{
-    int status = 0;
-    QByteArray body;
-    QNetworkReply::NetworkError error = QNetworkReply::NoError;
-};
-
-Got fetch(QNetworkAccessManager& nam, const QString& url)
-{
-    QNetworkReply* reply = nam.get(QNetworkRequest(QUrl(url, QUrl::StrictMode)));
-    QSignalSpy finished(reply, &QNetworkReply::finished);
-    if (!reply->isFinished())
-        finished.wait(15000);
-    Got g;
-    g.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    g.body = reply->readAll();
-    g.error = reply->error();
-    reply->deleteLater();
-    return g;
-}
-
-// Written from the protocol independently of the server's SimAuth.
-quint32 rotateBytes(quint32 v, const QByteArray& key, bool left)
-{
-    for (int n = 0; n < key.size(); ++n) {
-        const int i = left ? n : key.size() - 1 - n;
-        const int count = static_cast<signed char>(key[i]) % 8;
-        if (count <= 0)
-            continue;
-        const int shift = (i % 4) * 8;
-        const quint32 b = (v >> shift) & 0xFF;
-        const quint32 r =
-            left ? ((b << count) | (b >> (8 - count))) & 0xFF : ((b >> count) | (b << (8 - count))) & 0xFF;
-        v = (v & ~(0xFFu << shift)) | (r << shift);
-    }
-    return v;
-}
-
-QString clientToken(quint32 challenge, const QString& password, quint32 r)
-{
-    const quint32 x = ((((r >> 8) * (r & 0xFF)) << 16) | r) ^ challenge;
-    return QString::number(rotateBytes(x, password.toLatin1(), true), 16);
-}
-
-// The number a client recovers from a "+" reply at the given index.
-quint32 numberAt(const QByteArray& reply, int index, const QString& password)
-{
-    bool ok = false;
-    const quint32 sent = reply.mid(index).trimmed().toUInt(&ok, 16);
-    return ok ? rotateBytes(sent, password.toLatin1(), false) : 0;
-}
 
 QString enc(const QString& v)
 {
@@ -80,7 +30,7 @@ private:
     QNetworkAccessManager nam;
     QString base() const { return QStringLiteral("http://") + server->host(); }
     QString oserv(const QString& query) const { return base() + QStringLiteral("/cgi-bin/oserv?") + query; }
-    QByteArray get(const QString& query) { return fetch(nam, oserv(query)).body; }
+    QByteArray get(const QString& query) { return plainGet(nam, oserv(query)).body; }
     QByteArray reserve(const QString& login, const QString& password, const QString& scope)
     {
         const QString ids = QStringLiteral("&s=") + enc(scope) + QStringLiteral("&l=") + enc(login);
@@ -149,7 +99,7 @@ private slots:
 
     void scopeList()
     {
-        const Got g = fetch(nam, oserv(QStringLiteral("f=i")));
+        const PlainReply g = plainGet(nam, oserv(QStringLiteral("f=i")));
         QCOMPARE(g.status, 200);
         const QByteArray& body = g.body;
         const int first = body.indexOf('#');
