@@ -58,6 +58,8 @@ QLabel* wrappedHelp(QWidget* parent, const char* name, const QString& text, cons
     QLabel* l = label(parent, name, text, geometry);
     QFont font = l->font();
     font.setFamily(QStringLiteral("Arial"));
+    // a smaller face so the long help fits above the controls of its tab
+    font.setPointSizeF(font.pointSizeF() * 0.85);
     l->setFont(font);
     l->setTextFormat(Qt::PlainText);
     l->setWordWrap(true);
@@ -158,9 +160,6 @@ void Session::buildFocusTab()
                        "The sampling region within the image is visible in the video window as a red rectangle.  "
                        "This rectangle can be dragged with the mouse to change the sampling region."),
         QRect(5, 0, 372, 118));
-    QFont small = TextLabel1->font();
-    small.setPointSizeF(small.pointSizeF() * 0.85);
-    TextLabel1->setFont(small);
 
     insetStack = new VideoStack(tab_2, "insetStack");
     insetStack->setGeometry(5, 120, 168, 140);
@@ -197,9 +196,6 @@ void Session::buildJobTab()
                        "\"Create Job\" to put your job in the queue. Once the job is complete, it will show up in "
                        "Stelvar with the name you give it here."),
         QRect(5, 0, 372, 104));
-    QFont small = TextLabel1_6->font();
-    small.setPointSizeF(small.pointSizeF() * 0.85);
-    TextLabel1_6->setFont(small);
 
     TextLabel1_5 = label(tab_3, "TextLabel1_5", QStringLiteral("Job name"), QRect(5, 108, 70, 24));
     jobNameEdit = lineEdit(tab_3, "jobNameEdit", QRect(80, 108, 295, 24));
