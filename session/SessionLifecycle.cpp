@@ -15,7 +15,6 @@
 #include <QSlider>
 #include <QStatusBar>
 
-#include <algorithm>
 #include <cstring>
 
 void Session::begin(SessionInfo& info)
@@ -108,8 +107,6 @@ void Session::startTimer()
         return;
     }
     TimeReply::read(timeFetcher.data(), timeFetcher.length(), remainingSeconds);
-    // A negative time is simply over; the countdown must not wrap around.
-    remainingSeconds = std::max(remainingSeconds, 0);
     if (!countdownTimer.isActive()) {
         if (!countdownConnected) {
             connect(&countdownTimer, &QTimer::timeout, this, &Session::tickme);

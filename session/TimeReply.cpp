@@ -1,5 +1,6 @@
 #include "session/TimeReply.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -11,6 +12,6 @@ bool TimeReply::read(const char* data, int length, int& seconds)
     int value = 0;
     if (std::sscanf(text.c_str(), "%i", &value) != 1)
         return false;
-    seconds = value;
+    seconds = std::max(value, 0);
     return true;
 }
