@@ -7,10 +7,7 @@
 #include <QDeadlineTimer>
 #include <QImage>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QSignalSpy>
 #include <QTest>
-#include <QUrl>
 
 #include <cmath>
 #include <cstdio>

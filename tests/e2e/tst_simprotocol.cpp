@@ -6,7 +6,6 @@
 #include "sim/SimAuth.h"
 
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QSignalSpy>
 #include <QTemporaryFile>
 #include <QTest>

@@ -12,7 +12,6 @@ struct PlainReply
 {
     int status = 0;
     QByteArray body;
-    QNetworkReply::NetworkError error = QNetworkReply::NoError;
 };
 
 inline PlainReply plainGet(QNetworkAccessManager& nam, const QString& url)
@@ -24,7 +23,6 @@ inline PlainReply plainGet(QNetworkAccessManager& nam, const QString& url)
     PlainReply r;
     r.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     r.body = reply->readAll();
-    r.error = reply->error();
     reply->deleteLater();
     return r;
 }
