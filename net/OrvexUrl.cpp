@@ -1,6 +1,8 @@
 #include "net/OrvexUrl.h"
 
-#include <QUrl>
+#include <QByteArray>
+
+#include <algorithm>
 
 namespace {
 
@@ -10,7 +12,8 @@ const QString oserv = QStringLiteral("/cgi-bin/oserv?");
 
 QString OrvexUrl::encode(const QString& value)
 {
-    return QString::fromLatin1(QUrl::toPercentEncoding(value));
+    const bool latin1 = std::all_of(value.cbegin(), value.cend(), [](QChar c) { return c.unicode() <= 0xFF; });
+    return QString::fromLatin1((latin1 ? value.toLatin1() : value.toUtf8()).toPercentEncoding());
 }
 
 QString OrvexUrl::scopeList(const QString& host)

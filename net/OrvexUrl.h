@@ -7,10 +7,15 @@
 // percent-encoded where they hold characters outside the unreserved set, so a
 // name with '&', '#', '%', '?', '/' or a space cannot add or cut request
 // parameters. Plain names give the same URLs as unescaped insertion.
+//
+// The server speaks bytes: it lists names in Latin-1 and compares the bytes
+// it gets back, so a name goes back as the Latin-1 bytes it arrived as
+// ("zeta-\xe4" as "zeta-%E4", not the UTF-8 "%C3%A4").
 class OrvexUrl
 {
 public:
-    // Percent-encodes the UTF-8 bytes of value outside A-Z a-z 0-9 - . _ ~
+    // Percent-encodes the Latin-1 bytes of value outside A-Z a-z 0-9 - . _ ~;
+    // text that Latin-1 cannot hold (a login typed in Cyrillic) goes as UTF-8.
     static QString encode(const QString& value);
 
     static QString base(const QString& host) { return QStringLiteral("http://") + host; }

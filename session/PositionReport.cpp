@@ -1,6 +1,7 @@
 #include "session/PositionReport.h"
 
-#include <cstdio>
+#include "net/ReplyScan.h"
+
 #include <string>
 
 PositionReport::Kind PositionReport::read(const char* data, int length, CoordinateTriple& coords)
@@ -15,7 +16,7 @@ PositionReport::Kind PositionReport::read(const char* data, int length, Coordina
     // received bytes.
     const std::string text(data, static_cast<size_t>(length));
     float values[3] = {coords.x, coords.y, coords.z};
-    std::sscanf(text.c_str() + 1, "%f %f %f", &values[0], &values[1], &values[2]);
+    ReplyScan::scan(text.c_str() + 1, "%f %f %f", &values[0], &values[1], &values[2]);
     coords.x = values[0];
     coords.y = values[1];
     coords.z = values[2];

@@ -53,6 +53,9 @@ void Session::connectForm()
     connect(densityBox, &QSpinBox::valueChanged, this, &Session::calcNumMovies);
     connect(createJobButton, &QPushButton::clicked, this, &Session::handleCreateJob);
     connect(resetAcquisitionButton, &QPushButton::clicked, this, &Session::handleJobReset);
+
+    requeryTimer.setSingleShot(true);
+    connect(&requeryTimer, &QTimer::timeout, this, &Session::queryCoords);
 }
 
 void Session::init()

@@ -6,6 +6,7 @@
 #include "setup/SessionInfo.h"
 #include "views/CoordinateTriple.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QList>
 #include <QMainWindow>
@@ -134,6 +135,11 @@ public:
     // The tick of the countdown in milliseconds; tests shorten it.
     int countdownInterval = 1000;
 
+    // While the stage reports '*', the next coordinate query waits until this
+    // long after the previous request: a local server answers in microseconds.
+    static constexpr int requeryIntervalMs = 100;
+    QTimer requeryTimer;
+
 public slots:
     virtual void fileOpen();
     virtual void fileSave();
@@ -192,6 +198,8 @@ private:
     // Appends plain text to sysInfoBox, as its own paragraph; never markup.
     void appendInfo(const QString& text);
     void sendAutofocus(const QString& status, const QString& query, int stallTimeoutMs);
+    // Every request of moveFetcher goes out here.
+    void sendPositionRequest(const QString& query, int stallTimeoutMs);
     void stopStack(const QString& reason);
     void stackFetchFailed();
     void recordSharpness(const QImage& picture);
@@ -203,4 +211,5 @@ private:
     QString pendingJobName;
     QString pendingJobParameters;
     bool countdownConnected = false;
+    QElapsedTimer positionRequestSent;
 };

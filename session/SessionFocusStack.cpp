@@ -89,6 +89,16 @@ void Session::zMoveComplete()
         stopStack(QStringLiteral("***Focus stack stopped: the server did not answer."));
         return;
     }
+    // The reply is otherwise not read, but a '-' is a refusal (an expired
+    // session, a bad token): the stage never went to this z.
+    if (stackMoveFetcher.length() > 0 && stackMoveFetcher.data()[0] == '-') {
+        const QString code = QString::fromLatin1(stackMoveFetcher.data(), std::min(stackMoveFetcher.length(), 64))
+                                 .section(QLatin1Char('\n'), 0, 0)
+                                 .trimmed();
+        stopStack(QStringLiteral("***Focus stack stopped: the server refused the stage move (") + code +
+                  QStringLiteral(")."));
+        return;
+    }
     stackImageFetcher.get();
 }
 

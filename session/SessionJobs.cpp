@@ -1,6 +1,7 @@
 #include "session/Session.h"
 
 #include "net/OrvexUrl.h"
+#include "session/CoordinateField.h"
 #include "session/JobGrid.h"
 #include "session/JobReply.h"
 #include "views/HighResPreview.h"
@@ -18,8 +19,8 @@ bool isUnset(const CoordinateTriple& corner)
 
 void Session::setC1()
 {
-    jobTopLeft.x = xCoord->text().toFloat();
-    jobTopLeft.y = yCoord->text().toFloat();
+    jobTopLeft.x = CoordinateField::read(xCoord->text());
+    jobTopLeft.y = CoordinateField::read(yCoord->text());
     const bool accepted =
         isUnset(jobBottomRight) || (jobTopLeft.x <= jobBottomRight.x && jobTopLeft.y <= jobBottomRight.y);
     if (!accepted) {
@@ -35,8 +36,8 @@ void Session::setC1()
 
 void Session::setC2()
 {
-    jobBottomRight.x = xCoord->text().toFloat();
-    jobBottomRight.y = yCoord->text().toFloat();
+    jobBottomRight.x = CoordinateField::read(xCoord->text());
+    jobBottomRight.y = CoordinateField::read(yCoord->text());
     if (!(jobBottomRight.x >= jobTopLeft.x && jobBottomRight.y >= jobTopLeft.y)) {
         jobBottomRight.x = 0;
         jobBottomRight.y = 0;

@@ -1,5 +1,6 @@
 #include "session/Session.h"
 
+#include "session/CoordinateField.h"
 #include "session/PositionReport.h"
 #include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
@@ -10,17 +11,14 @@
 void Session::updateVideo()
 {
     disableControls();
-    const double x = xCoord->text().toFloat();
-    const double y = yCoord->text().toFloat();
-    const double z = zCoord->text().toFloat();
+    const double x = CoordinateField::read(xCoord->text());
+    const double y = CoordinateField::read(yCoord->text());
+    const double z = CoordinateField::read(zCoord->text());
     const QString query = QStringLiteral("f=m&x=") + QString::asprintf("%.0f", x * 10000.0) + QStringLiteral("&y=") +
                           QString::asprintf("%.0f", y * 10000.0) + QStringLiteral("&z=") +
                           QString::asprintf("%.0f", z * 10.0);
     statusBar()->showMessage(QStringLiteral("Moving scope..."));
-    const QString token = auth.makeToken();
-    moveFetcher.setStallTimeout(MyHTTP::defaultStallTimeoutMs);
-    moveFetcher.setUrl(sessionUrl(query + QStringLiteral("&auth=") + token));
-    moveFetcher.start();
+    sendPositionRequest(query, MyHTTP::defaultStallTimeoutMs);
 }
 
 void Session::newCoordsHere()
@@ -50,15 +48,26 @@ void Session::newCoordsHere()
         showCurrent();
         statusBar()->showMessage(QStringLiteral("Ready."));
     } else {
-        queryCoords();
+        const qint64 wait = requeryIntervalMs - positionRequestSent.elapsed();
+        if (wait > 0)
+            requeryTimer.start(int(wait));
+        else
+            queryCoords();
     }
 }
 
 void Session::queryCoords()
 {
-    const QString token = auth.makeToken();
-    moveFetcher.setStallTimeout(MyHTTP::defaultStallTimeoutMs);
-    moveFetcher.setUrl(sessionUrl(QStringLiteral("f=w&auth=") + token));
+    sendPositionRequest(QStringLiteral("f=w"), MyHTTP::defaultStallTimeoutMs);
+}
+
+void Session::sendPositionRequest(const QString& query, int stallTimeoutMs)
+{
+    // A move or an autofocus replaces a query that was still waiting its turn.
+    requeryTimer.stop();
+    positionRequestSent.start();
+    moveFetcher.setStallTimeout(stallTimeoutMs);
+    moveFetcher.setUrl(sessionUrl(query + QStringLiteral("&auth=") + auth.makeToken()));
     moveFetcher.start();
 }
 
@@ -88,10 +97,7 @@ void Session::sendAutofocus(const QString& status, const QString& query, int sta
 {
     statusBar()->showMessage(status);
     disableControls();
-    const QString token = auth.makeToken();
-    moveFetcher.setStallTimeout(stallTimeoutMs);
-    moveFetcher.setUrl(sessionUrl(query + QStringLiteral("&auth=") + token));
-    moveFetcher.start();
+    sendPositionRequest(query, stallTimeoutMs);
 }
 
 void Session::doCoarseAuto()

@@ -1,6 +1,7 @@
 #include "session/SystemInfoReply.h"
 
-#include <cstdio>
+#include "net/ReplyScan.h"
+
 #include <cstring>
 #include <string>
 
@@ -13,7 +14,7 @@ SystemInfoReply SystemInfoReply::read(const char* data, int length, float mppX, 
         return reply;
 
     const std::string text(data, static_cast<size_t>(length));
-    std::sscanf(text.c_str(), "%f %f\n", &reply.mppX, &reply.mppY);
+    ReplyScan::scan(text.c_str(), "%f %f\n", &reply.mppX, &reply.mppY);
 
     // The search for the line break stays within the received bytes.
     const void* lineBreak = std::memchr(data, '\n', static_cast<size_t>(length));
@@ -23,5 +24,6 @@ SystemInfoReply SystemInfoReply::read(const char* data, int length, float mppX, 
     const int restLength = length - static_cast<int>(restStart - data);
     reply.rest = QString::fromUtf8(restStart, restLength);
     reply.rest.remove(QChar(u'\0'));
+    reply.rest.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     return reply;
 }

@@ -1,7 +1,8 @@
 #include "session/TimeReply.h"
 
+#include "net/ReplyScan.h"
 #include <algorithm>
-#include <cstdio>
+
 #include <string>
 
 bool TimeReply::read(const char* data, int length, int& seconds)
@@ -10,7 +11,7 @@ bool TimeReply::read(const char* data, int length, int& seconds)
         return false;
     const std::string text(data, static_cast<size_t>(length));
     int value = 0;
-    if (std::sscanf(text.c_str(), "%i", &value) != 1)
+    if (ReplyScan::scan(text.c_str(), "%i", &value) != 1)
         return false;
     seconds = std::max(value, 0);
     return true;

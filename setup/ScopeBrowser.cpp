@@ -112,7 +112,10 @@ void ScopeBrowser::describeScope(int row)
         return;
     const ScopeRecord& record = records.at(row);
     beginButton->setEnabled(!record.controlLocked);
-    descriptionBox->setText(ServerText::breakLongRuns(record.description));
+    // setText shows the description as rich text when it looks like markup.
+    descriptionBox->setText(Qt::mightBeRichText(record.description)
+                                ? ServerText::breakLongRunsInMarkup(record.description)
+                                : ServerText::breakLongRuns(record.description));
     slideList->clear();
     slideList->addItems(record.slides);
 }

@@ -24,6 +24,12 @@ QString latin1(const char* data, int from, int to)
     return QString::fromLatin1(data + from, to - from);
 }
 
+// Text shown to the user, from a server that may end its lines with CRLF.
+QString shownText(const char* data, int from, int to)
+{
+    return latin1(data, from, to).replace(QLatin1String("\r\n"), QLatin1String("\n"));
+}
+
 } // namespace
 
 ScopeListParser ScopeListParser::parse(const char* data, int length)
@@ -39,7 +45,7 @@ ScopeListParser ScopeListParser::parse(const char* data, int length)
     // The character just before the first marker (normally the line feed
     // that ends the banner) is not part of it.
     if (p > 0)
-        result.banner = latin1(data, 0, p - 1);
+        result.banner = shownText(data, 0, p > 1 && data[p - 2] == '\r' ? p - 2 : p - 1);
 
     // Markers inside slide lines make later entries rescan text that earlier
     // ones read already; a hostile reply built of such lines would cost time
@@ -62,14 +68,16 @@ ScopeListParser ScopeListParser::parse(const char* data, int length)
         const int nameStart = i;
         while (i < n && data[i] != '\n')
             ++i;
-        record.name = latin1(data, nameStart, i);
+        // A server that ends its lines with CRLF does not count the CR as
+        // part of the name; sent back, it would name an unknown microscope.
+        record.name = latin1(data, nameStart, i > nameStart && data[i - 1] == '\r' ? i - 1 : i);
         if (i < n)
             ++i;
 
         const int descriptionStart = i;
         while (i < n && data[i] != '^')
             ++i;
-        record.description = latin1(data, descriptionStart, i);
+        record.description = shownText(data, descriptionStart, i);
 
         // The slide section starts at the first letter or digit after the
         // description's '^'. A line that begins with '^' on the way is an

@@ -1,6 +1,59 @@
 #include "setup/ServerText.h"
 
+#include <algorithm>
+
 namespace ServerText {
+
+namespace {
+
+constexpr QChar breakOpportunity(0x200B);
+// Longest entity taken as one, "&thetasym;" and numeric ones included.
+constexpr int maxEntityLength = 12;
+
+// Appends a piece that counts as `width` characters of the current run.
+void appendCounted(QString& out, QStringView piece, int width, int maxRun, int& run)
+{
+    if (piece.size() == 1 && (piece.front().isSpace() || piece.front() == breakOpportunity)) {
+        run = 0;
+    } else if (width > 0 && (run += width) > maxRun) {
+        out += breakOpportunity;
+        run = width;
+    }
+    out += piece;
+}
+
+// End (exclusive) of the tag that starts at `from`, or -1 when it never closes.
+int tagEnd(const QString& text, int from)
+{
+    QChar quote;
+    for (int i = from + 1; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (!quote.isNull()) {
+            if (c == quote)
+                quote = QChar();
+        } else if (c == u'"' || c == u'\'') {
+            quote = c;
+        } else if (c == u'>') {
+            return i + 1;
+        }
+    }
+    return -1;
+}
+
+int entityEnd(const QString& text, int from)
+{
+    const int last = std::min<int>(text.size(), from + maxEntityLength);
+    for (int i = from + 1; i < last; ++i) {
+        const QChar c = text.at(i);
+        if (c == u';')
+            return i > from + 1 ? i + 1 : -1;
+        if (!c.isLetterOrNumber() && c != u'#')
+            return -1;
+    }
+    return -1;
+}
+
+} // namespace
 
 QString breakLongRuns(const QString& text, int maxRun)
 {
@@ -9,14 +62,33 @@ QString breakLongRuns(const QString& text, int maxRun)
     QString out;
     out.reserve(text.size() + text.size() / maxRun + 1);
     int run = 0;
-    for (const QChar c : text) {
-        if (c.isSpace() || c == QChar(0x200B)) {
-            run = 0;
-        } else if (++run > maxRun) {
-            out += QChar(0x200B);
-            run = 1;
+    for (int i = 0; i < text.size(); ++i)
+        appendCounted(out, QStringView(text).mid(i, 1), 1, maxRun, run);
+    return out;
+}
+
+QString breakLongRunsInMarkup(const QString& text, int maxRun)
+{
+    if (maxRun <= 0 || text.size() <= maxRun)
+        return text;
+    QString out;
+    out.reserve(text.size() + text.size() / maxRun + 1);
+    int run = 0;
+    for (int i = 0; i < text.size();) {
+        int end = -1;
+        int width = 1;
+        if (text.at(i) == u'<') {
+            end = tagEnd(text, i);
+            width = 0;
+        } else if (text.at(i) == u'&') {
+            end = entityEnd(text, i);
         }
-        out += c;
+        if (end < 0) {
+            end = i + 1;
+            width = 1;
+        }
+        appendCounted(out, QStringView(text).mid(i, end - i), width, maxRun, run);
+        i = end;
     }
     return out;
 }

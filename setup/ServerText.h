@@ -10,4 +10,10 @@ namespace ServerText {
 
 QString breakLongRuns(const QString& text, int maxRun = 1024);
 
+// The same for rich text: tags (with their quoted attributes) and entities
+// such as "&amp;" are copied whole and never broken; an entity counts as one
+// character of its run. A '<' without its '>' or an '&' without its ';' is
+// plain text.
+QString breakLongRunsInMarkup(const QString& text, int maxRun = 1024);
+
 } // namespace ServerText

@@ -1,16 +1,32 @@
 #include "setup/TicketReply.h"
 
-#include <cstdio>
-#include <cstring>
+#include "net/ReplyScan.h"
 
 namespace {
 
-// A zero-terminated copy bounded by the received length, for sscanf.
+// A zero-terminated copy bounded by the received length, for scanning.
 QByteArray terminated(const char* data, int length)
 {
     if (!data || length <= 0)
         return QByteArray();
     return QByteArray(data, length);
+}
+
+// The C rules, whatever the desktop's locale.
+bool isSpace(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
 }
 
 } // namespace
@@ -19,20 +35,24 @@ namespace TicketReply {
 
 quint32 hexAt(const char* data, int length, int index)
 {
-    if (!data || length <= index)
+    if (!data || index < 0 || length <= index)
         return 0;
-    const QByteArray text = terminated(data + index, length - index);
-    unsigned long long value = 0;
-    if (std::sscanf(text.constData(), "%llx", &value) != 1)
-        return 0;
-    return static_cast<quint32>(value);
+    // Hex digits only: no sign and no "0x" prefix, and a number longer than
+    // eight digits keeps its low 32 bits instead of saturating.
+    int i = index;
+    while (i < length && isSpace(data[i]))
+        ++i;
+    quint32 value = 0;
+    for (int digit; i < length && (digit = hexDigit(data[i])) >= 0; ++i)
+        value = (value << 4) | quint32(digit);
+    return value;
 }
 
 QByteArray firstWord(const char* data, int length)
 {
     const QByteArray text = terminated(data, length);
     char word[512] = {};
-    if (text.isEmpty() || std::sscanf(text.constData(), "%511s", word) != 1)
+    if (text.isEmpty() || ReplyScan::scan(text.constData(), "%511s", word) != 1)
         return QByteArray();
     return QByteArray(word);
 }

@@ -7,9 +7,9 @@
 // length and never looks past that length.
 namespace TicketReply {
 
-// The hexadecimal number that starts at index (white space skipped, read up
-// to the first non-hex character, low 32 bits kept; 0 when no digits follow
-// or the reply is shorter than index).
+// The hexadecimal number that starts at index: white space skipped, then hex
+// digits only (no sign, no "0x") up to the first other character, low 32 bits
+// kept; 0 when no digits follow or the reply is shorter than index.
 quint32 hexAt(const char* data, int length, int index);
 
 // The first white-space-delimited word of a reservation reply, at most 511

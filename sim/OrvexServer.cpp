@@ -30,9 +30,17 @@ QString key(const QString& login, const QString& scope)
     return login + QLatin1Char('\n') + scope;
 }
 
+// Like a CGI program, the server works on bytes: "%E4" is the byte 0xE4,
+// held as the Latin-1 character it stands for, and names compare byte for
+// byte with the Latin-1 list ("%C3%A4" is two other bytes).
+QString bytesOf(const QString& encoded)
+{
+    return QString::fromLatin1(QByteArray::fromPercentEncoding(encoded.toLatin1()));
+}
+
 QString value(const QUrlQuery& q, const char* name)
 {
-    return q.queryItemValue(QLatin1String(name), QUrl::FullyDecoded);
+    return bytesOf(q.queryItemValue(QLatin1String(name), QUrl::FullyEncoded));
 }
 
 bool number(const QUrlQuery& q, const char* name, double* out)
@@ -45,6 +53,11 @@ bool number(const QUrlQuery& q, const char* name, double* out)
 QByteArray units(double v)
 {
     return QByteArray::number(static_cast<qint64>(v));
+}
+
+QByteArray decimals(double v)
+{
+    return QByteArray::number(v, 'f', 6);
 }
 
 } // namespace
@@ -304,7 +317,7 @@ void OrvexServer::onRequest(const QHttpServerRequest& request, QTcpSocket* socke
     emit requestReceived(target);
 
     const QUrlQuery query(rawQuery);
-    const QString path = url.path(QUrl::FullyDecoded);
+    const QString path = bytesOf(url.path(QUrl::FullyEncoded));
     const QString kind = kindOf(path, query);
     const Fault fault = m_faults.take(kind);
     if (fault == Fault::Refuse) {
@@ -314,8 +327,11 @@ void OrvexServer::onRequest(const QHttpServerRequest& request, QTcpSocket* socke
     if (fault == Fault::Stall)
         return;
 
-    const SimReply reply = answer(kind, path, query);
-    const bool raw = fault == Fault::Cut || fault == Fault::Drip || fault == Fault::Oversize;
+    SimReply reply = answer(kind, path, query);
+    if (m_options.legacy && reply.contentType == "text/plain")
+        reply.body.replace("\n", "\r\n");
+    reply.http10 = m_options.legacy;
+    const bool raw = m_options.legacy || fault == Fault::Cut || fault == Fault::Drip || fault == Fault::Oversize;
     std::shared_ptr<QHttpServerResponder> responder;
     if (!raw)
         responder = std::make_shared<QHttpServerResponder>(SimHttpFrontend::responderFor(request, socket));
@@ -483,7 +499,8 @@ QByteArray OrvexServer::positionReply(const Scope& scope) const
     double x, y, z;
     scope.stage.position(now(), &x, &y, &z);
     const char status = scope.stage.moving(now()) ? '*' : '+';
-    return status + units(x) + ' ' + units(y) + ' ' + units(z) + '\n';
+    const auto put = m_options.legacy ? decimals : units;
+    return status + put(x) + ' ' + put(y) + ' ' + put(z) + '\n';
 }
 
 SimReply OrvexServer::move(Scope& scope, const QUrlQuery& query, bool stack)

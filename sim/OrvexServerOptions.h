@@ -10,4 +10,8 @@ struct OrvexServerOptions
     int sessionSeconds = 1800;
     double stageSpeed = 200000.0; // stage units per second
     int latencyMs = 0;            // added to every reply
+    // Behave like an old CGI server: HTTP/1.0 replies without Content-Length
+    // (the body ends when the connection closes), CRLF line ends in text,
+    // and stage positions with decimals.
+    bool legacy = false;
 };

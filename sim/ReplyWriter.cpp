@@ -28,9 +28,12 @@ QByteArray reasonFor(int status)
 
 QByteArray ReplyWriter::rawResponse(const SimReply& reply, qint64 declaredLength)
 {
-    QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonFor(reply.status) + "\r\n";
+    QByteArray out = (reply.http10 ? "HTTP/1.0 " : "HTTP/1.1 ") + QByteArray::number(reply.status) + ' ' +
+                     reasonFor(reply.status) + "\r\n";
     out += "Content-Type: " + reply.contentType + "\r\n";
-    out += "Content-Length: " + QByteArray::number(declaredLength >= 0 ? declaredLength : reply.body.size()) + "\r\n";
+    if (!reply.http10 || declaredLength >= 0)
+        out +=
+            "Content-Length: " + QByteArray::number(declaredLength >= 0 ? declaredLength : reply.body.size()) + "\r\n";
     out += "Connection: close\r\n\r\n";
     return out;
 }
@@ -103,8 +106,13 @@ void ReplyWriter::deliver(QTcpSocket* socket, std::shared_ptr<QHttpServerRespond
     case Fault::None:
         break;
     }
-    if (!responder)
+    if (!responder) {
+        if (r.http10) {
+            socket->write(rawResponse(r) + r.body);
+            socket->disconnectFromHost();
+        }
         return;
+    }
     responder->write(r.body, {{"Content-Type", r.contentType}},
                      static_cast<QHttpServerResponder::StatusCode>(r.status));
 }

@@ -8,7 +8,8 @@ struct SimReply
     int status = 200;
     QByteArray contentType = "text/plain";
     QByteArray body;
-    int delayMs = 0; // time the instrument needs before it can answer
+    int delayMs = 0;     // time the instrument needs before it can answer
+    bool http10 = false; // HTTP/1.0 without Content-Length: the close ends the body
 
     static SimReply text(const QByteArray& body, int delayMs = 0)
     {

@@ -47,8 +47,11 @@ int main(int argc, char** argv)
                                          QStringLiteral("Add accounts from FILE, lines \"login password\", "
                                                         "authorized on every microscope."),
                                          QStringLiteral("FILE"));
-    parser.addOptions(
-        {portOption, logOption, faultOption, latencyOption, speedOption, sessionOption, seedOption, usersOption});
+    const QCommandLineOption legacyOption(QStringLiteral("legacy"),
+                                          QStringLiteral("Answer like an old CGI server: HTTP/1.0 without "
+                                                         "Content-Length, CRLF line ends, positions with decimals."));
+    parser.addOptions({portOption, logOption, faultOption, latencyOption, speedOption, sessionOption, seedOption,
+                       usersOption, legacyOption});
     parser.process(app);
 
     auto fail = [](const QString& message) {
@@ -72,6 +75,8 @@ int main(int argc, char** argv)
     options.latencyMs = parser.value(latencyOption).toInt(&ok);
     if (!ok || options.latencyMs < 0)
         return fail(QStringLiteral("invalid --latency"));
+
+    options.legacy = parser.isSet(legacyOption);
 
     OrvexServer server(options);
     for (const QString& rule : parser.values(faultOption))

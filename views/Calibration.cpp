@@ -2,9 +2,9 @@
 
 #include <QByteArray>
 
+#include "net/ReplyScan.h"
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -66,8 +66,8 @@ void Calibration::load(const char* data, int length)
     }
     float widthMm = slideWidthMm;
     float heightMm = slideHeightMm;
-    const int read = std::sscanf(text.constData(), "%i\n%i\n%i\n%i\n%i\n%i\n%i\n%i\n%f\n%f\n", &v[0], &v[1], &v[2],
-                                 &v[3], &v[4], &v[5], &v[6], &v[7], &widthMm, &heightMm);
+    const int read = ReplyScan::scan(text.constData(), "%i\n%i\n%i\n%i\n%i\n%i\n%i\n%i\n%f\n%f\n", &v[0], &v[1], &v[2],
+                                     &v[3], &v[4], &v[5], &v[6], &v[7], &widthMm, &heightMm);
     for (int i = 0; i < 4; ++i)
         fiducialPoints[i] = QPoint(v[2 * i], v[2 * i + 1]);
     if (read < 10 || !usableSize(widthMm) || !usableSize(heightMm)) {

@@ -1,6 +1,7 @@
 #include "views/SlideMarks.h"
 
-#include <cstdio>
+#include "net/ReplyScan.h"
+
 #include <cstring>
 
 QVector<CoordinateTriple> SlideMarks::read(const char* data, int length)
@@ -21,7 +22,7 @@ QVector<CoordinateTriple> SlideMarks::read(const char* data, int length)
             std::memcpy(line, data + pos, static_cast<size_t>(lineLength));
             line[lineLength] = 0;
             // %f leaves its target alone when the line stops short of it.
-            std::sscanf(line, "%511s %f %f", name, &x, &y);
+            ReplyScan::scan(line, "%511s %f %f", name, &x, &y);
             CoordinateTriple position;
             position.x = x;
             position.y = y;

@@ -166,12 +166,27 @@ private slots:
         QCOMPARE(s->zCoord->text(), QString::asprintf("%.0f", (10000.0 - 7 * 130.0) * 0.1));
     }
 
+    void failedMoveStops_data()
+    {
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no answer") << false << QStringLiteral("***Focus stack stopped: the server did not answer.");
+        QTest::newRow("refused") << true
+                                 << QStringLiteral(
+                                        "***Focus stack stopped: the server refused the stage move (-BAD_AUTH).");
+    }
+
     void failedMoveStops()
     {
         Session* s = h.session.get();
-        QVERIFY(h.server->addFault(QStringLiteral("mb:500:1")));
+        QFETCH(bool, refused);
+        if (refused)
+            s->auth.setKey(QStringLiteral("not the password")); // every token is refused from now on
+        else
+            QVERIFY(h.server->addFault(QStringLiteral("mb:500:1")));
         QVERIFY(runStack());
-        QVERIFY(h.infoText().contains(QStringLiteral("***Focus stack stopped: the server did not answer.")));
+        QFETCH(QString, message);
+        QVERIFY2(h.infoText().contains(message), qPrintable(h.infoText().right(200)));
         QVERIFY(h.requests(QStringLiteral("&inset=1")).isEmpty());
         QCOMPARE(s->stackZ.size(), 0);
         QVERIFY(h.controlsEnabled());

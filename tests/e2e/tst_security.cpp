@@ -1,6 +1,7 @@
 #include "MessageBoxCatcher.h"
 #include "TopLevelWindows.h"
 
+#include "net/OrvexUrl.h"
 #include "session/Session.h"
 #include "setup/ScopeBrowser.h"
 #include "sim/OrvexServer.h"
@@ -122,6 +123,29 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!server->jobs().isEmpty(), 10000);
         QVERIFY2(server->jobs().last().contains(job), qPrintable(server->jobs().last()));
         passwordNeverSent(password);
+        // The server compares bytes: every name went back as the Latin-1 bytes it listed.
+        const QStringList log = server->requestLog();
+        QVERIFY(log.filter(QStringLiteral("%C3%A4")).isEmpty() && log.filter(QStringLiteral("%C3%B6")).isEmpty());
+        QVERIFY(!log.filter(QStringLiteral("/whole_slides/tissue%261%252B%3F%E4")).isEmpty());
+    }
+
+    void urlsCarryTheListedBytes_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("encoded");
+        QTest::newRow("plain") << QStringLiteral("Orvex-BF-20x.1_~") << QStringLiteral("Orvex-BF-20x.1_~");
+        QTest::newRow("latin-1") << QStringLiteral("zeta-\u00e4") << QStringLiteral("zeta-%E4");
+        QTest::newRow("url characters") << QStringLiteral("a&b=c d#%") << QStringLiteral("a%26b%3Dc%20d%23%25");
+        QTest::newRow("beyond latin-1") << QStringLiteral("\u0430\u00e4") << QStringLiteral("%D0%B0%C3%A4");
+    }
+
+    void urlsCarryTheListedBytes()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, encoded);
+        QCOMPARE(OrvexUrl::encode(name), encoded);
+        QCOMPARE(OrvexUrl::requestPrefix(name, name),
+                 QStringLiteral("/cgi-bin/oserv?l=") + encoded + QStringLiteral("&s=") + encoded + QLatin1Char('&'));
     }
 
     void serverTextIsShownInertly()

@@ -72,8 +72,8 @@ public:
         Session* s = session.get();
         return QTest::qWaitFor(
             [s] {
-                return !s->moveFetcher.isBusy() && !s->videoFetcher.http().isBusy() && !s->sysInfoFetcher.isBusy() &&
-                       !s->timeFetcher.isBusy() && !s->stackMoveFetcher.isBusy() &&
+                return !s->moveFetcher.isBusy() && !s->requeryTimer.isActive() && !s->videoFetcher.http().isBusy() &&
+                       !s->sysInfoFetcher.isBusy() && !s->timeFetcher.isBusy() && !s->stackMoveFetcher.isBusy() &&
                        !s->stackImageFetcher.http().isBusy() && !s->jobFetcher.isBusy();
             },
             timeoutMs);

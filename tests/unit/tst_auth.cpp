@@ -135,7 +135,11 @@ private slots:
         QTest::newRow("shorter than index") << QByteArray("+OK") << -1 << 4 << 0u;
         QTest::newRow("only the marker") << QByteArray("+") << -1 << 3 << 0u;
         QTest::newRow("bounded by length") << QByteArray("+T 12345678") << 5 << 3 << 0x12u;
-        QTest::newRow("C prefix") << QByteArray("+T 0x1f") << -1 << 3 << 0x1fu;
+        // Hex digits only: no C prefix, no sign, and no saturation.
+        QTest::newRow("C prefix") << QByteArray("+T 0x1f") << -1 << 3 << 0u;
+        QTest::newRow("plus sign") << QByteArray("+T +ff") << -1 << 3 << 0u;
+        QTest::newRow("minus sign") << QByteArray("+OK -1") << -1 << 4 << 0u;
+        QTest::newRow("beyond 64 bits") << QByteArray("+OK 123456789abcdef0123") << -1 << 4 << 0xcdef0123u;
     }
 
     void hexReader()

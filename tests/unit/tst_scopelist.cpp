@@ -52,8 +52,8 @@ private slots:
             << QByteArray("banner\n#") << QStringLiteral("banner") << QStringLiteral("#||");
         QTest::newRow("no caret") << QByteArray("#A\ndescription only") << QString()
                                   << QStringLiteral("#A|description only|");
-        QTest::newRow("carriage return stays in the name")
-            << QByteArray("#A\r\nd\r\n^\r\ns1\r\n^\r\n") << QString() << QStringLiteral("#A\r|d\r\n|s1");
+        QTest::newRow("CRLF lines") << QByteArray("Hi\r\nthere\r\n#A\r\nd\r\n^\r\ns1\r\n^\r\n")
+                                    << QStringLiteral("Hi\nthere") << QStringLiteral("#A|d\n|s1");
         QTest::newRow("blank lines before slides")
             << QByteArray("#A\nd^\n\n  \n\ns1 x\n^\n") << QString() << QStringLiteral("#A|d|s1");
         QTest::newRow("marker inside a slide line begins an entry")
@@ -92,6 +92,15 @@ private slots:
         const QString broken = ServerText::breakLongRuns(huge);
         QCOMPARE(broken.count(zwsp), 2);
         QCOMPARE(QString(broken).remove(zwsp), huge);
+
+        // Markup: tags, quoted attributes and entities stay whole; an entity is one character.
+        const QString html = QStringLiteral("<table><tr><td title=\"a>b\">abcdef&amp;gh</td></tr></table>");
+        QCOMPARE(ServerText::breakLongRunsInMarkup(html, 4), QStringLiteral("<table><tr><td title=\"a>b\">abcd") +
+                                                                 zwsp + QStringLiteral("ef&amp;g") + zwsp +
+                                                                 QStringLiteral("h</td></tr></table>"));
+        const QString open = QStringLiteral("<b") + huge;
+        QCOMPARE(ServerText::breakLongRunsInMarkup(open).count(zwsp), 2);
+        QCOMPARE(ServerText::breakLongRunsInMarkup(QStringLiteral("&") + huge).count(zwsp), 2);
     }
 
     void hostileRepliesEndQuickly()

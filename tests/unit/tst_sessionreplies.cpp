@@ -2,8 +2,13 @@
 #include "session/PositionReport.h"
 #include "session/SystemInfoReply.h"
 #include "session/TimeReply.h"
+#include "setup/TicketReply.h"
+#include "views/Calibration.h"
+#include "views/SlideMarks.h"
 
 #include <QtTest>
+
+#include <clocale>
 
 Q_DECLARE_METATYPE(PositionReport::Kind)
 
@@ -12,6 +17,64 @@ class TestSessionReplies : public QObject
     Q_OBJECT
 
 private slots:
+    // The server writes C numbers; a German desktop hands the C library a
+    // decimal comma. Every reader must read the same under both.
+    void readersIgnoreTheDesktopLocale_data()
+    {
+        QTest::addColumn<QByteArray>("reader");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("read");
+        QTest::newRow("position") << QByteArray("position") << QByteArray("+378350.500000 251625.250000 15000.0\r\n")
+                                  << QStringLiteral("378350.5 251625.25 15000");
+        QTest::newRow("system information")
+            << QByteArray("sysinfo") << QByteArray("0.25 0.5\r\nLamp\r\nok") << QStringLiteral("0.25 0.5 Lamp\nok");
+        QTest::newRow("fiducials") << QByteArray("fiducials")
+                                   << QByteArray("100\n200\n2900\n250\n50\n1900\n2850\n1950\n75.5\n50.25\n")
+                                   << QStringLiteral("75.5 50.25");
+        QTest::newRow("slide marks") << QByteArray("marks") << QByteArray("a 10.5 20.25\r\nb 1.5 2.75")
+                                     << QStringLiteral("10.5 20.25 1.5 2.75");
+        QTest::newRow("time") << QByteArray("time") << QByteArray("95\r\n") << QStringLiteral("95");
+        QTest::newRow("reservation word")
+            << QByteArray("word") << QByteArray("+NOW\xa0x") << QStringLiteral("+NOW\u00a0x");
+    }
+
+    void readersIgnoreTheDesktopLocale()
+    {
+        QFETCH(QByteArray, reader);
+        QFETCH(QByteArray, reply);
+        const QByteArray previous = std::setlocale(LC_ALL, nullptr);
+        if (!std::setlocale(LC_ALL, "de_DE.UTF-8") && !std::setlocale(LC_ALL, "de_DE.ISO-8859-1"))
+            QSKIP("no decimal-comma locale installed");
+        const char* data = reply.constData();
+        const int n = int(reply.size());
+        QStringList got;
+        const auto num = [](double v) { return QString::number(v, 'g', 9); };
+        if (reader == "position") {
+            CoordinateTriple c;
+            PositionReport::read(data, n, c);
+            got << num(c.x) << num(c.y) << num(c.z);
+        } else if (reader == "sysinfo") {
+            const SystemInfoReply r = SystemInfoReply::read(data, n, 0, 0);
+            got << num(r.mppX) << num(r.mppY) << r.rest;
+        } else if (reader == "fiducials") {
+            Calibration calibration;
+            calibration.load(data, n);
+            got << num(calibration.slideWidthMm) << num(calibration.slideHeightMm);
+        } else if (reader == "marks") {
+            for (const CoordinateTriple& c : SlideMarks::read(data, n))
+                got << num(c.x) << num(c.y);
+        } else if (reader == "time") {
+            int seconds = 0;
+            TimeReply::read(data, n, seconds);
+            got << num(seconds);
+        } else {
+            got << QString::fromLatin1(TicketReply::firstWord(data, n));
+        }
+        std::setlocale(LC_ALL, previous.constData());
+        QFETCH(QString, read);
+        QCOMPARE(got.join(QLatin1Char(' ')), read);
+    }
+
     void position_data()
     {
         QTest::addColumn<QByteArray>("reply");
