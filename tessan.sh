@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake make g++ ccache pkg-config qt6-base-dev qt6-httpserver-dev qt6-websockets-dev
-          libbenchmark-dev clang libclang-rt-14-dev)
+          libbenchmark-dev clang libclang-rt-14-dev desktop-file-utils appstream dpkg-dev file)
 
 install_missing() {
     local missing=()
@@ -34,6 +34,30 @@ suite() {
     QT_QPA_PLATFORM=offscreen ctest --test-dir "$1" --output-on-failure --no-tests=error -j"$(nproc)"
 }
 
+# install_check DIR: install a build into a scratch prefix, validate its desktop
+# entry and metainfo, and pack it; the package must hold exactly these files.
+install_check() {
+    local dir=$1 id=org.tessan.Tessan
+    local files=(bin/tessan bin/orvex-sim share/applications/$id.desktop
+                 share/icons/hicolor/scalable/apps/$id.svg share/metainfo/$id.metainfo.xml)
+    rm -rf "$dir/install-check" "$dir"/tessan_*.deb
+    cmake --install "$dir" --prefix "$dir/install-check" >/dev/null
+    desktop-file-validate --no-hints "$dir/install-check/share/applications/$id.desktop"
+    appstreamcli validate --no-net "$dir/install-check/share/metainfo/$id.metainfo.xml"
+    (cd "$dir" && cpack -G DEB >/dev/null)
+    local packed wanted
+    packed=$(dpkg-deb -c "$dir"/tessan_*.deb | grep '^-' | grep -o '\./usr/.*' | sort)
+    wanted=$(printf './usr/%s\n' "${files[@]}" | sort)
+    if [ "$packed" != "$wanted" ]; then
+        echo "The package holds:" >&2
+        echo "$packed" >&2
+        echo "instead of:" >&2
+        echo "$wanted" >&2
+        return 1
+    fi
+    echo "Install check: $(basename "$dir"/tessan_*.deb) holds the executables, desktop entry, icon and metainfo"
+}
+
 case "${1:-}" in
 run)
     install_missing
@@ -47,6 +71,7 @@ test)
     install_missing
     build build
     suite build
+    install_check build
     # The same suite once more, built by clang under AddressSanitizer and
     # UndefinedBehaviorSanitizer, with the reply readers' fuzzers (label fuzz).
     build build-asan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
