@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake make g++ ccache pkg-config qt6-base-dev qt6-httpserver-dev qt6-websockets-dev
-          libbenchmark-dev clang libclang-rt-14-dev desktop-file-utils appstream dpkg-dev file)
+          libbenchmark-dev clang libclang-rt-14-dev desktop-file-utils appstream dpkg-dev file locales)
 
 install_missing() {
     local missing=()
@@ -22,6 +22,16 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
 }
 
+# The suite runs a second time on a decimal-comma desktop.
+ensure_locale() {
+    locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8' && return 0
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo sed -i 's/^# *\(de_DE\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -q '^de_DE\.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
+    $sudo locale-gen >/dev/null
+}
+
 # build DIR [cmake options...]
 build() {
     local dir=$1; shift
@@ -29,9 +39,10 @@ build() {
     cmake --build "$dir" -j"$(nproc)"
 }
 
-# suite DIR: every test of a build, with CTest's closing summary
+# suite DIR [ctest options...]: the tests of a build, with CTest's closing summary
 suite() {
-    QT_QPA_PLATFORM=offscreen ctest --test-dir "$1" --output-on-failure --no-tests=error -j"$(nproc)"
+    local dir=$1; shift
+    QT_QPA_PLATFORM=offscreen ctest --test-dir "$dir" --output-on-failure --no-tests=error -j"$(nproc)" "$@"
 }
 
 # install_check DIR: install a build into a scratch prefix, validate its desktop
@@ -69,8 +80,12 @@ run)
     ;;
 test)
     install_missing
+    ensure_locale
     build build
     suite build
+    # Unit and end-to-end tests again on a German desktop: the server's
+    # numbers must read the same whatever the decimal mark of the desktop.
+    LC_ALL=de_DE.UTF-8 suite build -L 'unit|e2e'
     install_check build
     # The same suite once more, built by clang under AddressSanitizer and
     # UndefinedBehaviorSanitizer, with the reply readers' fuzzers (label fuzz).
