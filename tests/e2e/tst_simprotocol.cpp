@@ -13,9 +13,10 @@
 
 namespace {
 
+// The server compares the Latin-1 bytes it listed.
 QString enc(const QString& v)
 {
-    return QString::fromLatin1(QUrl::toPercentEncoding(v));
+    return QString::fromLatin1(v.toLatin1().toPercentEncoding());
 }
 
 } // namespace
