@@ -2,6 +2,8 @@
 
 #include <QImage>
 
+#include <algorithm>
+
 #include <cstdint>
 #include <vector>
 
@@ -64,4 +66,15 @@ double FocusMeasure::of(const QImage& image)
         format == QImage::Format_ARGB32_Premultiplied)
         return measure32(image);
     return measure32(image.convertToFormat(QImage::Format_RGB32));
+}
+
+int FocusMeasure::sharpest(const QVector<double>& sharpness)
+{
+    if (sharpness.isEmpty())
+        return -1;
+    const auto high = std::max_element(sharpness.cbegin(), sharpness.cend());
+    const double low = *std::min_element(sharpness.cbegin(), sharpness.cend());
+    if (!(*high > 0.0) || *high - low < clearSpread * *high)
+        return -1;
+    return int(high - sharpness.cbegin());
 }

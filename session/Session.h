@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QVector>
 
+class FocusCurve;
 class HighResPreview;
 class LowResPreview;
 class QAction;
@@ -25,6 +26,7 @@ class QPushButton;
 class QSlider;
 class QSpinBox;
 class QTabWidget;
+class StageKeys;
 class VideoStack;
 class VideoWindow;
 
@@ -59,6 +61,8 @@ public:
     QPushButton* focusStackButton = nullptr;
     // Sharpness of each stack frame and which one scored best.
     QLabel* focusMeasureLabel = nullptr;
+    // Sharpness against z of the stack, the slider's frame marked.
+    FocusCurve* focusCurve = nullptr;
     QWidget* tab_3 = nullptr;
     QLabel* TextLabel1_6 = nullptr;
     QLabel* TextLabel1_5 = nullptr;
@@ -159,6 +163,9 @@ public slots:
     virtual void zMoveComplete();
     virtual void startNextZImage(QImage& picture);
     virtual void focusSliderChanged(int index);
+    // A double-click or key step from the video window: fills the fields and
+    // presses "Move"; nothing while the controls are disabled.
+    virtual void goTo(CoordinateTriple& destination);
     virtual void nudgeUp();
     virtual void doCoarseAuto();
     virtual void sysInfoArrived();
@@ -203,4 +210,5 @@ private:
     QString pendingJobName;
     QString pendingJobParameters;
     bool countdownConnected = false;
+    StageKeys* stageKeys = nullptr;
 };
