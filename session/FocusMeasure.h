@@ -18,5 +18,5 @@ public:
     // clearSpread of the largest value (blank glass, a stack at one z, a stack
     // far from focus).
     static int sharpest(const QVector<double>& sharpness);
-    static constexpr double clearSpread = 0.2;
+    static constexpr double clearSpread = 0.25;
 };

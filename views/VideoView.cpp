@@ -138,7 +138,8 @@ void VideoView::mouseMoveEvent(QMouseEvent* event)
 
 void VideoView::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    // The press before it has already moved the sampling region.
+    // The second press of a double-click is a press like any other.
+    moveRegion(event->position().toPoint());
     if (scaleX > 0.0f && scaleY > 0.0f) {
         const QPointF offset = PictureGeometry::offset(event->position().toPoint(), size(), scaleX, scaleY);
         emit pointDoubleClicked(float(offset.x()), float(offset.y()));

@@ -1,0 +1,247 @@
+// Navigation at the scale of the live picture against the test server:
+// double-click to centre, keyboard steps, the scale bar, the focus curve.
+#include "SessionHarness.h"
+
+#include "views/FocusCurve.h"
+#include "views/VideoView.h"
+#include "views/VideoWindow.h"
+
+#include <QLabel>
+#include <QSpinBox>
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+
+int green(const QImage& image, int x, int y)
+{
+    return qGreen(image.pixel(x, y));
+}
+
+// Where the patch of `from` centred at `at` best matches `to`, searched
+// around `near`; brightness offsets (uneven lighting) are removed first.
+QPoint locate(const QImage& from, QPoint at, const QImage& to, QPoint near)
+{
+    constexpr int half = 16, radius = 24;
+    auto mean = [](const QImage& image, QPoint c) {
+        double sum = 0;
+        for (int dy = -half; dy < half; ++dy)
+            for (int dx = -half; dx < half; ++dx)
+                sum += green(image, c.x() + dx, c.y() + dy);
+        return sum / (4 * half * half);
+    };
+    const double fromMean = mean(from, at);
+    QPoint best;
+    double bestCost = -1;
+    for (int oy = -radius; oy <= radius; ++oy)
+        for (int ox = -radius; ox <= radius; ++ox) {
+            const QPoint c = near + QPoint(ox, oy);
+            const double toMean = mean(to, c);
+            double cost = 0;
+            for (int dy = -half; dy < half; ++dy)
+                for (int dx = -half; dx < half; ++dx) {
+                    const double d = (green(from, at.x() + dx, at.y() + dy) - fromMean) -
+                                     (green(to, c.x() + dx, c.y() + dy) - toMean);
+                    cost += d * d;
+                }
+            if (bestCost < 0 || cost < bestCost) {
+                bestCost = cost;
+                best = c;
+            }
+        }
+    return best;
+}
+
+// The longest run of white pixels in the lower-left quarter: the scale bar.
+int whiteRun(const QImage& shot)
+{
+    int longest = 0;
+    for (int y = shot.height() / 2; y < shot.height(); ++y)
+        for (int x = 0, run = 0; x < shot.width() / 2; ++x) {
+            run = (shot.pixel(x, y) & 0xffffff) == 0xffffff ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+    return longest;
+}
+
+} // namespace
+
+class TestNavigation : public QObject
+{
+    Q_OBJECT
+
+private:
+    SessionHarness h;
+
+    VideoView* view() const { return h.session->videoWindow->imageView; }
+    int moveCount() const { return int(h.requests(QStringLiteral("f=m&x=")).size()); }
+    QVector3D stage() const { return h.server->stagePosition(h.info.scope.name); }
+    void activate(QWidget* window)
+    {
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+    }
+
+private slots:
+    void init()
+    {
+        h = SessionHarness();
+        QVERIFY(h.start());
+        QVERIFY(!view()->displayPicture().isNull());
+    }
+
+    void cleanup()
+    {
+        h.session.reset();
+        h.server.reset();
+    }
+
+    void doubleClickCentresThePoint()
+    {
+        const QImage before = view()->sourcePicture();
+        const QPoint target(480, 150);
+        QTest::mouseDClick(view(), Qt::LeftButton, {}, target);
+        // The destination is what the read-outs show for the point.
+        QCOMPARE(h.session->xCoord->text(), h.session->videoWindow->xCoord->text());
+        QCOMPARE(h.session->yCoord->text(), h.session->videoWindow->yCoord->text());
+        QVERIFY(h.controlsDisabled());
+        QCOMPARE(h.status(), QStringLiteral("Moving scope..."));
+        QVERIFY(h.settle() && h.status() == QStringLiteral("Ready."));
+
+        const QPoint centre(320, 240);
+        const QPoint found = locate(before, target, view()->sourcePicture(), centre);
+        const double error = std::hypot(found.x() - centre.x(), found.y() - centre.y());
+        qInfo("centring error %.2f pixels (%d, %d)", error, found.x() - centre.x(), found.y() - centre.y());
+        QVERIFY(error <= 2.0);
+    }
+
+    void keysStepTheStage_data()
+    {
+        QTest::addColumn<bool>("inVideo");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QVector3D>("step"); // stage units
+        // Half a field of 640 x 480 pixels at 0.5 um per pixel; a tenth with Shift.
+        QTest::newRow("right") << false << int(Qt::Key_Right) << 0 << QVector3D(1600, 0, 0);
+        QTest::newRow("left") << true << int(Qt::Key_Left) << 0 << QVector3D(-1600, 0, 0);
+        QTest::newRow("up") << false << int(Qt::Key_Up) << 0 << QVector3D(0, -1200, 0);
+        QTest::newRow("shift down") << true << int(Qt::Key_Down) << int(Qt::ShiftModifier) << QVector3D(0, 240, 0);
+        QTest::newRow("page up") << false << int(Qt::Key_PageUp) << 0 << QVector3D(0, 0, 20);
+        QTest::newRow("shift page down")
+            << true << int(Qt::Key_PageDown) << int(Qt::ShiftModifier) << QVector3D(0, 0, -100);
+    }
+
+    void keysStepTheStage()
+    {
+        QFETCH(bool, inVideo);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QVector3D, step);
+        QWidget* target = inVideo ? static_cast<QWidget*>(view()) : h.session->frameGrabButton;
+        activate(target->window());
+        target->setFocus();
+        const QVector3D before = stage();
+        QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QVERIFY(h.settle() && h.status() == QStringLiteral("Ready."));
+        QCOMPARE(moveCount(), 1);
+        const QVector3D moved = stage() - before;
+        QVERIFY2((moved - step).length() <= 1.0f,
+                 qPrintable(QStringLiteral("moved %1 %2 %3").arg(moved.x()).arg(moved.y()).arg(moved.z())));
+    }
+
+    void nothingMovesWhileBusyOrTyping_data()
+    {
+        QTest::addColumn<bool>("moving");
+        QTest::newRow("controls disabled") << true;
+        QTest::newRow("typing in a field") << false;
+    }
+
+    void nothingMovesWhileBusyOrTyping()
+    {
+        QFETCH(bool, moving);
+        const int expected = moveCount() + (moving ? 1 : 0);
+        if (moving) {
+            activate(h.session->videoWindow);
+            view()->setFocus();
+            h.session->frameGrabButton->click();
+        } else {
+            activate(h.session.get());
+            h.session->zCoord->setFocus();
+        }
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus, Qt::Key_Up);
+        QTest::keyClick(focus, Qt::Key_PageDown);
+        if (moving)
+            QTest::mouseDClick(view(), Qt::LeftButton, {}, QPoint(480, 150));
+        QCoreApplication::processEvents();
+        QVERIFY(h.settle());
+        QCOMPARE(moveCount(), expected);
+    }
+
+    void scaleBarMatchesItsLabel_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<float>("mpp");
+        QTest::newRow("640x480") << 0 << 0.5f;
+        QTest::newRow("800x600") << 1 << 0.5f;
+        QTest::newRow("1024x768") << 2 << 0.5f;
+        QTest::newRow("1280x960") << 3 << 0.5f;
+        QTest::newRow("unknown scale") << 0 << 0.0f;
+    }
+
+    void scaleBarMatchesItsLabel()
+    {
+        QFETCH(int, size);
+        QFETCH(float, mpp);
+        h.session->videoWindow->setMPP(mpp, mpp);
+        h.session->videoWindow->vidSizeChanged(size);
+        QVERIFY(h.settle());
+        const int width = view()->width();
+        QCOMPARE(view()->displayPicture().width(), width);
+        const int run = whiteRun(view()->grab().toImage());
+        const QString label = view()->scaleBar().label;
+        if (mpp == 0.0f) {
+            QVERIFY(label.isEmpty());
+            QVERIFY(run < 20);
+            return;
+        }
+        const double micrometres =
+            label.section(QLatin1Char(' '), 0, 0).toDouble() * (label.endsWith(QStringLiteral("mm")) ? 1000 : 1);
+        QVERIFY2(std::abs(run * mpp - micrometres) <= mpp, qPrintable(QStringLiteral("%1 px, %2").arg(run).arg(label)));
+        QVERIFY(run > width / 8 && run < width / 3);
+    }
+
+    void focusCurve_data()
+    {
+        QTest::addColumn<bool>("onTissue");
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<bool>("clear");
+        QTest::newRow("through focus") << true << 200 << true;
+        QTest::newRow("one z") << true << 10 << false;
+        QTest::newRow("blank glass") << false << 200 << false;
+    }
+
+    void focusCurve()
+    {
+        QFETCH(bool, onTissue);
+        QFETCH(int, interval);
+        QFETCH(bool, clear);
+        Session* s = h.session.get();
+        if (!onTissue)
+            QVERIFY(h.moveTo(QStringLiteral("8"), QStringLiteral("4"), s->zCoord->text()));
+        s->frameRangeSelector->setValue(interval);
+        s->focusStackButton->click();
+        QVERIFY(QTest::qWaitFor([s] { return !s->stackAcquiring; }, 60000) && h.settle());
+        const QString label = s->focusMeasureLabel->text();
+        QCOMPARE(s->focusCurve->sharpest() >= 0, clear);
+        QCOMPARE(label.startsWith(QStringLiteral("Sharpest: frame")), clear);
+        QCOMPARE(label == QStringLiteral("No clear focus found"), !clear);
+        QCOMPARE(s->focusCurve->marked(), s->zSlider->value());
+        s->zSlider->setValue(3);
+        QCOMPARE(s->focusCurve->marked(), 3);
+    }
+};
+
+QTEST_MAIN(TestNavigation)
+#include "tst_navigation.moc"
