@@ -72,9 +72,12 @@ int FocusMeasure::sharpest(const QVector<double>& sharpness)
 {
     if (sharpness.isEmpty())
         return -1;
+    QVector<double> sorted = sharpness;
+    std::sort(sorted.begin(), sorted.end());
+    const qsizetype n = sorted.size();
+    const double median = n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2.0;
     const auto high = std::max_element(sharpness.cbegin(), sharpness.cend());
-    const double low = *std::min_element(sharpness.cbegin(), sharpness.cend());
-    if (!(*high > 0.0) || *high - low < clearSpread * *high)
+    if (!(*high > 0.0) || *high - median <= clearRise * median)
         return -1;
     return int(high - sharpness.cbegin());
 }
