@@ -99,6 +99,12 @@ private slots:
 
     void doubleClickCentresThePoint()
     {
+        // While a move runs the controls are disabled and a double-click does nothing.
+        h.session->frameGrabButton->click();
+        QTest::mouseDClick(view(), Qt::LeftButton, {}, QPoint(100, 100));
+        QVERIFY(h.settle());
+        QCOMPARE(moveCount(), 1);
+
         const QImage before = view()->sourcePicture();
         const QPoint target(480, 150);
         QTest::mouseDClick(view(), Qt::LeftButton, {}, target);
@@ -118,65 +124,46 @@ private slots:
 
     void keysStepTheStage_data()
     {
-        QTest::addColumn<bool>("inVideo");
+        QTest::addColumn<int>("focus"); // 0 "Move", 1 the video view, 2 the z field
+        QTest::addColumn<bool>("busy"); // a move is under way
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<QVector3D>("step"); // stage units
         // Half a field of 640 x 480 pixels at 0.5 um per pixel; a tenth with Shift.
-        QTest::newRow("right") << false << int(Qt::Key_Right) << 0 << QVector3D(1600, 0, 0);
-        QTest::newRow("left") << true << int(Qt::Key_Left) << 0 << QVector3D(-1600, 0, 0);
-        QTest::newRow("up") << false << int(Qt::Key_Up) << 0 << QVector3D(0, -1200, 0);
-        QTest::newRow("shift down") << true << int(Qt::Key_Down) << int(Qt::ShiftModifier) << QVector3D(0, 240, 0);
-        QTest::newRow("page up") << false << int(Qt::Key_PageUp) << 0 << QVector3D(0, 0, 20);
-        QTest::newRow("shift page down")
-            << true << int(Qt::Key_PageDown) << int(Qt::ShiftModifier) << QVector3D(0, 0, -100);
+        QTest::newRow("right") << 0 << false << int(Qt::Key_Right) << 0 << QVector3D(1600, 0, 0);
+        QTest::newRow("left") << 1 << false << int(Qt::Key_Left) << 0 << QVector3D(-1600, 0, 0);
+        QTest::newRow("up") << 0 << false << int(Qt::Key_Up) << 0 << QVector3D(0, -1200, 0);
+        QTest::newRow("shift down") << 1 << false << int(Qt::Key_Down) << int(Qt::ShiftModifier)
+                                    << QVector3D(0, 240, 0);
+        QTest::newRow("page up") << 0 << false << int(Qt::Key_PageUp) << 0 << QVector3D(0, 0, 20);
+        QTest::newRow("shift page down") << 1 << false << int(Qt::Key_PageDown) << int(Qt::ShiftModifier)
+                                         << QVector3D(0, 0, -100);
+        QTest::newRow("while moving") << 1 << true << int(Qt::Key_Right) << 0 << QVector3D();
+        QTest::newRow("typing in a field") << 2 << false << int(Qt::Key_Up) << 0 << QVector3D();
     }
 
     void keysStepTheStage()
     {
-        QFETCH(bool, inVideo);
+        QFETCH(int, focus);
+        QFETCH(bool, busy);
         QFETCH(int, key);
         QFETCH(int, modifiers);
         QFETCH(QVector3D, step);
-        QWidget* target = inVideo ? static_cast<QWidget*>(view()) : h.session->frameGrabButton;
+        QWidget* target = QList<QWidget*>{h.session->frameGrabButton, view(), h.session->zCoord}.at(focus);
         activate(target->window());
         target->setFocus();
         const QVector3D before = stage();
+        if (busy) {
+            h.session->changeDestination(h.session->currentCoords); // exactly where it stands
+            h.session->frameGrabButton->click();
+        }
         QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
-        QVERIFY(h.settle() && h.status() == QStringLiteral("Ready."));
-        QCOMPARE(moveCount(), 1);
+        QCoreApplication::processEvents();
+        QVERIFY(h.settle());
+        QCOMPARE(moveCount(), busy || !step.isNull() ? 1 : 0);
         const QVector3D moved = stage() - before;
         QVERIFY2((moved - step).length() <= 1.0f,
                  qPrintable(QStringLiteral("moved %1 %2 %3").arg(moved.x()).arg(moved.y()).arg(moved.z())));
-    }
-
-    void nothingMovesWhileBusyOrTyping_data()
-    {
-        QTest::addColumn<bool>("moving");
-        QTest::newRow("controls disabled") << true;
-        QTest::newRow("typing in a field") << false;
-    }
-
-    void nothingMovesWhileBusyOrTyping()
-    {
-        QFETCH(bool, moving);
-        const int expected = moveCount() + (moving ? 1 : 0);
-        if (moving) {
-            activate(h.session->videoWindow);
-            view()->setFocus();
-            h.session->frameGrabButton->click();
-        } else {
-            activate(h.session.get());
-            h.session->zCoord->setFocus();
-        }
-        QWidget* focus = QApplication::focusWidget();
-        QTest::keyClick(focus, Qt::Key_Up);
-        QTest::keyClick(focus, Qt::Key_PageDown);
-        if (moving)
-            QTest::mouseDClick(view(), Qt::LeftButton, {}, QPoint(480, 150));
-        QCoreApplication::processEvents();
-        QVERIFY(h.settle());
-        QCOMPARE(moveCount(), expected);
     }
 
     void scaleBarMatchesItsLabel_data()

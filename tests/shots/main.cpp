@@ -76,6 +76,15 @@ int main(int argc, char** argv)
             if (scene == QLatin1String("focus")) {
                 s->Stack_Acquisition->setCurrentIndex(1);
                 s->focusStackButton->click();
+                // Then show a frame beside the sharpest one, so the mark and the highlight part.
+                auto* later = new QTimer(s);
+                QObject::connect(later, &QTimer::timeout, s, [s, later] {
+                    if (s->stackAcquiring)
+                        return;
+                    later->stop();
+                    s->zSlider->setValue(s->zSlider->value() - 2);
+                });
+                later->start(200);
             }
         }
     });
