@@ -59,7 +59,7 @@ public:
     QLabel* TextLabel2_2_2 = nullptr;
     QSlider* zSlider = nullptr;
     QPushButton* focusStackButton = nullptr;
-    // Sharpness of each stack frame and which one scored best.
+    // Which stack frame is sharpest, or that none clearly is.
     QLabel* focusMeasureLabel = nullptr;
     // Sharpness against z of the stack, the slider's frame marked.
     FocusCurve* focusCurve = nullptr;
