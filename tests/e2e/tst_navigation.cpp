@@ -14,39 +14,25 @@
 
 namespace {
 
-int green(const QImage& image, int x, int y)
-{
-    return qGreen(image.pixel(x, y));
-}
-
-// Where the patch of `from` centred at `at` best matches `to`, searched
-// around `near`; brightness offsets (uneven lighting) are removed first.
+// Where the 32 x 32 patch of `from` at `at` best matches `to`, searched
+// within 24 pixels of `near`; each patch less its mean, as lighting is uneven.
 QPoint locate(const QImage& from, QPoint at, const QImage& to, QPoint near)
 {
-    constexpr int half = 16, radius = 24;
-    auto mean = [](const QImage& image, QPoint c) {
-        double sum = 0;
-        for (int dy = -half; dy < half; ++dy)
-            for (int dx = -half; dx < half; ++dx)
-                sum += green(image, c.x() + dx, c.y() + dy);
-        return sum / (4 * half * half);
-    };
-    const double fromMean = mean(from, at);
     QPoint best;
-    double bestCost = -1;
-    for (int oy = -radius; oy <= radius; ++oy)
-        for (int ox = -radius; ox <= radius; ++ox) {
+    double least = -1;
+    for (int oy = -24; oy <= 24; ++oy)
+        for (int ox = -24; ox <= 24; ++ox) {
             const QPoint c = near + QPoint(ox, oy);
-            const double toMean = mean(to, c);
-            double cost = 0;
-            for (int dy = -half; dy < half; ++dy)
-                for (int dx = -half; dx < half; ++dx) {
-                    const double d = (green(from, at.x() + dx, at.y() + dy) - fromMean) -
-                                     (green(to, c.x() + dx, c.y() + dy) - toMean);
-                    cost += d * d;
+            double sum = 0, squares = 0;
+            for (int dy = -16; dy < 16; ++dy)
+                for (int dx = -16; dx < 16; ++dx) {
+                    const int d = qGreen(from.pixel(at + QPoint(dx, dy))) - qGreen(to.pixel(c + QPoint(dx, dy)));
+                    sum += d;
+                    squares += d * d;
                 }
-            if (bestCost < 0 || cost < bestCost) {
-                bestCost = cost;
+            const double mismatch = squares - sum * sum / 1024;
+            if (least < 0 || mismatch < least) {
+                least = mismatch;
                 best = c;
             }
         }
@@ -77,11 +63,6 @@ private:
     VideoView* view() const { return h.session->videoWindow->imageView; }
     int moveCount() const { return int(h.requests(QStringLiteral("f=m&x=")).size()); }
     QVector3D stage() const { return h.server->stagePosition(h.info.scope.name); }
-    void activate(QWidget* window)
-    {
-        window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(window));
-    }
 
 private slots:
     void init()
@@ -150,7 +131,8 @@ private slots:
         QFETCH(int, modifiers);
         QFETCH(QVector3D, step);
         QWidget* target = QList<QWidget*>{h.session->frameGrabButton, view(), h.session->zCoord}.at(focus);
-        activate(target->window());
+        target->window()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(target->window()));
         target->setFocus();
         const QVector3D before = stage();
         if (busy) {
