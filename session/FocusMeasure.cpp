@@ -2,6 +2,8 @@
 
 #include <QImage>
 
+#include <algorithm>
+
 #include <cstdint>
 #include <vector>
 
@@ -64,4 +66,18 @@ double FocusMeasure::of(const QImage& image)
         format == QImage::Format_ARGB32_Premultiplied)
         return measure32(image);
     return measure32(image.convertToFormat(QImage::Format_RGB32));
+}
+
+int FocusMeasure::sharpest(const QVector<double>& sharpness)
+{
+    if (sharpness.isEmpty())
+        return -1;
+    QVector<double> sorted = sharpness;
+    std::sort(sorted.begin(), sorted.end());
+    const qsizetype n = sorted.size();
+    const double median = n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2.0;
+    const auto high = std::max_element(sharpness.cbegin(), sharpness.cend());
+    if (!(*high > 0.0) || *high - median <= clearRise * median)
+        return -1;
+    return int(high - sharpness.cbegin());
 }

@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QVector>
 
+class FocusCurve;
 class HighResPreview;
 class LowResPreview;
 class QAction;
@@ -26,6 +27,7 @@ class QPushButton;
 class QSlider;
 class QSpinBox;
 class QTabWidget;
+class StageKeys;
 class VideoStack;
 class VideoWindow;
 
@@ -58,8 +60,10 @@ public:
     QLabel* TextLabel2_2_2 = nullptr;
     QSlider* zSlider = nullptr;
     QPushButton* focusStackButton = nullptr;
-    // Sharpness of each stack frame and which one scored best.
+    // Which stack frame is sharpest, or that none clearly is.
     QLabel* focusMeasureLabel = nullptr;
+    // Sharpness against z of the stack, the slider's frame marked.
+    FocusCurve* focusCurve = nullptr;
     QWidget* tab_3 = nullptr;
     QLabel* TextLabel1_6 = nullptr;
     QLabel* TextLabel1_5 = nullptr;
@@ -165,6 +169,9 @@ public slots:
     virtual void zMoveComplete();
     virtual void startNextZImage(QImage& picture);
     virtual void focusSliderChanged(int index);
+    // A double-click or key step from the video window: fills the fields and
+    // presses "Move"; nothing while the controls are disabled.
+    virtual void goTo(CoordinateTriple& destination);
     virtual void nudgeUp();
     virtual void doCoarseAuto();
     virtual void sysInfoArrived();
@@ -212,4 +219,5 @@ private:
     QString pendingJobParameters;
     bool countdownConnected = false;
     QElapsedTimer positionRequestSent;
+    StageKeys* stageKeys = nullptr;
 };

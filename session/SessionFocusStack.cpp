@@ -1,6 +1,7 @@
 #include "session/Session.h"
 
 #include "session/FocusMeasure.h"
+#include "views/FocusCurve.h"
 #include "views/VideoStack.h"
 #include "views/VideoView.h"
 #include "views/VideoWindow.h"
@@ -22,7 +23,7 @@ void Session::beginZAcquire()
     insetStack->clear();
     stackZ.clear();
     stackSharpness.clear();
-    focusMeasureLabel->clear();
+    showSharpness();
     zSlider->setMaximum(framesLeft - 1);
     stackStart = currentCoords;
 
@@ -47,15 +48,15 @@ void Session::startNextZImage(QImage& picture)
         stackAcquiring = false;
         enableControls();
         statusBar()->clearMessage();
-        if (!stackSharpness.isEmpty()) {
-            const int best =
-                int(std::max_element(stackSharpness.cbegin(), stackSharpness.cend()) - stackSharpness.cbegin());
+        // Without a clear sharpest frame the slider stays where the stack ended.
+        const int best = FocusMeasure::sharpest(stackSharpness);
+        if (best >= 0) {
             if (zSlider->value() == best)
                 focusSliderChanged(best);
             else
                 zSlider->setValue(best);
-            showSharpness();
         }
+        showSharpness();
         return;
     }
 
@@ -141,16 +142,13 @@ void Session::recordSharpness(const QImage& picture)
 
 void Session::showSharpness()
 {
-    if (stackSharpness.isEmpty()) {
+    const int best = FocusMeasure::sharpest(stackSharpness);
+    focusCurve->setCurve(stackZ, stackSharpness, best);
+    focusCurve->setMarked(stackAcquiring ? int(stackSharpness.size()) - 1 : zSlider->value());
+    if (stackSharpness.isEmpty() || stackAcquiring)
         focusMeasureLabel->clear();
-        return;
-    }
-    const int shown = stackAcquiring ? int(stackSharpness.size()) - 1 : zSlider->value();
-    const int best = int(std::max_element(stackSharpness.cbegin(), stackSharpness.cend()) - stackSharpness.cbegin());
-    QString text;
-    if (shown >= 0 && shown < stackSharpness.size())
-        text = QString::asprintf("Frame %i at %.0f µm: sharpness %.0f\n", shown + 1, stackZ[shown] * 0.1,
-                                 stackSharpness[shown]);
-    text += QString::asprintf("Sharpest: frame %i at %.0f µm", best + 1, stackZ[best] * 0.1);
-    focusMeasureLabel->setText(text);
+    else if (best < 0)
+        focusMeasureLabel->setText(QStringLiteral("No clear focus found"));
+    else
+        focusMeasureLabel->setText(QString::asprintf("Sharpest: frame %i at %.0f µm", best + 1, stackZ[best] * 0.1));
 }

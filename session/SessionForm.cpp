@@ -1,5 +1,6 @@
 #include "session/Session.h"
 
+#include "views/FocusCurve.h"
 #include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
 #include "views/VideoStack.h"
@@ -167,14 +168,18 @@ void Session::buildFocusTab()
 
     frameCountSelector = spinBox(tab_2, "frameCountSelector", 3, 120, 15, QRect(180, 120, 64, 24));
     TextLabel2_2 = label(tab_2, "TextLabel2_2", QStringLiteral("frames"), QRect(250, 120, 125, 24));
-    frameRangeSelector = spinBox(tab_2, "frameRangeSelector", 1, 1000, 200, QRect(180, 148, 64, 24));
-    TextLabel2_2_2 = label(tab_2, "TextLabel2_2_2", QStringLiteral("µm total interval"), QRect(250, 148, 125, 24));
-    focusStackButton = button(tab_2, "focusStackButton", QStringLiteral("Get Focus Stack"), QRect(180, 178, 195, 28));
+    frameRangeSelector = spinBox(tab_2, "frameRangeSelector", 1, 1000, 200, QRect(180, 146, 64, 24));
+    TextLabel2_2_2 = label(tab_2, "TextLabel2_2_2", QStringLiteral("µm total interval"), QRect(250, 146, 125, 24));
+    focusStackButton = button(tab_2, "focusStackButton", QStringLiteral("Get Focus Stack"), QRect(180, 172, 195, 26));
 
-    focusMeasureLabel = label(tab_2, "focusMeasureLabel", QString(), QRect(180, 208, 195, 52));
+    // One line of outcome above the curve of the whole stack.
+    focusMeasureLabel = label(tab_2, "focusMeasureLabel", QString(), QRect(180, 200, 195, 16));
     focusMeasureLabel->setTextFormat(Qt::PlainText);
-    focusMeasureLabel->setWordWrap(true);
-    focusMeasureLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QFont small = focusMeasureLabel->font();
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    focusMeasureLabel->setFont(small);
+    focusCurve = new FocusCurve(tab_2, "focusCurve");
+    focusCurve->setGeometry(180, 217, 195, 45);
 
     zSlider = new QSlider(Qt::Horizontal, tab_2);
     zSlider->setObjectName(QStringLiteral("zSlider"));

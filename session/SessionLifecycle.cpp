@@ -5,6 +5,7 @@
 #include "setup/ScopeBrowser.h"
 #include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
+#include "views/StageKeys.h"
 #include "views/VideoStack.h"
 #include "views/VideoWindow.h"
 
@@ -59,6 +60,13 @@ void Session::begin(SessionInfo& info)
             stopStack(QStringLiteral("***Focus stack stopped: the server sent a picture that could not be read."));
     });
     connect(&jobFetcher, qOverload<>(&MyHTTP::done), this, &Session::jobReplyArrived);
+
+    // Keys step the stage at the scale of the live picture, from either window.
+    stageKeys = new StageKeys(this);
+    stageKeys->watch(this);
+    stageKeys->watch(videoWindow.data());
+    connect(stageKeys, &StageKeys::stepRequested, videoWindow.data(), &VideoWindow::stepStage);
+    connect(videoWindow.data(), &VideoWindow::moveRequested, this, &Session::goTo);
 
     sysInfoFetcher.setUrl(sessionUrl(QStringLiteral("f=d")));
     sysInfoFetcher.start();

@@ -6,6 +6,7 @@
 #include "views/LowResPreview.h"
 
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStatusBar>
 
 void Session::updateVideo()
@@ -84,6 +85,17 @@ void Session::changeDestination(CoordinateTriple& destination)
     yCoord->setText(QString::asprintf("%.4f", double(destination.y) * 0.0001));
     if (destination.z > 0.00001f)
         zCoord->setText(QString::asprintf("%.4f", double(destination.z) * 0.1));
+}
+
+void Session::goTo(CoordinateTriple& destination)
+{
+    if (!frameGrabButton->isEnabled())
+        return;
+    changeDestination(destination);
+    // The pick format leaves a zero z out; a stale typed z must not go instead.
+    if (!(destination.z > 0.00001f))
+        zCoord->setText(QStringLiteral("0"));
+    frameGrabButton->click();
 }
 
 void Session::showCurrent()

@@ -19,7 +19,8 @@
 
 namespace {
 
-constexpr double kMicronsPerPixel = 0.5;
+// The scale the server reports is the one its frames are drawn at (stage units are 0.1 um).
+constexpr double kMicronsPerPixel = SlideRenderer::kUnitsPerPixel / 10.0;
 constexpr int kQuickFocusMs = 400;
 constexpr int kAccurateFocusMs = 1500;
 constexpr int kInsetWidth = 168;

@@ -1,5 +1,7 @@
 #include "views/VideoView.h"
 
+#include "views/PictureGeometry.h"
+
 #include <QFileDialog>
 #include <QImageWriter>
 #include <QMessageBox>
@@ -25,6 +27,8 @@ VideoView::VideoView(QWidget* parent, const QString& name)
 {
     setObjectName(name);
     setFixedSize(frameWidth, frameHeight);
+    // A click in the picture takes the keys from a combo box, so they step the stage.
+    setFocusPolicy(Qt::ClickFocus);
 }
 
 void VideoView::setShowFAR(bool on)
@@ -132,11 +136,30 @@ void VideoView::mouseMoveEvent(QMouseEvent* event)
     moveRegion(event->position().toPoint());
 }
 
+void VideoView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // The second press of a double-click is a press like any other.
+    moveRegion(event->position().toPoint());
+    if (scaleX > 0.0f && scaleY > 0.0f) {
+        const QPointF offset = PictureGeometry::offset(event->position().toPoint(), size(), scaleX, scaleY);
+        emit pointDoubleClicked(float(offset.x()), float(offset.y()));
+    }
+}
+
+ScaleBar VideoView::scaleBar() const
+{
+    if (display.isNull() || width() <= 0)
+        return ScaleBar();
+    // A picture of the previous size is drawn stretched until the next frame.
+    return ScaleBar::choose(double(scaleX) * display.width() / width(), width());
+}
+
 void VideoView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     if (!display.isNull())
         painter.drawImage(rect(), display);
+    scaleBar().draw(painter, rect());
     if (showRegion) {
         painter.setPen(Qt::red);
         painter.setBrush(Qt::NoBrush);
@@ -173,7 +196,8 @@ void VideoView::moveRegion(const QPoint& position)
     if (y + halfH > height())
         y = height() - halfH;
     centre = QPoint(x, y);
-    emit offsetChanged((x - width() / 2) * scaleX, (y - height() / 2) * scaleY);
+    const QPointF offset = PictureGeometry::offset(centre, size(), scaleX, scaleY);
+    emit offsetChanged(float(offset.x()), float(offset.y()));
     if (showRegion)
         update();
 }

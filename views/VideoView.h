@@ -2,6 +2,7 @@
 
 #include "views/ChannelStatistics.h"
 #include "views/FilterPipeline.h"
+#include "views/ScaleBar.h"
 
 #include <QImage>
 #include <QPoint>
@@ -45,6 +46,8 @@ public:
     QSize frameSize() const { return QSize(frameWidth, frameHeight); }
     const ChannelStatistics& statistics() const { return settings.statistics; }
     const FilterPipeline::Settings& filterSettings() const { return settings; }
+    // The bar drawn over the picture on screen; none before a frame or a scale.
+    ScaleBar scaleBar() const;
 
 public slots:
     void setImage(QImage& frame);
@@ -56,10 +59,14 @@ public slots:
 signals:
     // Region centre minus view centre, in micrometres.
     void offsetChanged(float dx, float dy);
+    // A double-click, as the clicked point minus the view centre in
+    // micrometres; only while the scale is known.
+    void pointDoubleClicked(float dx, float dy);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:

@@ -1,5 +1,6 @@
 #include "views/VideoWindow.h"
 
+#include "views/PictureGeometry.h"
 #include "views/VideoView.h"
 
 #include <QCheckBox>
@@ -129,7 +130,7 @@ void VideoWindow::connectControls()
 
 QString VideoWindow::readout(float offsetMicrometres, float stageUnits)
 {
-    return QString::asprintf("%.4f", offsetMicrometres * 0.001 + stageUnits * 0.0001);
+    return QString::asprintf("%.4f", double(PictureGeometry::stageUnits(stageUnits, offsetMicrometres)) * 0.0001);
 }
 
 void VideoWindow::filterChanged(int index)
@@ -180,12 +181,15 @@ void VideoWindow::vidSizeChanged(int index)
 
 void VideoWindow::setMPP(float x, float y)
 {
+    mppX = x;
+    mppY = y;
     imageView->setMPP(x, y);
 }
 
 void VideoWindow::init()
 {
     connect(imageView, &VideoView::offsetChanged, this, &VideoWindow::updateOffset);
+    connect(imageView, &VideoView::pointDoubleClicked, this, &VideoWindow::centrePoint);
 }
 
 void VideoWindow::updateOffset(float dx, float dy)
@@ -198,6 +202,7 @@ void VideoWindow::updateOffset(float dx, float dy)
 void VideoWindow::setPhysical(CoordinateTriple& position)
 {
     physical = position;
+    havePosition = true;
     coordsToScreen();
 }
 
@@ -210,4 +215,29 @@ void VideoWindow::coordsToScreen()
 void VideoWindow::handleSaveButton()
 {
     imageView->saveImage();
+}
+
+void VideoWindow::centrePoint(float dx, float dy)
+{
+    if (!havePosition)
+        return;
+    CoordinateTriple destination = PictureGeometry::stagePoint(physical, QPointF(dx, dy));
+    emit moveRequested(destination);
+}
+
+void VideoWindow::stepStage(float across, float down, float zMicrometres)
+{
+    if (!havePosition)
+        return;
+    // Sideways steps need the scale; without it they would go nowhere.
+    if ((across != 0.0f || down != 0.0f) && !(mppX > 0.0f && mppY > 0.0f))
+        return;
+    const QSize picture = imageView->frameSize();
+    CoordinateTriple destination = PictureGeometry::stagePoint(
+        physical, QPointF(double(across) * picture.width() * mppX, double(down) * picture.height() * mppY));
+    destination.z = PictureGeometry::stageUnits(physical.z, zMicrometres);
+    // Focus travel is 0 to 3 mm; a step past either end is not taken.
+    if (zMicrometres != 0.0f && !(destination.z >= 0.0f && destination.z <= 30000.0f))
+        return;
+    emit moveRequested(destination);
 }

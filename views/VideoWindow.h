@@ -63,9 +63,16 @@ public slots:
     virtual void setPhysical(CoordinateTriple& position);
     virtual void coordsToScreen();
     virtual void handleSaveButton();
+    // A double-clicked point, as its offset from the view centre in micrometres.
+    void centrePoint(float dx, float dy);
+    // Across and down in fields of view of the picture, z in micrometres.
+    void stepStage(float across, float down, float zMicrometres);
 
 signals:
     void videoFormatChanged(int size);
+    // Where the stage should go to centre a point or take a step; asked only
+    // once a stage position has arrived.
+    void moveRequested(CoordinateTriple& destination);
 
 private:
     void buildControls();
@@ -74,4 +81,7 @@ private:
     float offsetX = 0.0f;
     float offsetY = 0.0f;
     CoordinateTriple physical;
+    bool havePosition = false;
+    float mppX = 0.0f;
+    float mppY = 0.0f;
 };

@@ -1,8 +1,10 @@
 // Opens a window in a given state against an in-process test server, for the
-// README's screenshots: tessan-shots setup|scheduled|session
+// README's screenshots: tessan-shots setup|scheduled|session|video|focus
+// (video: the first live frame with its scale bar; focus: a focus stack taken)
 #include "session/Session.h"
 #include "setup/ScopeBrowser.h"
 #include "sim/OrvexServer.h"
+#include "views/VideoView.h"
 #include "views/VideoWindow.h"
 
 #include <QApplication>
@@ -10,6 +12,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTimer>
 
 #include <cstdio>
@@ -32,7 +35,8 @@ int main(int argc, char** argv)
     browser->show();
     browser->connectToServer->click();
 
-    if (scene == QLatin1String("scheduled") || scene == QLatin1String("session")) {
+    const bool inSession = scene != QLatin1String("setup") && scene != QLatin1String("scheduled");
+    if (scene == QLatin1String("scheduled") || inSession) {
         const bool reserve = scene == QLatin1String("scheduled");
         QTimer* poll = new QTimer(&app);
         QObject::connect(poll, &QTimer::timeout, browser, [browser, poll, reserve]() {
@@ -59,5 +63,32 @@ int main(int argc, char** argv)
         }
     });
     arrange.start(200);
+
+    // Once the first frame is in and the controls are free, set the scene up.
+    QTimer drive;
+    QObject::connect(&drive, &QTimer::timeout, &app, [&drive, scene]() {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* s = qobject_cast<Session*>(w);
+            if (!s || !s->videoWindow || s->videoWindow->imageView->displayPicture().isNull() ||
+                !s->frameGrabButton->isEnabled())
+                continue;
+            drive.stop();
+            if (scene == QLatin1String("focus")) {
+                s->Stack_Acquisition->setCurrentIndex(1);
+                s->focusStackButton->click();
+                // Then show a frame beside the sharpest one, so the mark and the highlight part.
+                auto* later = new QTimer(s);
+                QObject::connect(later, &QTimer::timeout, s, [s, later] {
+                    if (s->stackAcquiring)
+                        return;
+                    later->stop();
+                    s->zSlider->setValue(s->zSlider->value() - 2);
+                });
+                later->start(200);
+            }
+        }
+    });
+    if (inSession && scene != QLatin1String("session"))
+        drive.start(200);
     return app.exec();
 }
