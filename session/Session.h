@@ -17,6 +17,7 @@
 class HighResPreview;
 class LowResPreview;
 class QAction;
+class QCloseEvent;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -103,6 +104,7 @@ public:
     QAction* editCopyAction = nullptr;
     QAction* editPasteAction = nullptr;
     QAction* editFindAction = nullptr;
+    QAction* viewVideoAction = nullptr;
 
     // Session state, open to tests and to the other windows of the client.
     SessionInfo sessionInfo;
@@ -116,6 +118,8 @@ public:
     MyHTTP timeFetcher;
     MyHTTP jobFetcher;
     QTimer countdownTimer;
+    // Asks for the remaining time again while no answer has started the countdown.
+    QTimer timeRetryTimer;
     int remainingSeconds = 0;
     bool controlExpired = false;
     float mppX = 0.0f;
@@ -178,6 +182,10 @@ public slots:
 signals:
     void physicalLocationChanged(CoordinateTriple& position);
 
+protected:
+    // Closing the window in any way ends the session as File > Exit does.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void buildForm();
     void buildSystemInfoTab();
@@ -187,10 +195,18 @@ private:
     void buildAutofocusBlock(QWidget* central);
     void buildActions();
     void connectForm();
+    void showVideoWindow();
+    void placeVideoWindow();
+    void requestTime();
+    // The remaining time in timeLabel, in the warning colour from five minutes on.
+    void showRemainingTime();
 
     QString sessionUrl(const QString& query) const;
     // Appends plain text to sysInfoBox, as its own paragraph; never markup.
+    // A "***" error also goes to the status bar, and the System Info tab is
+    // marked while another page is open.
     void appendInfo(const QString& text);
+    void markSystemInfo(bool unread);
     void sendAutofocus(const QString& status, const QString& query, int stallTimeoutMs);
     void stopStack(const QString& reason);
     void stackFetchFailed();
@@ -203,4 +219,6 @@ private:
     QString pendingJobName;
     QString pendingJobParameters;
     bool countdownConnected = false;
+    // 0 no warning given yet, 1 the five-minute one, 2 the one-minute one.
+    int timeWarning = 0;
 };

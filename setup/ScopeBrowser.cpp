@@ -60,7 +60,7 @@ void ScopeBrowser::fetchScopeList()
     reserveButton->setEnabled(false);
     records.clear();
 
-    scopeListFetcher->setUrl(OrvexUrl::scopeList(hostName->text()));
+    scopeListFetcher->setUrl(OrvexUrl::scopeList(serverHost()));
     connectionStatus->setText(QStringLiteral("Connecting..."));
     selectionFrozen = true;
     scopeListFetcher->start();
@@ -120,6 +120,21 @@ void ScopeBrowser::describeScope(int row)
 void ScopeBrowser::warn(const QString& title, const QString& text)
 {
     QMessageBox::warning(this, title, text, QMessageBox::Ok);
+}
+
+QString ScopeBrowser::hostFromTyped(const QString& typed)
+{
+    QString host = typed.trimmed();
+    if (host.startsWith(QLatin1String("http://"), Qt::CaseInsensitive))
+        host = host.mid(7);
+    while (host.endsWith(QLatin1Char('/')))
+        host.chop(1);
+    return host;
+}
+
+QString ScopeBrowser::serverHost() const
+{
+    return hostFromTyped(hostName->text());
 }
 
 const ScopeRecord* ScopeBrowser::currentRecord() const

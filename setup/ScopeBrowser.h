@@ -50,6 +50,9 @@ public:
     QPushButton* reserveButton;
     QPushButton* beginButton;
 
+    // The host as the user means it: blanks around it and an "http://" in front dropped.
+    static QString hostFromTyped(const QString& typed);
+
     const QList<ScopeRecord>& scopeRecords() const { return records; }
     bool isSelectionFrozen() const { return selectionFrozen; }
 
@@ -74,6 +77,7 @@ private:
     void warn(const QString& title, const QString& text);
     // The record of the current row, or null when no row is current.
     const ScopeRecord* currentRecord() const;
+    QString serverHost() const;
 
     QList<ScopeRecord> records;
     std::unique_ptr<MyHTTP> scopeListFetcher;

@@ -37,6 +37,13 @@ void HighResPreview::setHost(QString serverHost)
     host = serverHost;
 }
 
+void HighResPreview::abandonRequests()
+{
+    imageFetcher.setUrl(QString());
+    fiducialFetcher.setUrl(QString());
+    markFetcher.setUrl(QString());
+}
+
 QPoint HighResPreview::stageToPixel(const CoordinateTriple& position) const
 {
     return calib.stageToPixel(position, width(), height());
@@ -82,6 +89,8 @@ void HighResPreview::loadFiducials()
 
 void HighResPreview::loadPixmap(QPixmap& picture)
 {
+    // The selection is drawn over a copy, so corners set before the marks arrive keep the picture.
+    basePixmap = picture;
     viewPixmap = picture;
     status.finished(!viewPixmap.isNull());
     markFetcher.setUrl(OrvexUrl::slideMarks(host, slideName));
@@ -93,7 +102,6 @@ void HighResPreview::markUpPixmap()
 {
     marksLost = !markFetcher.succeeded();
     if (marksLost) {
-        basePixmap = viewPixmap;
         update();
         return;
     }
@@ -102,13 +110,16 @@ void HighResPreview::markUpPixmap()
     const QVector<CoordinateTriple> positions = SlideMarks::read(markFetcher.data(), markFetcher.length());
     for (const CoordinateTriple& position : positions)
         marks.append(stageToPixel(position));
-    if (!viewPixmap.isNull()) {
-        QPainter painter(&viewPixmap);
+    if (!basePixmap.isNull()) {
+        QPainter painter(&basePixmap);
         painter.setPen(Qt::red);
         for (const QPoint& mark : std::as_const(marks))
             painter.drawEllipse(mark.x(), mark.y(), 2, 2);
     }
-    basePixmap = viewPixmap;
+    // The selection goes back over the marked picture, and both show at once.
+    viewPixmap = basePixmap;
+    updateSelection();
+    update();
 }
 
 void HighResPreview::setCorner1(CoordinateTriple corner)

@@ -24,6 +24,9 @@ public:
     explicit HighResPreview(QWidget* parent = nullptr, const char* name = nullptr);
 
     void setHost(QString serverHost);
+    // Drops the picture, fiducials and marks requests in flight; nothing more
+    // is sent until the next slide change.
+    void abandonRequests();
 
     QPoint stageToPixel(const CoordinateTriple& position) const;
     CoordinateTriple pixelToStage(const QPoint& pixel) const;
@@ -75,7 +78,9 @@ private:
     void drawLabel(const char* text, const CoordinateTriple& corner);
 
     MyWebJPEG imageFetcher;
+    // The picture as shown: basePixmap with the job selection drawn over it.
     QPixmap viewPixmap;
+    // The slide picture with its marks, once they are in.
     QPixmap basePixmap;
     CoordinateTriple location;
     CoordinateTriple corner1;
