@@ -21,8 +21,6 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
-#include <QTextBlock>
-#include <QTextCursor>
 
 Session::Session(QWidget* parent, const char* name, Qt::WindowFlags fl)
     : QMainWindow(parent, fl)
@@ -94,13 +92,9 @@ QString Session::sessionUrl(const QString& query) const
 
 void Session::appendInfo(const QString& text)
 {
-    const int firstNewBlock = sysInfoBox->blockCount();
     // Much of this text comes from the server: no enormous word may stall the layout.
     sysInfoBox->appendPlainText(ServerText::breakLongRuns(text));
-    // Bottom first, then back up to the paragraph's start should it be taller than the box.
     sysInfoBox->verticalScrollBar()->setValue(sysInfoBox->verticalScrollBar()->maximum());
-    sysInfoBox->setTextCursor(QTextCursor(sysInfoBox->document()->findBlockByNumber(firstNewBlock)));
-    sysInfoBox->ensureCursorVisible();
     if (Stack_Acquisition->currentWidget() != tab)
         markSystemInfo(true);
 

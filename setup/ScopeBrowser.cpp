@@ -5,6 +5,7 @@
 #include "setup/ScopeListParser.h"
 #include "setup/ServerText.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -120,6 +121,18 @@ void ScopeBrowser::describeScope(int row)
 void ScopeBrowser::warn(const QString& title, const QString& text)
 {
     QMessageBox::warning(this, title, text, QMessageBox::Ok);
+}
+
+void ScopeBrowser::keyPressEvent(QKeyEvent* event)
+{
+    // A focused button takes Return itself and the fields act on it through
+    // returnPressed; anywhere else the dialog's default button would reconnect
+    // and select row 0 again, so Return ends here.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 QString ScopeBrowser::hostFromTyped(const QString& typed)

@@ -9,6 +9,7 @@
 
 class MyHTTP;
 class QFrame;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -71,6 +72,9 @@ public slots:
 
 protected slots:
     virtual void languageChange();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void buildForm();

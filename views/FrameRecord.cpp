@@ -19,12 +19,12 @@ QString name(const QStringList& names, int index)
 QList<QPair<QString, QString>> FrameRecord::texts() const
 {
     return {
-        {QStringLiteral("Stage X"), millimetres(stage.x) + QStringLiteral(" mm")},
-        {QStringLiteral("Stage Y"), millimetres(stage.y) + QStringLiteral(" mm")},
-        {QStringLiteral("Stage Z"), QString::asprintf("%.1f", double(stage.z) * 0.1) + QStringLiteral(" µm")},
-        {QStringLiteral("Micrometres per pixel"),
+        {QStringLiteral("StageX"), millimetres(stage.x) + QStringLiteral(" mm")},
+        {QStringLiteral("StageY"), millimetres(stage.y) + QStringLiteral(" mm")},
+        {QStringLiteral("StageZ"), QString::asprintf("%.1f", double(stage.z) * 0.1) + QStringLiteral(" µm")},
+        {QStringLiteral("MicrometresPerPixel"),
          QString::asprintf("%g x %g", double(mppX), double(mppY)) + QStringLiteral(" µm")},
-        {QStringLiteral("Picture size"), QStringLiteral("%1 x %2 pixels").arg(size.width()).arg(size.height())},
+        {QStringLiteral("PictureSize"), QStringLiteral("%1 x %2 pixels").arg(size.width()).arg(size.height())},
         {QStringLiteral("Microscope"), microscope},
         {QStringLiteral("Slide"), slide},
         {QStringLiteral("Server"), server},

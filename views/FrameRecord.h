@@ -24,7 +24,8 @@ public:
     QDateTime taken;
     FilterPipeline::Settings filters;
 
-    // Key and text pairs in a fixed order, keys like "Stage X" and "Slide".
+    // Key and text pairs in a fixed order, keys like "StageX" and "Slide": a
+    // key with a blank would not read back from a JPEG comment.
     QList<QPair<QString, QString>> texts() const;
     // Slide, stage x and y in mm and the time, e.g. "liver-01_x37.8350_y25.1625_20261207-101530.jpg";
     // only letters, digits, '.', '-' and '_', so any file system takes it.

@@ -89,8 +89,9 @@ void HighResPreview::loadFiducials()
 
 void HighResPreview::loadPixmap(QPixmap& picture)
 {
-    // The selection is drawn over a copy, so corners set before the marks arrive keep the picture.
-    basePixmap = picture;
+    // Kept apart, so corners set before the marks arrive are drawn over this picture.
+    plainPixmap = picture;
+    basePixmap = QPixmap();
     viewPixmap = picture;
     status.finished(!viewPixmap.isNull());
     markFetcher.setUrl(OrvexUrl::slideMarks(host, slideName));
@@ -101,20 +102,19 @@ void HighResPreview::loadPixmap(QPixmap& picture)
 void HighResPreview::markUpPixmap()
 {
     marksLost = !markFetcher.succeeded();
-    if (marksLost) {
-        update();
-        return;
-    }
-    // The marks belong to the picture just arrived, not to earlier ones.
-    marks.clear();
-    const QVector<CoordinateTriple> positions = SlideMarks::read(markFetcher.data(), markFetcher.length());
-    for (const CoordinateTriple& position : positions)
-        marks.append(stageToPixel(position));
-    if (!basePixmap.isNull()) {
-        QPainter painter(&basePixmap);
-        painter.setPen(Qt::red);
-        for (const QPoint& mark : std::as_const(marks))
-            painter.drawEllipse(mark.x(), mark.y(), 2, 2);
+    basePixmap = plainPixmap;
+    if (!marksLost) {
+        // The marks belong to the picture just arrived, not to earlier ones.
+        marks.clear();
+        const QVector<CoordinateTriple> positions = SlideMarks::read(markFetcher.data(), markFetcher.length());
+        for (const CoordinateTriple& position : positions)
+            marks.append(stageToPixel(position));
+        if (!basePixmap.isNull()) {
+            QPainter painter(&basePixmap);
+            painter.setPen(Qt::red);
+            for (const QPoint& mark : std::as_const(marks))
+                painter.drawEllipse(mark.x(), mark.y(), 2, 2);
+        }
     }
     // The selection goes back over the marked picture, and both show at once.
     viewPixmap = basePixmap;
@@ -164,7 +164,7 @@ void HighResPreview::updateSelection()
         update();
         return;
     }
-    viewPixmap = basePixmap;
+    viewPixmap = basePixmap.isNull() ? plainPixmap : basePixmap;
     const QPoint a = stageToPixel(corner1);
     const QPoint b = stageToPixel(corner2);
     if (a == b)

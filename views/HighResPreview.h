@@ -78,10 +78,12 @@ private:
     void drawLabel(const char* text, const CoordinateTriple& corner);
 
     MyWebJPEG imageFetcher;
-    // The picture as shown: basePixmap with the job selection drawn over it.
+    // The picture as shown: the marked (or, until the marks are in, the plain)
+    // slide picture with the job selection drawn over it.
     QPixmap viewPixmap;
-    // The slide picture with its marks, once they are in.
+    // The slide picture with its marks; null until the marks request ends.
     QPixmap basePixmap;
+    QPixmap plainPixmap;
     CoordinateTriple location;
     CoordinateTriple corner1;
     CoordinateTriple corner2;
