@@ -16,21 +16,22 @@ QString name(const QStringList& names, int index)
 
 } // namespace
 
-QList<QPair<QString, QString>> FrameRecord::texts() const
+QString FrameRecord::comment() const
 {
-    return {
-        {QStringLiteral("StageX"), millimetres(stage.x) + QStringLiteral(" mm")},
-        {QStringLiteral("StageY"), millimetres(stage.y) + QStringLiteral(" mm")},
-        {QStringLiteral("StageZ"), QString::asprintf("%.1f", double(stage.z) * 0.1) + QStringLiteral(" µm")},
-        {QStringLiteral("MicrometresPerPixel"),
-         QString::asprintf("%g x %g", double(mppX), double(mppY)) + QStringLiteral(" µm")},
-        {QStringLiteral("PictureSize"), QStringLiteral("%1 x %2 pixels").arg(size.width()).arg(size.height())},
-        {QStringLiteral("Microscope"), microscope},
-        {QStringLiteral("Slide"), slide},
-        {QStringLiteral("Server"), server},
-        {QStringLiteral("Taken"), taken.toString(Qt::ISODate)},
-        {QStringLiteral("Filters"), describe(filters)},
+    const QStringList fields{
+        QStringLiteral("Stage X: ") + millimetres(stage.x) + QStringLiteral(" mm"),
+        QStringLiteral("Stage Y: ") + millimetres(stage.y) + QStringLiteral(" mm"),
+        QStringLiteral("Stage Z: ") + QString::asprintf("%.1f", double(stage.z) * 0.1) + QStringLiteral(" µm"),
+        QStringLiteral("Scale: ") + QString::asprintf("%g x %g", double(mppX), double(mppY)) +
+            QStringLiteral(" µm per pixel"),
+        QStringLiteral("Picture: %1 x %2 pixels").arg(size.width()).arg(size.height()),
+        QStringLiteral("Microscope: ") + microscope,
+        QStringLiteral("Slide: ") + slide,
+        QStringLiteral("Server: ") + server,
+        QStringLiteral("Taken: ") + taken.toOffsetFromUtc(taken.offsetFromUtc()).toString(Qt::ISODate),
+        QStringLiteral("Filters: ") + describe(filters),
     };
+    return fields.join(QStringLiteral("; "));
 }
 
 QString FrameRecord::suggestedFileName() const
@@ -49,7 +50,7 @@ QString FrameRecord::describe(const FilterPipeline::Settings& filters)
                               QStringLiteral("Blue Filter")};
     const QString gain =
         filters.brightnessOn ? QString::number(double(filters.brightness)) + QLatin1Char('%') : QStringLiteral("off");
-    return QStringLiteral("Contrast Expansion %1; Color Channel %2; Gain %3; Colored Filter %4; Invert Video %5")
+    return QStringLiteral("Contrast Expansion %1, Color Channel %2, Gain %3, Colored Filter %4, Invert Video %5")
         .arg(filters.contrast ? QStringLiteral("on") : QStringLiteral("off"), name(channels, filters.channel), gain,
              name(colours, filters.colourFilter), filters.invert ? QStringLiteral("on") : QStringLiteral("off"));
 }

@@ -4,8 +4,6 @@
 #include "views/FilterPipeline.h"
 
 #include <QDateTime>
-#include <QList>
-#include <QPair>
 #include <QSize>
 #include <QString>
 
@@ -24,9 +22,10 @@ public:
     QDateTime taken;
     FilterPipeline::Settings filters;
 
-    // Key and text pairs in a fixed order, keys like "StageX" and "Slide": a
-    // key with a blank would not read back from a JPEG comment.
-    QList<QPair<QString, QString>> texts() const;
+    // One line of "Name: value" fields joined by "; ", from "Stage X: 37.8350 mm"
+    // to "Filters: ...". A JPEG keeps it as one comment, which exiftool and
+    // identify show whole; one comment per field would show only the last.
+    QString comment() const;
     // Slide, stage x and y in mm and the time, e.g. "liver-01_x37.8350_y25.1625_20261207-101530.jpg";
     // only letters, digits, '.', '-' and '_', so any file system takes it.
     QString suggestedFileName() const;

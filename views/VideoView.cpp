@@ -130,9 +130,8 @@ void VideoView::saveImage()
         return;
     const QString fileName = dialog.selectedFiles().constFirst();
     QImageWriter writer(fileName, "JPEG");
-    // Qt writes each text as a JPEG comment, which exiftool and identify show.
-    for (const auto& [key, text] : saved.texts())
-        writer.setText(key, text);
+    // Qt writes the text as a JPEG comment.
+    writer.setText(QStringLiteral("Tessan"), saved.comment());
     if (!writer.write(display))
         QMessageBox::warning(this, tr("Tessan: Video"),
                              tr("The picture could not be saved to %1: %2.").arg(fileName, writer.errorString()));
