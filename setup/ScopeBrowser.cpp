@@ -139,7 +139,7 @@ QString ScopeBrowser::hostFromTyped(const QString& typed)
 {
     QString host = typed.trimmed();
     if (host.startsWith(QLatin1String("http://"), Qt::CaseInsensitive))
-        host = host.mid(7);
+        host = host.mid(7).trimmed();
     while (host.endsWith(QLatin1Char('/')))
         host.chop(1);
     return host;
