@@ -6,12 +6,21 @@
 #include "views/LowResPreview.h"
 #include "views/VideoStack.h"
 #include "views/VideoWindow.h"
+#include "views/WindowPlacement.h"
 
 #include <QAction>
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStatusBar>
+#include <QTabWidget>
 
 Session::Session(QWidget* parent, const char* name, Qt::WindowFlags fl)
     : QMainWindow(parent, fl)
@@ -41,6 +50,7 @@ void Session::connectForm()
     connect(editCutAction, &QAction::triggered, this, &Session::editCut);
     connect(editPasteAction, &QAction::triggered, this, &Session::editPaste);
     connect(editFindAction, &QAction::triggered, this, &Session::editFind);
+    connect(viewVideoAction, &QAction::triggered, this, &Session::showVideoWindow);
 
     connect(frameGrabButton, &QPushButton::clicked, this, &Session::updateVideo);
     connect(AFButton, &QPushButton::clicked, this, &Session::doCoarseAuto);
@@ -56,6 +66,17 @@ void Session::connectForm()
 
     requeryTimer.setSingleShot(true);
     connect(&requeryTimer, &QTimer::timeout, this, &Session::queryCoords);
+    for (QLineEdit* field : {xCoord, yCoord, zCoord})
+        connect(field, &QLineEdit::returnPressed, this, [this] {
+            if (frameGrabButton->isEnabled())
+                frameGrabButton->click();
+        });
+    connect(Stack_Acquisition, &QTabWidget::currentChanged, this, [this] {
+        if (Stack_Acquisition->currentWidget() == tab)
+            markSystemInfo(false);
+    });
+    timeRetryTimer.setSingleShot(true);
+    connect(&timeRetryTimer, &QTimer::timeout, this, &Session::requestTime);
 }
 
 void Session::init()
@@ -75,6 +96,72 @@ void Session::appendInfo(const QString& text)
 {
     // Much of this text comes from the server: no enormous word may stall the layout.
     sysInfoBox->appendPlainText(ServerText::breakLongRuns(text));
+    sysInfoBox->verticalScrollBar()->setValue(sysInfoBox->verticalScrollBar()->maximum());
+    if (Stack_Acquisition->currentWidget() != tab)
+        markSystemInfo(true);
+
+    QString error = text.trimmed();
+    if (error.startsWith(QLatin1String("***"))) {
+        error = error.mid(3).trimmed();
+        error.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        statusBar()->showMessage(error);
+    }
+}
+
+void Session::markSystemInfo(bool unread)
+{
+    const int index = Stack_Acquisition->indexOf(tab);
+    if (!unread) {
+        Stack_Acquisition->setTabIcon(index, QIcon());
+        Stack_Acquisition->setTabToolTip(index, QString());
+        return;
+    }
+    QPixmap dot(10, 10);
+    dot.fill(Qt::transparent);
+    QPainter painter(&dot);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(200, 0, 0));
+    painter.drawEllipse(1, 1, 8, 8);
+    Stack_Acquisition->setTabIcon(index, QIcon(dot));
+    Stack_Acquisition->setTabToolTip(index, QStringLiteral("New messages"));
+}
+
+void Session::showVideoWindow()
+{
+    if (!videoWindow)
+        return;
+    videoWindow->show();
+    videoWindow->raise();
+    videoWindow->activateWindow();
+}
+
+void Session::placeVideoWindow()
+{
+    // Outer sizes: the video window has no frame yet, so it is given the main window's.
+    const QSize frame = frameGeometry().size() - size();
+    const std::optional<QPoint> place =
+        WindowPlacement::beside(frameGeometry(), videoWindow->size() + frame, screen()->availableGeometry());
+    if (place)
+        videoWindow->move(*place);
+}
+
+void Session::closeEvent(QCloseEvent* event)
+{
+    if (videoWindow)
+        videoWindow->close();
+    countdownTimer.stop();
+    timeRetryTimer.stop();
+    requeryTimer.stop();
+    stackAcquiring = false;
+    // An empty address aborts the request in flight without a report and sends nothing later.
+    for (MyHTTP* fetcher : {&moveFetcher, &stackMoveFetcher, &sysInfoFetcher, &timeFetcher, &jobFetcher})
+        fetcher->setUrl(QString());
+    videoFetcher.setUrl(QString());
+    stackImageFetcher.setUrl(QString());
+    lowRes->abandonRequests();
+    highRes->abandonRequests();
+    QMainWindow::closeEvent(event);
 }
 
 void Session::fileOpen() {}

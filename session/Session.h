@@ -19,6 +19,7 @@ class FocusCurve;
 class HighResPreview;
 class LowResPreview;
 class QAction;
+class QCloseEvent;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -108,6 +109,7 @@ public:
     QAction* editCopyAction = nullptr;
     QAction* editPasteAction = nullptr;
     QAction* editFindAction = nullptr;
+    QAction* viewVideoAction = nullptr;
 
     // Session state, open to tests and to the other windows of the client.
     SessionInfo sessionInfo;
@@ -121,6 +123,8 @@ public:
     MyHTTP timeFetcher;
     MyHTTP jobFetcher;
     QTimer countdownTimer;
+    // Asks for the remaining time again while no answer has started the countdown.
+    QTimer timeRetryTimer;
     int remainingSeconds = 0;
     bool controlExpired = false;
     float mppX = 0.0f;
@@ -191,6 +195,10 @@ public slots:
 signals:
     void physicalLocationChanged(CoordinateTriple& position);
 
+protected:
+    // Closing the window in any way ends the session as File > Exit does.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void buildForm();
     void buildSystemInfoTab();
@@ -200,10 +208,18 @@ private:
     void buildAutofocusBlock(QWidget* central);
     void buildActions();
     void connectForm();
+    void showVideoWindow();
+    void placeVideoWindow();
+    void requestTime();
+    // The remaining time in timeLabel, in the warning colour from five minutes on.
+    void showRemainingTime();
 
     QString sessionUrl(const QString& query) const;
     // Appends plain text to sysInfoBox, as its own paragraph; never markup.
+    // A "***" error also goes to the status bar, and the System Info tab is
+    // marked while another page is open.
     void appendInfo(const QString& text);
+    void markSystemInfo(bool unread);
     void sendAutofocus(const QString& status, const QString& query, int stallTimeoutMs);
     // Every request of moveFetcher goes out here.
     void sendPositionRequest(const QString& query, int stallTimeoutMs);
@@ -220,4 +236,6 @@ private:
     bool countdownConnected = false;
     QElapsedTimer positionRequestSent;
     StageKeys* stageKeys = nullptr;
+    // 0 no warning given yet, 1 the five-minute one, 2 the one-minute one.
+    int timeWarning = 0;
 };

@@ -21,6 +21,8 @@ void Session::beginZAcquire()
     statusBar()->showMessage(QStringLiteral("Acquiring focus stack..."));
     framesLeft = frameCountSelector->value();
     insetStack->clear();
+    // Blank at once: the last stack's frame must not stand for this one.
+    insetStack->update();
     stackZ.clear();
     stackSharpness.clear();
     showSharpness();

@@ -289,10 +289,14 @@ void Session::buildActions()
                              QKeySequence(Qt::CTRL | Qt::Key_V));
     editFindAction =
         action(this, "editFindAction", QStringLiteral("Draw Oval"), QStringLiteral("Draw Oval"), QKeySequence());
+    viewVideoAction = action(this, "viewVideoAction", QStringLiteral("Video Window"), QStringLiteral("&Video Window"),
+                             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
+    viewVideoAction->setToolTip(QStringLiteral("Show the live video window again"));
 
     // Actions outside the menu still answer their accelerators as window actions.
     addActions({newSessionAction, fileOpenAction, fileSaveAction, fileSaveAsAction, filePrintAction, fileExitAction,
-                editUndoAction, editRedoAction, editCutAction, editCopyAction, editPasteAction, editFindAction});
+                editUndoAction, editRedoAction, editCutAction, editCopyAction, editPasteAction, editFindAction,
+                viewVideoAction});
 
     QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
     fileMenu->setObjectName(QStringLiteral("fileMenu"));
@@ -300,4 +304,8 @@ void Session::buildActions()
     fileMenu->addSeparator();
     fileMenu->addSeparator();
     fileMenu->addAction(fileExitAction);
+
+    QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
+    viewMenu->setObjectName(QStringLiteral("viewMenu"));
+    viewMenu->addAction(viewVideoAction);
 }

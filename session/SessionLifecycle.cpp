@@ -11,6 +11,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -27,8 +28,10 @@ void Session::begin(SessionInfo& info)
     auth.setKey(sessionInfo.password);
     auth.setChallenge(sessionInfo.ticket);
 
+    // Closing the video window only hides it: View > Video Window brings it back as it was.
     videoWindow = new VideoWindow();
-    videoWindow->setAttribute(Qt::WA_DeleteOnClose);
+    videoWindow->setSource(sessionInfo.scope.name, sessionInfo.scope.slides.value(0), sessionInfo.host);
+    placeVideoWindow();
     videoWindow->show();
 
     connect(videoWindow.data(), &VideoWindow::videoFormatChanged, this, &Session::changeVideoFormat);
@@ -41,7 +44,12 @@ void Session::begin(SessionInfo& info)
     connect(lowRes, &LowResPreview::destinationChanged, highRes, &HighResPreview::setLocation);
     connect(highRes, &HighResPreview::locationChanged, lowRes, &LowResPreview::setDestination);
     connect(highRes, &HighResPreview::locationChanged, this, &Session::changeDestination);
-    connect(&stackImageFetcher, &MyWebJPEG::newImageAvailable, insetStack, &VideoStack::addImage);
+    // A picture after the stack stopped (an unreadable one repeats the previous
+    // picture) belongs to no stack.
+    connect(&stackImageFetcher, &MyWebJPEG::newImageAvailable, insetStack, [this](QImage& picture) {
+        if (stackAcquiring)
+            insetStack->addImage(picture);
+    });
     connect(&stackImageFetcher, &MyWebJPEG::newImageAvailable, this, &Session::startNextZImage);
     connect(&stackMoveFetcher, qOverload<>(&MyHTTP::done), this, &Session::zMoveComplete);
     connect(&sysInfoFetcher, qOverload<>(&MyHTTP::done), this, &Session::sysInfoArrived);
@@ -71,8 +79,7 @@ void Session::begin(SessionInfo& info)
     sysInfoFetcher.setUrl(sessionUrl(QStringLiteral("f=d")));
     sysInfoFetcher.start();
     changeVideoFormat(1);
-    timeFetcher.setUrl(sessionUrl(QStringLiteral("f=t")));
-    timeFetcher.start();
+    requestTime();
 
     lowRes->setHost(sessionInfo.host);
     highRes->setHost(sessionInfo.host);
@@ -112,6 +119,9 @@ void Session::startTimer()
     // remaining time short and end control for nothing.
     if (!timeFetcher.succeeded() || std::memchr(timeFetcher.data(), 0, static_cast<size_t>(timeFetcher.length()))) {
         appendInfo(QStringLiteral("***Error - Unable to query server for remaining control time"));
+        // Until a first answer starts the countdown, ask again as often as the countdown would.
+        if (!countdownTimer.isActive() && !controlExpired)
+            timeRetryTimer.start(30 * countdownInterval);
         return;
     }
     TimeReply::read(timeFetcher.data(), timeFetcher.length(), remainingSeconds);
@@ -134,12 +144,35 @@ void Session::tickme()
         appendInfo(QStringLiteral("\n***Your control time has expired.  If you wish to continue controlling the "
                                   "microscope, you may choose \"New Session\" from the File menu to schedule "
                                   "additional time."));
+        statusBar()->showMessage(QStringLiteral("Your control time has expired."));
         countdownTimer.stop();
     } else if (remainingSeconds % 30 == 0) {
-        timeFetcher.setUrl(sessionUrl(QStringLiteral("f=t")));
-        timeFetcher.start();
+        requestTime();
     }
+    showRemainingTime();
+}
+
+void Session::requestTime()
+{
+    timeFetcher.setUrl(sessionUrl(QStringLiteral("f=t")));
+    timeFetcher.start();
+}
+
+void Session::showRemainingTime()
+{
     timeLabel->setText(QString::asprintf("%02i:%02i", remainingSeconds / 60, remainingSeconds % 60));
+    // A longer time from the server takes the warnings back, so they come again.
+    const int level = remainingSeconds <= 60 ? 2 : remainingSeconds <= 300 ? 1 : 0;
+    if (level > timeWarning && !controlExpired) {
+        const int minutes = (remainingSeconds + 59) / 60;
+        statusBar()->showMessage(minutes == 1 ? QStringLiteral("1 minute of control time left.")
+                                              : QStringLiteral("%1 minutes of control time left.").arg(minutes));
+    }
+    timeWarning = level;
+    QPalette palette;
+    if (level > 0 || controlExpired)
+        palette.setColor(QPalette::WindowText, QColor(200, 0, 0));
+    timeLabel->setPalette(palette);
 }
 
 void Session::disableControls()

@@ -5,6 +5,7 @@
 #include "setup/ScopeListParser.h"
 #include "setup/ServerText.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -60,7 +61,7 @@ void ScopeBrowser::fetchScopeList()
     reserveButton->setEnabled(false);
     records.clear();
 
-    scopeListFetcher->setUrl(OrvexUrl::scopeList(hostName->text()));
+    scopeListFetcher->setUrl(OrvexUrl::scopeList(serverHost()));
     connectionStatus->setText(QStringLiteral("Connecting..."));
     selectionFrozen = true;
     scopeListFetcher->start();
@@ -123,6 +124,33 @@ void ScopeBrowser::describeScope(int row)
 void ScopeBrowser::warn(const QString& title, const QString& text)
 {
     QMessageBox::warning(this, title, text, QMessageBox::Ok);
+}
+
+void ScopeBrowser::keyPressEvent(QKeyEvent* event)
+{
+    // A focused button takes Return itself and the fields act on it through
+    // returnPressed; anywhere else the dialog's default button would reconnect
+    // and select row 0 again, so Return ends here.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+QString ScopeBrowser::hostFromTyped(const QString& typed)
+{
+    QString host = typed.trimmed();
+    if (host.startsWith(QLatin1String("http://"), Qt::CaseInsensitive))
+        host = host.mid(7).trimmed();
+    while (host.endsWith(QLatin1Char('/')))
+        host.chop(1);
+    return host;
+}
+
+QString ScopeBrowser::serverHost() const
+{
+    return hostFromTyped(hostName->text());
 }
 
 const ScopeRecord* ScopeBrowser::currentRecord() const

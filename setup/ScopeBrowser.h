@@ -9,6 +9,7 @@
 
 class MyHTTP;
 class QFrame;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -50,6 +51,9 @@ public:
     QPushButton* reserveButton;
     QPushButton* beginButton;
 
+    // The host as the user means it: blanks around it and an "http://" in front dropped.
+    static QString hostFromTyped(const QString& typed);
+
     const QList<ScopeRecord>& scopeRecords() const { return records; }
     bool isSelectionFrozen() const { return selectionFrozen; }
 
@@ -69,11 +73,15 @@ public slots:
 protected slots:
     virtual void languageChange();
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     void buildForm();
     void warn(const QString& title, const QString& text);
     // The record of the current row, or null when no row is current.
     const ScopeRecord* currentRecord() const;
+    QString serverHost() const;
 
     QList<ScopeRecord> records;
     std::unique_ptr<MyHTTP> scopeListFetcher;

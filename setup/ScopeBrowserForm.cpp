@@ -55,8 +55,6 @@ void ScopeBrowser::buildForm()
     connectToServer->setObjectName(QStringLiteral("connectToServer"));
     connectToServer->setGeometry(220, 40, 120, 32);
     connectToServer->setFlat(false);
-    // Return in the host field connects, rather than whatever button last had focus.
-    connectToServer->setDefault(true);
 
     bannerBox = new QTextEdit(this);
     bannerBox->setObjectName(QStringLiteral("bannerBox"));
@@ -158,6 +156,15 @@ void ScopeBrowser::buildForm()
             [this](const QModelIndex& index) { describeScope(index.row()); });
     connect(scopeListBox, &QListWidget::currentRowChanged, this, &ScopeBrowser::describeScope);
     connect(reserveButton, &QPushButton::clicked, this, &ScopeBrowser::getSticket);
+
+    // No default button: Return in a field does what that field is for. A new
+    // list would select row 0, so Return after the password must not reconnect.
+    connect(hostName, &QLineEdit::returnPressed, connectToServer, &QPushButton::click);
+    for (QLineEdit* field : {loginBox, passwordBox})
+        connect(field, &QLineEdit::returnPressed, this, [this] {
+            if (beginButton->isEnabled())
+                beginButton->click();
+        });
 }
 
 void ScopeBrowser::languageChange()

@@ -24,7 +24,7 @@ void ScopeBrowser::getSticket()
     const ScopeRecord* record = currentRecord();
     if (sticketFetcher->isBusy() || !record)
         return;
-    sticketFetcher->setUrl(OrvexUrl::schedulingTicket(hostName->text(), record->name, loginBox->text()));
+    sticketFetcher->setUrl(OrvexUrl::schedulingTicket(serverHost(), record->name, loginBox->text()));
     sticketFetcher->start();
 }
 
@@ -52,7 +52,7 @@ void ScopeBrowser::reserveNextAvailable()
     if (scheduleFetcher->isBusy() || !record)
         return;
     const QString token = auth.makeToken();
-    scheduleFetcher->setUrl(OrvexUrl::reservation(hostName->text(), record->name, loginBox->text(), token));
+    scheduleFetcher->setUrl(OrvexUrl::reservation(serverHost(), record->name, loginBox->text(), token));
     scheduleFetcher->start();
 }
 
@@ -93,7 +93,7 @@ void ScopeBrowser::startsession()
     const ScopeRecord* record = currentRecord();
     if (ticketFetcher->isBusy() || !record)
         return;
-    ticketFetcher->setUrl(OrvexUrl::sessionTicket(hostName->text(), record->name, loginBox->text()));
+    ticketFetcher->setUrl(OrvexUrl::sessionTicket(serverHost(), record->name, loginBox->text()));
     ticketFetcher->start();
     justScheduled = false;
     selectionFrozen = true;
@@ -128,7 +128,7 @@ void ScopeBrowser::authOrNot()
         return;
 
     SessionInfo info;
-    info.host = hostName->text();
+    info.host = serverHost();
     info.scope = *record;
     info.login = loginBox->text();
     info.password = passwordBox->text();

@@ -37,6 +37,13 @@ void HighResPreview::setHost(QString serverHost)
     host = serverHost;
 }
 
+void HighResPreview::abandonRequests()
+{
+    imageFetcher.setUrl(QString());
+    fiducialFetcher.setUrl(QString());
+    markFetcher.setUrl(QString());
+}
+
 QPoint HighResPreview::stageToPixel(const CoordinateTriple& position) const
 {
     return calib.stageToPixel(position, width(), height());
@@ -82,6 +89,9 @@ void HighResPreview::loadFiducials()
 
 void HighResPreview::loadPixmap(QPixmap& picture)
 {
+    // Kept apart, so corners set before the marks arrive are drawn over this picture.
+    plainPixmap = picture;
+    basePixmap = QPixmap();
     viewPixmap = picture;
     status.finished(!viewPixmap.isNull());
     markFetcher.setUrl(OrvexUrl::slideMarks(host, slideName));
@@ -92,23 +102,24 @@ void HighResPreview::loadPixmap(QPixmap& picture)
 void HighResPreview::markUpPixmap()
 {
     marksLost = !markFetcher.succeeded();
-    if (marksLost) {
-        basePixmap = viewPixmap;
-        update();
-        return;
+    basePixmap = plainPixmap;
+    if (!marksLost) {
+        // The marks belong to the picture just arrived, not to earlier ones.
+        marks.clear();
+        const QVector<CoordinateTriple> positions = SlideMarks::read(markFetcher.data(), markFetcher.length());
+        for (const CoordinateTriple& position : positions)
+            marks.append(stageToPixel(position));
+        if (!basePixmap.isNull()) {
+            QPainter painter(&basePixmap);
+            painter.setPen(Qt::red);
+            for (const QPoint& mark : std::as_const(marks))
+                painter.drawEllipse(mark.x(), mark.y(), 2, 2);
+        }
     }
-    // The marks belong to the picture just arrived, not to earlier ones.
-    marks.clear();
-    const QVector<CoordinateTriple> positions = SlideMarks::read(markFetcher.data(), markFetcher.length());
-    for (const CoordinateTriple& position : positions)
-        marks.append(stageToPixel(position));
-    if (!viewPixmap.isNull()) {
-        QPainter painter(&viewPixmap);
-        painter.setPen(Qt::red);
-        for (const QPoint& mark : std::as_const(marks))
-            painter.drawEllipse(mark.x(), mark.y(), 2, 2);
-    }
-    basePixmap = viewPixmap;
+    // The selection goes back over the marked picture, and both show at once.
+    viewPixmap = basePixmap;
+    updateSelection();
+    update();
 }
 
 void HighResPreview::setCorner1(CoordinateTriple corner)
@@ -153,7 +164,7 @@ void HighResPreview::updateSelection()
         update();
         return;
     }
-    viewPixmap = basePixmap;
+    viewPixmap = basePixmap.isNull() ? plainPixmap : basePixmap;
     const QPoint a = stageToPixel(corner1);
     const QPoint b = stageToPixel(corner2);
     if (a == b)

@@ -24,6 +24,9 @@ public:
     explicit HighResPreview(QWidget* parent = nullptr, const char* name = nullptr);
 
     void setHost(QString serverHost);
+    // Drops the picture, fiducials and marks requests in flight; nothing more
+    // is sent until the next slide change.
+    void abandonRequests();
 
     QPoint stageToPixel(const CoordinateTriple& position) const;
     CoordinateTriple pixelToStage(const QPoint& pixel) const;
@@ -75,8 +78,12 @@ private:
     void drawLabel(const char* text, const CoordinateTriple& corner);
 
     MyWebJPEG imageFetcher;
+    // The picture as shown: the marked (or, until the marks are in, the plain)
+    // slide picture with the job selection drawn over it.
     QPixmap viewPixmap;
+    // The slide picture with its marks; null until the marks request ends.
     QPixmap basePixmap;
+    QPixmap plainPixmap;
     CoordinateTriple location;
     CoordinateTriple corner1;
     CoordinateTriple corner2;

@@ -29,6 +29,11 @@ void LowResPreview::setHost(QString serverHost)
     host = serverHost;
 }
 
+void LowResPreview::abandonRequests()
+{
+    imageFetcher.setUrl(QString());
+}
+
 CoordinateTriple LowResPreview::pixelToStage(const QPoint& pixel) const
 {
     return OverviewMap::pixelToStage(pixel, width(), height());

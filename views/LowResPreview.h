@@ -20,6 +20,8 @@ public:
     explicit LowResPreview(QWidget* parent = nullptr, const char* name = nullptr);
 
     void setHost(QString serverHost);
+    // Drops the picture request in flight; nothing more is sent until the next slide change.
+    void abandonRequests();
 
     CoordinateTriple pixelToStage(const QPoint& pixel) const;
     QPoint stageToPixel(const CoordinateTriple& position) const;

@@ -113,14 +113,29 @@ void VideoView::filterOnScreen()
 
 void VideoView::saveImage()
 {
+    FrameRecord saved = record;
+    saved.mppX = scaleX;
+    saved.mppY = scaleY;
+    saved.size = display.size();
+    saved.filters = settings;
+
     QFileDialog dialog(this);
     dialog.setObjectName(QStringLiteral("file dialog"));
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setModal(true);
+    // Qt's own dialog: the suffix, the filter and the question before replacing
+    // a file then work the same on every desktop.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(tr("JPEG pictures (*.jpg *.jpeg)"));
+    dialog.setDefaultSuffix(QStringLiteral("jpg"));
+    dialog.selectFile(saved.suggestedFileName());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     const QString fileName = dialog.selectedFiles().constFirst();
     QImageWriter writer(fileName, "JPEG");
+    // Qt writes the text as a JPEG comment.
+    writer.setText(QStringLiteral("Tessan"), saved.comment());
     if (!writer.write(display))
         QMessageBox::warning(this, tr("Tessan: Video"),
                              tr("The picture could not be saved to %1: %2.").arg(fileName, writer.errorString()));

@@ -3,6 +3,7 @@
 #include "views/ChannelStatistics.h"
 #include "views/FilterPipeline.h"
 #include "views/ScaleBar.h"
+#include "views/FrameRecord.h"
 
 #include <QImage>
 #include <QPoint>
@@ -37,6 +38,8 @@ public:
     void setMPP(float x, float y);
     // Top-left corner of the sampling region in view pixels.
     QPoint focusAreaOrigin() const;
+    // Where and when the next frame was taken; saving adds the scale, size and filters.
+    void setRecord(const FrameRecord& next) { record = next; }
 
     const QImage& sourcePicture() const { return source; }
     const QImage& displayPicture() const { return display; }
@@ -84,4 +87,5 @@ private:
     QPoint centre{100, 100};
     float scaleX = 0.0f;
     float scaleY = 0.0f;
+    FrameRecord record;
 };

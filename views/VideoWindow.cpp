@@ -138,8 +138,20 @@ void VideoWindow::filterChanged(int index)
     imageView->changeFilter(index);
 }
 
+void VideoWindow::setSource(const QString& microscope, const QString& slide, const QString& server)
+{
+    source.microscope = microscope;
+    source.slide = slide;
+    source.server = server;
+}
+
 void VideoWindow::updateImage(QImage& frame)
 {
+    // The frame shows the stage where the server last reported it.
+    FrameRecord taken = source;
+    taken.stage = physical;
+    taken.taken = QDateTime::currentDateTime();
+    imageView->setRecord(taken);
     imageView->setImage(frame);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "views/CoordinateTriple.h"
+#include "views/FrameRecord.h"
 
 #include <QImage>
 #include <QString>
@@ -27,6 +28,8 @@ public:
 
     // One read-out in millimetres: offset in micrometres plus stage units.
     static QString readout(float offsetMicrometres, float stageUnits);
+    // Where the frames come from, for the text of saved pictures.
+    void setSource(const QString& microscope, const QString& slide, const QString& server);
 
     QCheckBox* CheckBox4;
     QCheckBox* CheckBox3_2;
@@ -84,4 +87,5 @@ private:
     bool havePosition = false;
     float mppX = 0.0f;
     float mppY = 0.0f;
+    FrameRecord source;
 };
