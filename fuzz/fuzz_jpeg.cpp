@@ -1,4 +1,4 @@
-#include "FuzzCheck.h"
+#include "FuzzInput.h"
 
 #include "views/ChannelStatistics.h"
 #include "views/FilterPipeline.h"

@@ -1,27 +1,29 @@
+#include "MessageBoxCatcher.h"
 #include "SessionHarness.h"
 
-#include "MessageBoxCatcher.h"
 #include "views/HighResPreview.h"
 
 #include <QSpinBox>
 #include <QtTest>
 
+// Acquisition jobs: the corners, the count of sampling points and the job
+// request, against the test server.
 class TestJobs : public QObject
 {
     Q_OBJECT
 
-private:
     SessionHarness h;
 
-    void corner(QPushButton* button, const QString& x, const QString& y)
+    // Sets a corner by typing its place and pressing its button; returns the total shown.
+    QString corner(QPushButton* button, const QString& x, const QString& y)
     {
         h.session->xCoord->setText(x);
         h.session->yCoord->setText(y);
         button->click();
+        return h.session->totalBox->text();
     }
-    void topLeft(const QString& x, const QString& y) { corner(h.session->PushButton6, x, y); }
-    void bottomRight(const QString& x, const QString& y) { corner(h.session->PushButton7, x, y); }
-    QString total() const { return h.session->totalBox->text(); }
+    QString topLeft(const QString& x, const QString& y) { return corner(h.session->PushButton6, x, y); }
+    QString bottomRight(const QString& x, const QString& y) { return corner(h.session->PushButton7, x, y); }
 
 private slots:
     void initTestCase() { QVERIFY(h.start()); }
@@ -30,7 +32,6 @@ private slots:
     {
         h.session->handleJobReset();
         h.session->densityBox->setValue(1);
-        h.session->jobNameEdit->clear();
         h.server->clearLog();
     }
 
@@ -43,126 +44,90 @@ private slots:
 
     void counts()
     {
-        topLeft(QStringLiteral("10"), QStringLiteral("10"));
-        QCOMPARE(total(), QStringLiteral("0"));
-        bottomRight(QStringLiteral("12"), QStringLiteral("12"));
-        QCOMPARE(total(), QStringLiteral("4"));
-        QVERIFY(h.session->highRes->corner1Set && h.session->highRes->corner2Set);
-        h.session->densityBox->setValue(10);
-        QCOMPARE(total(), QStringLiteral("400"));
-
-        h.session->densityBox->setValue(2);
-        bottomRight(QStringLiteral("10.5"), QStringLiteral("12.25"));
-        QCOMPARE(total(), QStringLiteral("5"));
-
-        // A second corner alone counts from the stage origin.
-        h.session->handleJobReset();
-        h.session->densityBox->setValue(1);
-        bottomRight(QStringLiteral("37.835"), QStringLiteral("25.1625"));
-        QCOMPARE(total(), QStringLiteral("988"));
-        QVERIFY(!h.session->highRes->corner1Set);
-
-        // Equal corners: nothing to sample, and "Create Job" sends nothing.
-        h.session->handleJobReset();
-        topLeft(QStringLiteral("11"), QStringLiteral("11"));
-        bottomRight(QStringLiteral("11"), QStringLiteral("11"));
-        QCOMPARE(total(), QStringLiteral("0"));
-        h.session->jobNameEdit->setText(QStringLiteral("empty"));
-        h.session->createJobButton->click();
-        QVERIFY(h.settle());
-        QVERIFY(h.requests(QStringLiteral("f=cj")).isEmpty());
+        Session* s = h.session.get();
+        QCOMPARE(topLeft("10", "10"), QStringLiteral("0"));
+        QCOMPARE(bottomRight("12", "12"), QStringLiteral("4"));
+        QVERIFY(s->highRes->corner1Set && s->highRes->corner2Set);
+        s->densityBox->setValue(10);
+        QCOMPARE(s->totalBox->text(), QStringLiteral("400"));
+        QCOMPARE(s->highRes->density(), 10);
+        // a first corner beyond the second is refused: (0, 0) is in force
+        s->densityBox->setValue(1);
+        QCOMPARE(topLeft("13", "13"), QStringLiteral("144"));
+        QCOMPARE(s->jobTopLeft.x, 0.f);
+        // a refused second corner leaves nothing to sample
+        QCOMPARE(bottomRight("0", "12"), QStringLiteral("0"));
+        QCOMPARE(s->jobBottomRight.x, 0.f);
+        // a second corner alone counts from the stage origin
+        s->handleJobReset();
+        QVERIFY(!s->highRes->corner1Set && !s->highRes->corner2Set);
+        QCOMPARE(s->totalBox->text(), QStringLiteral("0"));
+        QCOMPARE(bottomRight("37.835", "25.1625"), QStringLiteral("988"));
     }
 
-    void refusedCornerKeepsCountAndSelectionTogether()
+    void createJob_data()
     {
-        topLeft(QStringLiteral("10"), QStringLiteral("10"));
-        bottomRight(QStringLiteral("12"), QStringLiteral("12"));
-        QCOMPARE(total(), QStringLiteral("4"));
-        // A first corner beyond the second is refused: (0, 0) is now in force,
-        // and the count and the preview follow it.
-        topLeft(QStringLiteral("13"), QStringLiteral("13"));
-        QCOMPARE(h.session->jobTopLeft.x, 0.f);
-        QCOMPARE(total(), QStringLiteral("144"));
-        QVERIFY(h.session->highRes->corner1Set);
-
-        // A refused second corner likewise leaves nothing to sample.
-        h.session->handleJobReset();
-        topLeft(QStringLiteral("10"), QStringLiteral("10"));
-        bottomRight(QStringLiteral("12"), QStringLiteral("12"));
-        bottomRight(QStringLiteral("9"), QStringLiteral("12"));
-        QCOMPARE(h.session->jobBottomRight.x, 0.f);
-        QCOMPARE(total(), QStringLiteral("0"));
-    }
-
-    void acceptedJob()
-    {
-        topLeft(QStringLiteral("10.5"), QStringLiteral("20.25"));
-        bottomRight(QStringLiteral("12"), QStringLiteral("22.5"));
-        h.session->densityBox->setValue(2);
-        h.session->jobNameEdit->setText(QStringLiteral("  liver a&b#2  "));
-        h.session->createJobButton->click();
-
-        QCOMPARE(h.session->jobNameEdit->text(), QString());
-        QCOMPARE(total(), QStringLiteral("0"));
-        QVERIFY(!h.session->highRes->corner1Set && !h.session->highRes->corner2Set);
-        QVERIFY(h.settle());
-
-        const QStringList sent = h.requests(h.info.requestPrefix + QStringLiteral("f=cj&auth="));
-        QCOMPARE(sent.size(), 1);
-        QVERIFY2(sent[0].endsWith(QStringLiteral("&ld=2&tlx=105000.0000&tly=202500.0000&brx=120000.0000&bry=225000.0000"
-                                                 "&n=%20%20liver%20a%26b%232%20%20")),
-                 qPrintable(sent[0]));
-        QTRY_VERIFY(!h.server->jobs().isEmpty());
-        QVERIFY(h.server->jobs().last().contains(QStringLiteral("  liver a&b#2  ")));
-        QVERIFY2(h.infoText().contains(QStringLiteral("Job   liver a&b#2   submitted.")),
-                 qPrintable(h.infoText().right(200)));
-    }
-
-    void refusedJob_data()
-    {
+        QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("fault");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("unreachable") << QStringLiteral("cj:refuse:4")
-                                     << QStringLiteral("the server could not be reached.");
-        QTest::newRow("wrong token") << QString() << QString();
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("accepted") << "  liver a&b#2  " << QString() << "Job   liver a&b#2   submitted.";
+        QTest::newRow("unreachable") << "kidney"
+                                     << "cj:refuse:4"
+                                     << "***Job kidney was not accepted: the server could not be reached.";
+        QTest::newRow("wrong token") << "kidney"
+                                     << "key"
+                                     << "***Job kidney was not accepted: ";
+        QTest::newRow("blank name") << "   " << QString() << "You must enter a name for your job.";
+        QTest::newRow("nothing to sample") << "empty" << QString() << QString();
     }
 
-    void refusedJob()
+    void createJob()
     {
+        QFETCH(QString, name);
         QFETCH(QString, fault);
-        QFETCH(QString, reason);
-        if (!fault.isEmpty())
+        QFETCH(QString, outcome);
+        Session* s = h.session.get();
+        const bool empty = outcome.isEmpty();
+        topLeft("10.5", "20.25");
+        bottomRight(empty ? "10.5" : "12", empty ? "20.25" : "22.5");
+        s->densityBox->setValue(2);
+        if (fault == QLatin1String("key"))
+            s->auth.setKey(QStringLiteral("not the password"));
+        else if (!fault.isEmpty())
             QVERIFY(h.server->addFault(fault));
-        else
-            h.session->auth.setKey(QStringLiteral("not the password"));
-        topLeft(QStringLiteral("10"), QStringLiteral("10"));
-        bottomRight(QStringLiteral("12"), QStringLiteral("12"));
-        h.session->jobNameEdit->setText(QStringLiteral("kidney"));
-        h.session->createJobButton->click();
-        QVERIFY(h.settle());
-        h.session->auth.setKey(h.info.password);
-
-        const QString text = h.infoText();
-        QVERIFY2(text.contains(QStringLiteral("***Job kidney was not accepted: ") + reason),
-                 qPrintable(text.right(300)));
-        // The message carries what is needed to submit again.
-        QVERIFY(text.contains(QStringLiteral("(10.0000, 10.0000) mm and (12.0000, 12.0000) mm, 1 samples / mm")));
-        for (const QString& job : h.server->jobs())
-            QVERIFY(!job.contains(QStringLiteral("kidney")));
-    }
-
-    void nameMustNotBeBlank()
-    {
-        topLeft(QStringLiteral("10"), QStringLiteral("10"));
-        bottomRight(QStringLiteral("12"), QStringLiteral("12"));
-        h.session->jobNameEdit->setText(QStringLiteral("   "));
+        s->jobNameEdit->setText(name);
         MessageBoxCatcher catcher;
-        h.session->createJobButton->click();
-        QCOMPARE(catcher.title(), QStringLiteral("Error: Cannot create job."));
-        QCOMPARE(catcher.text(), QStringLiteral("You must enter a name for your job."));
+        s->createJobButton->click();
         QVERIFY(h.settle());
-        QVERIFY(h.requests(QStringLiteral("f=cj")).isEmpty());
-        QCOMPARE(total(), QStringLiteral("4"));
+        s->auth.setKey(h.info.password);
+        const QStringList sent = h.requests(h.info.requestPrefix + "f=cj&auth=");
+        if (name.trimmed().isEmpty() || empty) {
+            // nothing sent, the selection kept
+            QVERIFY(h.requests("f=cj").isEmpty());
+            QCOMPARE(catcher.count(), empty ? 0 : 1);
+            if (!empty) {
+                QCOMPARE(catcher.title(), QStringLiteral("Error: Cannot create job."));
+                QCOMPARE(catcher.text(), outcome);
+                QCOMPARE(s->totalBox->text(), QStringLiteral("15"));
+            }
+            return;
+        }
+        QVERIFY(!sent.isEmpty());
+        QVERIFY2(sent[0].endsWith("&ld=2&tlx=105000.0000&tly=202500.0000&brx=120000.0000&bry=225000.0000&n=" +
+                                  OrvexUrl::encode(name)),
+                 qPrintable(sent[0]));
+        QVERIFY2(h.infoText().contains(outcome), qPrintable(h.infoText().right(300)));
+        if (fault.isEmpty()) {
+            QCOMPARE(h.server->jobs().size(), 1);
+            QVERIFY(h.server->jobs().last().contains(name));
+            // the selection is reset for the next job
+            QCOMPARE(s->jobNameEdit->text(), QString());
+            QCOMPARE(s->totalBox->text(), QStringLiteral("0"));
+            QVERIFY(!s->highRes->corner1Set && !s->highRes->corner2Set);
+        } else {
+            // the message carries what is needed to submit again
+            QVERIFY(h.infoText().contains("(10.5000, 20.2500) mm and (12.0000, 22.5000) mm, 2 samples / mm"));
+        }
     }
 };
 

@@ -1,0 +1,386 @@
+#include "session/JobGrid.h"
+#include "session/JobReply.h"
+#include "session/PositionReport.h"
+#include "session/SystemInfoReply.h"
+#include "session/TimeReply.h"
+#include "setup/Auth.h"
+#include "setup/ScopeListParser.h"
+#include "setup/TicketReply.h"
+#include "sim/SimAuth.h"
+#include "views/Calibration.h"
+#include "views/SlideMarks.h"
+
+#include <QtTest>
+
+#include <climits>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+// The reply's bytes in a block of exactly their length, without terminator,
+// so a read past the length shows under the address sanitizer.
+struct Received
+{
+    std::vector<char> bytes;
+    Received(const QByteArray& reply, int length = -1)
+        : bytes(reply.constData(), reply.constData() + (length < 0 ? reply.size() : length))
+    {
+        bytes.reserve(bytes.size() + 1);
+    }
+    const char* data() const { return bytes.data(); }
+    int size() const { return int(bytes.size()); }
+};
+
+} // namespace
+
+// The readers of every server reply, and the token arithmetic.
+class TestReplies : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void hexNumber_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<uint>("expected");
+        QTest::newRow("scheduling") << QByteArray("+OK 1a2b3c4d") << -1 << 4 << 0x1a2b3c4du;
+        QTest::newRow("digits at the index") << QByteArray("+OK51a2b") << -1 << 4 << 0x1a2bu;
+        QTest::newRow("ticket at the index") << QByteArray("+T5ab12") << -1 << 3 << 0xab12u;
+        QTest::newRow("white space skipped") << QByteArray("+T \n\t ff") << -1 << 3 << 0xffu;
+        QTest::newRow("stops at non-hex") << QByteArray("+OK beefy") << -1 << 4 << 0xbeefu;
+        QTest::newRow("low 32 bits") << QByteArray("+OK 123456789abc") << -1 << 4 << 0x56789abcu;
+        QTest::newRow("no digits") << QByteArray("+OK zz") << -1 << 4 << 0u;
+        QTest::newRow("shorter than index") << QByteArray("+OK") << -1 << 4 << 0u;
+        QTest::newRow("bounded by length") << QByteArray("+T 12345678") << 5 << 3 << 0x12u;
+        QTest::newRow("C prefix") << QByteArray("+T 0x1f") << -1 << 3 << 0x1fu;
+    }
+
+    void hexNumber()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, length);
+        QFETCH(int, index);
+        const Received r(reply, length);
+        QTEST(TicketReply::hexAt(r.data(), r.size(), index), "expected");
+    }
+
+    void ticketWords_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QByteArray>("word");
+        QTest::addColumn<int>("ticket");
+        using T = TicketReply::Ticket;
+        QTest::newRow("now") << QByteArray("+NOW scheduled\n") << QByteArray("+NOW") << int(T::Granted);
+        QTest::newRow("leading blanks") << QByteArray(" \n -BAD_AUTH\n") << QByteArray("-BAD_AUTH") << int(T::Other);
+        QTest::newRow("empty") << QByteArray() << QByteArray() << int(T::Other);
+        QTest::newRow("unscheduled") << QByteArray("-UNSCHEDULED") << QByteArray("-UNSCHEDULED") << int(T::Unscheduled);
+        QTest::newRow("refusal with more")
+            << QByteArray("-UNSCHEDULED\n") << QByteArray("-UNSCHEDULED") << int(T::Other);
+        QTest::newRow("no authorization")
+            << QByteArray("-NO_AUTHORIZATION") << QByteArray("-NO_AUTHORIZATION") << int(T::NoAuthorization);
+        QTest::newRow("granted") << QByteArray("+T 5") << QByteArray("+T") << int(T::Granted);
+        QTest::newRow("word capped") << QByteArray(700, 'a') << QByteArray(511, 'a') << int(T::Other);
+    }
+
+    void ticketWords()
+    {
+        QFETCH(QByteArray, reply);
+        const Received r(reply);
+        QTEST(TicketReply::firstWord(r.data(), r.size()), "word");
+        QTEST(int(TicketReply::classifyTicket(r.data(), r.size())), "ticket");
+    }
+
+    void scramble_data()
+    {
+        QTest::addColumn<QByteArray>("key");
+        QTest::addColumn<uint>("value");
+        QTest::addColumn<uint>("expected");
+        QTest::newRow("empty key") << QByteArray() << 0xdeadbeefu << 0xdeadbeefu;
+        // 'A' is 65: one bit on the lowest byte; 'G' is 71: seven bits
+        QTest::newRow("one char, low byte") << QByteArray("A") << 0x818181c3u << 0x81818187u;
+        QTest::newRow("count 7") << QByteArray("G") << 0x00000001u << 0x00000080u;
+        QTest::newRow("lanes 0..3") << QByteArray("ABCD") << 0x01010101u << 0x10080402u;
+        QTest::newRow("positions 0,4,8") << QByteArray("A000A000A") << 0x01010101u << 0x01010108u;
+        QTest::newRow("multiples of 8") << QByteArray("08HPXhpx") << 0x12345678u << 0x12345678u;
+        QTest::newRow("high bytes") << QByteArray("\x80\x81\x87\xff\xc1") << 0x12345678u << 0x12345678u;
+    }
+
+    void scramble()
+    {
+        QFETCH(QByteArray, key);
+        QFETCH(uint, value);
+        QFETCH(uint, expected);
+        Auth auth;
+        auth.setKey(QString::fromLatin1(key));
+        QCOMPARE(auth.scramble(value), expected);
+        QCOMPARE(auth.unscramble(expected), value);
+        // the server's check unscrambles with the same arithmetic
+        QCOMPARE(SimAuth::scramble(value, QString::fromLatin1(key)), expected);
+    }
+
+    void tokens()
+    {
+        Auth plain;
+        plain.setChallenge(0);
+        // (r >> 8) * (r & 0xff) in the high half, the draw in the low half
+        QCOMPARE(plain.makeToken(0x1234), QStringLiteral("3a81234"));
+        QCOMPARE(plain.makeToken(32767), QStringLiteral("7e817fff"));
+        for (const QString& key : {QStringLiteral("orvex-demo"), QString(), QStringLiteral("p\u00e4ss w\u00f6rd")}) {
+            Auth auth;
+            auth.setKey(key);
+            auth.setChallenge(int(SimAuth::scramble(0x5a5ac3c3u, key)));
+            QCOMPARE(auth.currentChallenge(), 0x5a5ac3c3u);
+            for (int i = 0; i < 100; ++i)
+                QVERIFY(SimAuth::verify(auth.makeToken(), 0x5a5ac3c3u, key));
+        }
+    }
+
+    void position_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QVector3D>("xyz");
+        using K = PositionReport::Kind;
+        // unread numbers keep the starting 1, 2, 3
+        QTest::newRow("final") << QByteArray("+15000 22500 1000") << -1 << int(K::Final)
+                               << QVector3D(15000, 22500, 1000);
+        QTest::newRow("moving") << QByteArray("* 10.5 -20 7\n") << -1 << int(K::Moving) << QVector3D(10.5f, -20, 7);
+        QTest::newRow("partial") << QByteArray("+400 oops") << -1 << int(K::Final) << QVector3D(400, 2, 3);
+        QTest::newRow("minus") << QByteArray("-15000 22500 1000") << -1 << int(K::Invalid) << QVector3D(1, 2, 3);
+        QTest::newRow("empty") << QByteArray("") << -1 << int(K::Invalid) << QVector3D(1, 2, 3);
+        QTest::newRow("bounded") << QByteArray("+5 6 789") << 6 << int(K::Final) << QVector3D(5, 6, 7);
+        QTest::newRow("nul inside") << QByteArray("+5 6\0 9", 7) << -1 << int(K::Final) << QVector3D(5, 6, 3);
+    }
+
+    void position()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, length);
+        QFETCH(QVector3D, xyz);
+        CoordinateTriple c;
+        c.x = 1;
+        c.y = 2;
+        c.z = 3;
+        const Received r(reply, length);
+        QTEST(int(PositionReport::read(r.data(), r.size(), c)), "kind");
+        QCOMPARE(QVector3D(c.x, c.y, c.z), xyz);
+    }
+
+    void systemInfo_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QPointF>("mpp");
+        QTest::addColumn<QString>("rest");
+        QTest::newRow("normal") << QByteArray("0.5 0.5\nScope A\nLamp ok\n") << -1 << QPointF(0.5, 0.5)
+                                << QStringLiteral("Scope A\nLamp ok\n");
+        QTest::newRow("no line break") << QByteArray("0.25 0.75") << -1 << QPointF(0.25, 0.75) << QString();
+        QTest::newRow("unreadable") << QByteArray("n/a\n<b>x</b>") << -1 << QPointF(9, 8) << QStringLiteral("<b>x</b>");
+        QTest::newRow("one number") << QByteArray("1.5\nx") << -1 << QPointF(1.5, 8) << QStringLiteral("x");
+        QTest::newRow("nul dropped") << QByteArray("1 2\na\0b", 7) << -1 << QPointF(1, 2) << QStringLiteral("ab");
+        QTest::newRow("break after the bytes") << QByteArray("0.5 0.5\nhidden") << 7 << QPointF(0.5, 0.5) << QString();
+    }
+
+    void systemInfo()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, length);
+        const Received r(reply, length);
+        const SystemInfoReply info = SystemInfoReply::read(r.data(), r.size(), 9.f, 8.f);
+        QTEST(QPointF(info.mppX, info.mppY), "mpp");
+        QTEST(info.rest, "rest");
+    }
+
+    void timeAndJob_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("text");
+        // 77 is the count before the reply: kept when no number is read
+        QTest::newRow("plain") << QByteArray("95") << 95 << false
+                               << QStringLiteral("the server sent a reply that could not be read.");
+        QTest::newRow("line break") << QByteArray("1800\n") << 1800 << false
+                                    << QStringLiteral("the server sent a reply that could not be read.");
+        QTest::newRow("negative is over") << QByteArray("-4") << 0 << false << QStringLiteral("4");
+        QTest::newRow("queued") << QByteArray("+ job 12 queued\n") << 77 << true << QStringLiteral("job 12 queued");
+        QTest::newRow("refused") << QByteArray("-BAD_AUTH\n") << 77 << false << QStringLiteral("BAD_AUTH");
+        QTest::newRow("empty") << QByteArray() << 77 << false << QStringLiteral("the server sent an empty reply.");
+    }
+
+    void timeAndJob()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, seconds);
+        const Received r(reply);
+        int count = 77;
+        QCOMPARE(TimeReply::read(r.data(), r.size(), count), seconds != 77);
+        QCOMPARE(count, seconds);
+        const JobReply job = JobReply::read(r.data(), r.size());
+        QTEST(job.accepted, "accepted");
+        QTEST(job.text, "text");
+    }
+
+    void scopeList_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("banner");
+        QTest::addColumn<QString>("records");
+        QTest::newRow("typical") << QByteArray("Welcome\nto Orvex\n#Scope A\n<b>Bright</b>\nfield\n^\nS1 kidney\nS2 "
+                                               "liver\n^\n$Scope B\nbusy\n^\nT1\n^\n")
+                                 << QStringLiteral("Welcome\nto Orvex")
+                                 << QStringLiteral("#Scope A|<b>Bright</b>\nfield\n|S1,S2 / $Scope B|busy\n|T1");
+        QTest::newRow("no markers") << QByteArray("just a banner\n") << QStringLiteral("just a banner") << QString();
+        QTest::newRow("empty reply") << QByteArray() << QString() << QString();
+        QTest::newRow("marker first") << QByteArray("#A\nd\n^\ns\n^\n") << QString() << QStringLiteral("#A|d\n|s");
+        QTest::newRow("marker at the end")
+            << QByteArray("banner\n#") << QStringLiteral("banner") << QStringLiteral("#||");
+        QTest::newRow("no caret") << QByteArray("#A\ndescription") << QString() << QStringLiteral("#A|description|");
+        QTest::newRow("carriage return in the name")
+            << QByteArray("#A\r\nd\r\n^\r\ns1\r\n^\r\n") << QString() << QStringLiteral("#A\r|d\r\n|s1");
+        QTest::newRow("blank lines before slides")
+            << QByteArray("#A\nd^\n\n  \n\ns1 x\n^\n") << QString() << QStringLiteral("#A|d|s1");
+        QTest::newRow("marker in a slide line") << QByteArray("#A\nd\n^\ns1 #B\nbee\n^\ns2\n^\n") << QString()
+                                                << QStringLiteral("#A|d\n|s1,bee / #B|bee\n|s2");
+        QTest::newRow("empty slide section")
+            << QByteArray("#A\nd\n^\n^\n#B\ne\n^\nt\n^\n") << QString() << QStringLiteral("#A|d\n| / #B|e\n|t");
+        QTest::newRow("NUL ends the reply") << QByteArray("ban\0#X\n", 7) << QStringLiteral("ba") << QString();
+        QTest::newRow("long names kept whole")
+            << QByteArray("#" + QByteArray(120, 'n') + "\nd\n^\n" + QByteArray(100, 's') + "\n^\n") << QString()
+            << QStringLiteral("#%1|d\n|%2").arg(QString(120, 'n'), QString(100, 's'));
+        QTest::newRow("latin-1") << QByteArray("#Mikroskop \xe4\nd\n^\ns\n^\n") << QString()
+                                 << QStringLiteral("#Mikroskop \u00e4|d\n|s");
+    }
+
+    void scopeList()
+    {
+        QFETCH(QByteArray, reply);
+        const Received r(reply);
+        const ScopeListParser list = ScopeListParser::parse(r.data(), r.size());
+        QStringList parts;
+        for (const ScopeRecord& s : list.records)
+            parts << QString(s.controlLocked ? '$' : '#') + s.name + '|' + s.description + '|' + s.slides.join(',');
+        QTEST(list.banner, "banner");
+        QTEST(parts.join(QStringLiteral(" / ")), "records");
+    }
+
+    void hostileListEndsQuickly()
+    {
+        // every slide line carries a marker: each entry would rescan the rest
+        QByteArray nested("#A\n^\n");
+        while (nested.size() < (1 << 20))
+            nested += "x#\n";
+        const Received r(nested + "^\n");
+        const ScopeListParser deep = ScopeListParser::parse(r.data(), r.size());
+        qint64 kept = 0;
+        for (const ScopeRecord& s : deep.records)
+            kept += s.description.size() + s.name.size();
+        QVERIFY(deep.records.size() > 1 && kept <= 9 * qint64(nested.size()) + 65536);
+    }
+
+    void slideMarks_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QList<QPointF>>("marks");
+        QTest::newRow("two lines") << QByteArray("c1 100 200\nc2 300.5 400\n") << -1
+                                   << QList<QPointF>{{100, 200}, {300.5, 400}};
+        QTest::newRow("no final newline") << QByteArray("a 1 2\nb 3 4") << -1 << QList<QPointF>{{1, 2}, {3, 4}};
+        QTest::newRow("empty") << QByteArray() << -1 << QList<QPointF>{};
+        QTest::newRow("missing values keep previous")
+            << QByteArray("a 1 2\nb 7\nc\n") << -1 << QList<QPointF>{{1, 2}, {7, 2}, {7, 2}};
+        QTest::newRow("overlong line skipped") << (QByteArray("a 1 2\n") + QByteArray(2000, 'x') + " 5 6\nb 3 4\n")
+                                               << -1 << QList<QPointF>{{1, 2}, {3, 4}};
+        QTest::newRow("longest line read")
+            << (QByteArray(SlideMarks::maxLineLength - 4, 'n') + " 8 9") << -1 << QList<QPointF>{{8, 9}};
+        QTest::newRow("cut inside a number") << QByteArray("a 1 2\nb 3 4\n") << 9 << QList<QPointF>{{1, 2}, {3, 2}};
+        QTest::newRow("NUL ends the text") << QByteArray("a 1\0 9\nb 3 4", 13) << -1 << QList<QPointF>{{1, 0}, {3, 4}};
+        QTest::newRow("CRLF") << QByteArray("a 1 2\r\nb 3 4\r\n") << -1 << QList<QPointF>{{1, 2}, {3, 4}};
+    }
+
+    void slideMarks()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, length);
+        const Received r(reply, length);
+        QList<QPointF> marks;
+        for (const CoordinateTriple& m : SlideMarks::read(r.data(), r.size()))
+            marks << QPointF(m.x, m.y);
+        QTEST(marks, "marks");
+    }
+
+    void fiducials_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QPoint>("first");
+        QTest::addColumn<QSizeF>("slideMm");
+        QTest::addColumn<double>("scaleX");
+        const QByteArray tail(" 200\t2900\n\n250 50 1900\r\n2850\n1950\n");
+        QTest::newRow("file") << QByteArray("100\n200\n2900\n250\n50\n1900\n2850\n1950\n75.67\n50.325\n")
+                              << QPoint(100, 200) << QSizeF(75.67, 50.325) << 2800.446;
+        QTest::newRow("octal") << "0100" + tail + "70.5  50" << QPoint(64, 200) << QSizeF(70.5, 50) << 2818.4;
+        QTest::newRow("hex") << "0x64" + tail + "70 40" << QPoint(100, 200) << QSizeF(70, 40) << 2800.446;
+        QTest::newRow("signs") << "+99" + tail + "70 40" << QPoint(99, 200) << QSizeF(70, 40) << 2800.95;
+        QTest::newRow("eight values") << "100" + tail << QPoint(100, 200) << QSizeF(75.67, 50.325) << 2800.446;
+        QTest::newRow("zero edge") << QByteArray("100 200 100 200 50 1900 2850 1950 70 40") << QPoint(100, 200)
+                                   << QSizeF(70, 40) << 3060.0;
+        QTest::newRow("foreign") << QByteArray("<html>Not Found</html>") << QPoint(0, 0) << QSizeF(75.67, 50.325)
+                                 << 3060.0;
+        QTest::newRow("nan size") << "100" + tail + "nan 40" << QPoint(100, 200) << QSizeF(75.67, 50.325) << 2800.446;
+        QTest::newRow("absurd size") << "100" + tail + "1e38 3e38" << QPoint(100, 200) << QSizeF(75.67, 50.325)
+                                     << 2800.446;
+        QTest::newRow("a metre") << "100" + tail + "1000 40" << QPoint(100, 200) << QSizeF(1000, 40) << 2800.446;
+    }
+
+    void fiducials()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(double, scaleX);
+        Calibration c;
+        const Received r(reply);
+        c.load(r.data(), r.size());
+        QTEST(c.fiducialPoints[0], "first");
+        QFETCH(QSizeF, slideMm);
+        QVERIFY(qAbs(c.slideWidthMm - slideMm.width()) < 1e-4 && qAbs(c.slideHeightMm - slideMm.height()) < 1e-4);
+        QVERIFY2(qAbs(c.scaleX - scaleX) < 1.0, qPrintable(QString::number(c.scaleX)));
+        QVERIFY(std::isfinite(c.angle) && std::isfinite(c.scaleY) && c.scaleY > 0);
+    }
+
+    void jobGrid_data()
+    {
+        QTest::addColumn<QRectF>("cornersMm");
+        QTest::addColumn<int>("density");
+        QTest::addColumn<int>("count");
+        QTest::newRow("2 mm, 1/mm") << QRectF(QPointF(10, 10), QPointF(12, 12)) << 1 << 4;
+        QTest::newRow("2 mm, 10/mm") << QRectF(QPointF(10, 10), QPointF(12, 12)) << 10 << 400;
+        QTest::newRow("1 column 5 rows") << QRectF(QPointF(10, 10), QPointF(10.5, 12.25)) << 2 << 5;
+        QTest::newRow("from the origin") << QRectF(QPointF(0, 0), QPointF(37.835, 25.1625)) << 1 << 988;
+        QTest::newRow("equal corners") << QRectF(QPointF(11, 11), QPointF(11, 11)) << 3 << 0;
+        QTest::newRow("reversed") << QRectF(QPointF(12, 12), QPointF(10, 10)) << 1 << 0;
+        // 10000 / 3 truncates to 3333 units a step: 0, 3333, 6666, 9999
+        QTest::newRow("truncated steps") << QRectF(QPointF(0, 0), QPointF(1, 0.1)) << 3 << 4;
+        QTest::newRow("stops before the end") << QRectF(QPointF(10, 10), QPointF(12.1, 10.05)) << 10 << 21;
+        QTest::newRow("huge saturates") << QRectF(QPointF(0, 0), QPointF(1e9, 1e9)) << 10 << INT_MAX;
+    }
+
+    void jobGrid()
+    {
+        QFETCH(QRectF, cornersMm);
+        QFETCH(int, density);
+        CoordinateTriple a, b;
+        a.x = float(cornersMm.left());
+        a.y = float(cornersMm.top());
+        b.x = float(cornersMm.right());
+        b.y = float(cornersMm.bottom());
+        QTEST(JobGrid::count(a, b, density), "count");
+        b.x = std::numeric_limits<float>::quiet_NaN();
+        QCOMPARE(JobGrid::count(a, b, density), 0);
+    }
+};
+
+QTEST_MAIN(TestReplies)
+#include "tst_replies.moc"

@@ -1,0 +1,402 @@
+#include "MessageBoxCatcher.h"
+#include "session/FocusMeasure.h"
+#include "views/HighResPreview.h"
+#include "views/LowResPreview.h"
+#include "views/VideoStack.h"
+#include "views/VideoView.h"
+#include "views/VideoWindow.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QImageReader>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// The top half one colour, the bottom half another.
+QImage twoTone(QRgb top, QRgb bottom, int width = 640, int height = 480)
+{
+    QImage frame(width, height, QImage::Format_RGB32);
+    frame.fill(bottom);
+    for (int y = 0; y < height / 2; ++y)
+        std::fill_n(reinterpret_cast<QRgb*>(frame.scanLine(y)), width, top);
+    return frame;
+}
+
+void mouse(QWidget* widget, QEvent::Type type, const QPoint& at)
+{
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, QPointF(at), QPointF(widget->mapToGlobal(at)),
+                      type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+CoordinateTriple stage(float x, float y, float z = 0)
+{
+    CoordinateTriple c;
+    c.x = x;
+    c.y = y;
+    c.z = z;
+    return c;
+}
+
+int count(const QImage& image, QRgb colour, const QRect& area)
+{
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            n += image.pixel(x, y) == colour;
+    return n;
+}
+
+class OpenLowRes : public LowResPreview
+{
+public:
+    using LowResPreview::loadImage;
+};
+
+class OpenHighRes : public HighResPreview
+{
+public:
+    using HighResPreview::loadPixmap;
+};
+
+} // namespace
+
+// The picture widgets and the video window, without a server.
+class TestViews : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void filters_data()
+    {
+        QTest::addColumn<int>("contrast");
+        QTest::addColumn<int>("channel");
+        QTest::addColumn<int>("gain");
+        QTest::addColumn<int>("filter");
+        QTest::addColumn<bool>("invert");
+        QTest::addColumn<uint>("top");
+        // the frame: (200, 100, 50) over black; gain 0 leaves gain switched off
+        QTest::newRow("nothing") << 0 << 0 << 0 << 0 << false << qRgb(200, 100, 50);
+        QTest::newRow("red channel") << 0 << 1 << 0 << 0 << false << qRgb(200, 200, 200);
+        QTest::newRow("green channel") << 0 << 2 << 0 << 0 << false << qRgb(100, 100, 100);
+        QTest::newRow("blue channel") << 0 << 3 << 0 << 0 << false << qRgb(50, 50, 50);
+        QTest::newRow("gain 200") << 0 << 0 << 200 << 0 << false << qRgb(255, 200, 100);
+        QTest::newRow("red filter") << 0 << 0 << 0 << 1 << false << qRgb(200, 80, 40);
+        QTest::newRow("green filter") << 0 << 0 << 0 << 2 << false << qRgb(160, 100, 40);
+        QTest::newRow("blue filter") << 0 << 0 << 0 << 3 << false << qRgb(160, 80, 50);
+        QTest::newRow("invert") << 0 << 0 << 0 << 0 << true << qRgb(55, 155, 205);
+        QTest::newRow("red filter, invert") << 0 << 0 << 0 << 1 << true << qRgb(55, 175, 215);
+        // channel, then gain, then filter, then inversion
+        QTest::newRow("all in order") << 0 << 2 << 150 << 3 << true << qRgb(135, 135, 105);
+    }
+
+    void filters()
+    {
+        QFETCH(int, contrast);
+        QFETCH(int, channel);
+        QFETCH(int, gain);
+        QFETCH(int, filter);
+        QFETCH(bool, invert);
+        VideoView view(nullptr, QStringLiteral("imageView"));
+        QImage frame = twoTone(qRgb(200, 100, 50), qRgb(0, 0, 0));
+        // settings before the first frame change nothing to filter
+        view.changeFilter(filter);
+        QVERIFY(view.displayPicture().isNull());
+        view.setImage(frame);
+        view.setContrast(contrast);
+        view.setChannel(channel);
+        view.setBrightness(gain ? gain : 180);
+        view.enableBrightness(gain ? 2 : 0);
+        view.setInvert(invert ? 2 : 0);
+        view.changeFilter(filter);
+        QFETCH(uint, top);
+        QCOMPARE(view.displayPicture().pixel(5, 5), QRgb(top));
+        QCOMPARE(view.sourcePicture().pixel(5, 5), qRgb(200, 100, 50));
+        // every change starts again from the frame
+        view.changeFilter(filter);
+        QCOMPARE(view.displayPicture().pixel(5, 5), QRgb(top));
+    }
+
+    void contrastAndRepeatedFiltering()
+    {
+        VideoView view(nullptr, QStringLiteral("imageView"));
+        // red runs from 20 to 220; a level needs more than 50 pixels to count
+        QImage frame = twoTone(qRgb(20, 60, 70), qRgb(220, 60, 70));
+        frame.setPixel(0, 0, qRgb(120, 60, 70));
+        frame.setPixel(1, 0, qRgb(10, 60, 70));
+        view.setImage(frame);
+        QCOMPARE(view.displayPicture().pixel(0, 0), qRgb(127, 60, 70));
+        QCOMPARE(view.displayPicture().pixel(1, 0), qRgb(0, 60, 70));
+        QCOMPARE(view.displayPicture().pixel(5, 479), qRgb(255, 60, 70));
+        // filtering on screen works on what is shown: the red filter twice
+        view.setContrast(0);
+        view.changeFilter(1);
+        view.filterOnScreen();
+        QCOMPARE(view.displayPicture().pixel(5, 5), qRgb(20, 38, 44));
+        // a grey frame is filtered as RGB
+        QImage grey(640, 480, QImage::Format_Grayscale8);
+        grey.fill(120);
+        view.setImage(grey);
+        QCOMPARE(view.displayPicture().pixel(5, 5), qRgb(120, 96, 96));
+    }
+
+    void regionAndPictureSize()
+    {
+        VideoView view(nullptr, QStringLiteral("imageView"));
+        view.setMPP(0.5f, 0.25f);
+        QSignalSpy offsets(&view, &VideoView::offsetChanged);
+        // the region stays whole inside the view
+        mouse(&view, QEvent::MouseButtonPress, QPoint(0, 0));
+        QCOMPARE(view.regionCentre(), QPoint(84, 70));
+        QCOMPARE(offsets.last(), (QList<QVariant>{(84 - 320) * 0.5f, (70 - 240) * 0.25f}));
+        mouse(&view, QEvent::MouseMove, QPoint(639, 479));
+        QCOMPARE(view.focusAreaOrigin(), QPoint(472, 340));
+        QImage blue = twoTone(qRgb(0, 0, 255), qRgb(0, 0, 255));
+        view.setContrast(0);
+        view.setImage(blue);
+        QCOMPARE(view.grab().toImage().pixel(472, 340), qRgb(255, 0, 0));
+        // hidden, the region still follows the mouse and reports
+        view.setShowFAR(false);
+        QCOMPARE(view.grab().toImage().pixel(472, 340), qRgb(0, 0, 255));
+        mouse(&view, QEvent::MouseMove, QPoint(320, 240));
+        QCOMPARE(offsets.size(), 3);
+        QCOMPARE(offsets.last(), (QList<QVariant>{0.0f, 0.0f}));
+
+        view.setVidSize(3);
+        QCOMPARE(view.minimumSize(), QSize(1024, 768));
+        QCOMPARE(view.maximumSize(), QSize(1024, 768));
+        // filtering waits for a frame of the new size
+        view.changeFilter(1);
+        QCOMPARE(view.displayPicture().pixel(5, 5), qRgb(0, 0, 255));
+        view.setVidSize(7);
+        QCOMPARE(view.frameSize(), QSize(1024, 768));
+    }
+
+    void save_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("written") << QStringLiteral("frame.jpg") << true;
+        QTest::newRow("folder missing") << QStringLiteral("missing/dir/frame.jpg") << false;
+    }
+
+    void save()
+    {
+        QFETCH(QString, file);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(file);
+        VideoView view(nullptr, QStringLiteral("imageView"));
+        view.setContrast(0);
+        view.setInvert(2);
+        QImage black = twoTone(qRgb(0, 0, 0), qRgb(0, 0, 0));
+        view.setImage(black);
+        MessageBoxCatcher boxes;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, &view, [&view, path] {
+            auto* dialog = view.findChild<QFileDialog*>();
+            if (!dialog || !dialog->isVisible())
+                return;
+            // a focused name field would keep its own text over the selection
+            if (QWidget* focused = dialog->focusWidget())
+                focused->clearFocus();
+            dialog->selectFile(path);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        answer.start(10);
+        view.saveImage();
+        QFETCH(bool, written);
+        QCOMPARE(QFile::exists(path), written);
+        if (written) {
+            QImageReader reader(path);
+            QCOMPARE(reader.format(), QByteArray("jpeg"));
+            // filtered, and without the red rectangle
+            const QImage saved = reader.read();
+            QCOMPARE(saved.size(), QSize(640, 480));
+            QVERIFY(qGreen(saved.pixel(16, 30)) > 240);
+            QCOMPARE(boxes.count(), 0);
+        } else {
+            QVERIFY2(boxes.text().contains(path), qPrintable(boxes.text()));
+        }
+    }
+
+    void readout_data()
+    {
+        QTest::addColumn<float>("offset");
+        QTest::addColumn<float>("stage");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("stage alone") << 0.0f << 250.0f << "0.0250";
+        QTest::newRow("offset alone") << 50.0f << 0.0f << "0.0500";
+        QTest::newRow("both") << -12.5f << 378350.0f << "37.8225";
+        QTest::newRow("negative") << -100.0f << 0.0f << "-0.1000";
+    }
+
+    void readout()
+    {
+        QFETCH(float, offset);
+        QFETCH(float, stage);
+        VideoWindow window;
+        CoordinateTriple at = ::stage(stage, 2 * stage);
+        window.setPhysical(at);
+        emit window.imageView->offsetChanged(offset, 2 * offset);
+        QTEST(window.xCoord->text(), "text");
+        QCOMPARE(window.yCoord->text(), VideoWindow::readout(2 * offset, 2 * stage));
+    }
+
+    void videoWindowControls()
+    {
+        VideoWindow window;
+        QVERIFY(window.xCoord->text().isEmpty());
+        CoordinateTriple at = stage(250, 0);
+        window.setPhysical(at);
+        QCOMPARE(window.xCoord->text(), QStringLiteral("0.0250"));
+        // a new scale shows from the next press on: 100 pixels right at 0.5 um
+        window.setMPP(0.5f, 0.5f);
+        QCOMPARE(window.xCoord->text(), QStringLiteral("0.0250"));
+        window.showFAR->setChecked(false);
+        QVERIFY(!window.imageView->showsRegion());
+        mouse(window.imageView, QEvent::MouseButtonPress, QPoint(420, 240));
+        QCOMPARE(window.xCoord->text(), QStringLiteral("0.0750"));
+        QCOMPARE(window.yCoord->text(), QStringLiteral("0.0000"));
+
+        QImage frame = twoTone(qRgb(200, 100, 50), qRgb(0, 0, 0));
+        window.contrastCheck->setChecked(false);
+        window.updateImage(frame);
+        const auto shown = [&window] { return window.imageView->displayPicture().pixel(5, 5); };
+        // the slider alone changes nothing until gain is on
+        window.brightnessSlider_2->setValue(50);
+        QCOMPARE(shown(), qRgb(200, 100, 50));
+        window.CheckBox3_2->setChecked(true);
+        QCOMPARE(shown(), qRgb(100, 50, 25));
+        window.CheckBox3_2->setChecked(false);
+        emit window.filterChoices->activated(3);
+        emit window.ComboBox2->activated(1);
+        window.CheckBox4->setChecked(true);
+        QCOMPARE(shown(), qRgb(95, 95, 55));
+
+        QSignalSpy sizes(&window, &VideoWindow::videoFormatChanged);
+        emit window.ComboBox3->activated(2);
+        emit window.ComboBox3->activated(2);
+        QCOMPARE(sizes, (QList<QList<QVariant>>{{3}, {3}}));
+        QCOMPARE(window.imageView->size(), QSize(1024, 768));
+        QCOMPARE(window.size(), QSize(662, 604));
+    }
+
+    void overview()
+    {
+        OpenLowRes preview;
+        preview.resize(200, 100);
+        int emitted = 0;
+        connect(&preview, &LowResPreview::destinationChanged, this, [&emitted] { ++emitted; });
+        mouse(&preview, QEvent::MouseButtonPress, QPoint(0, 0));
+        mouse(&preview, QEvent::MouseMove, QPoint(100, 50));
+        mouse(&preview, QEvent::MouseButtonRelease, QPoint(100, 50));
+        QCOMPARE(emitted, 2);
+        QCOMPARE(preview.destinationPosition().x, 378350.0f);
+
+        preview.resize(383, 255);
+        CoordinateTriple destination = stage(378350, 251625, 55);
+        CoordinateTriple physical = stage(100000, 100000, 66);
+        preview.setDestination(destination);
+        preview.setPhysical(physical);
+        QCOMPARE(emitted, 2);
+        QImage slide(1530, 1018, QImage::Format_RGB32);
+        slide.fill(qRgb(250, 250, 240));
+        preview.loadImage(slide);
+        const QImage shown = preview.grab().toImage();
+        QCOMPARE(shown.pixel(300, 30), qRgb(250, 250, 240));
+        // the red square around the stage position (50, 50)
+        QCOMPARE(shown.pixel(43, 45), qRgb(255, 0, 0));
+        QCOMPARE(shown.pixel(58, 55), qRgb(255, 0, 0));
+        // the green circle of 32 pixels around the destination (187, 126)
+        QVERIFY(count(shown, qRgb(0, 255, 0), QRect(170, 122, 3, 9)) > 0);
+        QVERIFY(count(shown, qRgb(0, 255, 0), QRect(201, 122, 3, 9)) > 0);
+        QCOMPARE(count(shown, qRgb(0, 255, 0), QRect(180, 120, 14, 12)), 0);
+    }
+
+    void preview()
+    {
+        OpenHighRes preview;
+        preview.resize(383, 246);
+        QCOMPARE(preview.stageToPixel(preview.currentLocation()), QPoint(1530, 1018));
+        int emitted = 0;
+        connect(&preview, &HighResPreview::locationChanged, this, [&emitted] { ++emitted; });
+        // a drag moves the location twice as far as the mouse, before any picture too
+        mouse(&preview, QEvent::MouseButtonPress, QPoint(100, 100));
+        mouse(&preview, QEvent::MouseMove, QPoint(110, 95));
+        QCOMPARE(preview.stageToPixel(preview.currentLocation()), QPoint(1550, 1008));
+        mouse(&preview, QEvent::MouseButtonRelease, QPoint(110, 95));
+        QCOMPARE(emitted, 1);
+        CoordinateTriple origin;
+        preview.setLocation(origin);
+        QCOMPARE(emitted, 1);
+
+        QPixmap white(Calibration::pictureWidth, Calibration::pictureHeight);
+        white.fill(Qt::white);
+        preview.loadPixmap(white);
+        QTRY_VERIFY(!preview.basePicture().isNull());
+        QCOMPARE(preview.viewOrigin(), QPoint(0, 0));
+        // the green cross at the location, clamped to the picture
+        QCOMPARE(preview.grab().toImage().pixel(186, 123), qRgb(0, 255, 0));
+        // (10, 10) mm is pixel (404, 404): a 2 x 2 grid of blue dots at 1 / mm
+        preview.setCorner1(stage(10, 10));
+        preview.setCorner2(stage(12, 12));
+        const QImage picture = preview.picture().toImage();
+        for (const QPoint& dot : {QPoint(404, 404), QPoint(444, 404), QPoint(404, 444), QPoint(444, 444)})
+            QVERIFY(count(picture, qRgb(0, 0, 255), QRect(dot, QSize(4, 4))) > 0);
+        QCOMPARE(count(picture, qRgb(0, 0, 255), QRect(484, 404, 4, 4)), 0);
+        // corners on one pixel draw nothing
+        preview.setCorner2(stage(10.001f, 10.001f));
+        QCOMPARE(preview.picture().cacheKey(), preview.basePicture().cacheKey());
+    }
+
+    void focusStack()
+    {
+        VideoStack stack;
+        stack.resize(168, 140);
+        const auto centre = [&stack] { return stack.grab().toImage().pixel(84, 70); };
+        const QRgb background = centre();
+        QImage red(4, 4, QImage::Format_RGB32);
+        red.fill(qRgb(255, 0, 0));
+        QImage green = red;
+        green.fill(qRgb(0, 255, 0));
+        stack.addImage(red);
+        stack.addImage(green);
+        QCOMPARE(centre(), qRgb(0, 255, 0));
+        stack.displayImage(0);
+        stack.displayImage(2);
+        stack.displayImage(-1);
+        QCOMPARE(stack.currentIndex(), 0);
+        QCOMPARE(centre(), qRgb(255, 0, 0));
+        stack.clear();
+        stack.displayImage(0);
+        QCOMPARE(centre(), background);
+    }
+
+    void sharpness()
+    {
+        // one pixel of 10 beside black: Laplacians -160 and 40, variance 10000
+        QImage dot(4, 3, QImage::Format_RGB32);
+        dot.fill(Qt::black);
+        dot.setPixel(1, 1, qRgb(10, 10, 10));
+        QCOMPARE(FocusMeasure::of(dot), 10000.0);
+        QCOMPARE(FocusMeasure::of(dot.convertToFormat(QImage::Format_RGB888)), 10000.0);
+        QCOMPARE(FocusMeasure::of(QImage(2, 50, QImage::Format_RGB32)), 0.0);
+        QImage sharp(168, 140, QImage::Format_RGB32);
+        for (int y = 0; y < 140; ++y)
+            for (int x = 0; x < 168; ++x)
+                sharp.setPixel(x, y, ((x / 4 + y / 4) % 2) ? qRgb(230, 200, 210) : qRgb(30, 40, 60));
+        const QImage soft = sharp.scaled(42, 35, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                                .scaled(168, 140, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        QVERIFY(FocusMeasure::of(sharp) > FocusMeasure::of(soft));
+    }
+};
+
+QTEST_MAIN(TestViews)
+#include "tst_views.moc"
