@@ -4,8 +4,6 @@
 
 #include "setup/ScopeBrowser.h"
 #include "sim/SimAuth.h"
-#include "views/HighResPreview.h"
-#include "views/LowResPreview.h"
 
 #include <QLabel>
 #include <QListWidget>
@@ -317,37 +315,6 @@ private slots:
         QCOMPARE(picture.value<QImage>().size(), QSize(1, 1));
         QVERIFY(!browser->descriptionBox->openLinks());
         QCOMPARE(browser->slideList->item(0)->text().size(), 20000);
-    }
-
-    void oddNamesRoundTrip()
-    {
-        const QString scope = QStringLiteral("Scope & #1 = 100% ?\u00e4");
-        const QString slide = QStringLiteral("tissue&1%2B?\u00e4");
-        const QString user = QStringLiteral("anna & co=\u00f6");
-        const QString password = QStringLiteral("p\u00e4ss w&rd=1");
-        server->addScope(scope, false, QStringLiteral("<p>odd names</p>"), {slide});
-        server->addAccount(user, password);
-        server->authorize(user, scope);
-        QVERIFY(listed());
-        const int row = browser->scopeListBox->count() - 1;
-        login(user, password, row);
-        QCOMPARE(slides(), QStringList{slide});
-        MessageBoxCatcher catcher;
-        browser->reserveButton->click();
-        QCOMPARE(catcher.title(), QStringLiteral("Scheduling Successful"));
-        // the list is fetched again: "Control Scope" needs the new rows
-        QTRY_COMPARE_WITH_TIMEOUT(browser->connectionStatus->text(), QStringLiteral("Connection Successful"), patience);
-        QCOMPARE(browser->scopeListBox->currentRow(), row);
-        browser->beginButton->click();
-        QTRY_VERIFY_WITH_TIMEOUT(topLevelWindow<Session>(), patience);
-        Session* session = topLevelWindow<Session>();
-        QCOMPARE(session->sessionInfo.scope.name, scope);
-        // the slide pictures are found under their decoded names
-        QTRY_VERIFY_WITH_TIMEOUT(!session->lowRes->isBusy() && !session->highRes->isBusy(), patience);
-        QVERIFY(!session->lowRes->pictureStatus().isUnavailable());
-        QVERIFY(!session->highRes->pictureStatus().isUnavailable() && !session->highRes->isCalibrationUnavailable());
-        QVERIFY(server->requestLog().filter(password).isEmpty());
-        QVERIFY(server->requestLog().filter(QString::fromLatin1(QUrl::toPercentEncoding(password))).isEmpty());
     }
 
     void cancelClosesOnPress()

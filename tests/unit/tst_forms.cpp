@@ -27,22 +27,6 @@ class TestForms : public QObject
     Session session;
     VideoWindow video;
 
-    QWidget* window(const QString& name)
-    {
-        return name == QLatin1String("ScopeBrowser") ? static_cast<QWidget*>(&browser)
-               : name == QLatin1String("Session")    ? static_cast<QWidget*>(&session)
-                                                     : static_cast<QWidget*>(&video);
-    }
-
-    // A row: place with x < 0 checks the size only; "in:" names a box the
-    // widget must lie inside; props are "property=value" pairs split by ';'.
-    static void row(const char* window, const char* name, const char* kind, const QString& text, const QRect& place,
-                    const QString& props = QString(), const char* in = "")
-    {
-        QTest::addRow("%s %s", window, name) << QString::fromLatin1(window) << QString::fromLatin1(name)
-                                             << QByteArray(kind) << text << place << props << QString::fromLatin1(in);
-    }
-
 private slots:
     void initTestCase()
     {
@@ -52,170 +36,141 @@ private slots:
             w->show();
     }
 
+    // One line a widget: window | object name | kind | text ("~": none) |
+    // place x,y,w,h (x "-": size only; "in " first: somewhere inside) |
+    // properties "name=value;..." ("family", "items", "tab", "cursor" are read specially).
     void widgets_data()
     {
-        QTest::addColumn<QString>("window");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("kind");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QRect>("place");
-        QTest::addColumn<QString>("props");
-        QTest::addColumn<QString>("in");
-        const QRect none;
-        const QString urw = QStringLiteral("family=Helvetica [Urw]");
-        const char* B = "ScopeBrowser";
-        row(B, "ScopeBrowser", "QDialog", QString(), QRect(-1, -1, 759, 380),
-            QStringLiteral("windowTitle=Tessan 2.03 - New Scope Session;sizeGripEnabled=true;modal=false"));
-        row(B, "TextLabel1", "QLabel", "Server:", QRect(10, 10, 330, 26), {}, "row");
-        row(B, "hostName", "QLineEdit", ScopeBrowser::defaultHost, QRect(10, 10, 330, 26), "readOnly=false", "row");
-        row(B, "connectionStatus", "QLabel", "Ready to connect.", QRect(11, 43, 207, 32));
-        row(B, "connectToServer", "QPushButton", "Connect", QRect(220, 40, 120, 32), "flat=false");
-        row(B, "bannerBox", "QTextEdit", "", QRect(10, 80, 330, 170), urw);
-        row(B, "TextLabel2", "QLabel", "Microscopes Available On Host", QRect(10, 260, 330, 110), "alignment=132",
-            "row");
-        row(B, "scopeListBox", "QListWidget", QString(), QRect(10, 260, 330, 110), {}, "row");
-        row(B, "Line1", "QFrame", QString(), QRect(340, 10, 20, 360), "frameShape=5;frameShadow=48");
-        row(B, "TextLabel3", "QLabel", "Microscope Description", QRect(360, 10, 370, 290), "alignment=132", "row");
-        row(B, "descriptionBox", "QTextBrowser", "", QRect(360, 10, 370, 290), urw, "row");
-        row(B, "TextLabel5", "QLabel", "Available Slides", QRect(360, 10, 370, 290), "alignment=132", "row");
-        row(B, "slideList", "QListWidget", QString(), QRect(360, 10, 370, 290), urw + ";focusPolicy=0", "row");
-        // the label may grow to the left for a wide font, never over its field
-        row(B, "TextLabel1_2", "QLabel", "Username:", QRect(360, 310, 102, 22), {}, "row");
-        row(B, "loginBox", "QLineEdit", "", QRect(470, 310, 90, 22));
-        row(B, "TextLabel1_2_2", "QLabel", "Password:", QRect(562, 310, 72, 22), {}, "row");
-        row(B, "passwordBox", "QLineEdit", "", QRect(640, 310, 90, 22), "echoMode=2");
-        row(B, "cancelButton", "QPushButton", "Cancel", QRect(360, 340, 98, 32), "enabled=true");
-        row(B, "reserveButton", "QPushButton", "Reserve Next Available", QRect(464, 340, 150, 32), "enabled=false");
-        row(B, "beginButton", "QPushButton", "Control Scope", QRect(620, 340, 120, 32), "enabled=false");
-
-        const char* S = "Session";
-        row(S, "Session", "QMainWindow", QString(), QRect(-1, -1, 800, 600),
-            QStringLiteral("windowTitle=Tessan v2.03;windowIconText=Up;maximumSize=800x600;minimumSize=21x49"));
-        row(S, "lowRes", "LowResPreview", QString(), QRect(-1, -1, 383, 255));
-        row(S, "highRes", "HighResPreview", QString(), QRect(-1, -1, 383, 246), "cursor=0");
-        row(S, "Stack_Acquisition", "QTabWidget", QString(), QRect(-1, -1, 389, 330), "count=3");
-        row(S, "tab", "QWidget", QString(), none, "tab=0:System Info");
-        row(S, "sysInfoBox", "QPlainTextEdit", QString(), QRect(-1, -1, 370, 280), "readOnly=true;frameShadow=48");
-        row(S, "tab_2", "QWidget", QString(), none, "tab=1:Focus Assist");
-        row(S, "TextLabel1", "QLabel",
-            "Press \"Get Focus Stack\" to acquire a series of small images at regular intervals along the Z axis, "
-            "centered around the current Z position.  After acquiring the stack, you can use the focus slider to "
-            "focus the image and press \"Move\" to acquire a full video frame.\n\nThe sampling region within the "
-            "image is visible in the video window as a red rectangle.  This rectangle can be dragged with the mouse "
-            "to change the sampling region.",
-            none, "family=Arial;textFormat=0;wordWrap=true;alignment=129");
-        row(S, "insetStack", "VideoStack", QString(), QRect(-1, -1, 168, 140),
-            "minimumSize=168x140;maximumSize=168x140");
-        row(S, "frameCountSelector", "QSpinBox", QString(), none, "minimum=3;maximum=120;value=15");
-        row(S, "TextLabel2_2", "QLabel", "frames", none);
-        row(S, "frameRangeSelector", "QSpinBox", QString(), none, "minimum=1;maximum=1000;value=200");
-        row(S, "TextLabel2_2_2", "QLabel", QStringLiteral("\u00b5m total interval"), none);
-        row(S, "zSlider", "QSlider", QString(), none, "orientation=1;minimum=0;maximum=29;value=0");
-        row(S, "focusStackButton", "QPushButton", "Get Focus Stack", none);
-        row(S, "tab_3", "QWidget", QString(), none, "tab=2:Image Acquisition");
-        row(S, "TextLabel1_6", "QLabel", QString(), none, "family=Arial;wordWrap=true");
-        row(S, "TextLabel1_5", "QLabel", "Job name", none);
-        row(S, "jobNameEdit", "QLineEdit", "", none);
-        row(S, "PushButton6", "QPushButton", "Set Top Left Corner", none);
-        row(S, "PushButton7", "QPushButton", "Set Bottom Right Corner", none);
-        row(S, "resetAcquisitionButton", "QPushButton", "Reset Selection", none);
-        row(S, "TextLabel1_4", "QLabel", "Linear Sample Density:", none);
-        row(S, "densityBox", "QSpinBox", QString(), none, "minimum=1;maximum=10");
-        row(S, "TextLabel2_4", "QLabel", "samples / mm", none);
-        row(S, "TextLabel3", "QLabel", "Add a total of", none);
-        row(S, "totalBox", "QLineEdit", QString(), none, "readOnly=true");
-        row(S, "TextLabel4", "QLabel", "sampling points", none);
-        for (const char* axis : {"TextLabel1_2:X:", "TextLabel1_2_2_2:Y:", "TextLabel2_3:Z:", "TextLabel1_3_4_2:mm",
-                                 "TextLabel1_3_2_2_2:mm", "TextLabel1_3_3_2_2:\u00b5m"}) {
-            const QStringList parts = QString::fromUtf8(axis).split(QLatin1Char(':'));
-            QTest::addRow("Session %s", qPrintable(parts[0]))
-                << QString::fromLatin1(S) << parts[0] << QByteArray("QLabel") << parts.mid(1).join(QLatin1Char(':'))
-                << none << QString() << QString();
+        QTest::addColumn<QStringList>("row");
+        const char* table =
+            R"(B|ScopeBrowser|QDialog|~|-,-,759,380|windowTitle=Tessan 2.03 - New Scope Session;sizeGripEnabled=true;modal=false
+B|TextLabel1|QLabel|Server:|in 10,10,330,26|
+B|hostName|QLineEdit|localhost:8642|in 10,10,330,26|readOnly=false
+B|connectionStatus|QLabel|Ready to connect.|11,43,207,32|
+B|connectToServer|QPushButton|Connect|220,40,120,32|flat=false
+B|bannerBox|QTextEdit||10,80,330,170|family=Helvetica [Urw]
+B|TextLabel2|QLabel|Microscopes Available On Host|in 10,260,330,110|alignment=132
+B|scopeListBox|QListWidget|~|in 10,260,330,110|
+B|Line1|QFrame|~|340,10,20,360|frameShape=5;frameShadow=48
+B|TextLabel3|QLabel|Microscope Description|in 360,10,370,290|alignment=132
+B|descriptionBox|QTextBrowser||in 360,10,370,290|family=Helvetica [Urw]
+B|TextLabel5|QLabel|Available Slides|in 360,10,370,290|alignment=132
+B|slideList|QListWidget|~|in 360,10,370,290|family=Helvetica [Urw];focusPolicy=0
+B|TextLabel1_2|QLabel|Username:|in 340,310,122,22|
+B|loginBox|QLineEdit||470,310,90,22|
+B|TextLabel1_2_2|QLabel|Password:|in 562,310,72,22|
+B|passwordBox|QLineEdit||640,310,90,22|echoMode=2
+B|cancelButton|QPushButton|Cancel|360,340,98,32|enabled=true
+B|reserveButton|QPushButton|Reserve Next Available|464,340,150,32|enabled=false
+B|beginButton|QPushButton|Control Scope|620,340,120,32|enabled=false
+S|Session|QMainWindow|~|-,-,800,600|windowTitle=Tessan v2.03;windowIconText=Up;maximumSize=800x600;minimumSize=21x49
+S|lowRes|LowResPreview|~|-,-,383,255|
+S|highRes|HighResPreview|~|-,-,383,246|cursor=0
+S|Stack_Acquisition|QTabWidget|~|-,-,389,330|count=3
+S|tab|QWidget|~||tab=0:System Info
+S|sysInfoBox|QPlainTextEdit|~|-,-,370,280|readOnly=true;frameShadow=48
+S|tab_2|QWidget|~||tab=1:Focus Assist
+S|TextLabel1|QLabel|~||family=Arial;textFormat=0;wordWrap=true;alignment=129
+S|insetStack|VideoStack|~|-,-,168,140|minimumSize=168x140;maximumSize=168x140
+S|frameCountSelector|QSpinBox|~||minimum=3;maximum=120;value=15
+S|TextLabel2_2|QLabel|frames||
+S|frameRangeSelector|QSpinBox|~||minimum=1;maximum=1000;value=200
+S|TextLabel2_2_2|QLabel|µm total interval||
+S|zSlider|QSlider|~||orientation=1;minimum=0;maximum=29;value=0
+S|focusStackButton|QPushButton|Get Focus Stack||
+S|tab_3|QWidget|~||tab=2:Image Acquisition
+S|TextLabel1_6|QLabel|~||family=Arial;wordWrap=true
+S|TextLabel1_5|QLabel|Job name||
+S|jobNameEdit|QLineEdit|||
+S|PushButton6|QPushButton|Set Top Left Corner||
+S|PushButton7|QPushButton|Set Bottom Right Corner||
+S|resetAcquisitionButton|QPushButton|Reset Selection||
+S|TextLabel1_4|QLabel|Linear Sample Density:||
+S|densityBox|QSpinBox|~||minimum=1;maximum=10
+S|TextLabel2_4|QLabel|samples / mm||
+S|TextLabel3|QLabel|Add a total of||
+S|totalBox|QLineEdit|~||readOnly=true
+S|TextLabel4|QLabel|sampling points||
+S|TextLabel1_2|QLabel|X:||
+S|xCoord|QLineEdit|~||readOnly=false
+S|TextLabel1_3_4_2|QLabel|mm||
+S|TextLabel1_2_2_2|QLabel|Y:||
+S|yCoord|QLineEdit|~||readOnly=false
+S|TextLabel1_3_2_2_2|QLabel|mm||
+S|TextLabel2_3|QLabel|Z:||
+S|zCoord|QLineEdit|~||readOnly=false
+S|TextLabel1_3_3_2_2|QLabel|µm||
+S|showCurrentPosition|QPushButton|Show Current Position||
+S|frameGrabButton|QPushButton|Move||
+S|TextLabel1_3|QLabel|Find Tissue (Autofocus)||
+S|Line2|QFrame|~||frameShape=4
+S|AFButton|QPushButton|Quick||
+S|slowFocusButton|QPushButton|Accurate||
+S|TextLabel2|QLabel|Control Time Remaining:||
+S|timeLabel|QLabel|Retrieving time...||
+S|newSessionAction|QAction|&New Session||iconText=New Session...;shortcut=Ctrl+N;toolTip=Control another microscope
+S|fileOpenAction|QAction|&Open...||iconText=Open;shortcut=Ctrl+O
+S|fileSaveAction|QAction|&Save||iconText=Save;shortcut=Ctrl+S
+S|fileSaveAsAction|QAction|Save &As...||iconText=Save As;shortcut=
+S|filePrintAction|QAction|&Print...||iconText=Print;shortcut=Ctrl+P
+S|fileExitAction|QAction|E&xit||iconText=Exit;shortcut=
+S|editUndoAction|QAction|&Undo||iconText=Undo;shortcut=Ctrl+Z
+S|editRedoAction|QAction|&Redo||iconText=Redo;shortcut=Ctrl+Y
+S|editCutAction|QAction|&Cut||iconText=Cut;shortcut=Ctrl+X
+S|editCopyAction|QAction|C&opy||iconText=Copy;shortcut=Ctrl+C
+S|editPasteAction|QAction|&Paste||iconText=Paste;shortcut=Ctrl+V
+S|editFindAction|QAction|~||iconText=Draw Oval;shortcut=
+V|VideoWindow|QWidget|~|-,-,662,604|windowTitle=Tessan: Video;family=Helvetica [Urw]
+V|CheckBox4|QCheckBox|Invert Video|in 200,10,230,50|checked=false;family=Helvetica [Urw]
+V|CheckBox3_2|QCheckBox|Gain|in 200,10,230,50|checked=false
+V|brightnessSlider_2|QSlider|~|in 200,10,230,50|orientation=1;minimum=20;maximum=200;value=100
+V|contrastCheck|QCheckBox|Contrast Expansion|in 10,10,178,51|checked=true
+V|ComboBox2|QComboBox|~|in 10,10,178,51|editable=false;currentIndex=0;items=Normal|Red|Green|Blue
+V|TextLabel1|QLabel|Color Channel|in 10,10,178,51|frameShape=0
+V|filterChoices|QComboBox|~|in 440,10,200,51|editable=false;currentIndex=0;items=None|Red Filter|Green Filter|Blue Filter
+V|TextLabel4|QLabel|Colored Filter|in 440,10,200,51|
+V|showFAR|QCheckBox|Focus Overlay|in 440,10,200,51|checked=true
+V|imageView|VideoView|~|10,100,640,480|mouseTracking=false;cursor=0
+V|ComboBox3|QComboBox|~|10,70,93,22|editable=false;currentIndex=0;items=640x480|800x600|1024x768|1280x960
+V|PushButton14|QPushButton|Save Image|120,70,101,21|family=Helvetica [Urw]
+V|TextLabel1_2|QLabel|X:|in 320,70,330,24|
+V|xCoord|QLineEdit||in 320,70,330,24|family=Helvetica [Urw]
+V|TextLabel1_2_3|QLabel|mm|in 320,70,330,24|
+V|TextLabel1_2_2|QLabel|Y:|in 320,70,330,24|
+V|yCoord|QLineEdit||in 320,70,330,24|
+V|TextLabel1_2_3_2|QLabel|mm|in 320,70,330,24|)";
+        for (const QString& line : QString::fromUtf8(table).split('\n')) {
+            const QStringList row = line.split('|');
+            QTest::addRow("%s %s", qPrintable(row[0]), qPrintable(row[1])) << row;
         }
-        for (const char* edit : {"xCoord", "yCoord", "zCoord"})
-            row(S, edit, "QLineEdit", QString(), none, "readOnly=false");
-        row(S, "showCurrentPosition", "QPushButton", "Show Current Position", none);
-        row(S, "frameGrabButton", "QPushButton", "Move", none);
-        row(S, "TextLabel1_3", "QLabel", "Find Tissue (Autofocus)", none);
-        row(S, "Line2", "QFrame", QString(), none, "frameShape=4");
-        row(S, "AFButton", "QPushButton", "Quick", none);
-        row(S, "slowFocusButton", "QPushButton", "Accurate", none);
-        row(S, "TextLabel2", "QLabel", "Control Time Remaining:", none);
-        row(S, "timeLabel", "QLabel", "Retrieving time...", none);
-        // actions: icon text is the action's text, text its menu text
-        row(S, "newSessionAction", "QAction", "&New Session", none,
-            "iconText=New Session...;shortcut=Ctrl+N;toolTip=Control another microscope");
-        row(S, "fileOpenAction", "QAction", "&Open...", none, "iconText=Open;shortcut=Ctrl+O");
-        row(S, "fileSaveAction", "QAction", "&Save", none, "iconText=Save;shortcut=Ctrl+S");
-        row(S, "fileSaveAsAction", "QAction", "Save &As...", none, "iconText=Save As;shortcut=");
-        row(S, "filePrintAction", "QAction", "&Print...", none, "iconText=Print;shortcut=Ctrl+P");
-        row(S, "fileExitAction", "QAction", "E&xit", none, "iconText=Exit;shortcut=");
-        row(S, "editUndoAction", "QAction", "&Undo", none, "iconText=Undo;shortcut=Ctrl+Z");
-        row(S, "editRedoAction", "QAction", "&Redo", none, "iconText=Redo;shortcut=Ctrl+Y");
-        row(S, "editCutAction", "QAction", "&Cut", none, "iconText=Cut;shortcut=Ctrl+X");
-        row(S, "editCopyAction", "QAction", "C&opy", none, "iconText=Copy;shortcut=Ctrl+C");
-        row(S, "editPasteAction", "QAction", "&Paste", none, "iconText=Paste;shortcut=Ctrl+V");
-        row(S, "editFindAction", "QAction", QString(), none, "iconText=Draw Oval;shortcut=");
-
-        const char* V = "VideoWindow";
-        row(V, "VideoWindow", "QWidget", QString(), QRect(-1, -1, 662, 604), "windowTitle=Tessan: Video;" + urw);
-        row(V, "CheckBox4", "QCheckBox", "Invert Video", QRect(200, 10, 230, 50), "checked=false;" + urw, "Layout23");
-        row(V, "CheckBox3_2", "QCheckBox", "Gain", QRect(200, 10, 230, 50), "checked=false", "Layout23");
-        row(V, "brightnessSlider_2", "QSlider", QString(), QRect(200, 10, 230, 50),
-            "orientation=1;minimum=20;maximum=200;value=100", "Layout23");
-        row(V, "contrastCheck", "QCheckBox", "Contrast Expansion", QRect(10, 10, 178, 51), "checked=true", "Layout18");
-        row(V, "ComboBox2", "QComboBox", QString(), QRect(10, 10, 178, 51),
-            "editable=false;currentIndex=0;items=Normal|Red|Green|Blue", "Layout18");
-        row(V, "TextLabel1", "QLabel", "Color Channel", QRect(10, 10, 178, 51), "frameShape=0", "Layout18");
-        row(V, "filterChoices", "QComboBox", QString(), QRect(440, 10, 200, 51),
-            "editable=false;currentIndex=0;items=None|Red Filter|Green Filter|Blue Filter", "Layout19");
-        row(V, "TextLabel4", "QLabel", "Colored Filter", QRect(440, 10, 200, 51), {}, "Layout19");
-        row(V, "showFAR", "QCheckBox", "Focus Overlay", QRect(440, 10, 200, 51), "checked=true", "Layout19");
-        row(V, "imageView", "VideoView", QString(), QRect(10, 100, 640, 480), "mouseTracking=false;cursor=0");
-        row(V, "ComboBox3", "QComboBox", QString(), QRect(10, 70, 93, 22),
-            "editable=false;currentIndex=0;items=640x480|800x600|1024x768|1280x960");
-        row(V, "PushButton14", "QPushButton", "Save Image", QRect(120, 70, 101, 21), urw);
-        row(V, "TextLabel1_2", "QLabel", "X:", QRect(320, 70, 330, 24), {}, "Layout6");
-        row(V, "xCoord", "QLineEdit", "", QRect(320, 70, 330, 24), urw, "Layout6");
-        row(V, "TextLabel1_2_3", "QLabel", "mm", QRect(320, 70, 330, 24), {}, "Layout6");
-        row(V, "TextLabel1_2_2", "QLabel", "Y:", QRect(320, 70, 330, 24), {}, "Layout6");
-        row(V, "yCoord", "QLineEdit", "", QRect(320, 70, 330, 24), {}, "Layout6");
-        row(V, "TextLabel1_2_3_2", "QLabel", "mm", QRect(320, 70, 330, 24), {}, "Layout6");
     }
 
     void widgets()
     {
-        QFETCH(QString, window);
-        QFETCH(QString, name);
-        QFETCH(QByteArray, kind);
-        QFETCH(QString, text);
-        QFETCH(QRect, place);
-        QFETCH(QString, props);
-        QFETCH(QString, in);
-        QWidget* top = this->window(window);
-        QObject* object = top->objectName() == name ? top : top->findChild<QObject*>(name);
+        QFETCH(QStringList, row);
+        QWidget* top = row[0] == "B"   ? static_cast<QWidget*>(&browser)
+                       : row[0] == "S" ? static_cast<QWidget*>(&session)
+                                       : static_cast<QWidget*>(&video);
+        QObject* object = top->objectName() == row[1] ? top : top->findChild<QObject*>(row[1]);
         QVERIFY2(object, "no such object");
-        QVERIFY2(object->inherits(kind), object->metaObject()->className());
+        QVERIFY2(object->inherits(row[2].toLatin1()), object->metaObject()->className());
         auto* widget = qobject_cast<QWidget*>(object);
-        if (!text.isNull()) {
-            const char* key = object->property("text").isValid() ? "text" : "plainText";
-            QCOMPARE(object->property(key).toString(), text);
-        }
-        if (place.isValid() && place.x() < 0) {
-            QCOMPARE(widget->size(), place.size());
-        } else if (place.isValid()) {
+        if (row[3] != QLatin1String("~"))
+            QCOMPARE(object->property(object->property("text").isValid() ? "text" : "plainText").toString(), row[3]);
+        const bool inside = row[4].startsWith("in ");
+        const QStringList place = row[4].mid(inside ? 3 : 0).split(',');
+        if (place.size() == 4 && place[0] == QLatin1String("-")) {
+            QCOMPARE(widget->size(), QSize(place[2].toInt(), place[3].toInt()));
+        } else if (place.size() == 4) {
+            const QRect want(place[0].toInt(), place[1].toInt(), place[2].toInt(), place[3].toInt());
             const QRect at(widget->mapTo(top, QPoint(0, 0)), widget->size());
-            if (in.isEmpty())
-                QCOMPARE(at, place);
-            else
-                QVERIFY2(
-                    place.contains(at),
-                    qPrintable(
-                        QStringLiteral("at %1,%2 %3x%4").arg(at.x()).arg(at.y()).arg(at.width()).arg(at.height())));
-            if (!in.isEmpty() && in != QLatin1String("row"))
-                QCOMPARE(widget->parentWidget()->objectName(), in);
+            QVERIFY2(
+                inside ? want.contains(at) : at == want,
+                qPrintable(QStringLiteral("at %1,%2 %3x%4").arg(at.x()).arg(at.y()).arg(at.width()).arg(at.height())));
         }
-        for (const QString& pair : props.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        // the combo boxes' items hold "|" too
+        const QString props = row.mid(5).join('|');
+        for (const QString& pair : props.split(';', Qt::SkipEmptyParts)) {
             const QString key = pair.section(QLatin1Char('='), 0, 0);
             const QString want = pair.section(QLatin1Char('='), 1);
             QString got;
@@ -283,6 +238,12 @@ private slots:
         QCOMPARE(session.xCoord->palette().color(QPalette::Base), QColor(Qt::white));
         QCOMPARE(session.xCoord->minimumHeight(), session.xCoord->maximumHeight());
         QVERIFY(session.sysInfoBox->toPlainText().startsWith(Session::helpText()));
+        QCOMPARE(session.TextLabel1->text(),
+                 "Press \"Get Focus Stack\" to acquire a series of small images at regular intervals along the Z axis, "
+                 "centered around the current Z position.  After acquiring the stack, you can use the focus slider to "
+                 "focus the image and press \"Move\" to acquire a full video frame.\n\nThe sampling region within the "
+                 "image is visible in the video window as a red rectangle.  This rectangle can be dragged with the "
+                 "mouse to change the sampling region.");
         QVERIFY(Session::helpText().endsWith("\n\nThe Autofocus buttons can be used to find tissue which is out of "
                                              "focus.  For manual focusing, click on "
                                              "the \"Focus Assist\" tab to acquire a small image stack."));
