@@ -12,16 +12,12 @@
 #include <QSpinBox>
 #include <QtTest>
 
-#include <cstdio>
-
 namespace {
 
 const QStringList faults = {"refuse", "500", "empty", "garbage", "cut", "stall", "drip", "oversize", "status", "nul"};
 const QStringList dialogKinds = {"i", "sticket", "scna", "ticket"};
 const QStringList sessionKinds = {
     "d", "t", "m", "w", "a", "r", "p", "mb", "inset", "cj", "small_slides", "whole_slides", "fiducials", "sl"};
-// Requests only the start of a session sends: a fresh window is opened.
-const QStringList beginKinds = {"d", "small_slides", "whole_slides", "fiducials", "sl"};
 
 struct Cell
 {
@@ -42,79 +38,73 @@ class TestFaultMatrix : public QObject
     QMap<QString, QMap<QString, Cell>> table;
     std::unique_ptr<SessionHarness> shared;
 
-    static bool previewsIdle(Session* s) { return !s->lowRes->isBusy() && !s->highRes->isBusy(); }
-
-    // The new "***" lines of the window's report.
-    static QString newErrors(const QString& before, const QString& after)
+    static bool idle(SessionHarness& h, int ms = 30000)
     {
-        QStringList found = after.mid(before.size()).split('\n').filter(QRegularExpression("^\\*\\*\\*"));
-        for (QString& line : found)
-            line = line.left(48);
-        return found.join(QStringLiteral(" / "));
+        Session* s = h.session.get();
+        return h.settle(ms) && QTest::qWaitFor([s] { return !s->lowRes->isBusy() && !s->highRes->isBusy(); }, ms);
     }
 
     Cell sessionCell(const QString& kind, const QString& rule)
     {
-        if (!shared) {
-            shared = std::make_unique<SessionHarness>();
-            if (!shared->start())
-                return {};
-        }
+        if (!shared && !(shared = std::make_unique<SessionHarness>())->start())
+            return {QStringLiteral("no session")};
         SessionHarness& h = *shared;
-        if (!QTest::qWaitFor([&h] { return previewsIdle(h.session.get()); }, 30000))
+        if (!idle(h))
             return {QStringLiteral("previews still loading")};
         Session* s = h.session.get();
         s->countdownTimer.stop();
         s->frameCountSelector->setValue(3);
-        QString before = h.infoText();
+        const int before = h.infoText().size();
         // the server renders the accurate autofocus for seconds before its first byte
         MyHTTP::setStallTimeoutCap(kind == QLatin1String("r") ? 8000 : 2500);
         h.server->addFault(rule);
         MessageBoxCatcher catcher;
-        if (beginKinds.contains(kind)) {
+        const QString trigger = kind.size() > 5 || kind == QLatin1String("d") || kind == QLatin1String("sl")
+                                    ? QStringLiteral("begin")
+                                    : kind;
+        if (trigger == QLatin1String("begin")) {
+            // requests only the start of a session sends: a fresh window
             h.session.reset();
             h.open(h.info);
             s = h.session.get();
             s->countdownTimer.stop();
-            before.clear();
         } else if (kind == QLatin1String("t")) {
             s->remainingSeconds = 31;
             s->tickme();
-        } else if (kind == QLatin1String("m")) {
-            s->xCoord->setText(QStringLiteral("3"));
-            s->frameGrabButton->click();
         } else if (kind == QLatin1String("w")) {
             s->queryCoords();
-        } else if (kind == QLatin1String("a") || kind == QLatin1String("r")) {
-            (kind == QLatin1String("a") ? s->AFButton : s->slowFocusButton)->click();
         } else if (kind == QLatin1String("p")) {
             emit s->videoWindow->videoFormatChanged(1);
-        } else if (kind == QLatin1String("mb") || kind == QLatin1String("inset")) {
-            s->focusStackButton->click();
         } else if (kind == QLatin1String("cj")) {
-            s->xCoord->setText(QStringLiteral("10"));
-            s->yCoord->setText(QStringLiteral("10"));
-            s->PushButton6->click();
-            s->xCoord->setText(QStringLiteral("12"));
-            s->yCoord->setText(QStringLiteral("12"));
-            s->PushButton7->click();
+            for (QPushButton* corner : {s->PushButton6, s->PushButton7}) {
+                s->xCoord->setText(corner == s->PushButton6 ? "10" : "12");
+                s->yCoord->setText(s->xCoord->text());
+                corner->click();
+            }
             s->jobNameEdit->setText(QStringLiteral("matrix"));
             s->createJobButton->click();
+        } else {
+            s->xCoord->setText(QStringLiteral("3"));
+            (kind == QLatin1String("m")   ? s->frameGrabButton
+             : kind == QLatin1String("a") ? s->AFButton
+             : kind == QLatin1String("r") ? s->slowFocusButton
+                                          : s->focusStackButton)
+                ->click();
         }
-        if (!h.settle(30000) || !QTest::qWaitFor([s] { return previewsIdle(s); }, 30000))
+        if (!idle(h))
             return {QStringLiteral("hangs")};
-        const bool previewFailed =
-            (kind == QLatin1String("small_slides") && s->lowRes->pictureStatus().isUnavailable()) ||
-            (kind == QLatin1String("whole_slides") && s->highRes->pictureStatus().isUnavailable()) ||
-            (kind == QLatin1String("fiducials") && s->highRes->isCalibrationUnavailable()) ||
-            (kind == QLatin1String("sl") && s->highRes->areMarksUnavailable());
+        const bool preview = (kind == QLatin1String("small_slides") && s->lowRes->pictureStatus().isUnavailable()) ||
+                             (kind == QLatin1String("whole_slides") && s->highRes->pictureStatus().isUnavailable()) ||
+                             (kind == QLatin1String("fiducials") && s->highRes->isCalibrationUnavailable()) ||
+                             (kind == QLatin1String("sl") && s->highRes->areMarksUnavailable());
+        QStringList errors = h.infoText().mid(trigger == QLatin1String("begin") ? 0 : before).split('\n');
+        errors = errors.filter(QRegularExpression("^\\*\\*\\*"));
         Cell cell;
-        const QString errors = newErrors(before, h.infoText());
-        cell.outcome = !errors.isEmpty()     ? errors
-                       : previewFailed       ? QStringLiteral("preview notice")
+        cell.visible = !errors.isEmpty() || preview || catcher.count() > 0;
+        cell.outcome = !errors.isEmpty()     ? errors.join(" / ").left(120)
+                       : preview             ? QStringLiteral("preview notice")
                        : catcher.count() > 0 ? "box: " + catcher.titles.last()
                                              : QStringLiteral("no failure shown");
-        cell.visible = !errors.isEmpty() || previewFailed || catcher.count() > 0;
         // usable again: a move to where the stage stands ends in a frame and releases the controls
         h.server->clearFaults();
         s->pointToScreen(s->currentCoords);
@@ -131,48 +121,42 @@ class TestFaultMatrix : public QObject
         MyHTTP::setStallTimeoutCap(2500);
         OrvexServer server;
         server.listen(0);
-        QPointer<ScopeBrowser> browser = new ScopeBrowser;
+        auto* browser = new ScopeBrowser;
+        QPointer<ScopeBrowser> alive = browser;
         browser->hostName->setText(server.host());
         browser->loginBox->setText(QStringLiteral("demo"));
         browser->passwordBox->setText(QStringLiteral("orvex-demo"));
         browser->show();
-        const auto listed = [&browser] { return browser->connectionStatus->text() == "Connection Successful"; };
-        if (kind != QLatin1String("i")) {
+        const auto listed = [&] { return alive && browser->connectionStatus->text() == "Connection Successful"; };
+        const auto list = [&] {
             browser->connectToServer->click();
-            if (!QTest::qWaitFor(listed, 10000))
-                return {QStringLiteral("no list before the fault")};
-        }
+            return QTest::qWaitFor(listed, 10000) && browser->scopeListBox->count() == 3;
+        };
+        Cell cell;
+        if (kind != QLatin1String("i") && !list())
+            cell.outcome = QStringLiteral("no list before the fault");
         server.addFault(rule);
         MessageBoxCatcher catcher;
-        if (kind == QLatin1String("i")) {
-            browser->connectToServer->click();
-        } else if (kind == QLatin1String("ticket")) {
-            browser->beginButton->click();
-        } else {
-            // the second microscope is not reserved yet: a sound reply would be "+NOW"
-            browser->scopeListBox->setCurrentRow(1);
-            browser->reserveButton->click();
-        }
+        // the second microscope is not reserved yet: a sound reservation is "+NOW"
+        browser->scopeListBox->setCurrentRow(kind == QLatin1String("ticket") ? 0 : 1);
+        (kind == QLatin1String("i")        ? browser->connectToServer
+         : kind == QLatin1String("ticket") ? browser->beginButton
+                                           : browser->reserveButton)
+            ->click();
         // the step ends with a box, a new list, or an open control window
         const bool ended = QTest::qWaitFor(
             [&] {
-                return catcher.count() > 0 || browser.isNull() ||
+                return catcher.count() > 0 || !alive ||
                        (kind == QLatin1String("i") && browser->connectionStatus->text() != "Connecting...");
             },
             30000);
-        Cell cell;
         cell.visible = catcher.count() > 0;
-        cell.outcome = cell.visible       ? "box: " + catcher.titles.last()
-                       : browser.isNull() ? QStringLiteral("session opened")
-                                          : QStringLiteral("list: %1 rows").arg(browser->scopeListBox->count());
-        cell.recovered = ended;
-        if (ended && !browser.isNull()) {
-            server.clearFaults();
-            browser->connectToServer->click();
-            cell.recovered = QTest::qWaitFor(listed, 10000) && browser->scopeListBox->count() == 3 &&
-                             browser->reserveButton->isEnabled();
-        }
-        delete browser.data();
+        cell.outcome += cell.visible ? "box: " + catcher.titles.last()
+                        : !alive     ? QStringLiteral("session opened")
+                                     : QStringLiteral("list: %1 rows").arg(browser->scopeListBox->count());
+        server.clearFaults();
+        cell.recovered = ended && (!alive || list()) && (!alive || browser->reserveButton->isEnabled());
+        delete alive.data();
         while (Session* session = topLevelWindow<Session>())
             delete session;
         return cell;
@@ -206,12 +190,11 @@ private slots:
 
     void cleanupTestCase()
     {
-        std::printf("\nFault matrix (kind x fault: what the user sees; ! = not usable again)\n");
+        // what the user sees in each cell; "!" where the client was not usable again
         for (auto kind = table.cbegin(); kind != table.cend(); ++kind)
             for (auto cell = kind->cbegin(); cell != kind->cend(); ++cell)
-                std::printf("%-13s %-9s %s%s\n", qPrintable(kind.key()), qPrintable(cell.key()),
-                            cell->recovered ? "" : "! ", qPrintable(cell->outcome));
-        std::fflush(stdout);
+                qInfo("%-13s %-9s %s%s", qPrintable(kind.key()), qPrintable(cell.key()), cell->recovered ? "" : "! ",
+                      qPrintable(cell->outcome));
         shared.reset();
         MyHTTP::setStallTimeoutCap(0);
     }

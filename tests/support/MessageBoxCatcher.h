@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 // Closes every message box that opens while it lives, with its default
@@ -33,12 +33,10 @@ public:
     }
 
     int count() const { return titles.size(); }
-    // Processes events until n boxes have been caught; false after the time-out.
-    bool waitFor(int n = 1, int timeoutMs = 30000)
+    // Processes events until n boxes have been caught; false after 30 s.
+    bool waitFor(int n = 1)
     {
-        for (QDeadlineTimer deadline(timeoutMs); titles.size() < n && !deadline.hasExpired();)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        return titles.size() >= n;
+        return QTest::qWaitFor([this, n] { return titles.size() >= n; }, 30000);
     }
     // The latest box, waiting for one when none has been caught yet.
     QString title() { return waitFor() ? titles.last() : QString(); }
