@@ -1,4 +1,4 @@
-#include "tests/support/ReferenceFilters.h"
+#include "bench/ReferenceFilters.h"
 #include "views/ChannelStatistics.h"
 #include "views/FilterPipeline.h"
 

@@ -1,4 +1,3 @@
-#include "FuzzCheck.h"
 #include "FuzzInput.h"
 
 #include "session/PositionReport.h"
@@ -22,9 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     fuzzCheck(input.data()[0] == '+' || input.data()[0] == '*', "status character not '+' or '*'");
 
-    // The reported position goes straight to both slide views.
-    const QPoint overview = OverviewMap::stageToPixel(coords, 383, 256);
-    (void)overview;
+    // the reported position goes straight to both slide views
+    OverviewMap::stageToPixel(coords, 383, 256);
     const Calibration calibration;
     const QPoint pixel = calibration.stageToPixel(coords, 383, 246);
     fuzzCheck(pixel.x() >= 0 && pixel.x() <= Calibration::pictureWidth && pixel.y() >= 0 &&

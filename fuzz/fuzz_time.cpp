@@ -1,4 +1,3 @@
-#include "FuzzCheck.h"
 #include "FuzzInput.h"
 
 #include "session/TimeReply.h"

@@ -92,7 +92,7 @@ private slots:
         // The destination is what the read-outs show for the point.
         QCOMPARE(h.session->xCoord->text(), h.session->videoWindow->xCoord->text());
         QCOMPARE(h.session->yCoord->text(), h.session->videoWindow->yCoord->text());
-        QVERIFY(h.controlsDisabled());
+        QVERIFY(h.controlsEnabled(false));
         QCOMPARE(h.status(), QStringLiteral("Moving scope..."));
         QVERIFY(h.settle() && h.status() == QStringLiteral("Ready."));
 

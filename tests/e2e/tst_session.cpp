@@ -1,22 +1,49 @@
+#include "MessageBoxCatcher.h"
 #include "SessionHarness.h"
 
+#include "session/FocusMeasure.h"
 #include "setup/ScopeBrowser.h"
+#include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
+#include "views/VideoStack.h"
 #include "views/VideoView.h"
 #include "views/VideoWindow.h"
 
 #include <QAction>
-#include <QApplication>
+#include <QComboBox>
 #include <QLabel>
+#include <QRegularExpression>
+#include <QSpinBox>
 #include <QUrlQuery>
 #include <QtTest>
 
+// The control window against the test server, one flow at a time.
 class TestSession : public QObject
 {
     Q_OBJECT
 
-private:
     SessionHarness h;
+
+    // Sets a job corner by typing its place and pressing its button; the total shown.
+    QString corner(QPushButton* button, const QString& x, const QString& y)
+    {
+        h.session->xCoord->setText(x);
+        h.session->yCoord->setText(y);
+        button->click();
+        return h.session->totalBox->text();
+    }
+
+    // Runs a focus stack; the z of every stack move received, in order.
+    QList<double> stack()
+    {
+        h.server->clearLog();
+        h.session->focusStackButton->click();
+        QList<double> zs;
+        if (QTest::qWaitFor([this] { return !h.session->stackAcquiring; }, 60000) && h.settle())
+            for (const QString& target : h.requests("f=m&b=y&x="))
+                zs << QRegularExpression("&z=([-0-9.]+)&auth=").match(target).captured(1).toDouble();
+        return zs;
+    }
 
 private slots:
     void init()
@@ -32,104 +59,165 @@ private slots:
         h.server.reset();
     }
 
-    void beginStartsTheSession()
+    void begin()
     {
         Session* s = h.session.get();
-        QCOMPARE(s->windowTitle(), QStringLiteral("Tessan: Controlling ") + h.info.scope.name +
-                                       QStringLiteral(" at <") + h.info.host + QStringLiteral(">"));
+        QCOMPARE(s->windowTitle(), "Tessan: Controlling " + h.info.scope.name + " at <" + h.info.host + ">");
         const QString prefix = h.info.requestPrefix;
-        QCOMPARE(h.requests(prefix + QStringLiteral("f=d")).size(), 1);
-        // the first frame of picture size 1, and the one that follows the
-        // position reply unless the first is still under way
-        QVERIFY(!h.requests(prefix + QStringLiteral("f=p&ps=1")).isEmpty());
-        QVERIFY(h.requests(prefix + QStringLiteral("f=p&ps=1")).size() <= 2);
-        QCOMPARE(h.requests(prefix + QStringLiteral("f=t")).size(), 1);
-        QVERIFY(!h.requests(QStringLiteral("/small_slides/") + h.slide()).isEmpty());
-        QVERIFY(!h.requests(QStringLiteral("/whole_slides/") + h.slide()).isEmpty());
-        QCOMPARE(h.requests(prefix + QStringLiteral("f=w&auth=")).size(), 1);
-
-        // The server took the token: it answered with the stage position.
+        for (const char* once : {"f=d", "f=t", "f=w&auth="})
+            QCOMPARE(h.requests(prefix + once).size(), 1);
+        QVERIFY(!h.requests(prefix + "f=p&ps=1").isEmpty());
+        QVERIFY(!h.requests("/small_slides/" + h.info.scope.slides[0]).isEmpty() &&
+                !h.requests("/whole_slides/" + h.info.scope.slides[0]).isEmpty());
+        QVERIFY(h.status() == QStringLiteral("Ready.") && h.controlsEnabled());
+        // the position reached the window, the overview and the video read-outs
         const QVector3D stage = h.server->stagePosition(h.info.scope.name);
-        QCOMPARE(s->currentCoords.x, stage.x());
-        QCOMPARE(s->currentCoords.z, stage.z());
-        QCOMPARE(h.status(), QStringLiteral("Ready."));
-        QVERIFY(h.controlsEnabled());
-
+        QCOMPARE(QVector3D(s->currentCoords.x, s->currentCoords.y, s->currentCoords.z), stage);
+        QCOMPARE(s->lowRes->physicalPosition().x, stage.x());
+        QCOMPARE(s->videoWindow->xCoord->text(), VideoWindow::readout(0, stage.x()));
+        QVERIFY(s->videoWindow->isVisible() && !s->videoWindow->imageView->sourcePicture().isNull());
         QCOMPARE(s->mppX, float(h.server->micronsPerPixel()));
-        QVERIFY(h.infoText().contains(QString(59, QLatin1Char('-')) + QStringLiteral("\nBeginning control session.")));
-        QVERIFY(s->countdownTimer.isActive());
-        QVERIFY(s->remainingSeconds > 0);
+        const QString rule(59, '-');
+        QVERIFY(h.infoText().contains("\n" + rule + "\nBeginning control session.\n" + rule + "\n"));
+        QVERIFY(s->countdownTimer.isActive() && s->countdownTimer.interval() == 1000 && s->remainingSeconds > 0);
     }
 
-    void typedMove()
+    // Each connection begin makes, on its own: its signal must reach its receiver.
+    void beginConnections_data()
     {
-        Session* s = h.session.get();
-        QList<CoordinateTriple> reports;
-        connect(s, &Session::physicalLocationChanged, this, [&reports](CoordinateTriple& c) { reports.append(c); });
-        QSignalSpy frames(&s->videoFetcher, &MyWebJPEG::newImageAvailable);
-        h.server->clearLog();
-
-        s->xCoord->setText(QStringLiteral("1.5"));
-        s->yCoord->setText(QStringLiteral("2,25")); // typed on a decimal-comma desktop
-        s->zCoord->setText(QStringLiteral("100"));
-        s->frameGrabButton->click();
-        QVERIFY(h.controlsDisabled());
-        QCOMPARE(h.status(), QStringLiteral("Moving scope..."));
-        QVERIFY(h.settle());
-
-        QCOMPARE(h.requests(h.info.requestPrefix + QStringLiteral("f=m&x=15000&y=22500&z=1000&auth=")).size(), 1);
-        QCOMPARE(s->xCoord->text(), QStringLiteral("1.500"));
-        QCOMPARE(s->yCoord->text(), QStringLiteral("2.250"));
-        QCOMPARE(s->zCoord->text(), QStringLiteral("100"));
-        QVERIFY(!reports.isEmpty());
-        QCOMPARE(reports.last().x, 15000.f);
-        QCOMPARE(reports.last().y, 22500.f);
-        QCOMPARE(reports.last().z, 1000.f);
-        QCOMPARE(frames.size(), 1);
-        QCOMPARE(h.requests(QStringLiteral("f=p&ps=1")).size(), 1);
-        QCOMPARE(h.status(), QStringLiteral("Ready."));
-        QVERIFY(h.controlsEnabled());
-        QCOMPARE(h.session->lowRes->physicalPosition().x, 15000.f);
-
-        // An empty or non-numeric field sends 0 for its axis; so does a
-        // comma that cannot be a decimal mark.
-        h.server->clearLog();
-        s->xCoord->setText(QStringLiteral("1,000.5"));
-        s->yCoord->setText(QStringLiteral("abc"));
-        s->zCoord->setText(QStringLiteral("50"));
-        s->frameGrabButton->click();
-        QVERIFY(h.settle());
-        QCOMPARE(h.requests(QStringLiteral("f=m&x=0&y=0&z=500&auth=")).size(), 1);
-
-        SessionHarness::shoot(s, QStringLiteral("session-after-move"));
-        SessionHarness::shoot(s->videoWindow, QStringLiteral("video-after-move"));
+        QTest::addColumn<int>("connection");
+        for (int i = 1; i <= 16; ++i)
+            QTest::addRow("%d", i) << i;
     }
 
-    void movingRepliesChainQueries()
+    void beginConnections()
+    {
+        QFETCH(int, connection);
+        Session* s = h.session.get();
+        s->countdownTimer.stop();
+        h.server->clearLog();
+        CoordinateTriple pick;
+        pick.x = 12345;
+        pick.y = 67890;
+        pick.z = 2000;
+        QImage frame(168, 140, QImage::Format_RGB32);
+        frame.fill(qRgb(1, 2, 3));
+        switch (connection) {
+        case 1: // video window picture size -> changeVideoFormat
+            emit s->videoWindow->videoFormatChanged(2);
+            QVERIFY(h.settle() && h.requests("f=p&ps=2").size() == 1);
+            break;
+        case 2: // frame -> video window
+            emit s->videoFetcher.newImageAvailable(frame);
+            QCOMPARE(s->videoWindow->imageView->sourcePicture().pixel(0, 0), frame.pixel(0, 0));
+            break;
+        case 3: // frame -> enableControls
+            s->disableControls();
+            emit s->videoFetcher.newImageAvailable(frame);
+            QVERIFY(h.controlsEnabled());
+            break;
+        case 4: // move reply -> newCoordsHere
+            s->currentCoords = pick;
+            emit s->moveFetcher.done();
+            QCOMPARE(s->currentCoords.x, h.server->stagePosition(h.info.scope.name).x());
+            break;
+        case 5: // position -> overview
+            emit s->physicalLocationChanged(pick);
+            QCOMPARE(s->lowRes->physicalPosition().y, pick.y);
+            break;
+        case 6: // position -> video read-outs
+            emit s->physicalLocationChanged(pick);
+            QCOMPARE(s->videoWindow->yCoord->text(), QStringLiteral("6.7890"));
+            break;
+        case 7:  // overview pick -> fields
+        case 10: // preview pick -> fields
+            connection == 7 ? emit s->lowRes->destinationChanged(pick) : emit s->highRes->locationChanged(pick);
+            QCOMPARE(s->xCoord->text() + ' ' + s->yCoord->text() + ' ' + s->zCoord->text(),
+                     QStringLiteral("1.2345 6.7890 200.0000"));
+            break;
+        case 8: // overview pick -> preview
+            emit s->lowRes->destinationChanged(pick);
+            QCOMPARE(s->highRes->currentLocation().x, pick.x);
+            break;
+        case 9: // preview pick -> overview
+            emit s->highRes->locationChanged(pick);
+            QCOMPARE(s->lowRes->destinationPosition().x, pick.x);
+            break;
+        case 11: // stack frame -> stack, while a stack is taken
+            s->stackAcquiring = true;
+            emit s->stackImageFetcher.newImageAvailable(frame);
+            QCOMPARE(s->insetStack->count(), 1);
+            break;
+        case 12: // stack frame -> startNextZImage: the last one ends the stack
+            s->stackAcquiring = true;
+            emit s->stackImageFetcher.newImageAvailable(frame);
+            QVERIFY(!s->stackAcquiring);
+            break;
+        case 13: // stack move reply -> zMoveComplete: one that never came stops the stack
+            s->stackAcquiring = true;
+            emit s->stackMoveFetcher.done();
+            QVERIFY(!s->stackAcquiring);
+            break;
+        case 14: // system information -> sysInfoArrived
+            emit s->sysInfoFetcher.done();
+            QCOMPARE(h.infoText().count(QStringLiteral("Beginning control session.")), 2);
+            break;
+        case 15: // slider -> stack
+            s->insetStack->addImage(frame);
+            s->insetStack->addImage(frame);
+            s->zSlider->setValue(1);
+            s->zSlider->setValue(0);
+            QCOMPARE(s->insetStack->currentIndex(), 0);
+            break;
+        case 16: // time reply -> startTimer
+            emit s->timeFetcher.done();
+            QVERIFY(s->countdownTimer.isActive());
+            break;
+        }
+    }
+
+    void move()
     {
         Session* s = h.session.get();
-        // About two seconds along x; a local server answers at once, so
-        // without pacing this move would cost hundreds of queries.
+        // about two seconds along x, against a server that answers at once
         h.server->setStageSpeed((378350.0 - 200000.0) / 2.0);
-        QStringList statusAtMovingReport;
-        int movingReports = 0;
-        connect(s, &Session::physicalLocationChanged, this, [&, s](CoordinateTriple&) {
-            if (s->moveFetcher.length() > 0 && s->moveFetcher.data()[0] == '*') {
-                ++movingReports;
-                statusAtMovingReport << h.status();
-            }
-        });
+        QSignalSpy frames(&s->videoFetcher, &MyWebJPEG::newImageAvailable);
+        int reports = 0;
+        connect(s, &Session::physicalLocationChanged, this, [&reports] { ++reports; });
         h.server->clearLog();
+        s->xCoord->setText(QStringLiteral("20"));
+        s->yCoord->setText(QStringLiteral("15,25")); // typed on a decimal-comma desktop
+        s->zCoord->setText(QStringLiteral("120"));
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(h.moveTo(QStringLiteral("20"), QStringLiteral("15"), QStringLiteral("120")));
-        QVERIFY(movingReports >= 5);
-        QVERIFY2(movingReports <= clock.elapsed() / Session::requeryIntervalMs + 2,
-                 qPrintable(QStringLiteral("%1 queries in %2 ms").arg(movingReports).arg(clock.elapsed())));
-        QCOMPARE(h.requests(QStringLiteral("f=w&auth=")).size(), movingReports);
-        QCOMPARE(statusAtMovingReport.count(QStringLiteral("Moving scope...")), movingReports);
-        QCOMPARE(s->xCoord->text(), QStringLiteral("20.000"));
-        QVERIFY(h.controlsEnabled());
+        s->frameGrabButton->click();
+        QVERIFY(h.controlsEnabled(false));
+        QCOMPARE(h.status(), QStringLiteral("Moving scope..."));
+        QVERIFY(h.settle());
+        QCOMPARE(h.requests(h.info.requestPrefix + "f=m&x=200000&y=152500&z=1200&auth=").size(), 1);
+        // while the stage moves every report asks again, paced; the last is final
+        QVERIFY(reports >= 5);
+        QVERIFY2(reports <= clock.elapsed() / Session::requeryIntervalMs + 3,
+                 qPrintable(QStringLiteral("%1 reports in %2 ms").arg(reports).arg(clock.elapsed())));
+        QCOMPARE(h.requests("f=w&auth=").size(), reports - 1);
+        QCOMPARE(s->xCoord->text() + ' ' + s->yCoord->text() + ' ' + s->zCoord->text(),
+                 QStringLiteral("20.000 15.250 120"));
+        QCOMPARE(s->lowRes->physicalPosition().x, 200000.0f);
+        QCOMPARE(s->videoWindow->xCoord->text(), QStringLiteral("20.0000"));
+        // one frame after arrival releases the controls
+        QVERIFY(frames.size() == 1 && h.requests("f=p&ps=1").size() == 1);
+        QVERIFY(h.status() == QStringLiteral("Ready.") && h.controlsEnabled());
+        // empty or unreadable fields (a comma that is no decimal mark) send 0;
+        // "Show Current Position" sends nothing
+        h.server->clearLog();
+        QVERIFY(h.moveTo(QString(), QStringLiteral("1,000.5"), QStringLiteral("50")));
+        QCOMPARE(h.requests("f=m&x=0&y=0&z=500&auth=").size(), 1);
+        h.server->clearLog();
+        s->xCoord->clear();
+        s->showCurrentPosition->click();
+        QCOMPARE(s->xCoord->text(), QStringLiteral("0.000"));
+        QCOMPARE(s->highRes->currentLocation().x, s->currentCoords.x);
+        QVERIFY(!s->moveFetcher.isBusy() && h.settle() && h.server->requestLog().isEmpty());
     }
 
     // An old CGI server: HTTP/1.0 without Content-Length, CRLF line ends and
@@ -142,234 +230,299 @@ private slots:
         QVERIFY(h.start(options));
         Session* s = h.session.get();
         QCOMPARE(s->mppX, 0.5f);
-        QVERIFY(h.infoText().contains(QStringLiteral("\nCamera: ")));
-        QVERIFY(!h.infoText().contains(QLatin1Char('\r')));
+        QVERIFY(h.infoText().contains("\nCamera: ") && !h.infoText().contains('\r'));
         const QVector3D stage = h.server->stagePosition(h.info.scope.name);
         QCOMPARE(s->videoWindow->yCoord->text(), QString::asprintf("%.4f", stage.y() * 0.0001));
         QVERIFY(!s->videoWindow->imageView->sourcePicture().isNull());
-
-        // "Move" with the fields as the report left them stays where it is.
+        // "Move" with the fields as the report left them stays where it is
         h.server->clearLog();
         s->frameGrabButton->click();
         QVERIFY(h.settle());
-        const QUrlQuery move(h.requests(QStringLiteral("f=m&x=")).value(0).section(QLatin1Char('?'), 1));
-        QVERIFY(qAbs(move.queryItemValue(QStringLiteral("x")).toDouble() - stage.x()) <= 5.0);
-        QVERIFY(qAbs(move.queryItemValue(QStringLiteral("y")).toDouble() - stage.y()) <= 5.0);
-        QVERIFY(qAbs(move.queryItemValue(QStringLiteral("z")).toDouble() - stage.z()) <= 5.0);
+        const QUrlQuery sent(h.requests("f=m&x=").value(0).section('?', 1));
+        for (const char* axis : {"x", "y", "z"})
+            QVERIFY(qAbs(sent.queryItemValue(axis).toDouble() - stage[axis[0] - 'x']) <= 5.0);
     }
 
-    void failedRequestsReleaseControls_data()
+    void failures_data()
     {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("message");
-        QTest::newRow("move fails") << QStringLiteral("m:500:1")
-                                    << QStringLiteral("***Error fetching coordinates from microscope.  The server "
-                                                      "may be malfunctioning.");
-        QTest::newRow("move garbled") << QStringLiteral("m:status:1")
-                                      << QStringLiteral("***Error fetching coordinates from microscope.  The "
-                                                        "server returned an invalid sequence.");
-        QTest::newRow("frame fails") << QStringLiteral("p:500:1")
-                                     << QStringLiteral("***Error fetching video frame from microscope.");
-        QTest::newRow("frame unreadable")
-            << QStringLiteral("p:garbage:1") << QStringLiteral("***Error decoding video frame from microscope.");
+        const QString coordinates = QStringLiteral("***Error fetching coordinates from microscope.  The server ");
+        QTest::newRow("move fails") << "m:500:1" << coordinates + "may be malfunctioning.";
+        QTest::newRow("move garbled") << "m:status:1" << coordinates + "returned an invalid sequence.";
+        QTest::newRow("frame fails") << "p:500:1"
+                                     << "***Error fetching video frame from microscope.";
+        QTest::newRow("frame unreadable") << "p:garbage:1"
+                                          << "***Error decoding video frame from microscope.";
+        QTest::newRow("time fails") << "t:500:1"
+                                    << "***Error - Unable to query server for remaining control time";
     }
 
-    void failedRequestsReleaseControls()
+    void failures()
     {
         QFETCH(QString, fault);
         QFETCH(QString, message);
         Session* s = h.session.get();
-        const CoordinateTriple before = s->currentCoords;
+        s->countdownTimer.stop();
+        s->remainingSeconds = 31;
         QVERIFY(h.server->addFault(fault));
-        s->xCoord->setText(QStringLiteral("3"));
-        s->frameGrabButton->click();
-        QVERIFY(h.settle());
-        QVERIFY2(h.infoText().contains(message), qPrintable(h.infoText().right(300)));
-        QVERIFY(h.controlsEnabled());
-        if (!fault.startsWith(QLatin1Char('p'))) {
-            QCOMPARE(s->currentCoords.x, before.x);
-            QCOMPARE(h.status(), message.mid(3));
+        if (fault.startsWith('t')) {
+            s->tickme();
+        } else {
+            s->xCoord->setText(QStringLiteral("3"));
+            s->frameGrabButton->click();
         }
+        QVERIFY(h.settle());
+        QVERIFY2(h.infoText().contains(message), qPrintable(h.infoText().right(200)));
+        QCOMPARE(h.status(), message.mid(3));
+        QVERIFY(h.controlsEnabled());
+        // a failed time request leaves the count running on its own
+        QCOMPARE(s->remainingSeconds, fault.startsWith('t') ? 30 : 31);
     }
 
     void countdown()
     {
         Session* s = h.session.get();
         s->countdownTimer.stop();
-
-        s->remainingSeconds = 95;
-        s->tickme();
-        QCOMPARE(s->timeLabel->text(), QStringLiteral("01:34"));
-
-        // 6060 is a multiple of 30: that tick asks the server too
-        s->remainingSeconds = 6061;
-        s->tickme();
-        QCOMPARE(s->timeLabel->text(), QStringLiteral("101:00"));
+        const auto shown = [s](int from) {
+            s->remainingSeconds = from;
+            s->tickme();
+            return s->timeLabel->text();
+        };
+        QCOMPARE(shown(95), QStringLiteral("01:34"));
+        QCOMPARE(shown(6061), QStringLiteral("101:00"));
         QVERIFY(h.settle());
-        s->countdownTimer.stop();
-
-        h.server->clearLog();
-        s->remainingSeconds = 30;
-        s->tickme();
-        QCOMPARE(s->timeLabel->text(), QStringLiteral("00:29"));
-        s->remainingSeconds = 31;
-        s->tickme();
+        // only the tick from 31 onto 30 asks the server again
+        const auto tick = [this, s](int from) {
+            h.server->clearLog();
+            s->remainingSeconds = from;
+            s->tickme();
+            const bool asked = s->timeFetcher.isBusy();
+            h.settle();
+            s->countdownTimer.stop();
+            return asked ? h.requests("f=t").size() : -h.requests("f=t").size();
+        };
+        QCOMPARE(tick(32), 0);
+        QCOMPARE(tick(31), 1);
         QCOMPARE(s->timeLabel->text(), QStringLiteral("00:30"));
-        QVERIFY(h.settle());
-        // Only the tick onto 30 asked the server again.
-        QCOMPARE(h.requests(QStringLiteral("f=t")).size(), 1);
-        // Its reply corrects the count and starts the stopped countdown again.
         QVERIFY(s->remainingSeconds > 31);
-        QVERIFY(s->countdownTimer.isActive());
-        s->countdownTimer.stop();
+        QCOMPARE(tick(30), 0);
+        QCOMPARE(s->timeLabel->text(), QStringLiteral("00:29"));
 
-        s->remainingSeconds = 1;
-        s->tickme();
-        QCOMPARE(s->timeLabel->text(), QStringLiteral("00:00"));
-        QVERIFY(s->controlExpired);
-        QVERIFY(!s->countdownTimer.isActive());
-        QVERIFY(h.controlsDisabled());
-        QVERIFY(h.infoText().contains(QStringLiteral("***Your control time has expired.  If you wish to continue "
-                                                     "controlling the microscope, you may choose \"New Session\" "
-                                                     "from the File menu to schedule additional time.")));
-
-        // Neither a video frame nor a failed move releases them any more.
+        QCOMPARE(shown(1), QStringLiteral("00:00"));
+        QVERIFY(s->controlExpired && !s->countdownTimer.isActive() && h.controlsEnabled(false));
+        QVERIFY(h.infoText().endsWith("\n***Your control time has expired.  If you wish to continue controlling the "
+                                      "microscope, you may choose \"New Session\" from the File menu to schedule "
+                                      "additional time."));
+        // neither a new frame nor a failed move releases them any more
         QSignalSpy frames(&s->videoFetcher, &MyWebJPEG::newImageAvailable);
         s->changeVideoFormat(1);
         QVERIFY(frames.wait(5000));
         QVERIFY(h.server->addFault(QStringLiteral("m:500:1")));
-        s->queryCoords();
+        s->updateVideo();
         QVERIFY(h.settle());
-        QVERIFY(h.controlsDisabled());
-    }
-
-    void countdownStartsFromUnreadableReply()
-    {
-        // A time reply without a number keeps the count; a short tick lets the
-        // countdown run out without waiting in real time.
-        Session* s = h.session.get();
-        s->countdownTimer.stop();
-        s->countdownInterval = 20;
-        s->remainingSeconds = 3;
-        QVERIFY(h.server->addFault(QStringLiteral("t:empty:1")));
-        s->timeFetcher.setUrl(OrvexUrl::session(h.info.host, h.info.requestPrefix, QStringLiteral("f=t")));
+        QCOMPARE(h.infoText().count("The server may be malfunctioning."), 1);
+        QVERIFY(h.controlsEnabled(false));
+        // a late time reply restarts the countdown; the controls stay off
         s->timeFetcher.start();
-        QTRY_VERIFY_WITH_TIMEOUT(s->controlExpired, 5000);
-        QCOMPARE(s->timeLabel->text(), QStringLiteral("00:00"));
-        QVERIFY(!h.infoText().contains(QStringLiteral("Unable to query")));
+        QVERIFY(h.settle() && s->countdownTimer.isActive() && h.controlsEnabled(false));
     }
 
-    void autofocusFindsThePlane()
+    void autofocus_data()
     {
+        QTest::addColumn<bool>("accurate");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("quick") << false << "Performing Autofocus...";
+        QTest::newRow("accurate") << true << "This more accurate autofocus may take a while; please be patient.";
+    }
+
+    void autofocus()
+    {
+        QFETCH(bool, accurate);
         Session* s = h.session.get();
         QVERIFY(h.moveTo(QStringLiteral("37.835"), QStringLiteral("25.1625"), QStringLiteral("200")));
-        const double plane = h.server->focalPlaneAt(h.slide(), s->currentCoords.x, s->currentCoords.y);
-
+        const double plane = h.server->focalPlaneAt(h.info.scope.slides[0], s->currentCoords.x, s->currentCoords.y);
         h.server->clearLog();
-        s->AFButton->click();
-        QCOMPARE(h.status(), QStringLiteral("Performing Autofocus..."));
-        QVERIFY(h.controlsDisabled());
-        QVERIFY(h.settle(30000));
-        QCOMPARE(h.requests(h.info.requestPrefix + QStringLiteral("f=a&auth=")).size(), 1);
-        QCOMPARE(h.status(), QStringLiteral("Ready."));
-        QVERIFY(h.controlsEnabled());
-        QVERIFY2(qAbs(s->currentCoords.z - plane) <= 100.0,
-                 qPrintable(QStringLiteral("%1 vs %2").arg(s->currentCoords.z).arg(plane)));
-
-        QVERIFY(h.moveTo(QStringLiteral("37.835"), QStringLiteral("25.1625"), QStringLiteral("150")));
-        h.server->clearLog();
-        s->slowFocusButton->click();
-        QCOMPARE(h.status(), QStringLiteral("This more accurate autofocus may take a while; please be patient."));
-        QCOMPARE(s->moveFetcher.stallTimeout(), 600000);
+        (accurate ? s->slowFocusButton : s->AFButton)->click();
+        QTEST(h.status(), "status");
+        QVERIFY(h.controlsEnabled(false));
+        QCOMPARE(s->moveFetcher.stallTimeout(), accurate ? 600000 : MyHTTP::defaultStallTimeoutMs);
         QVERIFY(h.settle(60000));
-        QCOMPARE(h.requests(h.info.requestPrefix + QStringLiteral("f=r&auth=")).size(), 1);
-        QVERIFY(qAbs(s->currentCoords.z - plane) <= 50.0);
-        SessionHarness::shoot(s, QStringLiteral("session-after-autofocus"));
-        SessionHarness::shoot(s->videoWindow, QStringLiteral("video-after-autofocus"));
-
-        // Every other request keeps the default transfer timeout.
+        QCOMPARE(h.requests(h.info.requestPrefix + (accurate ? "f=r&auth=" : "f=a&auth=")).size(), 1);
+        QVERIFY(h.status() == QStringLiteral("Ready.") && h.controlsEnabled());
+        QVERIFY2(qAbs(s->currentCoords.z - plane) <= (accurate ? 50 : 100), qPrintable(QString::number(plane)));
         s->queryCoords();
         QCOMPARE(s->moveFetcher.stallTimeout(), MyHTTP::defaultStallTimeoutMs);
+    }
+
+    void focusStack()
+    {
+        Session* s = h.session.get();
+        // start 20 um over the focal plane: the stack spans -104 to +78 um
+        const int startUm = qRound(h.server->focalPlaneAt(h.info.scope.slides.value(0), 378350, 251625) / 10) + 20;
+        const double first = startUm * 10.0 - 1040.0;
+        QVERIFY(h.moveTo(QStringLiteral("37.835"), QStringLiteral("25.1625"), QString::number(startUm)));
+        s->zSlider->setValue(2);
+        // without a stack the slider leaves the field alone
+        QCOMPARE(s->zCoord->text(), QString::number(startUm));
+        const QList<double> zs = stack();
+        // 15 frames 130 units apart around the start, each the picture of the region
+        QCOMPARE(zs.size(), 15);
+        for (int k = 0; k < zs.size(); ++k)
+            QCOMPARE(zs[k], first + 130.0 * k);
+        QCOMPARE(h.requests(h.info.requestPrefix + "f=m&b=y&x=378350.000000&y=251625.000000&z=").size(), 15);
+        QCOMPARE(h.requests(h.info.requestPrefix + "f=p&ps=1&x=16&y=30&inset=1").size(), 15);
+        QVERIFY(s->insetStack->count() == 15 && s->zSlider->maximum() == 14);
+        QVERIFY(h.controlsEnabled() && h.status().isEmpty());
+        // the sharpest frame, the one nearest the plane, is shown
+        const int best = FocusMeasure::sharpest(s->stackSharpness);
+        QVERIFY2(best >= 6 && best <= 10, qPrintable(QString::number(best)));
+        QVERIFY(s->zSlider->value() == best && s->insetStack->currentIndex() == best);
+        QVERIFY(s->focusMeasureLabel->text().contains(QStringLiteral("Sharpest: frame %1").arg(best + 1)));
+        // the slider puts a frame's z in the field and "Move" goes there, y shown to three places
+        const int pick = best == 3 ? 4 : 3;
+        s->zSlider->setValue(pick);
+        QCOMPARE(s->zCoord->text(), QString::number(startUm - 104 + 13 * pick));
+        h.server->clearLog();
+        s->frameGrabButton->click();
         QVERIFY(h.settle());
+        QCOMPARE(h.requests(QStringLiteral("f=m&x=378350&y=251630&z=%1&").arg(first + 130 * pick)).size(), 1);
+        // a small interval takes every frame at the start
+        s->frameRangeSelector->setValue(10);
+        QCOMPARE(stack(), QList<double>(15, first + 130 * pick));
     }
 
-    void pictureSizeChange()
+    void stacksEndingEarly_data()
+    {
+        QTest::addColumn<QString>("startZ");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<QString>("message");
+        const auto row = [](const char* tag, const char* z, const char* fault, int frames, const char* why) {
+            QTest::newRow(tag) << QString(z) << QString(fault) << frames
+                               << "***Focus stack stopped: the " + QString(why);
+        };
+        const char* range = "next position lies outside the focus range.";
+        row("below the range", "50", "", 0, range);
+        // from 29900 the frames from 29900 - 8 x 130 up stay below 30000 for 9 frames
+        row("off the top", "2990", "", 9, range);
+        row("move fails", "1000", "mb:500:1", 0, "server did not answer.");
+        row("move refused", "1000", "wrong key", 0, "server refused the stage move (-BAD_AUTH).");
+        row("picture fails", "1000", "inset:500:1", 2, "server did not answer.");
+        row("picture unreadable", "1000", "inset:garbage:1", 2, "server sent a picture that could not be read.");
+    }
+
+    void stacksEndingEarly()
+    {
+        QFETCH(QString, startZ);
+        QFETCH(QString, fault);
+        QFETCH(int, frames);
+        QFETCH(QString, message);
+        Session* s = h.session.get();
+        QVERIFY(h.moveTo(QStringLiteral("37.835"), QStringLiteral("25.1625"), startZ));
+        // a picture fault strikes the third picture
+        connect(&s->stackImageFetcher, &MyWebJPEG::newImageAvailable, this, [this, s, fault] {
+            if (fault.startsWith("inset") && s->insetStack->count() == 2)
+                h.server->addFault(fault);
+        });
+        if (fault.startsWith("mb"))
+            QVERIFY(h.server->addFault(fault));
+        if (fault == "wrong key")
+            s->auth.setKey(QStringLiteral("not the password")); // every token is refused
+        stack();
+        QVERIFY2(h.infoText().endsWith(message), qPrintable(h.infoText().right(100)));
+        // the frames taken stay browsable with their own z
+        QVERIFY(s->stackZ.size() == frames && s->zSlider->maximum() == qMax(0, frames - 1));
+        QVERIFY(s->insetStack->count() >= frames && h.controlsEnabled());
+        QCOMPARE(h.status(), message.mid(3));
+        if (frames == 2) {
+            s->zSlider->setValue(0);
+            s->zSlider->setValue(1);
+            QCOMPARE(s->zCoord->text(), QStringLiteral("909"));
+        }
+    }
+
+    void jobCounts()
     {
         Session* s = h.session.get();
-        h.server->clearLog();
-        // the signal carries a reference, which a QSignalSpy cannot keep
-        int width = 0;
-        connect(&s->videoFetcher, &MyWebJPEG::newImageAvailable, this,
-                [&width](QImage& frame) { width = frame.width(); });
-        emit s->videoWindow->videoFormatChanged(2);
-        QTRY_VERIFY(width != 0);
-        QCOMPARE(h.requests(h.info.requestPrefix + QStringLiteral("f=p&ps=2")).size(), 1);
-        QVERIFY(!h.requests(QStringLiteral("f=p&ps=2"))[0].contains(QStringLiteral("auth")));
-        QCOMPARE(width, 800);
-
-        // The next move's frame comes at the new size.
-        h.server->clearLog();
-        QVERIFY(h.moveTo(QStringLiteral("2"), QStringLiteral("2"), QStringLiteral("100")));
-        QCOMPARE(h.requests(QStringLiteral("f=p&ps=2")).size(), 1);
-        QVERIFY(h.requests(QStringLiteral("f=p&ps=1")).isEmpty());
+        s->resetAcquisitionButton->click();
+        QCOMPARE(corner(s->PushButton6, "10", "10"), QStringLiteral("0"));
+        QCOMPARE(corner(s->PushButton7, "12", "12"), QStringLiteral("4"));
+        QVERIFY(s->highRes->corner1Set && s->highRes->corner2Set);
+        s->densityBox->setValue(10);
+        QVERIFY(s->totalBox->text() == QStringLiteral("400") && s->highRes->density() == 10);
+        // a first corner beyond the second is refused: (0, 0) is in force
+        s->densityBox->setValue(1);
+        QCOMPARE(corner(s->PushButton6, "13", "13"), QStringLiteral("144"));
+        // a refused second corner leaves nothing to sample
+        QCOMPARE(corner(s->PushButton7, "0", "12"), QStringLiteral("0"));
+        // a second corner alone counts from the stage origin
+        s->resetAcquisitionButton->click();
+        QVERIFY(!s->highRes->corner1Set && !s->highRes->corner2Set && s->totalBox->text() == QStringLiteral("0"));
+        QCOMPARE(corner(s->PushButton7, "37.835", "25.1625"), QStringLiteral("988"));
     }
 
-    void destinationsAndCurrentPosition()
+    void createJob_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("outcome");
+        // the name goes out percent-encoded
+        const QString refused = QStringLiteral("***Job kidney was not accepted: ");
+        QTest::newRow("accepted") << "  liver a&b#2  " << QString() << "Job   liver a&b#2   submitted.";
+        QTest::newRow("unreachable") << "kidney" << QStringLiteral("cj:refuse:4")
+                                     << refused + "the server could not be reached.";
+        QTest::newRow("blank name") << "   " << QString() << "You must enter a name for your job.";
+        QTest::newRow("nothing to sample") << "empty" << QString() << QString();
+    }
+
+    void createJob()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, fault);
+        QFETCH(QString, outcome);
+        Session* s = h.session.get();
+        corner(s->PushButton6, "10.5", "20.25");
+        corner(s->PushButton7, outcome.isEmpty() ? "10.5" : "12", "22.5");
+        s->densityBox->setValue(2);
+        h.server->addFault(fault);
+        s->jobNameEdit->setText(name);
+        h.server->clearLog();
+        MessageBoxCatcher catcher;
+        s->createJobButton->click();
+        QVERIFY(h.settle());
+        if (name.trimmed().isEmpty() || outcome.isEmpty()) {
+            // nothing sent, the selection kept
+            QVERIFY(h.requests("f=cj").isEmpty());
+            QCOMPARE(catcher.texts, outcome.isEmpty() ? QStringList() : QStringList{outcome});
+            QCOMPARE(s->totalBox->text(), QString(outcome.isEmpty() ? "0" : "15"));
+            return;
+        }
+        QVERIFY(!h.requests(h.info.requestPrefix + "f=cj&auth=").isEmpty());
+        QVERIFY(h.requests("f=cj&").first().endsWith(
+            "&ld=2&tlx=105000.0000&tly=202500.0000&brx=120000.0000&bry=225000.0000&n=" +
+            QString(fault.isEmpty() ? "%20%20liver%20a%26b%232%20%20" : "kidney")));
+        QVERIFY2(h.infoText().contains(outcome), qPrintable(h.infoText().right(300)));
+        if (fault.isEmpty()) {
+            QVERIFY(h.server->jobs().size() == 1 && h.server->jobs().last().contains(name));
+            // the selection is reset for the next job
+            QVERIFY(s->jobNameEdit->text().isEmpty() && s->totalBox->text() == QStringLiteral("0"));
+            QVERIFY(!s->highRes->corner1Set && !s->highRes->corner2Set);
+        } else {
+            // the message carries what is needed to submit again
+            QVERIFY(h.infoText().contains("(10.5000, 20.2500) mm and (12.0000, 22.5000) mm, 2 samples / mm"));
+        }
+    }
+
+    void menu()
     {
         Session* s = h.session.get();
-        s->zCoord->setText(QStringLiteral("77"));
-        CoordinateTriple pick;
-        pick.x = 12345;
-        pick.y = 67890;
-        s->changeDestination(pick);
-        QCOMPARE(s->xCoord->text(), QStringLiteral("1.2345"));
-        QCOMPARE(s->yCoord->text(), QStringLiteral("6.7890"));
-        QCOMPARE(s->zCoord->text(), QStringLiteral("77"));
-        pick.z = 2000;
-        s->changeDestination(pick);
-        QCOMPARE(s->zCoord->text(), QStringLiteral("200.0000"));
-
-        // A pick on the overview reaches the fields too.
-        emit s->lowRes->destinationChanged(pick);
-        QCOMPARE(s->xCoord->text(), QStringLiteral("1.2345"));
-
-        h.server->clearLog();
-        s->showCurrentPosition->click();
-        QCOMPARE(s->xCoord->text(), QString::asprintf("%.3f", double(s->currentCoords.x) * 0.0001));
-        QCOMPARE(s->zCoord->text(), QString::asprintf("%.0f", double(s->currentCoords.z) * 0.1));
-        QCOMPARE(s->lowRes->destinationPosition().x, s->currentCoords.x);
-        QVERIFY(h.server->requestLog().isEmpty());
-    }
-
-    void microscopeWithoutSlides()
-    {
-        SessionInfo bare = h.info;
-        bare.scope.slides.clear();
-        h.session.reset();
-        h.server->clearLog();
-        QVERIFY(h.open(bare));
-        QVERIFY(h.infoText().contains(QStringLiteral("***This microscope lists no slides.")));
-        QVERIFY(h.requests(QStringLiteral("_slides/")).isEmpty());
-        QCOMPARE(h.status(), QStringLiteral("Ready."));
-    }
-
-    void newSessionOpensSetupDialog()
-    {
-        h.session->newSessionAction->trigger();
-        ScopeBrowser* browser = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* b = qobject_cast<ScopeBrowser*>(w))
-                browser = b;
-        QVERIFY(browser);
-        QCOMPARE(browser->hostName->text(), h.info.host);
-        delete browser;
-    }
-
-    void saveAndExit()
-    {
-        Session* s = h.session.get();
+        s->newSessionAction->trigger();
+        std::unique_ptr<ScopeBrowser> browser(topLevelWindow<ScopeBrowser>());
+        QVERIFY(browser && browser->hostName->text() == h.info.host && browser->isVisible());
         s->fileSaveAction->trigger();
         QCOMPARE(h.status(), QStringLiteral("Saving is disabled in Tessan"));
+        QTRY_VERIFY_WITH_TIMEOUT(h.status().isEmpty(), 4000);
         QPointer<VideoWindow> video = s->videoWindow;
         s->fileExitAction->trigger();
         QTRY_VERIFY(video.isNull() || !video->isVisible());

@@ -61,7 +61,7 @@ private slots:
         HighResPreview preview;
         preview.resize(383, 246);
         preview.setHost(h.info.host);
-        QString slide = h.slide();
+        QString slide = h.info.scope.slides.value(0);
         preview.slideChange(slide);
         QTRY_VERIFY_WITH_TIMEOUT(!preview.picture().isNull(), 15000);
         CoordinateTriple corner;
@@ -90,7 +90,6 @@ private slots:
         QCOMPARE(bar->value(), bar->maximum());
         QVERIFY(!s->Stack_Acquisition->tabIcon(0).isNull());
         QTRY_VERIFY(s->timeLabel->text().contains(QLatin1Char(':')));
-        SessionHarness::shoot(s, QStringLiteral("session-failure"));
         s->Stack_Acquisition->setCurrentIndex(0);
         QVERIFY(s->Stack_Acquisition->tabIcon(0).isNull());
     }
@@ -106,7 +105,6 @@ private slots:
         s->viewVideoAction->trigger();
         QVERIFY(video->isVisible());
         QCOMPARE(video->pos(), place);
-        SessionHarness::shoot(video, QStringLiteral("video-reopened"));
 
         h.server->clearLog();
         s->frameCountSelector->setValue(3);
@@ -140,7 +138,6 @@ private slots:
                          dialog->defaultSuffix() == QLatin1String("jpg") &&
                          dialog->nameFilters() == QStringList{QStringLiteral("JPEG pictures (*.jpg *.jpeg)")} &&
                          !dialog->testOption(QFileDialog::DontConfirmOverwrite);
-            SessionHarness::shoot(dialog, QStringLiteral("save-dialog"));
             if (QWidget* focused = dialog->focusWidget())
                 focused->clearFocus();
             dialog->selectFile(dir.filePath(QStringLiteral("frame")));
@@ -151,16 +148,16 @@ private slots:
         QVERIFY(saveDialog);
         const CoordinateTriple& at = s->currentCoords;
         const QString place = QString::asprintf("_x%.4f_y%.4f_", at.x * 0.0001, at.y * 0.0001);
-        QVERIFY2(suggested.startsWith(h.slide() + place), qPrintable(suggested));
+        QVERIFY2(suggested.startsWith(h.info.scope.slides.value(0) + place), qPrintable(suggested));
 
         QImageReader reader(dir.filePath(QStringLiteral("frame.jpg")));
         QVERIFY(reader.canRead());
         const QString text = reader.text(QStringLiteral("Tessan"));
-        for (const QString& field :
-             {QString::asprintf("Stage X: %.4f mm; Stage Y: %.4f mm; Stage Z: %.1f µm", at.x * 0.0001, at.y * 0.0001,
-                                at.z * 0.1),
-              QStringLiteral("Picture: 640 x 480 pixels; Microscope: ") + h.info.scope.name, "Slide: " + h.slide(),
-              "Server: " + h.info.host, QStringLiteral("Filters: Contrast Expansion on, ")})
+        for (const QString& field : {QString::asprintf("Stage X: %.4f mm; Stage Y: %.4f mm; Stage Z: %.1f µm",
+                                                       at.x * 0.0001, at.y * 0.0001, at.z * 0.1),
+                                     QStringLiteral("Picture: 640 x 480 pixels; Microscope: ") + h.info.scope.name,
+                                     "Slide: " + h.info.scope.slides.value(0), "Server: " + h.info.host,
+                                     QStringLiteral("Filters: Contrast Expansion on, ")})
             QVERIFY2(text.contains(field), qPrintable(text));
         QVERIFY(!text.contains(QStringLiteral("Scale: 0 x")));
     }

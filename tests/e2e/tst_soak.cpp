@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QtTest>
 
-#include <cstdio>
 #include <unistd.h>
 
 namespace {
@@ -11,23 +10,9 @@ namespace {
 qint64 residentBytes()
 {
     QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields.at(1).toLongLong() * sysconf(_SC_PAGESIZE) : -1;
+    return statm.open(QIODevice::ReadOnly) ? statm.readAll().split(' ').value(1).toLongLong() * sysconf(_SC_PAGESIZE)
+                                           : -1;
 }
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool sanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool sanitized = true;
-#else
-constexpr bool sanitized = false;
-#endif
-#else
-constexpr bool sanitized = false;
-#endif
 
 } // namespace
 
@@ -40,33 +25,28 @@ class TestSoak : public QObject
 private slots:
     void moveAndFrameCycles()
     {
-        const int cycles = qEnvironmentVariableIntValue("TESSAN_SOAK_CYCLES") > 0
-                               ? qEnvironmentVariableIntValue("TESSAN_SOAK_CYCLES")
-                               : 1000;
+        const int asked = qEnvironmentVariableIntValue("TESSAN_SOAK_CYCLES");
+        const int cycles = asked > 0 ? asked : 1000;
         const int warmUp = qMin(50, cycles / 4);
         SessionHarness h;
         QVERIFY(h.start());
         Session* s = h.session.get();
         s->countdownTimer.stop();
-
         qint64 startRss = 0;
-        unsigned moveCapacity = 0;
-        unsigned frameCapacity = 0;
-        // the frame that follows the final position ends a cycle; waiting on
-        // its signal keeps the loop free of polling pauses
+        unsigned moveCapacity = 0, frameCapacity = 0;
+        // the frame after the final position ends a cycle
         QSignalSpy frames(&s->videoFetcher, &MyWebJPEG::newImageAvailable);
         s->yCoord->setText(QStringLiteral("15.000"));
         s->zCoord->setText(QStringLiteral("1000"));
         for (int i = 0; i < cycles; ++i) {
             s->xCoord->setText((i % 2) ? QStringLiteral("20.000") : QStringLiteral("20.100"));
             frames.clear();
-            // the test server's own request log would count as growth
+            // the server's own request log would count as growth
             if (i % 100 == 0)
                 h.server->clearLog();
             s->frameGrabButton->click();
-            QVERIFY2(frames.wait(10000), qPrintable(QString::number(i)));
-            QCOMPARE(h.status(), QStringLiteral("Ready."));
-            QVERIFY(h.controlsEnabled());
+            QVERIFY2(frames.wait(10000) && h.status() == QStringLiteral("Ready.") && h.controlsEnabled(),
+                     qPrintable(QString::number(i)));
             if (i + 1 == warmUp) {
                 startRss = residentBytes();
                 moveCapacity = s->moveFetcher.capacity();
@@ -74,16 +54,12 @@ private slots:
             }
         }
         const qint64 endRss = residentBytes();
-        std::printf("soak: %d move/frame cycles; resident %.1f MB after %d, %.1f MB at the end (%+.2f MB); "
-                    "buffers: move %u -> %u bytes, frame %u -> %u bytes\n",
-                    cycles, startRss / 1048576.0, warmUp, endRss / 1048576.0, (endRss - startRss) / 1048576.0,
-                    moveCapacity, s->moveFetcher.capacity(), frameCapacity, s->videoFetcher.http().capacity());
-        std::fflush(stdout);
-
+        qInfo("soak: %d cycles; resident %.1f MB after %d, %.1f MB at the end", cycles, startRss / 1048576.0, warmUp,
+              endRss / 1048576.0);
         QCOMPARE(s->moveFetcher.capacity(), moveCapacity);
         QCOMPARE(s->videoFetcher.http().capacity(), frameCapacity);
-        // the sanitizer's quarantine holds freed memory back on purpose
-        if (!sanitized)
+        // the sanitizer pass (run with ASAN_OPTIONS) holds freed memory back on purpose
+        if (!qEnvironmentVariableIsSet("ASAN_OPTIONS"))
             QVERIFY2(endRss - startRss < 4 * 1048576, "resident memory kept growing");
     }
 };

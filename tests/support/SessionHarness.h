@@ -4,9 +4,10 @@
 #include "net/OrvexUrl.h"
 #include "session/Session.h"
 #include "setup/SessionInfo.h"
+#include "setup/TicketReply.h"
 #include "sim/OrvexServer.h"
 
-#include <QDir>
+#include <QApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -15,9 +16,15 @@
 #include <QStatusBar>
 #include <QTest>
 
-#include <cstdio>
-#include <memory>
-#include <string>
+// The first open top-level window of type T, such as the control window the
+// setup dialog opened.
+template <class T> T* topLevelWindow()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* window = qobject_cast<T*>(widget))
+            return window;
+    return nullptr;
+}
 
 // The in-process test server with a control session opened on its first
 // scheduled microscope for the demo account, as the setup dialog would.
@@ -34,26 +41,18 @@ public:
         if (!server->listen(0))
             return false;
         const QString scope = server->scopeNames().value(0);
-        const QString login = QStringLiteral("demo");
-
         MyHTTP ticket;
         QSignalSpy done(&ticket, qOverload<>(&MyHTTP::done));
-        ticket.setUrl(OrvexUrl::sessionTicket(server->host(), scope, login));
+        ticket.setUrl(OrvexUrl::sessionTicket(server->host(), scope, QStringLiteral("demo")));
         ticket.start();
-        if (!done.wait(5000) || !ticket.succeeded() || ticket.length() < 4 || ticket.data()[0] != '+')
+        if (!done.wait(30000) || !ticket.succeeded() || ticket.length() < 4 || ticket.data()[0] != '+')
             return false;
-        // The ticket stands in hexadecimal from the fourth character on.
-        const std::string text(ticket.data(), size_t(ticket.length()));
-        unsigned value = 0;
-        if (std::sscanf(text.c_str() + 3, "%x", &value) != 1)
-            return false;
-
         info.scope.name = scope;
         info.scope.slides = server->slidesOf(scope);
         info.host = server->host();
-        info.requestPrefix = OrvexUrl::requestPrefix(login, scope);
-        info.ticket = value;
-        info.login = login;
+        info.requestPrefix = OrvexUrl::requestPrefix(QStringLiteral("demo"), scope);
+        info.ticket = TicketReply::hexAt(ticket.data(), ticket.length(), 3);
+        info.login = QStringLiteral("demo");
         info.password = QStringLiteral("orvex-demo");
         return open(info);
     }
@@ -79,51 +78,28 @@ public:
             timeoutMs);
     }
 
-    // Requests received whose target contains every one of the pieces.
-    QStringList requests(const QString& piece) const
-    {
-        QStringList found;
-        for (const QString& target : server->requestLog())
-            if (target.contains(piece))
-                found << target;
-        return found;
-    }
+    QStringList requests(const QString& piece) const { return server->requestLog().filter(piece); }
 
-    // Neither the password nor its percent-encoded form appears in any request.
+    // Neither the password nor its percent-encoded form went out.
     bool passwordNeverSent() const
     {
-        const QString encoded = OrvexUrl::encode(info.password);
-        for (const QString& target : server->requestLog())
-            if (target.contains(info.password) || target.contains(encoded))
-                return false;
-        return true;
+        return (requests(info.password) + requests(OrvexUrl::encode(info.password))).isEmpty();
     }
 
     QString status() const { return session->statusBar()->currentMessage(); }
     QString infoText() const { return session->sysInfoBox->toPlainText(); }
-    QString slide() const { return info.scope.slides.value(0); }
 
-    QList<QWidget*> controls() const
+    // The six controls a request in flight disables: all enabled or all disabled.
+    bool controlsEnabled(bool enabled = true) const
     {
-        return {session->showCurrentPosition, session->focusStackButton, session->frameGrabButton, session->AFButton,
-                session->slowFocusButton,     session->zSlider};
-    }
-    bool controlsEnabled() const
-    {
-        for (QWidget* w : controls())
-            if (!w->isEnabled())
-                return false;
-        return true;
-    }
-    bool controlsDisabled() const
-    {
-        for (QWidget* w : controls())
-            if (w->isEnabled())
+        for (QWidget* w :
+             QList<QWidget*>{session->showCurrentPosition, session->focusStackButton, session->frameGrabButton,
+                             session->AFButton, session->slowFocusButton, session->zSlider})
+            if (w->isEnabled() != enabled)
                 return false;
         return true;
     }
 
-    // Moves the stage by typing the destination and pressing "Move".
     bool moveTo(const QString& xMm, const QString& yMm, const QString& zUm)
     {
         session->xCoord->setText(xMm);
@@ -131,15 +107,5 @@ public:
         session->zCoord->setText(zUm);
         session->frameGrabButton->click();
         return settle() && status() == QStringLiteral("Ready.");
-    }
-
-    // Saves a picture of the widget under build-session/shots for a look by eye.
-    static QString shoot(QWidget* widget, const QString& name)
-    {
-        QDir dir(QCoreApplication::applicationDirPath() + QStringLiteral("/../shots"));
-        dir.mkpath(QStringLiteral("."));
-        const QString path = dir.absoluteFilePath(name + QStringLiteral(".png"));
-        widget->grab().save(path);
-        return path;
     }
 };

@@ -1,0 +1,419 @@
+#include "net/OrvexUrl.h"
+#include "session/JobReply.h"
+#include "session/PositionReport.h"
+#include "session/SystemInfoReply.h"
+#include "session/TimeReply.h"
+#include "setup/Auth.h"
+#include "setup/ScopeListParser.h"
+#include "setup/ServerText.h"
+#include "setup/TicketReply.h"
+#include "sim/SimAuth.h"
+#include "views/Calibration.h"
+#include "views/SelectionGrid.h"
+#include "views/SlideMarks.h"
+
+#include <QtTest>
+
+#include <clocale>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+// The reply's bytes in a block of exactly their length, without terminator,
+// so a read past the length shows under the address sanitizer.
+struct Received : std::vector<char>
+{
+    Received(const QByteArray& r, int length = -1)
+        : std::vector<char>(r.cbegin(), r.cbegin() + (length < 0 ? r.size() : length))
+    {
+    }
+    int size() const { return int(std::vector<char>::size()); }
+};
+
+CoordinateTriple stage(float x, float y, float z = 0)
+{
+    CoordinateTriple c;
+    c.x = x;
+    c.y = y;
+    c.z = z;
+    return c;
+}
+
+const QByteArray rotated("100\n200\n2900\n250\n50\n1900\n2850\n1950\n75.67\n50.325\n");
+
+} // namespace
+
+// The readers of every server reply, the token arithmetic, and the mapping of
+// stage units to the pixels of the overview, the preview and the job grid.
+class TestReplies : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void hexNumber_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<uint>("expected");
+        QTest::newRow("scheduling") << QByteArray("+OK 1a2b3c4d") << -1 << 4 << 0x1a2b3c4du;
+        QTest::newRow("digits at the index") << QByteArray("+OK51a2b") << -1 << 4 << 0x1a2bu;
+        QTest::newRow("ticket at the index") << QByteArray("+T5ab12") << -1 << 3 << 0xab12u;
+        QTest::newRow("white space skipped") << QByteArray("+T \n\t ff") << -1 << 3 << 0xffu;
+        QTest::newRow("no digits") << QByteArray("+OK zz") << -1 << 4 << 0u;
+        QTest::newRow("shorter than index") << QByteArray("+OK") << -1 << 4 << 0u;
+        // hex digits only: no C prefix, no sign, no saturation
+        QTest::newRow("C prefix") << QByteArray("+T 0x1f") << -1 << 3 << 0u;
+        QTest::newRow("plus sign") << QByteArray("+T +ff") << -1 << 3 << 0u;
+        QTest::newRow("minus sign") << QByteArray("+OK -1") << -1 << 4 << 0u;
+        QTest::newRow("beyond 64 bits") << QByteArray("+OK 123456789abcdef0123") << -1 << 4 << 0xcdef0123u;
+    }
+
+    void hexNumber()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, length);
+        QFETCH(int, index);
+        const Received r(reply, length);
+        QTEST(TicketReply::hexAt(r.data(), r.size(), index), "expected");
+    }
+
+    void ticketWords_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QByteArray>("word");
+        QTest::addColumn<int>("ticket");
+        using T = TicketReply::Ticket;
+        QTest::newRow("now") << QByteArray("+NOW scheduled\n") << QByteArray("+NOW") << int(T::Granted);
+        QTest::newRow("empty") << QByteArray() << QByteArray() << int(T::Other);
+        QTest::newRow("unscheduled") << QByteArray("-UNSCHEDULED") << QByteArray("-UNSCHEDULED") << int(T::Unscheduled);
+        QTest::newRow("no authorization")
+            << QByteArray("-NO_AUTHORIZATION") << QByteArray("-NO_AUTHORIZATION") << int(T::NoAuthorization);
+        QTest::newRow("granted") << QByteArray("+T 5") << QByteArray("+T") << int(T::Granted);
+    }
+
+    void ticketWords()
+    {
+        QFETCH(QByteArray, reply);
+        const Received r(reply);
+        QTEST(TicketReply::firstWord(r.data(), r.size()), "word");
+        QTEST(int(TicketReply::classifyTicket(r.data(), r.size())), "ticket");
+    }
+
+    void tokens()
+    {
+        Auth plain;
+        plain.setChallenge(0);
+        // (r >> 8) * (r & 0xff) in the high half, the draw in the low half
+        QCOMPARE(plain.makeToken(0x1234), QStringLiteral("3a81234"));
+        QCOMPARE(plain.makeToken(32767), QStringLiteral("7e817fff"));
+        // each key character rotates its byte lane ('A': 1 bit, 'B': 2, ...)
+        plain.setKey(QStringLiteral("ABCD"));
+        QCOMPARE(plain.scramble(0x01010101u), 0x10080402u);
+        // the server takes the tokens of a challenge scrambled with the key
+        plain.setChallenge(int(SimAuth::scramble(0x5a5ac3c3u, QStringLiteral("ABCD"))));
+        QCOMPARE(plain.currentChallenge(), 0x5a5ac3c3u);
+        QVERIFY(SimAuth::verify(plain.makeToken(), 0x5a5ac3c3u, QStringLiteral("ABCD")));
+    }
+
+    void position_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QVector3D>("xyz");
+        using K = PositionReport::Kind;
+        // unread numbers keep the starting 1, 2, 3
+        QTest::newRow("final") << QByteArray("+15000 22500 1000") << -1 << int(K::Final)
+                               << QVector3D(15000, 22500, 1000);
+        QTest::newRow("minus") << QByteArray("-15000 22500 1000") << -1 << int(K::Invalid) << QVector3D(1, 2, 3);
+        QTest::newRow("empty") << QByteArray("") << -1 << int(K::Invalid) << QVector3D(1, 2, 3);
+        QTest::newRow("bounded") << QByteArray("+5 6 789") << 6 << int(K::Final) << QVector3D(5, 6, 7);
+        QTest::newRow("nul inside") << QByteArray("+5 6\0 9", 7) << -1 << int(K::Final) << QVector3D(5, 6, 3);
+    }
+
+    void position()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, length);
+        QFETCH(QVector3D, xyz);
+        CoordinateTriple c;
+        c.x = 1;
+        c.y = 2;
+        c.z = 3;
+        const Received r(reply, length);
+        QTEST(int(PositionReport::read(r.data(), r.size(), c)), "kind");
+        QCOMPARE(QVector3D(c.x, c.y, c.z), xyz);
+    }
+
+    void systemInfo_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QPointF>("mpp");
+        QTest::addColumn<QString>("rest");
+        QTest::newRow("normal") << QByteArray("0.5 0.5\nScope A\nLamp ok\n") << -1 << QPointF(0.5, 0.5)
+                                << QStringLiteral("Scope A\nLamp ok\n");
+        QTest::newRow("nul dropped") << QByteArray("1 2\na\0b", 7) << -1 << QPointF(1, 2) << QStringLiteral("ab");
+        QTest::newRow("break after the bytes") << QByteArray("0.5 0.5\nhidden") << 7 << QPointF(0.5, 0.5) << QString();
+    }
+
+    void systemInfo()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, length);
+        const Received r(reply, length);
+        const SystemInfoReply info = SystemInfoReply::read(r.data(), r.size(), 9.f, 8.f);
+        QTEST(QPointF(info.mppX, info.mppY), "mpp");
+        QTEST(info.rest, "rest");
+    }
+
+    void timeAndJob_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("text");
+        // 77 is the count before the reply: kept when no number is read
+        QTest::newRow("plain") << QByteArray("95") << 95 << false
+                               << QStringLiteral("the server sent a reply that could not be read.");
+        QTest::newRow("negative is over") << QByteArray("-4") << 0 << false << QStringLiteral("4");
+        QTest::newRow("queued") << QByteArray("+ job 12 queued\n") << 77 << true << QStringLiteral("job 12 queued");
+        QTest::newRow("empty") << QByteArray() << 77 << false << QStringLiteral("the server sent an empty reply.");
+    }
+
+    void timeAndJob()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, seconds);
+        const Received r(reply);
+        int count = 77;
+        QCOMPARE(TimeReply::read(r.data(), r.size(), count), seconds != 77);
+        QCOMPARE(count, seconds);
+        const JobReply job = JobReply::read(r.data(), r.size());
+        QTEST(job.accepted, "accepted");
+        QTEST(job.text, "text");
+    }
+
+    void scopeList_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("banner");
+        QTest::addColumn<QString>("records");
+        QTest::newRow("typical") << QByteArray("Welcome\nto Orvex\n#Scope A\n<b>Bright</b>\nfield\n^\nS1 kidney\nS2 "
+                                               "liver\n^\n$Scope B\nbusy\n^\nT1\n^\n")
+                                 << QStringLiteral("Welcome\nto Orvex")
+                                 << QStringLiteral("#Scope A|<b>Bright</b>\nfield\n|S1,S2 / $Scope B|busy\n|T1");
+        QTest::newRow("no markers") << QByteArray("just a banner\n") << QStringLiteral("just a banner") << QString();
+        QTest::newRow("marker first") << QByteArray("#A\nd\n^\ns\n^\n") << QString() << QStringLiteral("#A|d\n|s");
+        QTest::newRow("CRLF lines") << QByteArray("Hi\r\nthere\r\n#A\r\nd\r\n^\r\ns1\r\n^\r\n")
+                                    << QStringLiteral("Hi\nthere") << QStringLiteral("#A|d\n|s1");
+        QTest::newRow("blank lines before slides")
+            << QByteArray("#A\nd^\n\n  \n\ns1 x\n^\n") << QString() << QStringLiteral("#A|d|s1");
+        QTest::newRow("marker in a slide line") << QByteArray("#A\nd\n^\ns1 #B\nbee\n^\ns2\n^\n") << QString()
+                                                << QStringLiteral("#A|d\n|s1,bee / #B|bee\n|s2");
+        QTest::newRow("empty slide section")
+            << QByteArray("#A\nd\n^\n^\n#B\ne\n^\nt\n^\n") << QString() << QStringLiteral("#A|d\n| / #B|e\n|t");
+        QTest::newRow("NUL ends the reply") << QByteArray("ban\0#X\n", 7) << QStringLiteral("ba") << QString();
+    }
+
+    void scopeList()
+    {
+        QFETCH(QByteArray, reply);
+        const Received r(reply);
+        const ScopeListParser list = ScopeListParser::parse(r.data(), r.size());
+        QStringList parts;
+        for (const ScopeRecord& s : list.records)
+            parts << QString(s.controlLocked ? '$' : '#') + s.name + '|' + s.description + '|' + s.slides.join(',');
+        QTEST(list.banner, "banner");
+        QTEST(parts.join(QStringLiteral(" / ")), "records");
+    }
+
+    // The server writes C numbers; a German desktop hands the C library a
+    // decimal comma. Every reader must read the same under both.
+    void desktopLocale_data()
+    {
+        QTest::addColumn<QByteArray>("reader");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("read");
+        QTest::newRow("position") << QByteArray("position") << QByteArray("+378350.500000 251625.250000 15000.0\r\n")
+                                  << "378350.5 251625.25 15000";
+        QTest::newRow("system information")
+            << QByteArray("sysinfo") << QByteArray("0.25 0.5\r\nLamp\r\nok") << "0.25 0.5 Lamp\nok";
+        QTest::newRow("fiducials") << QByteArray("fiducials") << rotated.chopped(13) + "75.5\n50.25\n"
+                                   << "75.5 50.25";
+        QTest::newRow("slide marks") << QByteArray("marks") << QByteArray("a 10.5 20.25\r\nb 1.5 2.75")
+                                     << "10.5 20.25 1.5 2.75";
+        QTest::newRow("time") << QByteArray("time") << QByteArray("95\r\n") << "95";
+        QTest::newRow("reservation word") << QByteArray("word") << QByteArray("+NOW\xa0x") << "+NOW\u00a0x";
+    }
+
+    void desktopLocale()
+    {
+        QFETCH(QByteArray, reader);
+        QFETCH(QByteArray, reply);
+        const QByteArray previous = std::setlocale(LC_ALL, nullptr);
+        if (!std::setlocale(LC_ALL, "de_DE.UTF-8") && !std::setlocale(LC_ALL, "de_DE.ISO-8859-1"))
+            QSKIP("no decimal-comma locale installed");
+        const Received r(reply);
+        const auto num = [](double v) { return QString::number(v, 'g', 9); };
+        QStringList got;
+        if (reader == "position") {
+            CoordinateTriple c;
+            PositionReport::read(r.data(), r.size(), c);
+            got << num(c.x) << num(c.y) << num(c.z);
+        } else if (reader == "sysinfo") {
+            const SystemInfoReply info = SystemInfoReply::read(r.data(), r.size(), 0, 0);
+            got << num(info.mppX) << num(info.mppY) << info.rest;
+        } else if (reader == "fiducials") {
+            Calibration calibration;
+            calibration.load(r.data(), r.size());
+            got << num(calibration.slideWidthMm) << num(calibration.slideHeightMm);
+        } else if (reader == "marks") {
+            for (const CoordinateTriple& c : SlideMarks::read(r.data(), r.size()))
+                got << num(c.x) << num(c.y);
+        } else if (reader == "time") {
+            int seconds = 0;
+            TimeReply::read(r.data(), r.size(), seconds);
+            got << num(seconds);
+        } else {
+            got << QString::fromLatin1(TicketReply::firstWord(r.data(), r.size()));
+        }
+        std::setlocale(LC_ALL, previous.constData());
+        QTEST(got.join(' '), "read");
+    }
+
+    // Names go back as the Latin-1 bytes the server listed them in.
+    void urls_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("encoded");
+        QTest::newRow("plain") << "Orvex-BF-20x.1_~"
+                               << "Orvex-BF-20x.1_~";
+        QTest::newRow("latin-1") << QStringLiteral("zeta-\u00e4") << "zeta-%E4";
+        QTest::newRow("url characters") << "a&b=c d#%?/"
+                                        << "a%26b%3Dc%20d%23%25%3F%2F";
+        QTest::newRow("beyond latin-1") << QStringLiteral("\u0430\u00e4") << "%D0%B0%C3%A4";
+    }
+
+    void urls()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, encoded);
+        QCOMPARE(OrvexUrl::requestPrefix(name, name), "/cgi-bin/oserv?l=" + encoded + "&s=" + encoded + '&');
+        QCOMPARE(OrvexUrl::wholeSlide("h:1", name), "http://h:1/whole_slides/" + encoded);
+    }
+
+    // Enormous words get break opportunities; tags and entities stay whole.
+    void serverText_data()
+    {
+        QTest::addColumn<bool>("markup");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("broken");
+        const QString z(QChar(0x200B));
+        QTest::newRow("short words") << false << "ab cd efgh"
+                                     << "ab cd efgh";
+        QTest::newRow("long word") << false << "abcdefghij klm"
+                                   << "abcd" + z + "efgh" + z + "ij klm";
+        QTest::newRow("compact html") << true << "<td title=\"a>b\">abcdef&amp;gh</td>"
+                                      << "<td title=\"a>b\">abcd" + z + "ef&amp;g" + z + "h</td>";
+        QTest::newRow("unclosed tag") << true << "<bcdefgh"
+                                      << "<bcd" + z + "efgh";
+        QTest::newRow("bare ampersand") << true << "&abcdefg"
+                                        << "&abc" + z + "defg";
+    }
+
+    void serverText()
+    {
+        QFETCH(bool, markup);
+        QFETCH(QString, text);
+        QTEST(markup ? ServerText::breakLongRunsInMarkup(text, 4) : ServerText::breakLongRuns(text, 4), "broken");
+    }
+
+    void slideMarks_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QList<QPointF>>("marks");
+        QTest::newRow("two lines") << QByteArray("c1 100 200\nc2 300.5 400\n") << -1
+                                   << QList<QPointF>{{100, 200}, {300.5, 400}};
+        QTest::newRow("empty") << QByteArray() << -1 << QList<QPointF>{};
+        QTest::newRow("overlong line skipped") << (QByteArray("a 1 2\n") + QByteArray(2000, 'x') + " 5 6\nb 3 4\n")
+                                               << -1 << QList<QPointF>{{1, 2}, {3, 4}};
+    }
+
+    void slideMarks()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, length);
+        const Received r(reply, length);
+        QList<QPointF> marks;
+        for (const CoordinateTriple& m : SlideMarks::read(r.data(), r.size()))
+            marks << QPointF(m.x, m.y);
+        QTEST(marks, "marks");
+    }
+
+    void calibrated_data()
+    {
+        QTest::addColumn<QByteArray>("fiducials");
+        QTest::addColumn<QPointF>("stageXY");
+        QTest::addColumn<QPoint>("pixel");
+        // the view's 383 x 246 window stays inside the 3060 x 2036 picture
+        QTest::newRow("fallback centre") << QByteArray() << QPointF(378350, 251625) << QPoint(1530, 1018);
+        QTest::newRow("infinite") << rotated << QPointF(qInf(), -qInf()) << QPoint(-1, -1);
+        QTest::newRow("tiny slide") << QByteArray("100 200 2900 250 50 1900 2850 1950 1e-40 1e-30")
+                                    << QPointF(378350, 251625) << QPoint(-1, -1);
+    }
+
+    void calibrated()
+    {
+        QFETCH(QByteArray, fiducials);
+        QFETCH(QPointF, stageXY);
+        QFETCH(QPoint, pixel);
+        Calibration c;
+        if (!fiducials.isEmpty())
+            c.load(fiducials.constData(), int(fiducials.size()));
+        const QPoint got = c.stageToPixel(stage(float(stageXY.x()), float(stageXY.y())), 383, 246);
+        if (pixel.x() >= 0)
+            QCOMPARE(got, pixel);
+        QVERIFY2(QRect(191, 123, 3060 - 382 + 1, 2036 - 246 + 1).contains(got), qPrintable(QString::number(got.x())));
+        const CoordinateTriple back = c.pixelToStage(QPoint(1000, 1000));
+        QVERIFY(std::isfinite(back.x) && std::isfinite(back.y) && back.z == 0.0f);
+    }
+
+    void gridPoints_data()
+    {
+        QTest::addColumn<QRect>("pixels");
+        QTest::addColumn<QRectF>("mm");
+        QTest::addColumn<int>("density");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QPoint>("last");
+        QTest::newRow("2 x 2") << QRect(QPoint(404, 404), QPoint(485, 485)) << QRectF(10, 10, 2, 2) << 1 << 4
+                               << QPoint(444, 444);
+        QTest::newRow("reversed pixels") << QRect(QPoint(500, 500), QPoint(400, 400)) << QRectF(10, 10, 2, 2) << 1 << 0
+                                         << QPoint();
+        QTest::newRow("capped") << QRect(QPoint(0, 0), QPoint(3060, 2036)) << QRectF(0, 0, 1000, 1000) << 1
+                                << SelectionGrid::maxPoints << QPoint(-1, -1);
+    }
+
+    void gridPoints()
+    {
+        QFETCH(QRect, pixels);
+        QFETCH(QRectF, mm);
+        QFETCH(int, density);
+        QFETCH(int, count);
+        QFETCH(QPoint, last);
+        const CoordinateTriple a = stage(float(mm.left() * 1e4), float(mm.top() * 1e4));
+        const CoordinateTriple b = stage(float(mm.right() * 1e4), float(mm.bottom() * 1e4));
+        const QVector<QPoint> grid = SelectionGrid::points(pixels.topLeft(), pixels.bottomRight(), a, b, density);
+        QCOMPARE(grid.size(), count);
+        if (count > 0 && last.x() >= 0)
+            QCOMPARE(grid.last(), last);
+        if (count > 0)
+            QCOMPARE(grid.first(), pixels.topLeft());
+    }
+};
+
+QTEST_MAIN(TestReplies)
+#include "tst_replies.moc"
