@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPointer>
+#include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTextEdit>
 #include <QtTest>
@@ -104,6 +105,30 @@ private slots:
         QVERIFY(done.wait(5000));
         QCOMPARE(server->requestLog().filter("f=i").size(), 1);
         QVERIFY(browser->isSelectionFrozen());
+    }
+
+    // Server text is shown, never acted on: markup in the banner stays text, a
+    // description reads no local file and an enormous word cannot freeze the layout.
+    void serverTextShownInertly()
+    {
+        QTemporaryDir dir;
+        QImage local(50, 50, QImage::Format_RGB32);
+        local.fill(Qt::red);
+        const QUrl file = QUrl::fromLocalFile(dir.filePath(QStringLiteral("local.png")));
+        QVERIFY(local.save(file.toLocalFile()));
+        server->setBanner(QStringLiteral("<b>bold</b> &amp;\n"));
+        server->addScope(QStringLiteral("inert"), false,
+                         "<img src=\"" + file.toString() + "\"><a href=\"" + file.toString() + "\">link</a> " +
+                             QString(1 << 18, QLatin1Char('w')),
+                         {QStringLiteral("s")});
+        QVERIFY(listed());
+        QCOMPARE(browser->bannerBox->toPlainText(), QStringLiteral("<b>bold</b> &amp;"));
+        browser->scopeListBox->setCurrentRow(browser->scopeListBox->count() - 1);
+        browser->descriptionBox->grab();
+        QVERIFY(browser->descriptionBox->toPlainText().contains(QStringLiteral("link ")));
+        const QImage shown =
+            browser->descriptionBox->document()->resource(QTextDocument::ImageResource, file).value<QImage>();
+        QVERIFY(shown.width() < 50);
     }
 
     void listFailures_data()
