@@ -2,8 +2,8 @@
 
 #include "views/ChannelStatistics.h"
 #include "views/FilterPipeline.h"
-#include "views/ScaleBar.h"
 #include "views/FrameRecord.h"
+#include "views/ScaleBar.h"
 
 #include <QImage>
 #include <QPoint>
