@@ -14,4 +14,10 @@ int scan(const char* text, const char* format, ...)
 #endif
     ;
 
+// White space as the C locale counts it, for readers that walk the bytes themselves.
+inline bool isSpace(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
 } // namespace ReplyScan

@@ -1,5 +1,7 @@
 #include "setup/ScopeListParser.h"
 
+#include "net/ReplyScan.h"
+
 #include <cstring>
 
 namespace {
@@ -12,11 +14,6 @@ bool isMarker(char c)
 bool isAlnum(char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-bool isSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
 QString latin1(const char* data, int from, int to)
@@ -95,10 +92,10 @@ ScopeListParser ScopeListParser::parse(const char* data, int length)
             while (end < n && data[end] != '\n')
                 ++end;
             int wordStart = line;
-            while (wordStart < end && isSpace(data[wordStart]))
+            while (wordStart < end && ReplyScan::isSpace(data[wordStart]))
                 ++wordStart;
             int wordEnd = wordStart;
-            while (wordEnd < end && !isSpace(data[wordEnd]))
+            while (wordEnd < end && !ReplyScan::isSpace(data[wordEnd]))
                 ++wordEnd;
             if (wordEnd > wordStart)
                 record.slides.append(latin1(data, wordStart, wordEnd));

@@ -53,21 +53,9 @@ int entityEnd(const QString& text, int from)
     return -1;
 }
 
-} // namespace
-
-QString breakLongRuns(const QString& text, int maxRun)
-{
-    if (maxRun <= 0 || text.size() <= maxRun)
-        return text;
-    QString out;
-    out.reserve(text.size() + text.size() / maxRun + 1);
-    int run = 0;
-    for (int i = 0; i < text.size(); ++i)
-        appendCounted(out, QStringView(text).mid(i, 1), 1, maxRun, run);
-    return out;
-}
-
-QString breakLongRunsInMarkup(const QString& text, int maxRun)
+// Plain text goes one character at a time; in markup a tag or an entity
+// goes as one piece.
+QString breakRuns(const QString& text, int maxRun, bool markup)
 {
     if (maxRun <= 0 || text.size() <= maxRun)
         return text;
@@ -77,10 +65,10 @@ QString breakLongRunsInMarkup(const QString& text, int maxRun)
     for (int i = 0; i < text.size();) {
         int end = -1;
         int width = 1;
-        if (text.at(i) == u'<') {
+        if (markup && text.at(i) == u'<') {
             end = tagEnd(text, i);
             width = 0;
-        } else if (text.at(i) == u'&') {
+        } else if (markup && text.at(i) == u'&') {
             end = entityEnd(text, i);
         }
         if (end < 0) {
@@ -91,6 +79,18 @@ QString breakLongRunsInMarkup(const QString& text, int maxRun)
         i = end;
     }
     return out;
+}
+
+} // namespace
+
+QString breakLongRuns(const QString& text, int maxRun)
+{
+    return breakRuns(text, maxRun, false);
+}
+
+QString breakLongRunsInMarkup(const QString& text, int maxRun)
+{
+    return breakRuns(text, maxRun, true);
 }
 
 } // namespace ServerText

@@ -12,12 +12,6 @@ QByteArray terminated(const char* data, int length)
     return QByteArray(data, length);
 }
 
-// The C rules, whatever the desktop's locale.
-bool isSpace(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 int hexDigit(char c)
 {
     if (c >= '0' && c <= '9')
@@ -40,7 +34,7 @@ quint32 hexAt(const char* data, int length, int index)
     // Hex digits only: no sign and no "0x" prefix, and a number longer than
     // eight digits keeps its low 32 bits instead of saturating.
     int i = index;
-    while (i < length && isSpace(data[i]))
+    while (i < length && ReplyScan::isSpace(data[i]))
         ++i;
     quint32 value = 0;
     for (int digit; i < length && (digit = hexDigit(data[i])) >= 0; ++i)

@@ -193,8 +193,6 @@ void VideoWindow::vidSizeChanged(int index)
 
 void VideoWindow::setMPP(float x, float y)
 {
-    mppX = x;
-    mppY = y;
     imageView->setMPP(x, y);
 }
 
@@ -242,6 +240,8 @@ void VideoWindow::stepStage(float across, float down, float zMicrometres)
     if (!havePosition)
         return;
     // Sideways steps need the scale; without it they would go nowhere.
+    const float mppX = imageView->scaleXMicrometres();
+    const float mppY = imageView->scaleYMicrometres();
     if ((across != 0.0f || down != 0.0f) && !(mppX > 0.0f && mppY > 0.0f))
         return;
     const QSize picture = imageView->frameSize();

@@ -85,7 +85,5 @@ private:
     float offsetY = 0.0f;
     CoordinateTriple physical;
     bool havePosition = false;
-    float mppX = 0.0f;
-    float mppY = 0.0f;
     FrameRecord source;
 };
