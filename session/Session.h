@@ -173,9 +173,6 @@ public slots:
     virtual void zMoveComplete();
     virtual void startNextZImage(QImage& picture);
     virtual void focusSliderChanged(int index);
-    // A double-click or key step from the video window: fills the fields and
-    // presses "Move"; nothing while the controls are disabled.
-    virtual void goTo(CoordinateTriple& destination);
     virtual void nudgeUp();
     virtual void doCoarseAuto();
     virtual void sysInfoArrived();
@@ -191,6 +188,9 @@ public slots:
     virtual void calcNumMovies();
     virtual void handleJobReset();
     virtual void handleCreateJob();
+    // A double-click or key step from the video window: fills the fields and
+    // presses "Move"; nothing while the controls are disabled.
+    virtual void goTo(CoordinateTriple& destination);
 
 signals:
     void physicalLocationChanged(CoordinateTriple& position);

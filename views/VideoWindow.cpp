@@ -130,7 +130,7 @@ void VideoWindow::connectControls()
 
 QString VideoWindow::readout(float offsetMicrometres, float stageUnits)
 {
-    return QString::asprintf("%.4f", double(PictureGeometry::stageUnits(stageUnits, offsetMicrometres)) * 0.0001);
+    return QString::asprintf("%.4f", double(offsetMicrometres) * 0.001 + double(stageUnits) * 0.0001);
 }
 
 void VideoWindow::filterChanged(int index)

@@ -74,7 +74,7 @@ private slots:
         const QVector3D stage = h.server->stagePosition(h.info.scope.name);
         QCOMPARE(QVector3D(s->currentCoords.x, s->currentCoords.y, s->currentCoords.z), stage);
         QCOMPARE(s->lowRes->physicalPosition().x, stage.x());
-        QCOMPARE(s->videoWindow->xCoord->text(), VideoWindow::readout(0, stage.x()));
+        QCOMPARE(s->videoWindow->xCoord->text(), QString::asprintf("%.4f", stage.x() * 0.0001));
         QVERIFY(s->videoWindow->isVisible() && !s->videoWindow->imageView->sourcePicture().isNull());
         QCOMPARE(s->mppX, float(h.server->micronsPerPixel()));
         const QString rule(59, '-');

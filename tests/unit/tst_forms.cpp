@@ -201,6 +201,25 @@ V|TextLabel1_2_3_2|QLabel|mm|in 320,70,330,24|)";
         }
     }
 
+    // The control window's slots in their declared order; later slots follow them.
+    void sessionSlotOrder()
+    {
+        const QString order = "fileOpen() fileSave() fileSaveAs() filePrint() fileExit() editUndo() editRedo() "
+                              "editCut() begin(SessionInfo&) editPaste() editFind() upButtonPressed() newSession() "
+                              "init() updateVideo() newCoordsHere() destroy() pointToScreen(CoordinateTriple) "
+                              "queryCoords() changeDestination(CoordinateTriple&) beginZAcquire() zMoveComplete() "
+                              "startNextZImage(QImage&) focusSliderChanged(int) nudgeUp() doCoarseAuto() "
+                              "sysInfoArrived() showCurrent() disableControls() enableControls() startTimer() "
+                              "tickme() doSlowAccurate() changeVideoFormat(int) setC1() setC2() calcNumMovies() "
+                              "handleJobReset() handleCreateJob()";
+        const QMetaObject& meta = Session::staticMetaObject;
+        QStringList declared;
+        for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
+            if (meta.method(i).methodType() == QMetaMethod::Slot)
+                declared << QString::fromLatin1(meta.method(i).methodSignature());
+        QCOMPARE(declared.mid(0, 39).join(' '), order);
+    }
+
     void browserFocusOrder()
     {
         const QList<QWidget*> order = {browser.connectToServer, browser.beginButton,    browser.cancelButton,

@@ -121,6 +121,8 @@ private slots:
         CoordinateTriple at = stage(250, 0);
         window.setPhysical(at);
         QCOMPARE(window.xCoord->text(), QStringLiteral("0.0250"));
+        // added in double: through a float the last digit turns up
+        QCOMPARE(VideoWindow::readout(-24.5508f, 600000), QStringLiteral("59.9754"));
         // a new scale shows from the next press on: 100 pixels right at 0.5 um
         window.setMPP(0.5f, 0.5f);
         QCOMPARE(window.xCoord->text(), QStringLiteral("0.0250"));
