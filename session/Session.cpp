@@ -154,6 +154,7 @@ void Session::closeEvent(QCloseEvent* event)
     timeRetryTimer.stop();
     requeryTimer.stop();
     stackAcquiring = false;
+    stageMoving = false;
     // An empty address aborts the request in flight without a report and sends nothing later.
     for (MyHTTP* fetcher : {&moveFetcher, &stackMoveFetcher, &sysInfoFetcher, &timeFetcher, &jobFetcher})
         fetcher->setUrl(QString());

@@ -45,6 +45,9 @@ public:
 
     // The help text that sysInfoBox starts with.
     static QString helpText();
+    // A move, an autofocus or a focus stack is under way: the stage is not the
+    // user's to step. Every feature that drives the stage adds itself here.
+    bool stageBusy() const;
 
     // Widgets of the form, named like their object names.
     LowResPreview* lowRes = nullptr;
@@ -189,7 +192,7 @@ public slots:
     virtual void handleJobReset();
     virtual void handleCreateJob();
     // A double-click or key step from the video window: fills the fields and
-    // presses "Move"; nothing while the controls are disabled.
+    // moves there; nothing while the stage is busy or the control time is over.
     virtual void goTo(CoordinateTriple& destination);
 
 signals:
@@ -235,6 +238,8 @@ private:
     QString pendingJobParameters;
     bool countdownConnected = false;
     QElapsedTimer positionRequestSent;
+    // From "Move" or an autofocus until the server reports the final position or fails.
+    bool stageMoving = false;
     StageKeys* stageKeys = nullptr;
     // 0 no warning given yet, 1 the five-minute one, 2 the one-minute one.
     int timeWarning = 0;

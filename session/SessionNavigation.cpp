@@ -12,6 +12,7 @@
 void Session::updateVideo()
 {
     disableControls();
+    stageMoving = true;
     const double x = CoordinateField::read(xCoord->text());
     const double y = CoordinateField::read(yCoord->text());
     const double z = CoordinateField::read(zCoord->text());
@@ -25,6 +26,7 @@ void Session::updateVideo()
 void Session::newCoordsHere()
 {
     if (!moveFetcher.succeeded()) {
+        stageMoving = false;
         appendInfo(
             QStringLiteral("***Error fetching coordinates from microscope.  The server may be malfunctioning.\n"));
         if (!stackAcquiring)
@@ -33,6 +35,7 @@ void Session::newCoordsHere()
     }
     const PositionReport::Kind kind = PositionReport::read(moveFetcher.data(), moveFetcher.length(), currentCoords);
     if (kind == PositionReport::Kind::Invalid) {
+        stageMoving = false;
         appendInfo(QStringLiteral(
             "***Error fetching coordinates from microscope.  The server returned an invalid sequence.\n"));
         if (!stackAcquiring)
@@ -42,6 +45,7 @@ void Session::newCoordsHere()
     pointToScreen(currentCoords);
     emit physicalLocationChanged(currentCoords);
     if (kind == PositionReport::Kind::Final) {
+        stageMoving = false;
         // Restarting drops a frame still in flight from before the move, so
         // the frame that releases the controls shows the new position.
         videoFetcher.setUrl(videoFetcher.url());
@@ -87,15 +91,21 @@ void Session::changeDestination(CoordinateTriple& destination)
         zCoord->setText(QString::asprintf("%.4f", double(destination.z) * 0.1));
 }
 
+bool Session::stageBusy() const
+{
+    return stageMoving || stackAcquiring;
+}
+
 void Session::goTo(CoordinateTriple& destination)
 {
-    if (!frameGrabButton->isEnabled())
+    // A live frame during a stack enables the buttons again; the stage is still busy.
+    if (stageBusy() || controlExpired)
         return;
     changeDestination(destination);
     // The pick format leaves a zero z out; a stale typed z must not go instead.
     if (!(destination.z > 0.00001f))
         zCoord->setText(QStringLiteral("0"));
-    frameGrabButton->click();
+    updateVideo();
 }
 
 void Session::showCurrent()
@@ -109,6 +119,7 @@ void Session::sendAutofocus(const QString& status, const QString& query, int sta
 {
     statusBar()->showMessage(status);
     disableControls();
+    stageMoving = true;
     sendPositionRequest(query, stallTimeoutMs);
 }
 

@@ -106,27 +106,27 @@ private slots:
     void keysStepTheStage_data()
     {
         QTest::addColumn<int>("focus"); // 0 "Move", 1 the video view, 2 the z field
-        QTest::addColumn<bool>("busy"); // a move is under way
+        QTest::addColumn<int>("busy");  // 1 a move is under way, 2 a stack a live frame interrupted
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<QVector3D>("step"); // stage units
         // Half a field of 640 x 480 pixels at 0.5 um per pixel; a tenth with Shift.
-        QTest::newRow("right") << 0 << false << int(Qt::Key_Right) << 0 << QVector3D(1600, 0, 0);
-        QTest::newRow("left") << 1 << false << int(Qt::Key_Left) << 0 << QVector3D(-1600, 0, 0);
-        QTest::newRow("up") << 0 << false << int(Qt::Key_Up) << 0 << QVector3D(0, -1200, 0);
-        QTest::newRow("shift down") << 1 << false << int(Qt::Key_Down) << int(Qt::ShiftModifier)
-                                    << QVector3D(0, 240, 0);
-        QTest::newRow("page up") << 0 << false << int(Qt::Key_PageUp) << 0 << QVector3D(0, 0, 20);
-        QTest::newRow("shift page down") << 1 << false << int(Qt::Key_PageDown) << int(Qt::ShiftModifier)
+        QTest::newRow("right") << 0 << 0 << int(Qt::Key_Right) << 0 << QVector3D(1600, 0, 0);
+        QTest::newRow("left") << 1 << 0 << int(Qt::Key_Left) << 0 << QVector3D(-1600, 0, 0);
+        QTest::newRow("up") << 0 << 0 << int(Qt::Key_Up) << 0 << QVector3D(0, -1200, 0);
+        QTest::newRow("shift down") << 1 << 0 << int(Qt::Key_Down) << int(Qt::ShiftModifier) << QVector3D(0, 240, 0);
+        QTest::newRow("page up") << 0 << 0 << int(Qt::Key_PageUp) << 0 << QVector3D(0, 0, 20);
+        QTest::newRow("shift page down") << 1 << 0 << int(Qt::Key_PageDown) << int(Qt::ShiftModifier)
                                          << QVector3D(0, 0, -100);
-        QTest::newRow("while moving") << 1 << true << int(Qt::Key_Right) << 0 << QVector3D();
-        QTest::newRow("typing in a field") << 2 << false << int(Qt::Key_Up) << 0 << QVector3D();
+        QTest::newRow("while moving") << 1 << 1 << int(Qt::Key_Right) << 0 << QVector3D();
+        QTest::newRow("during a stack") << 1 << 2 << int(Qt::Key_Right) << 0 << QVector3D();
+        QTest::newRow("typing in a field") << 2 << 0 << int(Qt::Key_Up) << 0 << QVector3D();
     }
 
     void keysStepTheStage()
     {
         QFETCH(int, focus);
-        QFETCH(bool, busy);
+        QFETCH(int, busy);
         QFETCH(int, key);
         QFETCH(int, modifiers);
         QFETCH(QVector3D, step);
@@ -135,14 +135,21 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(target->window()));
         target->setFocus();
         const QVector3D before = stage();
-        if (busy) {
+        if (busy == 1) {
             h.session->changeDestination(h.session->currentCoords); // exactly where it stands
             h.session->frameGrabButton->click();
+        } else if (busy == 2) {
+            h.session->focusStackButton->click();
+            QImage frame(640, 480, QImage::Format_RGB32);
+            emit h.session->videoFetcher.newImageAvailable(frame);
+            QVERIFY(h.session->frameGrabButton->isEnabled() && h.session->stackAcquiring);
         }
         QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         QCoreApplication::processEvents();
         QVERIFY(h.settle());
-        QCOMPARE(moveCount(), busy || !step.isNull() ? 1 : 0);
+        QCOMPARE(moveCount(), busy == 1 || !step.isNull() ? 1 : 0);
+        if (busy == 2)
+            return; // the stack itself moved z
         const QVector3D moved = stage() - before;
         QVERIFY2((moved - step).length() <= 1.0f,
                  qPrintable(QStringLiteral("moved %1 %2 %3").arg(moved.x()).arg(moved.y()).arg(moved.z())));
