@@ -7,6 +7,7 @@
 #include "views/LowResPreview.h"
 #include "views/StageKeys.h"
 #include "views/VideoStack.h"
+#include "views/VideoView.h"
 #include "views/VideoWindow.h"
 
 #include <QLabel>
@@ -73,6 +74,9 @@ void Session::begin(SessionInfo& info)
     stageKeys = new StageKeys(this);
     stageKeys->watch(this);
     stageKeys->watch(videoWindow.data());
+    for (QWidget* picture : {static_cast<QWidget*>(videoWindow->imageView), static_cast<QWidget*>(lowRes),
+                             static_cast<QWidget*>(highRes), static_cast<QWidget*>(insetStack)})
+        stageKeys->watchPicture(picture);
     connect(stageKeys, &StageKeys::stepRequested, videoWindow.data(), &VideoWindow::stepStage);
     connect(videoWindow.data(), &VideoWindow::moveRequested, this, &Session::goTo);
 

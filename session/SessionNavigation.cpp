@@ -101,6 +101,13 @@ void Session::goTo(CoordinateTriple& destination)
     // A live frame during a stack enables the buttons again; the stage is still busy.
     if (stageBusy() || controlExpired)
         return;
+    // Coordinates typed but not yet sent are the user's; a step must not replace them.
+    if (xCoord->isModified() || yCoord->isModified() || zCoord->isModified()) {
+        statusBar()->showMessage(QStringLiteral("The typed coordinates have not been sent: press \"Move\" "
+                                                "or \"Show Current Position\" first."),
+                                 5000);
+        return;
+    }
     changeDestination(destination);
     // The pick format leaves a zero z out; a stale typed z must not go instead.
     if (!(destination.z > 0.00001f))

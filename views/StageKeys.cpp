@@ -1,30 +1,8 @@
 #include "views/StageKeys.h"
 
-#include <QAbstractItemView>
-#include <QAbstractSlider>
-#include <QAbstractSpinBox>
 #include <QApplication>
-#include <QComboBox>
 #include <QKeyEvent>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QTextEdit>
-
-namespace {
-
-bool usesStepKeys(const QWidget* focus)
-{
-    if (const auto* line = qobject_cast<const QLineEdit*>(focus))
-        return !line->isReadOnly();
-    if (const auto* plain = qobject_cast<const QPlainTextEdit*>(focus))
-        return !plain->isReadOnly();
-    if (const auto* text = qobject_cast<const QTextEdit*>(focus))
-        return !text->isReadOnly();
-    return qobject_cast<const QAbstractSpinBox*>(focus) || qobject_cast<const QAbstractSlider*>(focus) ||
-           qobject_cast<const QComboBox*>(focus) || qobject_cast<const QAbstractItemView*>(focus);
-}
-
-} // namespace
+#include <QWidget>
 
 StageKeys::StageKeys(QObject* parent)
     : QObject(parent)
@@ -35,6 +13,13 @@ StageKeys::StageKeys(QObject* parent)
 void StageKeys::watch(QWidget* window)
 {
     windows.append(window);
+}
+
+void StageKeys::watchPicture(QWidget* picture)
+{
+    if (picture->focusPolicy() == Qt::NoFocus)
+        picture->setFocusPolicy(Qt::ClickFocus);
+    pictures.append(picture);
 }
 
 bool StageKeys::stepFor(int key, Qt::KeyboardModifiers modifiers, float* across, float* down, float* zMicrometres)
@@ -77,8 +62,11 @@ bool StageKeys::eventFilter(QObject* watched, QEvent* event)
     QWidget* active = QApplication::activeWindow();
     if (!active || static_cast<QWidget*>(watched)->window() != active || !windows.contains(active))
         return false;
+    // An open menu or popup, or the menu bar in keyboard mode, keeps its keys.
+    if (QApplication::activePopupWidget() || QWidget::keyboardGrabber())
+        return false;
     const QWidget* focus = QApplication::focusWidget();
-    if (focus && usesStepKeys(focus))
+    if (focus && focus != active && !pictures.contains(focus))
         return false;
     const auto* key = static_cast<QKeyEvent*>(event);
     float across, down, z;

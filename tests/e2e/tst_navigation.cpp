@@ -3,11 +3,14 @@
 #include "SessionHarness.h"
 
 #include "views/FocusCurve.h"
+#include "views/LowResPreview.h"
 #include "views/VideoView.h"
 #include "views/VideoWindow.h"
 
 #include <QLabel>
 #include <QSpinBox>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QtTest>
 
 #include <cmath>
@@ -105,15 +108,17 @@ private slots:
 
     void keysStepTheStage_data()
     {
-        QTest::addColumn<int>("focus"); // 0 "Move", 1 the video view, 2 the z field
-        QTest::addColumn<int>("busy");  // 1 a move is under way, 2 a stack a live frame interrupted
+        // 0 the main window itself, 1 the video view, 2 the z field, 3 the System Info
+        // text, 4 the tab bar, 5 the overview, 6 "Move", 7 the view with X typed, not sent
+        QTest::addColumn<int>("focus");
+        QTest::addColumn<int>("busy"); // 1 a move is under way, 2 a stack a live frame interrupted
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<QVector3D>("step"); // stage units
         // Half a field of 640 x 480 pixels at 0.5 um per pixel; a tenth with Shift.
         QTest::newRow("right") << 0 << 0 << int(Qt::Key_Right) << 0 << QVector3D(1600, 0, 0);
         QTest::newRow("left") << 1 << 0 << int(Qt::Key_Left) << 0 << QVector3D(-1600, 0, 0);
-        QTest::newRow("up") << 0 << 0 << int(Qt::Key_Up) << 0 << QVector3D(0, -1200, 0);
+        QTest::newRow("up, overview") << 5 << 0 << int(Qt::Key_Up) << 0 << QVector3D(0, -1200, 0);
         QTest::newRow("shift down") << 1 << 0 << int(Qt::Key_Down) << int(Qt::ShiftModifier) << QVector3D(0, 240, 0);
         QTest::newRow("page up") << 0 << 0 << int(Qt::Key_PageUp) << 0 << QVector3D(0, 0, 20);
         QTest::newRow("shift page down") << 1 << 0 << int(Qt::Key_PageDown) << int(Qt::ShiftModifier)
@@ -121,6 +126,10 @@ private slots:
         QTest::newRow("while moving") << 1 << 1 << int(Qt::Key_Right) << 0 << QVector3D();
         QTest::newRow("during a stack") << 1 << 2 << int(Qt::Key_Right) << 0 << QVector3D();
         QTest::newRow("typing in a field") << 2 << 0 << int(Qt::Key_Up) << 0 << QVector3D();
+        QTest::newRow("reading messages") << 3 << 0 << int(Qt::Key_PageDown) << 0 << QVector3D();
+        QTest::newRow("tab bar") << 4 << 0 << int(Qt::Key_Right) << 0 << QVector3D();
+        QTest::newRow("a button") << 6 << 0 << int(Qt::Key_Down) << 0 << QVector3D();
+        QTest::newRow("typed, not sent") << 7 << 0 << int(Qt::Key_Left) << 0 << QVector3D();
     }
 
     void keysStepTheStage()
@@ -130,19 +139,28 @@ private slots:
         QFETCH(int, key);
         QFETCH(int, modifiers);
         QFETCH(QVector3D, step);
-        QWidget* target = QList<QWidget*>{h.session->frameGrabButton, view(), h.session->zCoord}.at(focus);
+        Session* s = h.session.get();
+        QWidget* target =
+            QList<QWidget*>{
+                s,     view(), s->zCoord, s->sysInfoBox, s->Stack_Acquisition->tabBar(), s->lowRes, s->frameGrabButton,
+                view()}
+                .at(focus);
+        if (focus == 7) {
+            s->xCoord->setText(QStringLiteral("12.5"));
+            s->xCoord->setModified(true);
+        }
         target->window()->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(target->window()));
         target->setFocus();
         const QVector3D before = stage();
         if (busy == 1) {
-            h.session->changeDestination(h.session->currentCoords); // exactly where it stands
-            h.session->frameGrabButton->click();
+            s->changeDestination(s->currentCoords); // exactly where it stands
+            s->frameGrabButton->click();
         } else if (busy == 2) {
-            h.session->focusStackButton->click();
+            s->focusStackButton->click();
             QImage frame(640, 480, QImage::Format_RGB32);
-            emit h.session->videoFetcher.newImageAvailable(frame);
-            QVERIFY(h.session->frameGrabButton->isEnabled() && h.session->stackAcquiring);
+            emit s->videoFetcher.newImageAvailable(frame);
+            QVERIFY(s->frameGrabButton->isEnabled() && s->stackAcquiring);
         }
         QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         QCoreApplication::processEvents();
@@ -150,6 +168,8 @@ private slots:
         QCOMPARE(moveCount(), busy == 1 || !step.isNull() ? 1 : 0);
         if (busy == 2)
             return; // the stack itself moved z
+        if (focus == 7)
+            QCOMPARE(s->xCoord->text(), QStringLiteral("12.5"));
         const QVector3D moved = stage() - before;
         QVERIFY2((moved - step).length() <= 1.0f,
                  qPrintable(QStringLiteral("moved %1 %2 %3").arg(moved.x()).arg(moved.y()).arg(moved.z())));
