@@ -194,6 +194,9 @@ public slots:
     // A double-click or key step from the video window: fills the fields and
     // moves there; nothing while the stage is busy or the control time is over.
     virtual void goTo(CoordinateTriple& destination);
+    // A double-clicked point: the stage goes there and the sampling region to
+    // the middle of the view, so the region stays on the clicked feature.
+    virtual void centreOn(CoordinateTriple& destination);
 
 signals:
     void physicalLocationChanged(CoordinateTriple& position);
@@ -226,6 +229,8 @@ private:
     void sendAutofocus(const QString& status, const QString& query, int stallTimeoutMs);
     // Every request of moveFetcher goes out here.
     void sendPositionRequest(const QString& query, int stallTimeoutMs);
+    // Fills the fields with a destination and sends the move.
+    void moveToPoint(CoordinateTriple& destination);
     void stopStack(const QString& reason);
     void stackFetchFailed();
     void recordSharpness(const QImage& picture);

@@ -79,6 +79,7 @@ void Session::begin(SessionInfo& info)
         stageKeys->watchPicture(picture);
     connect(stageKeys, &StageKeys::stepRequested, videoWindow.data(), &VideoWindow::stepStage);
     connect(videoWindow.data(), &VideoWindow::moveRequested, this, &Session::goTo);
+    connect(videoWindow.data(), &VideoWindow::centreRequested, this, &Session::centreOn);
 
     sysInfoFetcher.setUrl(sessionUrl(QStringLiteral("f=d")));
     sysInfoFetcher.start();

@@ -4,6 +4,8 @@
 #include "session/PositionReport.h"
 #include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
+#include "views/VideoView.h"
+#include "views/VideoWindow.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -108,6 +110,20 @@ void Session::goTo(CoordinateTriple& destination)
                                  5000);
         return;
     }
+    moveToPoint(destination);
+}
+
+void Session::centreOn(CoordinateTriple& destination)
+{
+    if (stageBusy() || controlExpired)
+        return;
+    moveToPoint(destination);
+    if (videoWindow)
+        videoWindow->imageView->centreRegion();
+}
+
+void Session::moveToPoint(CoordinateTriple& destination)
+{
     changeDestination(destination);
     // The pick format leaves a zero z out; a stale typed z must not go instead.
     if (!(destination.z > 0.00001f))

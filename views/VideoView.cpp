@@ -155,18 +155,32 @@ void VideoView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     // The second press of a double-click is a press like any other.
     moveRegion(event->position().toPoint());
+    // The point itself, also where the region stops short of the edge.
     if (scaleX > 0.0f && scaleY > 0.0f) {
-        const QPointF offset = PictureGeometry::offset(event->position().toPoint(), size(), scaleX, scaleY);
+        const QPointF scale = drawnScale();
+        const QPointF offset =
+            PictureGeometry::offset(event->position().toPoint(), size(), float(scale.x()), float(scale.y()));
         emit pointDoubleClicked(float(offset.x()), float(offset.y()));
     }
+}
+
+QPointF VideoView::drawnScale() const
+{
+    if (display.isNull() || width() <= 0 || height() <= 0)
+        return QPointF(scaleX, scaleY);
+    return QPointF(double(scaleX) * display.width() / width(), double(scaleY) * display.height() / height());
+}
+
+void VideoView::centreRegion()
+{
+    moveRegion(QPoint(width() / 2, height() / 2));
 }
 
 ScaleBar VideoView::scaleBar() const
 {
     if (display.isNull() || width() <= 0)
         return ScaleBar();
-    // A picture of the previous size is drawn stretched until the next frame.
-    return ScaleBar::choose(double(scaleX) * display.width() / width(), width());
+    return ScaleBar::choose(drawnScale().x(), width());
 }
 
 void VideoView::paintEvent(QPaintEvent*)

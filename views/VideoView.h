@@ -38,6 +38,8 @@ public:
     void setMPP(float x, float y);
     // Top-left corner of the sampling region in view pixels.
     QPoint focusAreaOrigin() const;
+    // Puts the sampling region in the middle of the view, as after centring a point.
+    void centreRegion();
     // Where and when the next frame was taken; saving adds the scale, size and filters.
     void setRecord(const FrameRecord& next) { record = next; }
 
@@ -66,7 +68,7 @@ signals:
     // Region centre minus view centre, in micrometres.
     void offsetChanged(float dx, float dy);
     // A double-click, as the clicked point minus the view centre in
-    // micrometres; only while the scale is known.
+    // micrometres at the scale the picture is drawn; only while the scale is known.
     void pointDoubleClicked(float dx, float dy);
 
 protected:
@@ -79,6 +81,8 @@ private:
     void runPipeline();
     void refilter();
     void moveRegion(const QPoint& position);
+    // Micrometres per view pixel: a picture of the previous size is drawn stretched until the next frame.
+    QPointF drawnScale() const;
 
     QImage source;
     QImage display;

@@ -232,7 +232,7 @@ void VideoWindow::centrePoint(float dx, float dy)
     if (!havePosition)
         return;
     CoordinateTriple destination = PictureGeometry::stagePoint(physical, QPointF(dx, dy));
-    emit moveRequested(destination);
+    emit centreRequested(destination);
 }
 
 void VideoWindow::stepStage(float across, float down, float zMicrometres)

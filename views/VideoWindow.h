@@ -73,9 +73,10 @@ public slots:
 
 signals:
     void videoFormatChanged(int size);
-    // Where the stage should go to centre a point or take a step; asked only
-    // once a stage position has arrived.
+    // Where the stage should go to take a step, or to centre a double-clicked
+    // point; asked only once a stage position has arrived.
     void moveRequested(CoordinateTriple& destination);
+    void centreRequested(CoordinateTriple& destination);
 
 private:
     void buildControls();

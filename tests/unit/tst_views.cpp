@@ -158,6 +158,35 @@ private slots:
         QCOMPARE(window.size(), QSize(662, 604));
     }
 
+    // The point under the pointer, also near an edge and while the last frame
+    // is drawn stretched to a newly chosen picture size.
+    void doubleClickTarget_data()
+    {
+        QTest::addColumn<QPoint>("at");
+        QTest::addColumn<int>("size"); // index of the picture size chosen after the frame
+        QTest::addColumn<QPointF>("destination");
+        // stage (100000, 50000) units, 0.5 um per pixel of the 640 x 480 frame
+        QTest::newRow("near the corner") << QPoint(5, 5) << 0 << QPointF(98425, 48825);
+        QTest::newRow("stretched to 800x600") << QPoint(795, 595) << 1 << QPointF(101580, 51180);
+    }
+
+    void doubleClickTarget()
+    {
+        QFETCH(QPoint, at);
+        QFETCH(int, size);
+        VideoWindow window;
+        CoordinateTriple here = stage(100000, 50000);
+        window.setPhysical(here);
+        window.setMPP(0.5f, 0.5f);
+        QImage frame = twoTone(qRgb(9, 9, 9), qRgb(0, 0, 0));
+        window.updateImage(frame);
+        window.vidSizeChanged(size);
+        QPointF sent;
+        connect(&window, &VideoWindow::centreRequested, this, [&sent](CoordinateTriple& d) { sent = {d.x, d.y}; });
+        mouse(window.imageView, QEvent::MouseButtonDblClick, at);
+        QTEST(sent, "destination");
+    }
+
     void overview()
     {
         LowResPreview preview;
