@@ -97,15 +97,28 @@ void Session::appendInfo(const QString& text)
     // Much of this text comes from the server: no enormous word may stall the layout.
     sysInfoBox->appendPlainText(ServerText::breakLongRuns(text));
     sysInfoBox->verticalScrollBar()->setValue(sysInfoBox->verticalScrollBar()->maximum());
-    if (Stack_Acquisition->currentWidget() != tab)
-        markSystemInfo(true);
 
     QString error = text.trimmed();
-    if (error.startsWith(QLatin1String("***"))) {
-        error = error.mid(3).trimmed();
-        error.replace(QLatin1Char('\n'), QLatin1Char(' '));
-        statusBar()->showMessage(error);
-    }
+    if (!error.startsWith(QLatin1String("***")))
+        return;
+    if (Stack_Acquisition->currentWidget() != tab)
+        markSystemInfo(true);
+    error = error.mid(3).trimmed();
+    error.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    statusBar()->showMessage(error);
+}
+
+void Session::showNotice(const QString& notice)
+{
+    // A running task's status or a failure comes back after a few seconds.
+    const QString before = statusBar()->currentMessage();
+    statusBar()->showMessage(notice);
+    if (before.isEmpty() || before == QLatin1String("Ready.") || before == notice)
+        return;
+    QTimer::singleShot(noticeMs, this, [this, notice, before] {
+        if (statusBar()->currentMessage() == notice)
+            statusBar()->showMessage(before);
+    });
 }
 
 void Session::markSystemInfo(bool unread)

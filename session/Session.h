@@ -226,6 +226,9 @@ private:
     // marked while another page is open.
     void appendInfo(const QString& text);
     void markSystemInfo(bool unread);
+    // Good news and warnings in the status bar, giving way to what stood there.
+    void showNotice(const QString& notice);
+    static constexpr int noticeMs = 3000;
     void sendAutofocus(const QString& status, const QString& query, int stallTimeoutMs);
     // Every request of moveFetcher goes out here.
     void sendPositionRequest(const QString& query, int stallTimeoutMs);

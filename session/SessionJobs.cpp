@@ -120,9 +120,11 @@ void Session::jobReplyArrived()
         return;
     }
     const JobReply reply = JobReply::read(jobFetcher.data(), jobFetcher.length());
-    if (reply.accepted)
+    if (reply.accepted) {
         appendInfo(job + QStringLiteral(" submitted. ") + reply.text);
-    else
+        showNotice(job + QStringLiteral(" submitted."));
+    } else {
         appendInfo(QStringLiteral("***") + job + QStringLiteral(" was not accepted: ") + reply.text +
                    QStringLiteral(" (") + pendingJobParameters + QStringLiteral(")"));
+    }
 }

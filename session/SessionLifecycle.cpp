@@ -170,8 +170,8 @@ void Session::showRemainingTime()
     const int level = remainingSeconds <= 60 ? 2 : remainingSeconds <= 300 ? 1 : 0;
     if (level > timeWarning && !controlExpired) {
         const int minutes = (remainingSeconds + 59) / 60;
-        statusBar()->showMessage(minutes == 1 ? QStringLiteral("1 minute of control time left.")
-                                              : QStringLiteral("%1 minutes of control time left.").arg(minutes));
+        showNotice(minutes == 1 ? QStringLiteral("1 minute of control time left.")
+                                : QStringLiteral("%1 minutes of control time left.").arg(minutes));
     }
     timeWarning = level;
     QPalette palette;

@@ -505,6 +505,7 @@ private slots:
         QVERIFY2(h.infoText().contains(outcome), qPrintable(h.infoText().right(300)));
         if (fault.isEmpty()) {
             QVERIFY(h.server->jobs().size() == 1 && h.server->jobs().last().contains(name));
+            QCOMPARE(h.status(), outcome);
             // the selection is reset for the next job
             QVERIFY(s->jobNameEdit->text().isEmpty() && s->totalBox->text() == QStringLiteral("0"));
             QVERIFY(!s->highRes->corner1Set && !s->highRes->corner2Set);
@@ -512,6 +513,21 @@ private slots:
             // the message carries what is needed to submit again
             QVERIFY(h.infoText().contains("(10.5000, 20.2500) mm and (12.0000, 22.5000) mm, 2 samples / mm"));
         }
+    }
+
+    // Only failures mark the System Info tab; a time warning gives the status bar back.
+    void noticesGiveWay()
+    {
+        Session* s = h.session.get();
+        s->countdownTimer.stop();
+        s->Stack_Acquisition->setCurrentIndex(1);
+        emit s->sysInfoFetcher.done();
+        QVERIFY(s->Stack_Acquisition->tabIcon(0).isNull());
+        s->statusBar()->showMessage(QStringLiteral("Acquiring focus stack..."));
+        s->remainingSeconds = 300;
+        s->tickme();
+        QCOMPARE(h.status(), QStringLiteral("5 minutes of control time left."));
+        QTRY_COMPARE_WITH_TIMEOUT(h.status(), QStringLiteral("Acquiring focus stack..."), 6000);
     }
 
     void menu()
