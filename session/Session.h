@@ -142,6 +142,8 @@ public:
     QVector<double> stackSharpness;
     bool stackAcquiring = false;
     int framesLeft = 0;
+    // The last stack stopped before all its frames arrived.
+    bool stackCutShort = false;
 
     // The tick of the countdown in milliseconds; tests shorten it.
     int countdownInterval = 1000;

@@ -17,6 +17,7 @@
 void Session::beginZAcquire()
 {
     stackAcquiring = true;
+    stackCutShort = false;
     disableControls();
     statusBar()->showMessage(QStringLiteral("Acquiring focus stack..."));
     framesLeft = frameCountSelector->value();
@@ -118,6 +119,7 @@ void Session::stopStack(const QString& reason)
     stackZ.resize(std::min(int(stackZ.size()), received));
     stackSharpness.resize(std::min(int(stackSharpness.size()), received));
     framesLeft = 0;
+    stackCutShort = true;
     // Still acquiring while the slider is clamped, so the z field is left alone.
     zSlider->setMaximum(std::max(0, received - 1));
     stackAcquiring = false;
@@ -147,10 +149,16 @@ void Session::showSharpness()
     const int best = FocusMeasure::sharpest(stackSharpness);
     focusCurve->setCurve(stackZ, stackSharpness, best);
     focusCurve->setMarked(stackAcquiring ? int(stackSharpness.size()) - 1 : zSlider->value());
+    // One or two frames of a stopped stack say nothing about where focus lies.
+    const int frames = int(stackSharpness.size());
+    const QString cutShort = frames == 1 ? QStringLiteral("Stack cut short after 1 frame")
+                                         : QStringLiteral("Stack cut short after %1 frames").arg(frames);
     if (stackSharpness.isEmpty() || stackAcquiring)
         focusMeasureLabel->clear();
     else if (best < 0)
-        focusMeasureLabel->setText(QStringLiteral("No clear focus found"));
+        focusMeasureLabel->setText(stackCutShort ? cutShort : QStringLiteral("No clear focus found"));
     else
-        focusMeasureLabel->setText(QString::asprintf("Sharpest: frame %i at %.0f µm", best + 1, stackZ[best] * 0.1));
+        focusMeasureLabel->setText(
+            QString::asprintf("Sharpest: frame %i at %.0f µm", best + 1, stackZ[best] * 0.1) +
+            (stackCutShort ? QStringLiteral(" (") + cutShort.toLower() + QLatin1Char(')') : QString()));
 }

@@ -436,6 +436,8 @@ private slots:
         QVERIFY(s->insetStack->count() >= frames && h.controlsEnabled());
         QCOMPARE(h.status(), message.mid(3));
         if (frames == 2) {
+            QVERIFY2(s->focusMeasureLabel->text().contains("cut short after 2 frames"),
+                     qPrintable(s->focusMeasureLabel->text()));
             s->zSlider->setValue(0);
             s->zSlider->setValue(1);
             QCOMPARE(s->zCoord->text(), QStringLiteral("909"));
