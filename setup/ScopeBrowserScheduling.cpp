@@ -136,7 +136,12 @@ void ScopeBrowser::authOrNot()
     info.requestPrefix = OrvexUrl::requestPrefix(info.login, info.scope.name);
 
     auto* session = new Session(nullptr, nullptr);
+    // Closing the window ends the session and frees it, its video window with it.
+    session->setAttribute(Qt::WA_DeleteOnClose);
     session->show();
     session->begin(info);
+    // No second click can reach the dialog before it is gone.
+    beginButton->setEnabled(false);
+    hide();
     deleteLater();
 }

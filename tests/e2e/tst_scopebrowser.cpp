@@ -281,9 +281,15 @@ private slots:
         QVERIFY(listed());
         this->login(login, password, scope.isEmpty() ? 0 : browser->scopeListBox->count() - 1);
         const ScopeRecord first = browser->scopeRecords().value(browser->scopeListBox->currentRow());
+        // a double click opens one session
+        browser->beginButton->click();
         browser->beginButton->click();
         QTRY_VERIFY_WITH_TIMEOUT(topLevelWindow<Session>(), patience);
         QTRY_VERIFY_WITH_TIMEOUT(browser.isNull(), patience);
+        QCOMPARE(server->requestLog().filter("f=ticket").size(), 1);
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        QCOMPARE(std::count_if(windows.cbegin(), windows.cend(), [](QWidget* w) { return qobject_cast<Session*>(w); }),
+                 1);
         Session* session = topLevelWindow<Session>();
         const SessionInfo& info = session->sessionInfo;
         QFETCH(QString, prefix);

@@ -186,7 +186,11 @@ private slots:
         QVERIFY(opened);
         QCOMPARE(opened->sessionInfo.scope.name, QStringLiteral("Orvex-BF-40x"));
         QCOMPARE(opened->sessionInfo.host, h.info.host);
-        delete opened;
+        // closing the window frees it and its video window
+        QPointer<Session> session = opened;
+        QPointer<VideoWindow> video = opened->videoWindow;
+        opened->close();
+        QTRY_VERIFY(session.isNull() && video.isNull());
     }
 
     void closingEndsTheSession()
