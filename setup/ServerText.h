@@ -10,10 +10,11 @@ namespace ServerText {
 
 QString breakLongRuns(const QString& text, int maxRun = 1024);
 
-// The same for rich text: tags (with their quoted attributes) and entities
-// such as "&amp;" are copied whole and never broken; an entity counts as one
-// character of its run. A '<' without its '>' or an '&' without its ';' is
-// plain text.
+// The same for rich text: tags and entities such as "&amp;" are copied whole
+// and never broken, and each ends where the toolkit's rich-text reader ends
+// it: a quote opens a string only at the start of an attribute, and a '<'
+// that never closes hides the rest of the text. An entity counts at its full
+// length, a tag not at all. Linear in the length of the text.
 QString breakLongRunsInMarkup(const QString& text, int maxRun = 1024);
 
 } // namespace ServerText
