@@ -13,7 +13,8 @@ const QString oserv = QStringLiteral("/cgi-bin/oserv?");
 QString OrvexUrl::encode(const QString& value)
 {
     const bool latin1 = std::all_of(value.cbegin(), value.cend(), [](QChar c) { return c.unicode() <= 0xFF; });
-    return QString::fromLatin1((latin1 ? value.toLatin1() : value.toUtf8()).toPercentEncoding());
+    // Characters that are legal in a path and a query value stay as the server listed them.
+    return QString::fromLatin1((latin1 ? value.toLatin1() : value.toUtf8()).toPercentEncoding("/:@(),;!*'$"));
 }
 
 QString OrvexUrl::scopeList(const QString& host)

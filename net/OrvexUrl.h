@@ -4,9 +4,10 @@
 
 // Every URL the client sends to an Orvex server is built here. Values typed by
 // the user or sent by the server (login, microscope, slide and job names) are
-// percent-encoded where they hold characters outside the unreserved set, so a
-// name with '&', '#', '%', '?', '/' or a space cannot add or cut request
-// parameters. Plain names give the same URLs as unescaped insertion.
+// percent-encoded where they hold bytes beyond ASCII, control characters or
+// characters that would change the URL's structure ('&', '#', '%', '?', '+',
+// '=', a space, ...), so a name cannot add or cut request parameters. Plain
+// names, and '/', ':', '@', '(', ')', ',', ';', '!', '*', ' and '$', go as typed.
 //
 // The server speaks bytes: it lists names in Latin-1 and compares the bytes
 // it gets back, so a name goes back as the Latin-1 bytes it arrived as
@@ -14,8 +15,9 @@
 class OrvexUrl
 {
 public:
-    // Percent-encodes the Latin-1 bytes of value outside A-Z a-z 0-9 - . _ ~;
-    // text that Latin-1 cannot hold (a login typed in Cyrillic) goes as UTF-8.
+    // Percent-encodes the Latin-1 bytes of value outside A-Z a-z 0-9 - . _ ~
+    // / : @ ( ) , ; ! * ' $; text that Latin-1 cannot hold (a login typed in
+    // Cyrillic) goes as UTF-8.
     static QString encode(const QString& value);
 
     static QString base(const QString& host) { return QStringLiteral("http://") + host; }

@@ -250,8 +250,10 @@ private slots:
         QTest::newRow("plain") << "Orvex-BF-20x.1_~"
                                << "Orvex-BF-20x.1_~";
         QTest::newRow("latin-1") << QStringLiteral("zeta-\u00e4") << "zeta-%E4";
-        QTest::newRow("url characters") << "a&b=c d#%?/"
-                                        << "a%26b%3Dc%20d%23%25%3F%2F";
+        QTest::newRow("url characters") << "a&b=c d#%?+\x7f\t"
+                                        << "a%26b%3Dc%20d%23%25%3F%2B%7F%09";
+        QTest::newRow("kept as typed") << "/:@(),;!*'$"
+                                       << "/:@(),;!*'$";
         QTest::newRow("beyond latin-1") << QStringLiteral("\u0430\u00e4") << "%D0%B0%C3%A4";
     }
 
