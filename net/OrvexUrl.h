@@ -7,7 +7,7 @@
 // percent-encoded where they hold bytes beyond ASCII, control characters or
 // characters that would change the URL's structure ('&', '#', '%', '?', '+',
 // '=', a space, ...), so a name cannot add or cut request parameters. Plain
-// names, and '/', ':', '@', '(', ')', ',', ';', '!', '*', ' and '$', go as typed.
+// names, and '/', ':', '@', '(', ')', ',', ';', '!', '*', "'" and '$', go as typed.
 //
 // The server speaks bytes: it lists names in Latin-1 and compares the bytes
 // it gets back, so a name goes back as the Latin-1 bytes it arrived as
