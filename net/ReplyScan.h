@@ -1,5 +1,7 @@
 #pragma once
 
+#include <locale.h>
+
 // Every reader of a server reply scans numbers through here. Qt applies the
 // desktop's locale to the C library at start-up, so a plain sscanf("%f")
 // expects "0,5" on a German or French desktop, while the server always
@@ -11,6 +13,15 @@ namespace ReplyScan {
 int scan(const char* text, const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(scanf, 2, 3)))
+#endif
+    ;
+
+// scan() under the given locale. Without a locale (the "C" locale could not
+// be made) it reads nothing, says so once on the console and returns EOF:
+// never a number read under the desktop's locale.
+int scanIn(locale_t locale, const char* text, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(scanf, 3, 4)))
 #endif
     ;
 

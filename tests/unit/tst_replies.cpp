@@ -1,4 +1,5 @@
 #include "net/OrvexUrl.h"
+#include "net/ReplyScan.h"
 #include "session/JobReply.h"
 #include "session/PositionReport.h"
 #include "session/SystemInfoReply.h"
@@ -57,6 +58,15 @@ private slots:
     {
         if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
             qWarning("de_DE.UTF-8 is not installed: the readers run under the \"C\" locale only");
+    }
+
+    // Without the "C" locale nothing is read, never a number under the desktop's locale.
+    void withoutCLocale()
+    {
+        float f = 7;
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("locale"));
+        QCOMPARE(ReplyScan::scanIn(locale_t(nullptr), "0.5", "%f", &f), EOF);
+        QCOMPARE(f, 7.0f);
     }
 
     void hexNumber_data()
