@@ -234,6 +234,8 @@ private:
     void sendAutofocus(const QString& status, const QString& query, int stallTimeoutMs);
     // Every request of moveFetcher goes out here.
     void sendPositionRequest(const QString& query, int stallTimeoutMs);
+    // Disables the controls for a move or an autofocus.
+    void beginStageMove();
     // Fills the fields with a destination and sends the move.
     void moveToPoint(CoordinateTriple& destination);
     void stopStack(const QString& reason);

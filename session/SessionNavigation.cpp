@@ -11,10 +11,18 @@
 #include <QPushButton>
 #include <QStatusBar>
 
-void Session::updateVideo()
+void Session::beginStageMove()
 {
     disableControls();
     stageMoving = true;
+    // A frame asked for before would release the controls while the stage still moves.
+    if (videoFetcher.http().isBusy())
+        videoFetcher.setUrl(videoFetcher.url());
+}
+
+void Session::updateVideo()
+{
+    beginStageMove();
     const double x = CoordinateField::read(xCoord->text());
     const double y = CoordinateField::read(yCoord->text());
     const double z = CoordinateField::read(zCoord->text());
@@ -141,8 +149,7 @@ void Session::showCurrent()
 void Session::sendAutofocus(const QString& status, const QString& query, int stallTimeoutMs)
 {
     statusBar()->showMessage(status);
-    disableControls();
-    stageMoving = true;
+    beginStageMove();
     sendPositionRequest(query, stallTimeoutMs);
 }
 

@@ -127,16 +127,6 @@ void OrvexServer::clearFaults()
     m_faults.clear();
 }
 
-QStringList OrvexServer::requestLog() const
-{
-    return m_log;
-}
-
-void OrvexServer::clearLog()
-{
-    m_log.clear();
-}
-
 bool OrvexServer::setLogFile(const QString& path)
 {
     auto file = std::make_unique<QFile>(path);
@@ -169,11 +159,6 @@ void OrvexServer::schedule(const QString& login, const QString& scope)
     m_scheduled.insert(key(login, scope));
 }
 
-void OrvexServer::unschedule(const QString& login, const QString& scope)
-{
-    m_scheduled.remove(key(login, scope));
-}
-
 void OrvexServer::setBanner(const QString& text)
 {
     m_banner = text;
@@ -193,11 +178,6 @@ void OrvexServer::addScope(const QString& name, bool inUse, const QString& descr
     // a fresh stage waits in focus over the middle of the slide
     const double x = 378350.0, y = 251625.0;
     s->stage.place(x, y, std::trunc(slideUnder(*s).focalPlaneAt(x, y)));
-}
-
-void OrvexServer::setSessionSeconds(int seconds)
-{
-    m_options.sessionSeconds = seconds;
 }
 
 void OrvexServer::setStageSpeed(double unitsPerSecond)
@@ -313,7 +293,7 @@ void OrvexServer::onRequest(const QHttpServerRequest& request, QTcpSocket* socke
     const QString rawQuery = url.query(QUrl::FullyEncoded);
     const QString target =
         url.path(QUrl::FullyEncoded) + (rawQuery.isEmpty() ? QString() : QLatin1Char('?') + rawQuery);
-    m_log.append(target);
+    ++m_requests;
     log(target);
     emit requestReceived(target);
 
@@ -336,7 +316,7 @@ void OrvexServer::onRequest(const QHttpServerRequest& request, QTcpSocket* socke
     std::shared_ptr<QHttpServerResponder> responder;
     if (!raw)
         responder = std::make_shared<QHttpServerResponder>(SimHttpFrontend::responderFor(request, socket));
-    const quint32 noise = SimNoise::hash(m_options.seed, static_cast<quint32>(m_log.size()), 0x6A7Bu);
+    const quint32 noise = SimNoise::hash(m_options.seed, m_requests, 0x6A7Bu);
     const int delay = reply.delayMs + m_options.latencyMs;
     if (delay <= 0) {
         ReplyWriter::deliver(socket, responder, reply, fault, noise);

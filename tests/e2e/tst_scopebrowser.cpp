@@ -27,6 +27,7 @@ class TestScopeBrowser : public QObject
 
     std::unique_ptr<OrvexServer> server;
     QPointer<ScopeBrowser> browser;
+    QStringList log; // every request target the server received
 
     bool listed()
     {
@@ -54,6 +55,8 @@ private slots:
     void init()
     {
         server = std::make_unique<OrvexServer>();
+        log.clear();
+        connect(server.get(), &OrvexServer::requestReceived, this, [this](const QString& target) { log << target; });
         QVERIFY(server->listen(0));
         browser = new ScopeBrowser;
         QCOMPARE(browser->hostName->text(), QStringLiteral("localhost:8642"));
@@ -91,19 +94,19 @@ private slots:
 
         // "Connect" while the list is on its way is ignored, and the selection frozen
         QVERIFY(server->addFault(QStringLiteral("i:stall")));
-        server->clearLog();
+        log.clear();
         browser->connectToServer->click();
         QVERIFY(browser->connectionStatus->text() == "Connecting..." && browser->scopeListBox->count() == 0);
         QVERIFY(!browser->reserveButton->isEnabled());
         browser->connectToServer->click();
-        QTRY_COMPARE_WITH_TIMEOUT(server->requestLog().size(), 1, patience);
+        QTRY_COMPARE_WITH_TIMEOUT(log.size(), 1, patience);
         // a second request would have arrived by the time the time request did
         MyHTTP probe;
         QSignalSpy done(&probe, qOverload<>(&MyHTTP::done));
         probe.setUrl(OrvexUrl::scopeList(server->host()).replace("f=i", "f=t"));
         probe.start();
         QVERIFY(done.wait(5000));
-        QCOMPARE(server->requestLog().filter("f=i").size(), 1);
+        QCOMPARE(log.filter("f=i").size(), 1);
         QVERIFY(browser->isSelectionFrozen());
     }
 
@@ -173,24 +176,24 @@ private slots:
     {
         QVERIFY(listed());
         login(QStringLiteral("demo"), QStringLiteral("orvex-demo"), 1);
-        server->clearLog();
+        log.clear();
         MessageBoxCatcher catcher;
         browser->reserveButton->click();
         QCOMPARE(catcher.title(), QStringLiteral("Scheduling Successful"));
         QCOMPARE(catcher.text(), QStringLiteral("You are now scheduled for scope time.  You may click \"Control "
                                                 "Scope\" to begin using the microscope."));
         // the list is fetched again and the reserved row selected
-        QTRY_COMPARE_WITH_TIMEOUT(server->requestLog().filter("f=i").size(), 1, patience);
+        QTRY_COMPARE_WITH_TIMEOUT(log.filter("f=i").size(), 1, patience);
         QTRY_COMPARE_WITH_TIMEOUT(browser->connectionStatus->text(), QStringLiteral("Connection Successful"), patience);
         QVERIFY(browser->scopeListBox->currentRow() == 1 && slides() == server->slidesOf(server->scopeNames().at(1)));
         QVERIFY(browser->reserveButton->isEnabled() && browser->beginButton->isEnabled());
-        QCOMPARE(server->requestLog().filter("auth=").size(), 1);
+        QCOMPARE(log.filter("auth=").size(), 1);
 
         browser->reserveButton->click();
         QVERIFY(catcher.waitFor(2));
         QCOMPARE(catcher.title(), QStringLiteral("Authorization Failed"));
         QCOMPARE(catcher.text(), QStringLiteral("You cannot schedule more than one entry at a time."));
-        QVERIFY(server->requestLog().filter("orvex-demo").isEmpty());
+        QVERIFY(log.filter("orvex-demo").isEmpty());
     }
 
     void refusals_data()
@@ -244,7 +247,7 @@ private slots:
         QTEST(catcher.text(), "text");
         QCOMPARE(catcher.count(), 1);
         QVERIFY(!topLevelWindow<Session>());
-        QVERIFY(password == user || server->requestLog().filter(password).isEmpty());
+        QVERIFY(password == user || log.filter(password).isEmpty());
         if (control) {
             // the selection stays frozen until the list is fetched again
             browser->scopeListBox->setCurrentRow(2);
@@ -286,7 +289,7 @@ private slots:
         browser->beginButton->click();
         QTRY_VERIFY_WITH_TIMEOUT(topLevelWindow<Session>(), patience);
         QTRY_VERIFY_WITH_TIMEOUT(browser.isNull(), patience);
-        QCOMPARE(server->requestLog().filter("f=ticket").size(), 1);
+        QCOMPARE(log.filter("f=ticket").size(), 1);
         const QWidgetList windows = QApplication::topLevelWidgets();
         QCOMPARE(std::count_if(windows.cbegin(), windows.cend(), [](QWidget* w) { return qobject_cast<Session*>(w); }),
                  1);
@@ -307,7 +310,7 @@ private slots:
         QVERIFY(!session->lowRes->pictureStatus().isUnavailable() &&
                 !session->highRes->pictureStatus().isUnavailable());
         QVERIFY(!session->highRes->isCalibrationUnavailable() && !session->highRes->basePicture().isNull());
-        QVERIFY(server->requestLog().filter(password).isEmpty() && server->requestLog().filter("%C3").isEmpty());
+        QCOMPARE(log.filter(password) + log.filter("%C3"), QStringList());
     }
 
     void ticketNumbersReadAtTheirPlace()

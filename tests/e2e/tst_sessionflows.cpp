@@ -106,7 +106,7 @@ private slots:
         QVERIFY(video->isVisible());
         QCOMPARE(video->pos(), place);
 
-        h.server->clearLog();
+        h.log.clear();
         s->frameCountSelector->setValue(3);
         QVERIFY(runStack());
         QCOMPARE(h.requests(QStringLiteral("inset=1")), h.requests(QStringLiteral("&x=216&y=130&inset=1")));
@@ -165,7 +165,7 @@ private slots:
     void returnOpensTheSelectedScope()
     {
         h.server->schedule(QStringLiteral("demo"), QStringLiteral("Orvex-BF-40x"));
-        h.server->clearLog();
+        h.log.clear();
         MessageBoxCatcher boxes;
         QPointer<ScopeBrowser> browser = new ScopeBrowser;
         browser->show();
@@ -201,7 +201,7 @@ private slots:
         QVERIFY(h.settle());
         QTRY_VERIFY_WITH_TIMEOUT(!s->lowRes->isBusy() && !s->highRes->isBusy(), 30000);
         h.server->setLatency(300);
-        h.server->clearLog();
+        h.log.clear();
         s->queryCoords();
         QTRY_VERIFY(!h.requests(QStringLiteral("f=w")).isEmpty());
         s->remainingSeconds = 31;
@@ -217,7 +217,7 @@ private slots:
     {
         // The first two time requests fail; the next answer starts a fast countdown.
         QVERIFY(h.server->addFault(QStringLiteral("t:500:2")));
-        h.server->clearLog();
+        h.log.clear();
         h.session = std::make_unique<Session>();
         Session* s = h.session.get();
         s->countdownInterval = 2;

@@ -34,10 +34,14 @@ public:
     std::unique_ptr<OrvexServer> server;
     std::unique_ptr<Session> session;
     SessionInfo info;
+    // Every request target the server received, in order.
+    QStringList log;
 
     bool start(const OrvexServerOptions& options = OrvexServerOptions())
     {
         server = std::make_unique<OrvexServer>(options);
+        QObject::connect(server.get(), &OrvexServer::requestReceived, server.get(),
+                         [this](const QString& target) { log << target; });
         if (!server->listen(0))
             return false;
         const QString scope = server->scopeNames().value(0);
@@ -78,7 +82,7 @@ public:
             timeoutMs);
     }
 
-    QStringList requests(const QString& piece) const { return server->requestLog().filter(piece); }
+    QStringList requests(const QString& piece) const { return log.filter(piece); }
 
     // Neither the password nor its percent-encoded form went out.
     bool passwordNeverSent() const
@@ -87,6 +91,11 @@ public:
     }
 
     QString status() const { return session->statusBar()->currentMessage(); }
+    // The status text and the six controls, as "Ready. | on", "... | off" or "... | mixed".
+    QString state() const
+    {
+        return status() + (controlsEnabled() ? " | on" : controlsEnabled(false) ? " | off" : " | mixed");
+    }
     QString infoText() const { return session->sysInfoBox->toPlainText(); }
 
     // The six controls a request in flight disables: all enabled or all disabled.
