@@ -71,20 +71,26 @@ private slots:
         QTest::addColumn<int>("filter");
         QTest::addColumn<bool>("invert");
         QTest::addColumn<uint>("top");
-        // the frame: (200, 100, 50) over (100, 60, 25); gain 0 leaves gain switched off
-        QTest::newRow("nothing") << 0 << 0 << 0 << 0 << false << qRgb(200, 100, 50);
-        QTest::newRow("contrast expansion") << 2 << 0 << 0 << 0 << false << qRgb(255, 255, 255);
-        QTest::newRow("red channel") << 0 << 1 << 0 << 0 << false << qRgb(200, 200, 200);
-        QTest::newRow("green channel") << 0 << 2 << 0 << 0 << false << qRgb(100, 100, 100);
-        QTest::newRow("blue channel") << 0 << 3 << 0 << 0 << false << qRgb(50, 50, 50);
-        QTest::newRow("gain 200") << 0 << 0 << 200 << 0 << false << qRgb(255, 200, 100);
-        QTest::newRow("red filter") << 0 << 0 << 0 << 1 << false << qRgb(200, 80, 40);
-        QTest::newRow("green filter") << 0 << 0 << 0 << 2 << false << qRgb(160, 100, 40);
-        QTest::newRow("blue filter") << 0 << 0 << 0 << 3 << false << qRgb(160, 80, 50);
-        QTest::newRow("invert") << 0 << 0 << 0 << 0 << true << qRgb(55, 155, 205);
-        QTest::newRow("red filter, invert") << 0 << 0 << 0 << 1 << true << qRgb(55, 175, 215);
+        QTest::addColumn<uint>("patch");
+        // (200, 100, 50) over (100, 60, 25), and 50 pixels of (150, 110, 40): too few to count,
+        // so expansion maps red 100..200, green 60..100, blue 25..50 to 0..255; gain 0 is off
+        const auto row = [](const char* tag, int contrast, int channel, int gain, int filter, bool invert, QRgb top,
+                            QRgb patch) {
+            QTest::newRow(tag) << contrast << channel << gain << filter << invert << uint(top) << uint(patch);
+        };
+        row("nothing", 0, 0, 0, 0, false, qRgb(200, 100, 50), qRgb(150, 110, 40));
+        row("contrast expansion", 2, 0, 0, 0, false, qRgb(255, 255, 255), qRgb(127, 255, 153));
+        row("contrast, blue channel", 2, 3, 0, 0, false, qRgb(255, 255, 255), qRgb(153, 153, 153));
+        row("contrast, gain 150", 2, 0, 150, 0, false, qRgb(255, 255, 255), qRgb(190, 255, 229));
+        row("contrast, red filter", 2, 0, 0, 1, false, qRgb(255, 204, 204), qRgb(127, 204, 122));
+        row("contrast, invert", 2, 0, 0, 0, true, qRgb(0, 0, 0), qRgb(128, 0, 102));
+        row("contrast, red, gain, blue filter, invert", 2, 1, 150, 3, true, qRgb(51, 51, 0), qRgb(103, 103, 65));
+        row("green channel", 0, 2, 0, 0, false, qRgb(100, 100, 100), qRgb(110, 110, 110));
+        row("gain 200", 0, 0, 200, 0, false, qRgb(255, 200, 100), qRgb(255, 220, 80));
+        row("green filter", 0, 0, 0, 2, false, qRgb(160, 100, 40), qRgb(120, 110, 32));
+        row("red filter, invert", 0, 0, 0, 1, true, qRgb(55, 175, 215), qRgb(105, 167, 223));
         // channel, then gain, then filter, then inversion
-        QTest::newRow("all in order") << 0 << 2 << 150 << 3 << true << qRgb(135, 135, 105);
+        row("green, gain, blue filter, invert", 0, 2, 150, 3, true, qRgb(135, 135, 105), qRgb(123, 123, 90));
     }
 
     void filters()
@@ -96,6 +102,8 @@ private slots:
         QFETCH(bool, invert);
         VideoView view(nullptr, QStringLiteral("imageView"));
         QImage frame = twoTone(qRgb(200, 100, 50), qRgb(100, 60, 25));
+        for (int i = 0; i < 50; ++i)
+            frame.setPixel(600 + i % 10, 400 + i / 10, qRgb(150, 110, 40));
         // settings before the first frame change nothing to filter
         view.changeFilter(filter);
         QVERIFY(view.displayPicture().isNull());
@@ -107,7 +115,9 @@ private slots:
         view.setInvert(invert ? 2 : 0);
         view.changeFilter(filter);
         QFETCH(uint, top);
+        QFETCH(uint, patch);
         QCOMPARE(view.displayPicture().pixel(5, 5), QRgb(top));
+        QCOMPARE(view.displayPicture().pixel(605, 402), QRgb(patch));
         QCOMPARE(view.sourcePicture().pixel(5, 5), qRgb(200, 100, 50));
         // every change starts again from the frame
         view.changeFilter(filter);
