@@ -1,5 +1,7 @@
+#include "net/MyHTTP.h"
 #include "net/OrvexUrl.h"
 #include "net/ReplyScan.h"
+#include "session/JobGrid.h"
 #include "session/JobReply.h"
 #include "session/PositionReport.h"
 #include "session/SystemInfoReply.h"
@@ -8,11 +10,11 @@
 #include "setup/ScopeListParser.h"
 #include "setup/ServerText.h"
 #include "setup/TicketReply.h"
-#include "sim/SimAuth.h"
 #include "views/Calibration.h"
 #include "views/SelectionGrid.h"
 #include "views/SlideMarks.h"
 
+#include <QTcpServer>
 #include <QtTest>
 
 #include <clocale>
@@ -119,20 +121,36 @@ private slots:
         QTEST(int(TicketReply::classifyTicket(r.data(), r.size())), "ticket");
     }
 
+    // Worked out by hand: key character i rotates byte i % 4 left by its code % 8
+    // (a signed char: codes from 0x80 on rotate nothing); unscramble undoes it.
+    void tokens_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<uint>("value");
+        QTest::addColumn<uint>("scrambled");
+        QTest::newRow("one byte each") << "ABCD" << 0x01010101u << 0x10080402u;
+        QTest::newRow("fifth wraps to the first byte") << "ABCDE" << 0x01010101u << 0x10080440u;
+        QTest::newRow("bits leave at the top") << "GG" << 0xc3c3u << 0xe1e1u;
+        QTest::newRow("beyond ASCII rotates nothing") << QStringLiteral("\u00e91") << 0x8181u << 0x0381u;
+        QTest::newRow("empty key") << "" << 0xdeadbeefu << 0xdeadbeefu;
+    }
+
     void tokens()
     {
-        Auth plain;
-        plain.setChallenge(0);
-        // (r >> 8) * (r & 0xff) in the high half, the draw in the low half
-        QCOMPARE(plain.makeToken(0x1234), QStringLiteral("3a81234"));
-        QCOMPARE(plain.makeToken(32767), QStringLiteral("7e817fff"));
-        // each key character rotates its byte lane ('A': 1 bit, 'B': 2, ...)
-        plain.setKey(QStringLiteral("ABCD"));
-        QCOMPARE(plain.scramble(0x01010101u), 0x10080402u);
-        // the server takes the tokens of a challenge scrambled with the key
-        plain.setChallenge(int(SimAuth::scramble(0x5a5ac3c3u, QStringLiteral("ABCD"))));
-        QCOMPARE(plain.currentChallenge(), 0x5a5ac3c3u);
-        QVERIFY(SimAuth::verify(plain.makeToken(), 0x5a5ac3c3u, QStringLiteral("ABCD")));
+        QFETCH(QString, key);
+        QFETCH(uint, value);
+        QFETCH(uint, scrambled);
+        Auth auth;
+        auth.setKey(key);
+        QCOMPARE(auth.scramble(value), scrambled);
+        QCOMPARE(auth.unscramble(scrambled), value);
+        auth.setChallenge(int(scrambled));
+        QCOMPARE(auth.currentChallenge(), value);
+        // (r >> 8) * (r & 0xff) in the high half, r in the low half, xor the challenge, scrambled
+        if (key == QLatin1String("ABCD"))
+            QCOMPARE(auth.makeToken(0x1234), QStringLiteral("204d4c6a"));
+        if (key.isEmpty())
+            QCOMPARE(auth.makeToken(32767) + ' ' + auth.makeToken(0x1234), QStringLiteral("a02cc110 dd05acdb"));
     }
 
     void position_data()
@@ -339,14 +357,18 @@ private slots:
         QTest::addColumn<QByteArray>("fiducials");
         QTest::addColumn<QPointF>("stageXY");
         QTest::addColumn<QPoint>("pixel");
+        QTest::addColumn<QPointF>("back"); // pixel (1000, 1000) on the stage; (0, 0): not checked
         // the view's 383 x 246 window stays inside the 3060 x 2036 picture
-        QTest::newRow("fallback centre") << QByteArray() << QPointF(378350, 251625) << QPoint(1530, 1018);
-        QTest::newRow("rotated") << rotated << QPointF(100000, 100000) << QPoint(461, 546);
+        QTest::newRow("fallback centre") << QByteArray() << QPointF(378350, 251625) << QPoint(1530, 1018)
+                                         << QPointF(247287.6, 247175.8);
+        QTest::newRow("rotated") << rotated << QPointF(100000, 100000) << QPoint(461, 546)
+                                 << QPointF(248225.7, 230362.9);
+        QTest::newRow("rotated, origin") << rotated << QPointF(0, 0) << QPoint(191, 200) << QPointF();
         QTest::newRow("half the millimetres") << rotated.chopped(13) + "37.835\n25.1625\n"
-                                              << QPointF(50000, 50000) << QPoint(461, 546);
-        QTest::newRow("infinite") << rotated << QPointF(qInf(), -qInf()) << QPoint(-1, -1);
+                                              << QPointF(50000, 50000) << QPoint(461, 546) << QPointF();
+        QTest::newRow("infinite") << rotated << QPointF(qInf(), -qInf()) << QPoint(-1, -1) << QPointF();
         QTest::newRow("tiny slide") << QByteArray("100 200 2900 250 50 1900 2850 1950 1e-40 1e-30")
-                                    << QPointF(378350, 251625) << QPoint(-1, -1);
+                                    << QPointF(378350, 251625) << QPoint(-1, -1) << QPointF();
     }
 
     void calibrated()
@@ -354,6 +376,7 @@ private slots:
         QFETCH(QByteArray, fiducials);
         QFETCH(QPointF, stageXY);
         QFETCH(QPoint, pixel);
+        QFETCH(QPointF, back);
         Calibration c;
         if (!fiducials.isEmpty())
             c.load(fiducials.constData(), int(fiducials.size()));
@@ -361,8 +384,80 @@ private slots:
         if (pixel.x() >= 0)
             QCOMPARE(got, pixel);
         QVERIFY2(QRect(191, 123, 3060 - 382 + 1, 2036 - 246 + 1).contains(got), qPrintable(QString::number(got.x())));
-        const CoordinateTriple back = c.pixelToStage(QPoint(1000, 1000));
-        QVERIFY(std::isfinite(back.x) && std::isfinite(back.y) && back.z == 0.0f);
+        const CoordinateTriple at = c.pixelToStage(QPoint(1000, 1000));
+        QVERIFY(std::isfinite(at.x) && std::isfinite(at.y) && at.z == 0.0f);
+        if (back.isNull())
+            return;
+        QVERIFY2(QLineF(QPointF(at.x, at.y), back).length() < 1,
+                 qPrintable(QStringLiteral("%1 %2").arg(at.x).arg(at.y)));
+        // and back to the pixel, less what truncation takes
+        const QPoint again = c.stageToPixel(at, 383, 246);
+        QVERIFY2((again - QPoint(1000, 1000)).manhattanLength() <= 2, qPrintable(QString::number(again.x())));
+    }
+
+    // Sampling points of a job: every step truncated to whole stage units, the
+    // corners in single precision (a typed 12.1 mm ends at exactly 121000 units).
+    void jobCount_data()
+    {
+        QTest::addColumn<QRectF>("mm");
+        QTest::addColumn<int>("density");
+        QTest::addColumn<int>("count");
+        QTest::newRow("typed 12.1 mm") << QRectF(QPointF(10, 10), QPointF(12.1, 12.1)) << 10 << 21 * 21;
+        QTest::newRow("steps of 3333 units") << QRectF(0, 0, 1, 1) << 3 << 4 * 4;
+        QTest::newRow("1.5 million columns") << QRectF(0, 0, 150000, 1) << 10 << 15000000;
+        QTest::newRow("saturates") << QRectF(0, 0, 1e6, 1e6) << 10 << INT_MAX;
+        QTest::newRow("reversed") << QRectF(QPointF(5, 5), QPointF(4, 6)) << 1 << 0;
+    }
+
+    void jobCount()
+    {
+        QFETCH(QRectF, mm);
+        QFETCH(int, density);
+        const CoordinateTriple a = stage(float(mm.left()), float(mm.top()));
+        const CoordinateTriple b = stage(float(mm.right()), float(mm.bottom()));
+        QTEST(JobGrid::count(a, b, density), "count");
+    }
+
+    // The fetcher's buffer grows by the chunk and 25 bytes whenever a chunk
+    // leaves no byte for a terminating zero, and is kept for later replies.
+    void fetcherBuffer_data()
+    {
+        QTest::addColumn<QList<int>>("chunks");
+        QTest::addColumn<QList<int>>("capacities");
+        QTest::newRow("fits with its zero") << QList<int>{255} << QList<int>{256};
+        QTest::newRow("one more grows") << QList<int>{256} << QList<int>{537};
+        QTest::newRow("grows, then fills") << QList<int>{300, 280, 1} << QList<int>{581, 581, 607};
+    }
+
+    void fetcherBuffer()
+    {
+        QFETCH(QList<int>, chunks);
+        QFETCH(QList<int>, capacities);
+        MyHTTP fetcher;
+        for (int i = 0; i < chunks.size(); ++i) {
+            fetcher.getData(QByteArray(chunks[i], 'x'));
+            QCOMPARE(int(fetcher.capacity()), capacities[i]);
+        }
+        QVERIFY(int(fetcher.capacity()) > fetcher.length());
+    }
+
+    // A new address while a request waits aborts it without a report.
+    void fetcherNewUrlWhileBusy()
+    {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        const QString base = QStringLiteral("http://127.0.0.1:%1/").arg(silent.serverPort());
+        MyHTTP fetcher;
+        QSignalSpy done(&fetcher, qOverload<>(&MyHTTP::done));
+        fetcher.setUrl(base + 'a');
+        fetcher.start();
+        QVERIFY(silent.waitForNewConnection(5000));
+        fetcher.setUrl(base + 'b');
+        QVERIFY(!fetcher.isBusy());
+        QCOMPARE(fetcher.url(), base + 'b');
+        QVERIFY(!done.wait(300));
+        fetcher.start();
+        QVERIFY(fetcher.isBusy());
     }
 
     void gridPoints_data()
