@@ -2,7 +2,7 @@
 
 // Straightforward per-pixel versions of the video statistics and the four
 // filter passes (x in the outer loop, pixel()/setPixel()), kept as the yard-
-// stick for the table-driven pipeline in the tests and the benchmarks.
+// stick for the table-driven pipeline in the fuzzer and the benchmarks.
 
 #include "views/ChannelStatistics.h"
 #include "views/FilterPipeline.h"
