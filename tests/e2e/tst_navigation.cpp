@@ -97,7 +97,8 @@ private slots:
         QCOMPARE(view()->regionCentre(), QPoint(320, 240));
         QVERIFY(h.controlsEnabled(false));
         QCOMPARE(h.status(), QStringLiteral("Moving scope..."));
-        QVERIFY(h.settle() && h.status() == QStringLiteral("Ready."));
+        QVERIFY(h.settle());
+        QCOMPARE(h.status(), QStringLiteral("Ready."));
 
         const QPoint centre(320, 240);
         const QPoint found = locate(before, target, view()->sourcePicture(), centre);
@@ -160,7 +161,7 @@ private slots:
             s->focusStackButton->click();
             QImage frame(640, 480, QImage::Format_RGB32);
             emit s->videoFetcher.newImageAvailable(frame);
-            QVERIFY(s->frameGrabButton->isEnabled() && s->stackAcquiring);
+            QCOMPARE(std::pair(s->frameGrabButton->isEnabled(), s->stackAcquiring), std::pair(true, true));
         }
         QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         QCoreApplication::processEvents();
@@ -205,7 +206,8 @@ private slots:
         const double micrometres =
             label.section(QLatin1Char(' '), 0, 0).toDouble() * (label.endsWith(QStringLiteral("mm")) ? 1000 : 1);
         QVERIFY2(std::abs(run * mpp - micrometres) <= mpp, qPrintable(QStringLiteral("%1 px, %2").arg(run).arg(label)));
-        QVERIFY(run > width / 8 && run < width / 3);
+        QVERIFY2(run > width / 8, qPrintable(QString::number(run)));
+        QVERIFY2(run < width / 3, qPrintable(QString::number(run)));
     }
 
     void focusCurve_data()
@@ -228,7 +230,8 @@ private slots:
             QVERIFY(h.moveTo(QStringLiteral("8"), QStringLiteral("4"), s->zCoord->text()));
         s->frameRangeSelector->setValue(interval);
         s->focusStackButton->click();
-        QVERIFY(QTest::qWaitFor([s] { return !s->stackAcquiring; }, 60000) && h.settle());
+        QVERIFY(QTest::qWaitFor([s] { return !s->stackAcquiring; }, 60000));
+        QVERIFY(h.settle());
         const QString label = s->focusMeasureLabel->text();
         QCOMPARE(s->focusCurve->sharpest() >= 0, clear);
         QCOMPARE(label.startsWith(QStringLiteral("Sharpest: frame")), clear);

@@ -82,13 +82,16 @@ private slots:
         QCOMPARE(rows, names);
         QVERIFY(browser->bannerBox->toPlainText().startsWith(QStringLiteral("Orvex test server")));
         // row 0 is selected and described, both actions open
-        QVERIFY(browser->scopeListBox->currentRow() == 0 && !browser->descriptionBox->toPlainText().isEmpty());
+        QCOMPARE(browser->scopeListBox->currentRow(), 0);
+        QVERIFY(!browser->descriptionBox->toPlainText().isEmpty());
         QCOMPARE(slides(), server->slidesOf(names.first()));
-        QVERIFY(browser->reserveButton->isEnabled() && browser->beginButton->isEnabled());
+        QCOMPARE(std::pair(browser->reserveButton->isEnabled(), browser->beginButton->isEnabled()),
+                 std::pair(true, true));
         // the third microscope is marked "$": no control while it is selected
         QVERIFY(browser->scopeRecords().at(2).controlLocked);
         browser->scopeListBox->setCurrentRow(2);
-        QVERIFY(!browser->beginButton->isEnabled() && slides() == server->slidesOf(names.at(2)));
+        QVERIFY(!browser->beginButton->isEnabled());
+        QCOMPARE(slides(), server->slidesOf(names.at(2)));
         browser->scopeListBox->setCurrentRow(0);
         QVERIFY(browser->beginButton->isEnabled());
 
@@ -96,7 +99,8 @@ private slots:
         QVERIFY(server->addFault(QStringLiteral("i:stall")));
         log.clear();
         browser->connectToServer->click();
-        QVERIFY(browser->connectionStatus->text() == "Connecting..." && browser->scopeListBox->count() == 0);
+        QCOMPARE(browser->connectionStatus->text(), QStringLiteral("Connecting..."));
+        QCOMPARE(browser->scopeListBox->count(), 0);
         QVERIFY(!browser->reserveButton->isEnabled());
         browser->connectToServer->click();
         QTRY_COMPARE_WITH_TIMEOUT(log.size(), 1, patience);
@@ -157,7 +161,8 @@ private slots:
         browser->connectToServer->click();
         QTRY_VERIFY_WITH_TIMEOUT(browser->connectionStatus->text() != QStringLiteral("Connecting..."), patience);
         QCOMPARE(browser->scopeListBox->count(), 0);
-        QVERIFY(!browser->reserveButton->isEnabled() && !browser->beginButton->isEnabled());
+        QCOMPARE(std::pair(browser->reserveButton->isEnabled(), browser->beginButton->isEnabled()),
+                 std::pair(false, false));
         QVERIFY(browser->isSelectionFrozen());
         if (fault == QLatin1String("i:empty")) {
             // an empty list is no failure: no box
@@ -185,8 +190,10 @@ private slots:
         // the list is fetched again and the reserved row selected
         QTRY_COMPARE_WITH_TIMEOUT(log.filter("f=i").size(), 1, patience);
         QTRY_COMPARE_WITH_TIMEOUT(browser->connectionStatus->text(), QStringLiteral("Connection Successful"), patience);
-        QVERIFY(browser->scopeListBox->currentRow() == 1 && slides() == server->slidesOf(server->scopeNames().at(1)));
-        QVERIFY(browser->reserveButton->isEnabled() && browser->beginButton->isEnabled());
+        QCOMPARE(browser->scopeListBox->currentRow(), 1);
+        QCOMPARE(slides(), server->slidesOf(server->scopeNames().at(1)));
+        QCOMPARE(std::pair(browser->reserveButton->isEnabled(), browser->beginButton->isEnabled()),
+                 std::pair(true, true));
         QCOMPARE(log.filter("auth=").size(), 1);
 
         browser->reserveButton->click();
@@ -307,9 +314,10 @@ private slots:
         // the slide's pictures, fiducials and marks are found under the listed bytes
         QVERIFY(
             QTest::qWaitFor([session] { return !session->lowRes->isBusy() && !session->highRes->isBusy(); }, patience));
-        QVERIFY(!session->lowRes->pictureStatus().isUnavailable() &&
-                !session->highRes->pictureStatus().isUnavailable());
-        QVERIFY(!session->highRes->isCalibrationUnavailable() && !session->highRes->basePicture().isNull());
+        QVERIFY(!session->lowRes->pictureStatus().isUnavailable());
+        QVERIFY(!session->highRes->pictureStatus().isUnavailable());
+        QVERIFY(!session->highRes->isCalibrationUnavailable());
+        QVERIFY(!session->highRes->basePicture().isNull());
         QCOMPARE(log.filter(password) + log.filter("%C3"), QStringList());
     }
 

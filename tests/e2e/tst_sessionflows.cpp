@@ -101,7 +101,8 @@ private slots:
         QTest::mouseClick(video->imageView, Qt::LeftButton, {}, QPoint(300, 200));
         const QPoint place = video->pos();
         video->close();
-        QVERIFY(video && !video->isVisible());
+        QVERIFY(video);
+        QVERIFY(!video->isVisible());
         s->viewVideoAction->trigger();
         QVERIFY(video->isVisible());
         QCOMPARE(video->pos(), place);

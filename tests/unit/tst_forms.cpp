@@ -264,11 +264,12 @@ V|TextLabel1_2_3_2|QLabel|mm|in 320,70,330,24|)";
                  "mouse to change the sampling region.");
         QList<QAction*> menu = session.menuBar()->actions().value(0)->menu()->actions();
         QCOMPARE(session.menuBar()->actions().value(0)->text(), QStringLiteral("&File"));
-        QVERIFY(menu.size() == 4 && menu[0] == session.newSessionAction && menu[3] == session.fileExitAction);
-        QVERIFY(menu[1]->isSeparator() && menu[2]->isSeparator());
+        QCOMPARE(menu.size(), 4);
+        QCOMPARE(std::pair(menu[0], menu[3]), std::pair(session.newSessionAction, session.fileExitAction));
+        QCOMPARE(std::pair(menu[1]->isSeparator(), menu[2]->isSeparator()), std::pair(true, true));
         // the actions outside the menu still answer their accelerators
-        QVERIFY(session.actions().contains(session.editCopyAction) &&
-                session.actions().contains(session.fileSaveAction));
+        QVERIFY(session.actions().contains(session.editCopyAction));
+        QVERIFY(session.actions().contains(session.fileSaveAction));
     }
 };
 

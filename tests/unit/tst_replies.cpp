@@ -385,7 +385,8 @@ private slots:
             QCOMPARE(got, pixel);
         QVERIFY2(QRect(191, 123, 3060 - 382 + 1, 2036 - 246 + 1).contains(got), qPrintable(QString::number(got.x())));
         const CoordinateTriple at = c.pixelToStage(QPoint(1000, 1000));
-        QVERIFY(std::isfinite(at.x) && std::isfinite(at.y) && at.z == 0.0f);
+        QVERIFY(std::isfinite(at.x + at.y));
+        QCOMPARE(at.z, 0.0f);
         if (back.isNull())
             return;
         QVERIFY2(QLineF(QPointF(at.x, at.y), back).length() < 1,
