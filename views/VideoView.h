@@ -46,14 +46,12 @@ public:
     const QImage& sourcePicture() const { return source; }
     const QImage& displayPicture() const { return display; }
     QPoint regionCentre() const { return centre; }
-    bool haveFrame() const { return frameIn; }
     bool showsRegion() const { return showRegion; }
     QSize frameSize() const { return QSize(frameWidth, frameHeight); }
     // The scale given by setMPP, in micrometres per pixel.
     float scaleXMicrometres() const { return scaleX; }
     float scaleYMicrometres() const { return scaleY; }
     const ChannelStatistics& statistics() const { return settings.statistics; }
-    const FilterPipeline::Settings& filterSettings() const { return settings; }
     // The bar drawn over the picture on screen; none before a frame or a scale.
     ScaleBar scaleBar() const;
 

@@ -181,8 +181,6 @@ private slots:
         QTest::addColumn<int>("size");
         QTest::addColumn<float>("mpp");
         QTest::newRow("640x480") << 0 << 0.5f;
-        QTest::newRow("800x600") << 1 << 0.5f;
-        QTest::newRow("1024x768") << 2 << 0.5f;
         QTest::newRow("1280x960") << 3 << 0.5f;
         QTest::newRow("unknown scale") << 0 << 0.0f;
     }

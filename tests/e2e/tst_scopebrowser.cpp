@@ -1,9 +1,7 @@
-#include "CannedServer.h"
 #include "MessageBoxCatcher.h"
 #include "SessionHarness.h"
 
 #include "setup/ScopeBrowser.h"
-#include "sim/SimAuth.h"
 #include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
 
@@ -319,29 +317,6 @@ private slots:
         QVERIFY(!session->highRes->isCalibrationUnavailable());
         QVERIFY(!session->highRes->basePicture().isNull());
         QCOMPARE(log.filter(password) + log.filter("%C3"), QStringList());
-    }
-
-    void ticketNumbersReadAtTheirPlace()
-    {
-        // a digit just before the number would join it if read one place early
-        CannedServer canned;
-        canned.bodies["f=sticket"] = "+OK71a2b";
-        canned.bodies["f=scna"] = "+NOW";
-        canned.bodies["oserv?f=i"] = "banner\n#Scope\nd\n^\nslide1\n^\n";
-        canned.bodies["f=ticket"] = "+T5ab12";
-        browser->hostName->setText(canned.host());
-        QVERIFY(listed());
-        login(QStringLiteral("demo"), QStringLiteral("pw"));
-        MessageBoxCatcher catcher;
-        browser->reserveButton->click();
-        QCOMPARE(catcher.title(), QStringLiteral("Scheduling Successful"));
-        const QString token = canned.targets.filter("f=scna").value(0).section(QStringLiteral("auth="), 1);
-        QVERIFY(SimAuth::verify(token, SimAuth::unscramble(0x1a2b, QStringLiteral("pw")), QStringLiteral("pw")));
-
-        QTRY_COMPARE_WITH_TIMEOUT(browser->connectionStatus->text(), QStringLiteral("Connection Successful"), patience);
-        browser->beginButton->click();
-        QTRY_VERIFY_WITH_TIMEOUT(topLevelWindow<Session>(), patience);
-        QCOMPARE(topLevelWindow<Session>()->sessionInfo.ticket, 0xab12u);
     }
 
     void cancelClosesOnPress()

@@ -85,25 +85,19 @@ private slots:
     }
 
     // A pick on either preview fills the fields and moves the other preview.
-    void destinationFlow_data()
-    {
-        QTest::addColumn<bool>("overview");
-        QTest::newRow("overview") << true;
-        QTest::newRow("preview") << false;
-    }
-
     void destinationFlow()
     {
-        QFETCH(bool, overview);
         Session* s = h.session.get();
         CoordinateTriple pick;
         pick.x = 12345;
         pick.y = 67890;
-        pick.z = 2000;
-        overview ? emit s->lowRes->destinationChanged(pick) : emit s->highRes->locationChanged(pick);
-        QCOMPARE(s->xCoord->text() + ' ' + s->yCoord->text() + ' ' + s->zCoord->text(),
-                 QStringLiteral("1.2345 6.7890 200.0000"));
-        QCOMPARE(overview ? s->highRes->currentLocation().x : s->lowRes->destinationPosition().x, pick.x);
+        for (float z : {2000.0f, 0.0f}) {
+            pick.z = z; // from the overview with a z, then from the preview
+            z > 0 ? emit s->lowRes->destinationChanged(pick) : emit s->highRes->locationChanged(pick);
+            QCOMPARE(s->xCoord->text() + ' ' + s->yCoord->text() + ' ' + s->zCoord->text(),
+                     QStringLiteral("1.2345 6.7890 200.0000"));
+            QCOMPARE(z > 0 ? s->highRes->currentLocation().x : s->lowRes->destinationPosition().x, pick.x);
+        }
     }
 
     void move()
@@ -478,21 +472,6 @@ private slots:
             // the message carries what is needed to submit again
             QVERIFY(h.infoText().contains("(10.5000, 20.2500) mm and (12.0000, 22.5000) mm, 2 samples / mm"));
         }
-    }
-
-    // Only failures mark the System Info tab; a time warning gives the status bar back.
-    void noticesGiveWay()
-    {
-        Session* s = h.session.get();
-        s->countdownTimer.stop();
-        s->Stack_Acquisition->setCurrentIndex(1);
-        emit s->sysInfoFetcher.done();
-        QVERIFY(s->Stack_Acquisition->tabIcon(0).isNull());
-        s->statusBar()->showMessage(QStringLiteral("Acquiring focus stack..."));
-        s->remainingSeconds = 300;
-        s->tickme();
-        QCOMPARE(h.status(), QStringLiteral("5 minutes of control time left."));
-        QTRY_COMPARE_WITH_TIMEOUT(h.status(), QStringLiteral("Acquiring focus stack..."), 6000);
     }
 
     void menu()
