@@ -44,7 +44,8 @@ bool TiffFile::openRead(const QString& path, qint64 maxAllocation)
     m_tif = TIFFOpenExt(QFile::encodeName(path).constData(), "rm", options);
     TIFFOpenOptionsFree(options);
     if (!m_tif)
-        fail(QStringLiteral("not a TIFF file"));
+        m_error =
+            m_error.isEmpty() ? QStringLiteral("not a TIFF file") : QStringLiteral("not a TIFF file (%1)").arg(m_error);
     return m_tif != nullptr;
 }
 
