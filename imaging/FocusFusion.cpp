@@ -191,15 +191,15 @@ void FocusFusion::Private::fold(double zUm)
             for (int r = r0; r < r1; ++r) {
                 const float* g = gauss[k].ptr<float>(r);
                 const float* u = w.up.ptr<float>(r);
-                float* d = w.detail.ptr<float>(r);
+                float* det = w.detail.ptr<float>(r);
                 float* y = lumaDetail[k].ptr<float>(r);
                 float* sq = w.square.ptr<float>(r);
                 for (int c = 0; c < sz.width; ++c) {
                     const float dr = g[3 * c] - u[3 * c], dg = g[3 * c + 1] - u[3 * c + 1],
                                 db = g[3 * c + 2] - u[3 * c + 2];
-                    d[3 * c] = dr;
-                    d[3 * c + 1] = dg;
-                    d[3 * c + 2] = db;
+                    det[3 * c] = dr;
+                    det[3 * c + 1] = dg;
+                    det[3 * c + 2] = db;
                     y[c] = kLuma[0] * dr + kLuma[1] * dg + kLuma[2] * db;
                     sq[c] = y[c] * y[c];
                 }
@@ -218,16 +218,16 @@ void FocusFusion::Private::fold(double zUm)
         forRows(sz.height, [&](int r0, int r1) {
             for (int r = r0; r < r1; ++r) {
                 const uchar* t = w.chosen.ptr<uchar>(r);
-                const float* d = w.detail.ptr<float>(r);
+                const float* det = w.detail.ptr<float>(r);
                 const float* en = w.e.ptr<float>(r);
                 float* l = lap[k].ptr<float>(r);
                 float* acc = energy[k].ptr<float>(r);
                 for (int c = 0; c < sz.width; ++c) {
                     if (!t[c])
                         continue;
-                    l[3 * c] = d[3 * c];
-                    l[3 * c + 1] = d[3 * c + 1];
-                    l[3 * c + 2] = d[3 * c + 2];
+                    l[3 * c] = det[3 * c];
+                    l[3 * c + 1] = det[3 * c + 1];
+                    l[3 * c + 2] = det[3 * c + 2];
                     acc[c] = en[c];
                 }
             }

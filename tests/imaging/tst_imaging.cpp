@@ -7,6 +7,10 @@
 #include "sim/SlideRenderer.h"
 #include "sim/ThickSpecimen.h"
 
+#include "sim/OrvexServer.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -89,6 +93,38 @@ private slots:
         std::vector<float> e(error.begin<float>(), error.end<float>());
         std::nth_element(e.begin(), e.begin() + e.size() / 2, e.end());
         QVERIFY2(e[e.size() / 2] < step, qPrintable(QString::number(e[e.size() / 2] / step)));
+    }
+
+    // The test server's truth requests: pictures of the frame's size, heights in
+    // stage units where the specimen is in focus; nothing for unknown slides.
+    void truthRequests_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("all in focus") << "f=aif&s=smear-31&x=380000&y=250000&ps=2" << 200 << QSize(800, 600);
+        QTest::newRow("height map") << "f=height&s=thick-32&x=380000&y=250000&ps=1" << 200 << QSize(640, 480);
+        QTest::newRow("unknown slide") << "f=aif&s=nothing&x=1&y=1&ps=1" << 404 << QSize(0, 0);
+        QTest::newRow("bad size") << "f=aif&s=smear-31&x=1&y=1&ps=9" << 200 << QSize(0, 0);
+    }
+    void truthRequests()
+    {
+        QFETCH(QString, query);
+        QFETCH(int, status);
+        QFETCH(QSize, size);
+        OrvexServer server;
+        QVERIFY(server.listen());
+        QNetworkAccessManager net;
+        QNetworkReply* reply = net.get(QNetworkRequest(QUrl("http://" + server.host() + "/cgi-bin/otruth?" + query)));
+        QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 30000);
+        QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), status);
+        const QImage img = QImage::fromData(reply->readAll());
+        QCOMPARE(img.size(), size);
+        if (query.startsWith("f=height")) {
+            const double z = ThickSpecimen::surfaceAt(SlideModel("thick-32", 1), 380000 + 2.5, 250000 + 2.5);
+            QCOMPARE(reinterpret_cast<const quint16*>(img.constScanLine(240))[320], quint16(std::lround(z)));
+        }
+        delete reply;
     }
 
     // One plane: the picture is the plane, the height its z.
