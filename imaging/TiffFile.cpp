@@ -37,6 +37,8 @@ void TiffFile::fail(const QString& message)
 
 bool TiffFile::openRead(const QString& path, qint64 maxAllocation)
 {
+    discard();
+    m_error.clear();
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(options, &TiffFile::onError, this);
     TIFFOpenOptionsSetWarningHandlerExtR(options, &TiffFile::onWarning, this);
@@ -51,6 +53,8 @@ bool TiffFile::openRead(const QString& path, qint64 maxAllocation)
 
 bool TiffFile::openWrite(const QString& path, bool bigTiff)
 {
+    discard();
+    m_error.clear();
     m_path = path;
     const QFileInfo info(path);
     QTemporaryFile temp(info.absoluteDir().filePath(QStringLiteral(".%1.XXXXXX").arg(info.fileName())));
