@@ -13,6 +13,7 @@
 #include <benchmark/benchmark.h>
 #include <cmath>
 #include <ctime>
+#include <malloc.h>
 
 namespace {
 
@@ -206,6 +207,9 @@ static void BM_FusionScaling(benchmark::State& state)
     QElapsedTimer t;
     for (auto _ : state) {
         for (const int n : {15, 120}) {
+            // Hand freed memory back first, so that the resident size counts
+            // this run's own allocations only.
+            malloc_trim(0);
             const qint64 before = currentRss();
             resetPeak();
             t.start();
