@@ -58,7 +58,7 @@ void localMean(const cv::Mat& src, cv::Mat& tmp, cv::Mat& dst, int box)
 }
 
 // Majority vote over a window of a 0/255 choice map: its local mean above
-// one half. A box filter, like the energy, reads beyond each band.
+// one half. A box filter, like the sharpness, reads beyond each band.
 void majority(const cv::Mat& src, cv::Mat& tmp, cv::Mat& dst)
 {
     tmp.create(src.size(), CV_8U);
@@ -77,8 +77,8 @@ struct FocusFusion::Private
     cv::Size size;
     int levels = 0;
     int planes = 0;
-    // Per detail level: the chosen coefficients (RGB) and their local energy.
-    std::vector<cv::Mat> lap, energy;
+    // Per detail level: the chosen coefficients (RGB) and their sharpness.
+    std::vector<cv::Mat> lap, sharpness;
     // Coarsest level: sharpness-weighted sum of the planes and the weights.
     cv::Mat baseSum, baseWeight;
     // Height, at half resolution: the best focus measure, its z, and the
@@ -92,7 +92,7 @@ struct FocusFusion::Private
     // Work space, per level, reused so that no plane allocates afresh.
     struct Work
     {
-        cv::Mat up, detail, square, tmp, e, take, votes, chosen;
+        cv::Mat up, detail, square, e, take, votes, chosen;
     };
     std::vector<Work> work;
     cv::Mat converted, rgb, fine, tmp, f, weight, weight3, weighted;
@@ -180,7 +180,7 @@ void FocusFusion::Private::fold(double zUm)
     const bool first = planes == 0;
     if (first) {
         lap.resize(n);
-        energy.resize(n);
+        sharpness.resize(n);
     }
     for (size_t k = 0; k < n; ++k) {
         const cv::Size sz = gauss[k].size();
@@ -229,13 +229,13 @@ void FocusFusion::Private::fold(double zUm)
             cv::pyrDown(work[k - 1].e, w.e, w.square.size(), cv::BORDER_REFLECT101);
         if (first) {
             lap[k] = w.detail.clone();
-            energy[k] = w.e.clone();
+            sharpness[k] = w.e.clone();
             continue;
         }
         const cv::Size sz = w.e.size();
         // Take this plane where it is sharper, after a majority vote so that
         // noise cannot scatter single pixels of other planes.
-        cv::compare(w.e, energy[k], w.take, cv::CMP_GT);
+        cv::compare(w.e, sharpness[k], w.take, cv::CMP_GT);
         majority(w.take, w.votes, w.chosen);
         forRows(sz.height, [&](int r0, int r1) {
             for (int r = r0; r < r1; ++r) {
@@ -243,7 +243,7 @@ void FocusFusion::Private::fold(double zUm)
                 const float* det = w.detail.ptr<float>(r);
                 const float* en = w.e.ptr<float>(r);
                 float* l = lap[k].ptr<float>(r);
-                float* acc = energy[k].ptr<float>(r);
+                float* acc = sharpness[k].ptr<float>(r);
                 for (int c = 0; c < sz.width; ++c) {
                     if (!t[c])
                         continue;
