@@ -151,6 +151,7 @@ bool OmeXml::read(const QByteArray& xml, QVector<OmeImage>* images, QString* err
 
     QXmlStreamReader r(xml);
     int planes = 0;
+    QVector<QPair<int, int>> channelsAndTimes; // SizeC and SizeT of each image
     bool sawOme = false;
     OmeImage* current = nullptr;
     while (!r.atEnd()) {
@@ -165,6 +166,7 @@ bool OmeXml::read(const QByteArray& xml, QVector<OmeImage>* images, QString* err
             if (images->size() >= kMaxImages)
                 return fail(QStringLiteral("OME-XML: too many images"));
             images->append(OmeImage());
+            channelsAndTimes.append({1, 1});
             current = &images->last();
             current->name = a.value(QLatin1String("Name")).toString();
         } else if (!current) {
@@ -176,6 +178,7 @@ bool OmeXml::read(const QByteArray& xml, QVector<OmeImage>* images, QString* err
             current->sizeY = intAttr(a, "SizeY", 0);
             current->sizeZ = intAttr(a, "SizeZ", 1);
             current->samplesPerPixel = intAttr(a, "SizeC", 1);
+            channelsAndTimes.last() = {current->samplesPerPixel, intAttr(a, "SizeT", 1)};
             current->pixelType = a.value(QLatin1String("Type")).toString();
             const double px = lengthAttr(a, "PhysicalSizeX", kMicron);
             const double py = lengthAttr(a, "PhysicalSizeY", kMicron);
@@ -217,5 +220,10 @@ bool OmeXml::read(const QByteArray& xml, QVector<OmeImage>* images, QString* err
         return fail(QStringLiteral("OME-XML: %1 (line %2)").arg(r.errorString()).arg(r.lineNumber()));
     if (!sawOme)
         return fail(QStringLiteral("not an OME-XML document"));
+    for (int i = 0; i < images->size(); ++i) {
+        OmeImage& image = (*images)[i];
+        const qint64 channels = std::max(1, channelsAndTimes[i].first / std::max(1, image.samplesPerPixel));
+        image.pagesPerZ = int(std::min<qint64>(kMaxPlanes, channels * std::max(1, channelsAndTimes[i].second)));
+    }
     return true;
 }

@@ -26,6 +26,8 @@ struct OmeImage
     double physicalSizeXUm = 0, physicalSizeYUm = 0, physicalSizeZUm = 0;
     int firstIfd = 0;
     QVector<OmePlane> planes;
+    // Read only: pages per z, more than one for channels stored apart or time points.
+    int pagesPerZ = 1;
 };
 
 // OME-XML (schema 2016-06) as OME-TIFF files carry it in their first ImageDescription.

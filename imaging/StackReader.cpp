@@ -93,6 +93,9 @@ bool StackReader::open(const QString& path, QString* error)
         OmeXml::read(QByteArray(description), &images, nullptr) && !images.isEmpty())
         d->meta = images.first();
     const bool ome = !images.isEmpty();
+    if (ome && d->meta.pagesPerZ != 1)
+        return fail(
+            QStringLiteral("%1: several channels or time points; only one-channel z-stacks are read").arg(path));
     const int first = ome ? d->meta.firstIfd : 0;
     const int wanted = ome ? d->meta.sizeZ : kMaxPages;
 

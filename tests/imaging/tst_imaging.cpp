@@ -235,6 +235,12 @@ private slots:
             QVERIFY(sizes.openWrite(dir.filePath("sizes.tif"), false));
             QVERIFY(sizes.writeImage(cv::Mat(8, 8, CV_8UC3, cv::Scalar(1, 2, 3)), QByteArray()));
             QVERIFY(sizes.writeImage(cv::Mat(8, 9, CV_8UC3, cv::Scalar(1, 2, 3)), QByteArray()) && sizes.commit());
+            TiffFile channels;
+            QVERIFY(channels.openWrite(dir.filePath("channels.tif"), false));
+            QVERIFY(channels.writeImage(cv::Mat(8, 8, CV_8U),
+                                        "<OME><Image ID='Image:0'><Pixels ID='Pixels:0' SizeX='8' "
+                                        "SizeY='8' SizeZ='1' SizeC='2' SizeT='1'/></Image></OME>"));
+            QVERIFY(channels.writeImage(cv::Mat(8, 8, CV_8U), QByteArray()) && channels.commit());
         }
         QProcess fuse;
         fuse.start(TESSAN_FUSE, {dir.filePath(input), "-o", dir.filePath("out.ome.tif")});
