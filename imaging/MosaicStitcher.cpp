@@ -94,6 +94,7 @@ bool MosaicStitcher::begin(const MosaicPlan& plan, QString* error)
     m_topLeft = QVector<QPointF>(n);
     m_pairs.clear();
     m_nullScores.clear();
+    m_prepared.clear();
     m_min = QPointF();
     m_size = QSize();
     m_threshold = kScoreFloor;
@@ -193,13 +194,15 @@ void MosaicStitcher::process(const Job& job)
 {
     const int id = job.tile.id;
     int total = 0;
+    bool fits = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         total = m_state.size();
-        if (id < 0 || id >= total || m_state[id] != 0) {
-            emit problem(QStringLiteral("Tile %1 is not part of the scan or came twice; it is left out.").arg(id));
-            return;
-        }
+        fits = id >= 0 && id < total && m_state[id] == 0;
+    }
+    if (!fits) {
+        emit problem(QStringLiteral("Tile %1 is not part of the scan or came twice; it is left out.").arg(id));
+        return;
     }
     bool missing = job.missing;
     QString error;
