@@ -187,6 +187,11 @@ private slots:
         QVERIFY(pixels.at(0).toArray() != (QJsonArray{0, 0, 0}));
         QCOMPARE(pixels.at(1).toArray() == (QJsonArray{0, 0, 0}), !missing.isEmpty());
         QVERIFY(validates(dir.filePath(QStringLiteral("scan.xml"))));
+        // the window's overview at an eighth: tile 0 as taken, a missing tile hatched on the background
+        const QImage overview = stitcher.preview(QRectF(QPointF(), size), size / 8);
+        QCOMPARE(QColor(overview.pixel(inZero / 8)).red() > 150, true);
+        const QRgb five = overview.pixel(inFive / 8);
+        QCOMPARE(five == qRgb(28, 28, 30) || five == qRgb(190, 70, 70), !missing.isEmpty());
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
                  (QStringList{QStringLiteral("scan.ome.tif"), QStringLiteral("scan.xml")}));
     }
