@@ -5,7 +5,9 @@
 #include "sim/SimHttpFrontend.h"
 #include "sim/SimNoise.h"
 #include "sim/SlideRenderer.h"
+#include "sim/StageError.h"
 #include "sim/ThickSpecimen.h"
+#include "sim/TruthRequest.h"
 
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
@@ -376,6 +378,8 @@ SimReply OrvexServer::truth(const QUrlQuery& query)
     double x, y;
     if (!knownSlide(slide) || !number(query, "x", &x) || !number(query, "y", &y))
         return SimReply::notFound();
+    if (value(query, "f") == QLatin1String("region"))
+        return TruthRequest::answer(m_slides.slide(slide), query);
     return ThickSpecimen::truthReply(m_slides, value(query, "f"), slide, x, y, value(query, "ps").toInt());
 }
 
@@ -507,8 +511,12 @@ SimReply OrvexServer::move(Scope& scope, const QUrlQuery& query, bool stack)
     if (!number(query, "x", &x) || !number(query, "y", &y) || !number(query, "z", &z))
         return SimReply::text("-BAD_COORDINATES\n");
     const qint64 duration = scope.stage.moveTo(x, y, z, m_options.stageSpeed, now());
-    if (!stack)
+    if (!stack) {
+        double tx, ty, tz;
+        scope.stage.target(&tx, &ty, &tz);
+        scope.landingError = StageError::landing(m_options.seed, tx, ty, m_options.stageErrorUm * 10.0);
         return SimReply::text(positionReply(scope));
+    }
     // a stack move answers once the stage has arrived
     double tx, ty, tz;
     scope.stage.target(&tx, &ty, &tz);
@@ -541,6 +549,8 @@ SimReply OrvexServer::picture(Scope& scope, const QUrlQuery& query)
     const int w = widths[size - 1], h = heights[size - 1];
     double x, y, z;
     scope.stage.position(now(), &x, &y, &z);
+    x += scope.landingError.x();
+    y += scope.landingError.y();
     const quint32 seed = SimNoise::hash(m_options.seed ^ static_cast<quint32>(size),
                                         static_cast<quint32>(qint64(x)) * 31u ^ static_cast<quint32>(qint64(y)),
                                         static_cast<quint32>(qint64(z * 8.0)));

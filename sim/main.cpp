@@ -25,7 +25,11 @@ int main(int argc, char** argv)
         "one frame. Their truth, for testing focus stacking, without login:\n"
         "  /cgi-bin/otruth?f=aif&s=SLIDE&x=X&y=Y&ps=N     the all-in-focus frame (PNG) centred on x, y\n"
         "  /cgi-bin/otruth?f=height&s=SLIDE&x=X&y=Y&ps=N  its in-focus z per pixel (16-bit grey PNG, 0.1 um)\n"
-        "x and y in stage units (0.1 um), ps the picture size 1..4 as for frames."));
+        "x and y in stage units (0.1 um), ps the picture size 1..4 as for frames.\n"
+        "The truth of any region of any slide, for testing the stitching of tile scans:\n"
+        "  /cgi-bin/otruth?f=region&s=SLIDE&x=X&y=Y&w=W&h=H&upp=U  W x H pixels (PNG, at most 4096 a side),\n"
+        "  the top-left one centred on x, y, U stage units per pixel (default 5, the camera's).\n"
+        "Every slide has a patch of bare glass at x 40.0 to 41.5 mm, y 24.0 to 26.5 mm."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("TCP port (default 8642)."),
@@ -55,8 +59,13 @@ int main(int argc, char** argv)
     const QCommandLineOption legacyOption(QStringLiteral("legacy"),
                                           QStringLiteral("Answer like an old CGI server: HTTP/1.0 without "
                                                          "Content-Length, CRLF line ends, positions with decimals."));
+    const QCommandLineOption stageErrorOption(QStringLiteral("stage-error"),
+                                              QStringLiteral("Ordinary moves land up to UM micrometres off the "
+                                                             "requested point in x and y, while the stage reports "
+                                                             "the requested point (default 0, exact)."),
+                                              QStringLiteral("UM"), QStringLiteral("0"));
     parser.addOptions({portOption, logOption, faultOption, latencyOption, speedOption, sessionOption, seedOption,
-                       usersOption, legacyOption});
+                       usersOption, legacyOption, stageErrorOption});
     parser.process(app);
 
     auto fail = [](const QString& message) {
@@ -81,6 +90,9 @@ int main(int argc, char** argv)
     if (!ok || options.latencyMs < 0)
         return fail(QStringLiteral("invalid --latency"));
 
+    options.stageErrorUm = parser.value(stageErrorOption).toDouble(&ok);
+    if (!ok || options.stageErrorUm < 0.0 || options.stageErrorUm > 1000.0)
+        return fail(QStringLiteral("invalid --stage-error"));
     options.legacy = parser.isSet(legacyOption);
 
     OrvexServer server(options);
