@@ -169,12 +169,34 @@ ScaleBar VideoView::scaleBar() const
     return ScaleBar::choose(double(scaleX) * display.width() / width(), width());
 }
 
+void VideoView::setOverlays(const OverlayPainter::Layers& shown)
+{
+    layers = shown;
+    update();
+}
+
+PictureMap VideoView::pictureMap() const
+{
+    return PictureMap(record.stage, scaleX, scaleY, display.size(), size());
+}
+
+QImage VideoView::pictureWithOverlays() const
+{
+    if (display.isNull())
+        return QImage();
+    QImage picture = display.convertToFormat(QImage::Format_RGB32);
+    QPainter painter(&picture);
+    const PictureMap map(record.stage, scaleX, scaleY, display.size(), display.size());
+    OverlayPainter(map, layers).paint(painter, ScaleBar::choose(scaleX, display.width()));
+    return picture;
+}
+
 void VideoView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     if (!display.isNull())
         painter.drawImage(rect(), display);
-    scaleBar().draw(painter, rect());
+    OverlayPainter(pictureMap(), layers).paint(painter, scaleBar());
     if (showRegion) {
         painter.setPen(Qt::red);
         painter.setBrush(Qt::NoBrush);

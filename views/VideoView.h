@@ -3,6 +3,8 @@
 #include "views/ChannelStatistics.h"
 #include "views/FilterPipeline.h"
 #include "views/FrameRecord.h"
+#include "views/OverlayPainter.h"
+#include "views/PictureMap.h"
 #include "views/ScaleBar.h"
 
 #include <QImage>
@@ -54,6 +56,14 @@ public:
     const FilterPipeline::Settings& filterSettings() const { return settings; }
     // The bar drawn over the picture on screen; none before a frame or a scale.
     ScaleBar scaleBar() const;
+    // Marks, grid and crosshair over the picture; the scale bar is always drawn.
+    void setOverlays(const OverlayPainter::Layers& shown);
+    const OverlayPainter::Layers& overlays() const { return layers; }
+    // The picture as drawn now: stage millimetres of each view point.
+    PictureMap pictureMap() const;
+    // The display picture at its own size with the scale bar and the shown
+    // overlays drawn into its pixels; the sampling region stays out.
+    QImage pictureWithOverlays() const;
 
 public slots:
     void setImage(QImage& frame);
@@ -91,4 +101,5 @@ private:
     float scaleX = 0.0f;
     float scaleY = 0.0f;
     FrameRecord record;
+    OverlayPainter::Layers layers;
 };
