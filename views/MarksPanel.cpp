@@ -89,7 +89,8 @@ QPointF MarksPanel::placeOf(const QVector<QPointF>& pointsMm)
 void MarksPanel::refill()
 {
     filling = true;
-    const QLocale locale;
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
     table->setRowCount(int(store->all().size()));
     int row = 0;
     for (const Annotation& mark : store->all()) {

@@ -89,11 +89,11 @@ void OverlayPainter::paintMark(QPainter& painter, const Annotation& mark, bool s
         if (mark.kind == Annotation::Kind::Bookmark) {
             painter.drawEllipse(first, 9, 9);
             painter.drawText(QRectF(first - QPointF(9, 9), QSizeF(18, 18)), Qt::AlignCenter, QString::number(number));
-            caption(painter, first + QPointF(12, -4), mark.name);
+            caption(painter, first + QPointF(12, -4), mark.name, QRectF(first - QPointF(9, 9), QSizeF(18, 18)));
         } else {
             painter.setBrush(colour);
             painter.drawEllipse(first, 4, 4);
-            caption(painter, first + QPointF(8, -4), mark.name);
+            caption(painter, first + QPointF(8, -4), mark.name, QRectF(first - QPointF(4, 4), QSizeF(8, 8)));
         }
         return;
     case Annotation::Shape::Line:
@@ -109,7 +109,7 @@ void OverlayPainter::paintMark(QPainter& painter, const Annotation& mark, bool s
         break;
     }
     const QRectF box = shape.boundingRect();
-    caption(painter, QPointF(box.right() + 6, box.center().y()), mark.figures());
+    caption(painter, QPointF(box.right() + 6, box.center().y()), mark.figures(), box);
 }
 
 void OverlayPainter::paintCrosshair(QPainter& painter) const
@@ -122,20 +122,22 @@ void OverlayPainter::paintCrosshair(QPainter& painter) const
     painter.drawLine(0, c.y(), size.width() - 1, c.y());
 }
 
-void OverlayPainter::caption(QPainter& painter, const QPointF& anchor, const QString& text) const
+void OverlayPainter::caption(QPainter& painter, const QPointF& anchor, const QString& text, const QRectF& shape) const
 {
     if (text.isEmpty())
         return;
     const QFontMetrics metrics(painter.font());
-    QRectF box(anchor - QPointF(0, metrics.height() / 2.0),
-               QSizeF(metrics.horizontalAdvance(text) + 8, metrics.height() + 2));
-    // Captions stay readable at the picture's right and lower edges.
-    const QSize size = map.drawnSize();
-    if (box.right() > size.width())
-        box.moveRight(size.width());
-    if (box.bottom() > size.height())
-        box.moveBottom(size.height());
-    box.moveTop(std::max(0.0, box.top()));
+    const QSizeF size(metrics.horizontalAdvance(text) + 8, metrics.height() + 2);
+    QRectF box(anchor - QPointF(0, size.height() / 2.0), size);
+    // Where the right side has no room the caption goes below the shape, or above it.
+    const QRectF picture(QPointF(0, 0), QSizeF(map.drawnSize()));
+    if (box.right() > picture.right()) {
+        box.moveTopLeft(QPointF(std::min(shape.left(), picture.right() - size.width()), shape.bottom() + 4));
+        if (box.bottom() > picture.bottom())
+            box.moveBottom(shape.top() - 4);
+    }
+    box.moveLeft(std::max(0.0, box.left()));
+    box.moveTop(std::clamp(box.top(), 0.0, std::max(0.0, picture.bottom() - size.height())));
     painter.fillRect(box, QColor(0, 0, 0, 150));
     painter.setPen(Qt::white);
     painter.drawText(box, Qt::AlignCenter, text);

@@ -38,8 +38,9 @@ private:
     void paintGrid(QPainter& painter) const;
     void paintMark(QPainter& painter, const Annotation& mark, bool selected, int number) const;
     void paintCrosshair(QPainter& painter) const;
-    // A caption on a dark backing beside `anchor`, kept within the picture.
-    void caption(QPainter& painter, const QPointF& anchor, const QString& text) const;
+    // A caption on a dark backing beside `anchor`, or next to the shape's box
+    // where that has no room; always within the picture.
+    void caption(QPainter& painter, const QPointF& anchor, const QString& text, const QRectF& shape) const;
 
     PictureMap map;
     const Layers& layers;
