@@ -2,7 +2,9 @@
 
 #include "views/PictureGeometry.h"
 
+#include <QCheckBox>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QImageWriter>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -130,13 +132,18 @@ void VideoView::saveImage()
     dialog.setNameFilter(tr("JPEG pictures (*.jpg *.jpeg)"));
     dialog.setDefaultSuffix(QStringLiteral("jpg"));
     dialog.selectFile(saved.suggestedFileName());
+    // Qt's own dialog lays itself out in a grid; the choice goes below it.
+    auto* overlays = new QCheckBox(tr("Include overlays (scale bar, marks, crosshair, grid)"), &dialog);
+    overlays->setObjectName(QStringLiteral("includeOverlays"));
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
+        grid->addWidget(overlays, grid->rowCount(), 0, 1, -1);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     const QString fileName = dialog.selectedFiles().constFirst();
     QImageWriter writer(fileName, "JPEG");
     // Qt writes the text as a JPEG comment.
     writer.setText(QStringLiteral("Tessan"), saved.comment());
-    if (!writer.write(display))
+    if (!writer.write(overlays->isChecked() ? pictureWithOverlays() : display))
         QMessageBox::warning(this, tr("Tessan: Video"),
                              tr("The picture could not be saved to %1: %2.").arg(fileName, writer.errorString()));
 }
