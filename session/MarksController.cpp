@@ -119,7 +119,8 @@ void MarksController::attach(VideoWindow* videoWindow, LowResPreview* overview, 
     VideoView* view = videoWindow->imageView;
     tool = new MeasureTool(view, marks);
     connect(tool, &MeasureTool::modeChanged, this, &MarksController::toolModeChanged);
-    connect(tool, &MeasureTool::notePlaced, this, &MarksController::placeNote);
+    // Queued: the label is asked for once the click has been handled.
+    connect(tool, &MeasureTool::notePlaced, this, &MarksController::placeNote, Qt::QueuedConnection);
     connect(marks, &AnnotationStore::changed, view, qOverload<>(&QWidget::update));
     videoWindow->addActions(
         {measureAction, annotateAction, crosshairAction, bookmarkAction, exportAction, copyPictureKey});

@@ -15,6 +15,8 @@ MarksOverlay::MarksOverlay(QWidget* picture, const AnnotationStore* marks, Mappi
     setAttribute(Qt::WA_NoSystemBackground);
     setGeometry(picture->rect());
     picture->installEventFilter(this);
+    // Made after the picture was shown, a child stays hidden unless told.
+    show();
     connect(marks, &AnnotationStore::changed, this, qOverload<>(&QWidget::update));
 }
 
@@ -39,7 +41,7 @@ void MarksOverlay::paintEvent(QPaintEvent*)
         QPolygonF shape;
         for (const QPointF& p : mark.pointsMm)
             shape.append(toWidget(p));
-        if (shape.isEmpty() || !rect().adjusted(-10, -10, 10, 10).intersects(shape.boundingRect().toAlignedRect()))
+        if (shape.isEmpty() || !QRectF(rect()).intersects(shape.boundingRect().adjusted(-10, -10, 10, 10)))
             continue;
         const bool selected = mark.id == store->selectedId();
         const QColor colour = selected                                  ? QColor(255, 80, 200)
@@ -48,7 +50,7 @@ void MarksOverlay::paintEvent(QPaintEvent*)
                                                                         : QColor(230, 160, 0);
         painter.setPen(QPen(colour, selected ? 2 : 1.5));
         if (mark.kind == Annotation::Kind::Bookmark) {
-            painter.setBrush(QColor(255, 255, 255, 210));
+            painter.setBrush(QColor(255, 255, 255, 150));
             painter.drawEllipse(shape[0], 7, 7);
             painter.drawText(QRectF(shape[0] - QPointF(7, 7), QSizeF(14, 14)), Qt::AlignCenter,
                              QString::number(store->bookmarkNumber(mark.id)));

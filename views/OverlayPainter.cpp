@@ -101,11 +101,16 @@ void OverlayPainter::paintMark(QPainter& painter, const Annotation& mark, bool s
         break;
     case Annotation::Shape::Rectangle:
     case Annotation::Shape::Polygon:
-        // A polygon still being clicked is open.
-        if (mark.id == 0 && mark.shape == Annotation::Shape::Polygon)
+        if (mark.id == 0 && mark.shape == Annotation::Shape::Polygon) {
+            // A polygon still being clicked: open, its corners marked, figures from the third on.
             painter.drawPolyline(shape);
-        else
+            for (const QPointF& corner : shape)
+                painter.drawRect(QRectF(corner - QPointF(2, 2), QSizeF(4, 4)));
+            if (shape.size() < 3)
+                return;
+        } else {
             painter.drawPolygon(shape);
+        }
         break;
     }
     const QRectF box = shape.boundingRect();

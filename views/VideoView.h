@@ -42,6 +42,7 @@ public:
     QPoint focusAreaOrigin() const;
     // Where and when the next frame was taken; saving adds the scale, size and filters.
     void setRecord(const FrameRecord& next) { record = next; }
+    const FrameRecord& frameRecord() const { return record; }
 
     const QImage& sourcePicture() const { return source; }
     const QImage& displayPicture() const { return display; }
