@@ -45,7 +45,7 @@ MarksController::MarksController(QMainWindow* mainWindow)
     : QObject(mainWindow)
     , window(mainWindow)
     , marks(new AnnotationStore(this))
-    , list(new MarksPanel(nullptr, marks))
+    , list(new MarksPanel(mainWindow, marks))
 {
     buildActions();
     connect(list, &MarksPanel::goToRequested, this, &MarksController::goToMark);

@@ -35,11 +35,23 @@ QJsonObject geometry(const Annotation& mark, const Place& place)
     case Annotation::Shape::Line:
         return {{QStringLiteral("type"), QStringLiteral("LineString")}, {QStringLiteral("coordinates"), points}};
     case Annotation::Shape::Rectangle:
-    case Annotation::Shape::Polygon:
-        // A linear ring ends where it began.
-        points.append(position(place(mark.pointsMm.value(0))));
-        return {{QStringLiteral("type"), QStringLiteral("Polygon")},
-                {QStringLiteral("coordinates"), QJsonArray{points}}};
+    case Annotation::Shape::Polygon: {
+        // A linear ring ends where it began and, by the right-hand rule, runs
+        // counterclockwise as the numbers go (x right, y up).
+        double twiceArea = 0.0;
+        for (int i = 0; i < mark.pointsMm.size(); ++i) {
+            const QPointF& a = mark.pointsMm[i];
+            const QPointF& b = mark.pointsMm[(i + 1) % mark.pointsMm.size()];
+            twiceArea += a.x() * b.y() - b.x() * a.y();
+        }
+        QJsonArray ring;
+        for (int i = 0; i <= mark.pointsMm.size(); ++i) {
+            const int k = i % mark.pointsMm.size();
+            ring.append(position(
+                place(mark.pointsMm[twiceArea < 0.0 ? (mark.pointsMm.size() - k) % mark.pointsMm.size() : k])));
+        }
+        return {{QStringLiteral("type"), QStringLiteral("Polygon")}, {QStringLiteral("coordinates"), QJsonArray{ring}}};
+    }
     }
     return {};
 }
@@ -138,7 +150,7 @@ QString readFeature(const QJsonValue& value, Annotation* mark)
         return mark->kind == Annotation::Kind::Measurement
                    ? QStringLiteral("is a measurement of a single point")
                    : QStringLiteral("is a bookmark or note that is not a point");
-    mark->name = properties.value(QStringLiteral("name")).toString();
+    mark->name = properties.value(QStringLiteral("name")).toString().trimmed();
     const double z = properties.value(QStringLiteral("z_um")).toDouble();
     mark->zMicrometres = std::isfinite(z) ? z : 0.0;
     return QString();
@@ -151,7 +163,8 @@ QByteArray MarksGeoJson::write(const QList<Annotation>& marks, const Source& sou
     QJsonArray features;
     const Place same = [](const QPointF& p) { return p; };
     for (const Annotation& mark : marks)
-        features.append(feature(mark, same));
+        if (!mark.pointsMm.isEmpty())
+            features.append(feature(mark, same));
     const QJsonObject properties{
         {QStringLiteral("slide"), source.slide},
         {QStringLiteral("microscope"), source.microscope},
@@ -193,6 +206,8 @@ bool MarksGeoJson::read(const QByteArray& data, QList<Annotation>* marks, QStrin
             *error = QStringLiteral("Feature %1 %2.").arg(i + 1).arg(problem);
             return false;
         }
+        if (mark.name.isEmpty())
+            mark.name = Annotation::kindName(mark.kind) + QLatin1Char(' ') + QString::number(i + 1);
         read.append(mark);
     }
     *marks = read;

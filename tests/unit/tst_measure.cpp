@@ -260,7 +260,9 @@ private slots:
         written.close();
 
         MarksController again(&window);
-        again.store()->add(Annotation());
+        Annotation old;
+        old.pointsMm = {{1.0, 1.0}};
+        again.store()->add(old);
         QString problem;
         const int count = again.importFrom(path, &problem);
         QCOMPARE(count < 0, !error.isEmpty());
