@@ -1,11 +1,10 @@
 #include "session/Session.h"
 
 #include "session/MarksController.h"
-#include "views/MarksPanel.h"
-
 #include "views/FocusCurve.h"
 #include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
+#include "views/MarksPanel.h"
 #include "views/VideoStack.h"
 
 #include <QAction>

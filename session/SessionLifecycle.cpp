@@ -1,7 +1,6 @@
 #include "session/Session.h"
 
 #include "session/MarksController.h"
-
 #include "session/SystemInfoReply.h"
 #include "session/TimeReply.h"
 #include "setup/ScopeBrowser.h"

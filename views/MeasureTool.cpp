@@ -132,6 +132,7 @@ void MeasureTool::press(QMouseEvent* event)
 {
     pressPoint = event->position();
     dragging = false;
+    afterDoubleClick = false;
     rectangle = event->modifiers().testFlag(Qt::ShiftModifier);
 }
 

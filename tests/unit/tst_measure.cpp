@@ -118,11 +118,17 @@ private slots:
             QTest::mouseRelease(&view, Qt::LeftButton, modifiers, at[1]);
         }
         QCOMPARE(store.all().size(), 1);
-        const Annotation& kept = store.all().first();
+        const Annotation kept = store.all().first();
         QVERIFY2(std::abs(kept.lengthMicrometres() - length) < 1e-3, qPrintable(kept.figures()));
         QVERIFY2(std::abs(kept.areaSquareMicrometres() - area) < 1e-3, qPrintable(kept.figures()));
         QCOMPARE(kept.figures(), figures);
         QCOMPARE(kept.zMicrometres, 100.0);
+        // A click on the shape selects it, Delete removes it.
+        store.select(0);
+        QTest::mouseClick(&view, Qt::LeftButton, {}, (at[0] + at[1]) / 2 + QPoint(0, 2));
+        QCOMPARE(store.selectedId(), kept.id);
+        QTest::keyClick(&view, Qt::Key_Delete);
+        QVERIFY(store.all().isEmpty());
         // The sampling region stayed where it was; Esc gives the mouse back to it.
         QCOMPARE(view.regionCentre(), QPoint(100, 100));
         QTest::keyClick(&view, Qt::Key_Escape);
