@@ -34,15 +34,18 @@ void OverlayPainter::paint(QPainter& painter, const ScaleBar& bar) const
     if (map.isValid()) {
         if (layers.gridMicrometres > 0)
             paintGrid(painter);
+        // Under the marks, so their numbers and figures stay readable.
+        if (layers.crosshair)
+            paintCrosshair(painter);
         if (layers.marks) {
             for (const Annotation& mark : layers.marks->all())
                 paintMark(painter, mark, mark.id == layers.marks->selectedId(), layers.marks->bookmarkNumber(mark.id));
         }
         if (!layers.draft.pointsMm.isEmpty())
             paintMark(painter, layers.draft, false, 0);
-    }
-    if (layers.crosshair)
+    } else if (layers.crosshair) {
         paintCrosshair(painter);
+    }
     painter.restore();
     bar.draw(painter, QRect(QPoint(0, 0), map.drawnSize()));
 }
@@ -87,7 +90,9 @@ void OverlayPainter::paintMark(QPainter& painter, const Annotation& mark, bool s
     switch (mark.shape) {
     case Annotation::Shape::Point:
         if (mark.kind == Annotation::Kind::Bookmark) {
+            painter.setBrush(QColor(0, 0, 0, 150));
             painter.drawEllipse(first, 9, 9);
+            painter.setPen(Qt::white);
             painter.drawText(QRectF(first - QPointF(9, 9), QSizeF(18, 18)), Qt::AlignCenter, QString::number(number));
             caption(painter, first + QPointF(12, -4), mark.name, QRectF(first - QPointF(9, 9), QSizeF(18, 18)));
         } else {
