@@ -80,7 +80,7 @@ private:
     AnnotationStore* marks;
     MarksPanel* list;
     QPointer<VideoWindow> video;
-    MeasureTool* tool = nullptr;
+    QPointer<MeasureTool> tool;
     CoordinateTriple physical;
     bool havePosition = false;
     MarksGeoJson::Source source;
