@@ -15,11 +15,11 @@
 #include <QClipboard>
 #include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QInputDialog>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStatusBar>
 #include <QTime>
@@ -259,16 +259,21 @@ void MarksController::exportMarks()
         report(tr("There are no marks to export."));
         return;
     }
+    // A slide name from the server may hold anything; the file name keeps only the safe characters.
+    QString slide = source.slide;
+    slide.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
     const QString suggested =
-        (source.slide.isEmpty() ? QStringLiteral("marks") : source.slide + QStringLiteral("-marks")) +
-        QStringLiteral(".geojson");
-    QString fileName =
-        QFileDialog::getSaveFileName(window, tr("Export Marks"), suggested, tr("GeoJSON (*.geojson *.json)"), nullptr,
-                                     QFileDialog::DontUseNativeDialog);
-    if (fileName.isEmpty())
+        (slide.isEmpty() ? QStringLiteral("marks") : slide + QStringLiteral("-marks")) + QStringLiteral(".geojson");
+    // The suffix is added before the dialog asks about replacing a file, not after.
+    QFileDialog dialog(window, tr("Export Marks"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(tr("GeoJSON (*.geojson *.json)"));
+    dialog.setDefaultSuffix(QStringLiteral("geojson"));
+    dialog.selectFile(suggested);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
-    if (QFileInfo(fileName).suffix().isEmpty())
-        fileName += QStringLiteral(".geojson");
+    const QString fileName = dialog.selectedFiles().constFirst();
     QString error;
     if (!exportTo(fileName, &error)) {
         QMessageBox::warning(window, tr("Tessan: Export Marks"), error);
