@@ -18,6 +18,7 @@
 class FocusCurve;
 class HighResPreview;
 class LowResPreview;
+class MarksController;
 class QAction;
 class QCloseEvent;
 class QFrame;
@@ -113,6 +114,8 @@ public:
     QAction* editPasteAction = nullptr;
     QAction* editFindAction = nullptr;
     QAction* viewVideoAction = nullptr;
+    // Measurements, bookmarks and notes, with their commands and list.
+    MarksController* marks = nullptr;
 
     // Session state, open to tests and to the other windows of the client.
     SessionInfo sessionInfo;

@@ -1,8 +1,10 @@
 #include "session/Session.h"
 
+#include "session/MarksController.h"
 #include "views/FocusCurve.h"
 #include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
+#include "views/MarksPanel.h"
 #include "views/VideoStack.h"
 
 #include <QAction>
@@ -305,7 +307,14 @@ void Session::buildActions()
     fileMenu->addSeparator();
     fileMenu->addAction(fileExitAction);
 
+    QMenu* editMenu = menuBar()->addMenu(QStringLiteral("&Edit"));
+    editMenu->setObjectName(QStringLiteral("editMenu"));
+
     QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
     viewMenu->setObjectName(QStringLiteral("viewMenu"));
     viewMenu->addAction(viewVideoAction);
+
+    marks = new MarksController(this);
+    marks->addToMenus(fileMenu, fileExitAction, editMenu, viewMenu);
+    Stack_Acquisition->addTab(marks->panel(), QStringLiteral("Marks"));
 }

@@ -1,5 +1,6 @@
 #include "session/Session.h"
 
+#include "session/MarksController.h"
 #include "session/SystemInfoReply.h"
 #include "session/TimeReply.h"
 #include "setup/ScopeBrowser.h"
@@ -81,6 +82,17 @@ void Session::begin(SessionInfo& info)
     connect(videoWindow.data(), &VideoWindow::moveRequested, this, &Session::goTo);
     connect(videoWindow.data(), &VideoWindow::centreRequested, this, &Session::centreOn);
 
+    marks->setSource(sessionInfo.scope.slides.value(0), sessionInfo.scope.name, sessionInfo.host);
+    marks->attach(videoWindow.data(), lowRes, highRes);
+    connect(this, &Session::physicalLocationChanged, marks, &MarksController::setPhysical);
+    connect(marks, &MarksController::goToRequested, this, [this](CoordinateTriple& destination) {
+        if (!frameGrabButton->isEnabled()) {
+            statusBar()->showMessage(QStringLiteral("The stage is busy: choose Go To again once it is ready."), 8000);
+            return;
+        }
+        goTo(destination);
+    });
+
     sysInfoFetcher.setUrl(sessionUrl(QStringLiteral("f=d")));
     sysInfoFetcher.start();
     changeVideoFormat(1);
@@ -111,6 +123,7 @@ void Session::sysInfoArrived()
     mppY = reply.mppY;
     if (videoWindow)
         videoWindow->setMPP(mppX, mppY);
+    marks->setScale(mppX, mppY);
 
     const QString rule(59, QLatin1Char('-'));
     appendInfo(QLatin1Char('\n') + rule + QStringLiteral("\nBeginning control session.\n") + rule + QLatin1Char('\n'));

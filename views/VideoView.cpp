@@ -2,7 +2,9 @@
 
 #include "views/PictureGeometry.h"
 
+#include <QCheckBox>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QImageWriter>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -130,13 +132,18 @@ void VideoView::saveImage()
     dialog.setNameFilter(tr("JPEG pictures (*.jpg *.jpeg)"));
     dialog.setDefaultSuffix(QStringLiteral("jpg"));
     dialog.selectFile(saved.suggestedFileName());
+    // Qt's own dialog lays itself out in a grid; the choice goes below it.
+    auto* overlays = new QCheckBox(tr("Include overlays (scale bar, marks, crosshair, grid)"), &dialog);
+    overlays->setObjectName(QStringLiteral("includeOverlays"));
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
+        grid->addWidget(overlays, grid->rowCount(), 0, 1, -1);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     const QString fileName = dialog.selectedFiles().constFirst();
     QImageWriter writer(fileName, "JPEG");
     // Qt writes the text as a JPEG comment.
     writer.setText(QStringLiteral("Tessan"), saved.comment());
-    if (!writer.write(display))
+    if (!writer.write(overlays->isChecked() ? pictureWithOverlays() : display))
         QMessageBox::warning(this, tr("Tessan: Video"),
                              tr("The picture could not be saved to %1: %2.").arg(fileName, writer.errorString()));
 }
@@ -183,12 +190,34 @@ ScaleBar VideoView::scaleBar() const
     return ScaleBar::choose(drawnScale().x(), width());
 }
 
+void VideoView::setOverlays(const OverlayPainter::Layers& shown)
+{
+    layers = shown;
+    update();
+}
+
+PictureMap VideoView::pictureMap() const
+{
+    return PictureMap(record.stage, scaleX, scaleY, display.size(), size());
+}
+
+QImage VideoView::pictureWithOverlays() const
+{
+    if (display.isNull())
+        return QImage();
+    QImage picture = display.convertToFormat(QImage::Format_RGB32);
+    QPainter painter(&picture);
+    const PictureMap map(record.stage, scaleX, scaleY, display.size(), display.size());
+    OverlayPainter(map, layers).paint(painter, ScaleBar::choose(scaleX, display.width()));
+    return picture;
+}
+
 void VideoView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     if (!display.isNull())
         painter.drawImage(rect(), display);
-    scaleBar().draw(painter, rect());
+    OverlayPainter(pictureMap(), layers).paint(painter, scaleBar());
     if (showRegion) {
         painter.setPen(Qt::red);
         painter.setBrush(Qt::NoBrush);

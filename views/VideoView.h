@@ -3,6 +3,8 @@
 #include "views/ChannelStatistics.h"
 #include "views/FilterPipeline.h"
 #include "views/FrameRecord.h"
+#include "views/OverlayPainter.h"
+#include "views/PictureMap.h"
 #include "views/ScaleBar.h"
 
 #include <QImage>
@@ -42,6 +44,7 @@ public:
     void centreRegion();
     // Where and when the next frame was taken; saving adds the scale, size and filters.
     void setRecord(const FrameRecord& next) { record = next; }
+    const FrameRecord& frameRecord() const { return record; }
 
     const QImage& sourcePicture() const { return source; }
     const QImage& displayPicture() const { return display; }
@@ -54,6 +57,14 @@ public:
     const ChannelStatistics& statistics() const { return settings.statistics; }
     // The bar drawn over the picture on screen; none before a frame or a scale.
     ScaleBar scaleBar() const;
+    // Marks, grid and crosshair over the picture; the scale bar is always drawn.
+    void setOverlays(const OverlayPainter::Layers& shown);
+    const OverlayPainter::Layers& overlays() const { return layers; }
+    // The picture as drawn now: stage millimetres of each view point.
+    PictureMap pictureMap() const;
+    // The display picture at its own size with the scale bar and the shown
+    // overlays drawn into its pixels; the sampling region stays out.
+    QImage pictureWithOverlays() const;
 
 public slots:
     void setImage(QImage& frame);
@@ -93,4 +104,5 @@ private:
     float scaleX = 0.0f;
     float scaleY = 0.0f;
     FrameRecord record;
+    OverlayPainter::Layers layers;
 };

@@ -211,6 +211,14 @@ void VideoWindow::updateOffset(float dx, float dy)
 
 void VideoWindow::setPhysical(CoordinateTriple& position)
 {
+    // A frame that came before the first report shows where the stage stood
+    // all along: marks and measurements on it need that place.
+    if (!havePosition) {
+        FrameRecord first = imageView->frameRecord();
+        first.stage = position;
+        imageView->setRecord(first);
+        imageView->update();
+    }
     physical = position;
     havePosition = true;
     coordsToScreen();

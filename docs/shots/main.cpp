@@ -1,12 +1,18 @@
 // Opens a window in a given state against an in-process test server, for the
-// README's screenshots: tessan-shots setup|scheduled|session|video|focus
-// (video: the first live frame with its scale bar; focus: a focus stack taken)
+// README's screenshots: tessan-shots setup|scheduled|session|video|focus|marks
+// (video: the first live frame with its scale bar; focus: a focus stack taken;
+// marks: a measured picture with crosshair, grid, a bookmark and a note)
+#include "session/AnnotationStore.h"
+#include "session/MarksController.h"
 #include "session/Session.h"
 #include "setup/ScopeBrowser.h"
 #include "sim/OrvexServer.h"
+#include "views/MarksPanel.h"
 #include "views/VideoView.h"
 #include "views/VideoWindow.h"
 
+#include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +22,41 @@
 #include <QTimer>
 
 #include <cstdio>
+
+namespace {
+
+// A few marks as a user would leave them: a line, a rectangle and a polygon
+// measured, a bookmark and a note, over a 50 µm grid and the crosshair.
+void markUp(Session* s)
+{
+    MarksController* marks = s->marks;
+    const PictureMap map = s->videoWindow->imageView->pictureMap();
+    const auto keep = [&](Annotation::Shape shape, const QString& name, QVector<QPointF> pixels) {
+        Annotation mark;
+        mark.kind = shape == Annotation::Shape::Point ? Annotation::Kind::Note : Annotation::Kind::Measurement;
+        mark.shape = shape;
+        mark.name = name;
+        mark.zMicrometres = map.zMicrometres();
+        for (const QPointF& p : pixels)
+            mark.pointsMm.append(map.toStageMm(p));
+        return marks->store()->add(mark);
+    };
+    keep(Annotation::Shape::Line, QStringLiteral("Measurement 1"), {{60, 400}, {260, 400}});
+    keep(Annotation::Shape::Rectangle, QStringLiteral("Measurement 2"),
+         Annotation::rectangleCorners(QPointF(400, 90), QPointF(500, 140)));
+    const int polygon = keep(Annotation::Shape::Polygon, QStringLiteral("Measurement 3"),
+                             {{420, 280}, {520, 250}, {560, 340}, {470, 380}});
+    keep(Annotation::Shape::Point, QStringLiteral("Nucleus"), {{180, 160}});
+    marks->addBookmark(QStringLiteral("1 10:15:02"));
+    marks->store()->select(polygon);
+    marks->crosshairAction->setChecked(true);
+    for (QAction* a : marks->gridGroup->actions())
+        if (a->data().toInt() == 50)
+            a->trigger();
+    s->Stack_Acquisition->setCurrentWidget(marks->panel());
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -73,6 +114,8 @@ int main(int argc, char** argv)
                 !s->frameGrabButton->isEnabled())
                 continue;
             drive.stop();
+            if (scene == QLatin1String("marks"))
+                markUp(s);
             if (scene == QLatin1String("focus")) {
                 s->Stack_Acquisition->setCurrentIndex(1);
                 s->focusStackButton->click();

@@ -1,3 +1,4 @@
+#include "session/MarksController.h"
 #include "session/Session.h"
 #include "setup/ScopeBrowser.h"
 #include "views/HighResPreview.h"
@@ -66,7 +67,7 @@ B|beginButton|QPushButton|Control Scope|620,340,120,32|enabled=false
 S|Session|QMainWindow|~|-,-,800,600|windowTitle=Tessan v2.03;windowIconText=Up;maximumSize=800x600;minimumSize=21x49
 S|lowRes|LowResPreview|~|-,-,383,255|
 S|highRes|HighResPreview|~|-,-,383,246|cursor=0
-S|Stack_Acquisition|QTabWidget|~|-,-,389,330|count=3
+S|Stack_Acquisition|QTabWidget|~|-,-,389,330|count=4
 S|tab|QWidget|~||tab=0:System Info
 S|sysInfoBox|QPlainTextEdit|~|-,-,370,280|readOnly=true;frameShadow=48
 S|tab_2|QWidget|~||tab=1:Focus Assist
@@ -264,9 +265,11 @@ V|TextLabel1_2_3_2|QLabel|mm|in 320,70,330,24|)";
                  "mouse to change the sampling region.");
         QList<QAction*> menu = session.menuBar()->actions().value(0)->menu()->actions();
         QCOMPARE(session.menuBar()->actions().value(0)->text(), QStringLiteral("&File"));
-        QCOMPARE(menu.size(), 4);
-        QCOMPARE(std::pair(menu[0], menu[3]), std::pair(session.newSessionAction, session.fileExitAction));
-        QCOMPARE(std::pair(menu[1]->isSeparator(), menu[2]->isSeparator()), std::pair(true, true));
+        QCOMPARE(menu.size(), 7);
+        QCOMPARE(std::pair(menu[0], menu[6]), std::pair(session.newSessionAction, session.fileExitAction));
+        QCOMPARE(std::pair(menu[3], menu[4]), std::pair(session.marks->exportAction, session.marks->importAction));
+        for (int i : {1, 2, 5})
+            QVERIFY2(menu[i]->isSeparator(), qPrintable(QString::number(i)));
         // the actions outside the menu still answer their accelerators
         QVERIFY(session.actions().contains(session.editCopyAction));
         QVERIFY(session.actions().contains(session.fileSaveAction));
