@@ -6,6 +6,7 @@
 #include "setup/SessionInfo.h"
 #include "views/CoordinateTriple.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QList>
@@ -15,10 +16,12 @@
 #include <QTimer>
 #include <QVector>
 
+class AllInFocusWindow;
 class FocusCurve;
 class HighResPreview;
 class LowResPreview;
 class QAction;
+class QCheckBox;
 class QCloseEvent;
 class QFrame;
 class QLabel;
@@ -61,6 +64,10 @@ public:
     QLabel* TextLabel2_2_2 = nullptr;
     QSlider* zSlider = nullptr;
     QPushButton* focusStackButton = nullptr;
+    // Stack whole live frames instead of the small region; off at start.
+    QCheckBox* fullFrameCheck = nullptr;
+    // Fuses a whole-frame stack into one picture sharp throughout.
+    QPushButton* allInFocusButton = nullptr;
     // Which stack frame is sharpest, or that none clearly is.
     QLabel* focusMeasureLabel = nullptr;
     // Sharpness against z of the stack, the slider's frame marked.
@@ -110,6 +117,8 @@ public:
     QAction* editPasteAction = nullptr;
     QAction* editFindAction = nullptr;
     QAction* viewVideoAction = nullptr;
+    QAction* fileSaveStackAction = nullptr;
+    QAction* fileSaveAllInFocusAction = nullptr;
 
     // Session state, open to tests and to the other windows of the client.
     SessionInfo sessionInfo;
@@ -139,6 +148,9 @@ public:
     QVector<double> stackSharpness;
     bool stackAcquiring = false;
     int framesLeft = 0;
+    // The stack in hand holds whole frames; when it began.
+    bool stackFullFrame = false;
+    QDateTime stackBegan;
 
     // The tick of the countdown in milliseconds; tests shorten it.
     int countdownInterval = 1000;

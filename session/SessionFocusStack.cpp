@@ -6,8 +6,11 @@
 #include "views/VideoView.h"
 #include "views/VideoWindow.h"
 
+#include <QAction>
+#include <QCheckBox>
 #include <QLabel>
 #include <QPoint>
+#include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -17,6 +20,11 @@
 void Session::beginZAcquire()
 {
     stackAcquiring = true;
+    stackFullFrame = fullFrameCheck->isChecked();
+    stackBegan = QDateTime::currentDateTime();
+    // Files and fusion belong to the stack in hand, and there is none until it is complete.
+    fileSaveStackAction->setEnabled(false);
+    allInFocusButton->setEnabled(false);
     disableControls();
     statusBar()->showMessage(QStringLiteral("Acquiring focus stack..."));
     framesLeft = frameCountSelector->value();
@@ -32,8 +40,13 @@ void Session::beginZAcquire()
     QPoint origin;
     if (videoWindow && videoWindow->imageView)
         origin = videoWindow->imageView->focusAreaOrigin();
-    stackImageFetcher.setUrl(videoFetcher.url() + QStringLiteral("&x=") + QString::asprintf("%i", origin.x()) +
-                             QStringLiteral("&y=") + QString::asprintf("%i", origin.y()) + QStringLiteral("&inset=1"));
+    // A whole frame is the live video request itself, at the current picture size.
+    if (stackFullFrame)
+        stackImageFetcher.setUrl(videoFetcher.url());
+    else
+        stackImageFetcher.setUrl(videoFetcher.url() + QStringLiteral("&x=") + QString::asprintf("%i", origin.x()) +
+                                 QStringLiteral("&y=") + QString::asprintf("%i", origin.y()) +
+                                 QStringLiteral("&inset=1"));
     QImage none;
     startNextZImage(none);
 }
@@ -50,6 +63,8 @@ void Session::startNextZImage(QImage& picture)
         stackAcquiring = false;
         enableControls();
         statusBar()->clearMessage();
+        fileSaveStackAction->setEnabled(insetStack->count() > 0);
+        allInFocusButton->setEnabled(stackFullFrame && insetStack->count() > 0);
         // Without a clear sharpest frame the slider stays where the stack ended.
         const int best = FocusMeasure::sharpest(stackSharpness);
         if (best >= 0) {
