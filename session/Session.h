@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/OmeXml.h"
 #include "net/MyHTTP.h"
 #include "net/MyWebJPEG.h"
 #include "setup/Auth.h"
@@ -8,6 +9,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFutureWatcher>
 #include <QImage>
 #include <QList>
 #include <QMainWindow>
@@ -16,8 +18,12 @@
 #include <QTimer>
 #include <QVector>
 
+#include <memory>
+
 class AllInFocusWindow;
 class FocusCurve;
+class FocusFusion;
+struct FusionResult;
 class HighResPreview;
 class LowResPreview;
 class QAction;
@@ -124,6 +130,8 @@ public:
     SessionInfo sessionInfo;
     Auth auth;
     QPointer<VideoWindow> videoWindow;
+    // Opened by the first fusion of a whole-frame stack and kept for the next.
+    QPointer<AllInFocusWindow> allInFocusWindow;
     MyWebJPEG videoFetcher;
     MyWebJPEG stackImageFetcher;
     MyHTTP moveFetcher;
@@ -203,9 +211,19 @@ public slots:
     virtual void calcNumMovies();
     virtual void handleJobReset();
     virtual void handleCreateJob();
+    // File > Save Stack: the complete stack as one OME-TIFF, written by a worker.
+    void saveStack();
+    void saveStackTo(const QString& fileName);
+    // Starts fusing the whole-frame stack on a worker, or cancels the fusion.
+    void fuseStack();
+    void saveAllInFocus();
 
 signals:
     void physicalLocationChanged(CoordinateTriple& position);
+    // A stack file was written, or failed to be (error says why).
+    void stackSaved(const QString& fileName, const QString& error);
+    // A fusion ended; the window shows its result unless it was cancelled.
+    void fusionFinished(bool cancelled);
 
 protected:
     // Closing the window in any way ends the session as File > Exit does.
@@ -241,6 +259,9 @@ private:
     void showSharpness();
     void jobReplyArrived();
     void videoFetchFailed();
+    // Save Stack and All in Focus follow the stack in hand and the fusion.
+    void updateStackActions();
+    void showAllInFocus(const FusionResult& fused, const OmeImage& meta, const QString& text, const QString& summary);
 
     // What a sent job was, so its outcome can name it.
     QString pendingJobName;
@@ -248,6 +269,10 @@ private:
     bool countdownConnected = false;
     QElapsedTimer positionRequestSent;
     StageKeys* stageKeys = nullptr;
+    bool stackComplete = false;
+    QFutureWatcher<QString>* stackSaving = nullptr;
+    QFutureWatcher<FusionResult>* fusing = nullptr;
+    std::shared_ptr<FocusFusion> fusion;
     // 0 no warning given yet, 1 the five-minute one, 2 the one-minute one.
     int timeWarning = 0;
 };

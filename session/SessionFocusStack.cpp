@@ -6,11 +6,9 @@
 #include "views/VideoView.h"
 #include "views/VideoWindow.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPoint>
-#include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -23,8 +21,8 @@ void Session::beginZAcquire()
     stackFullFrame = fullFrameCheck->isChecked();
     stackBegan = QDateTime::currentDateTime();
     // Files and fusion belong to the stack in hand, and there is none until it is complete.
-    fileSaveStackAction->setEnabled(false);
-    allInFocusButton->setEnabled(false);
+    stackComplete = false;
+    updateStackActions();
     disableControls();
     statusBar()->showMessage(QStringLiteral("Acquiring focus stack..."));
     framesLeft = frameCountSelector->value();
@@ -63,8 +61,8 @@ void Session::startNextZImage(QImage& picture)
         stackAcquiring = false;
         enableControls();
         statusBar()->clearMessage();
-        fileSaveStackAction->setEnabled(insetStack->count() > 0);
-        allInFocusButton->setEnabled(stackFullFrame && insetStack->count() > 0);
+        stackComplete = insetStack->count() > 0 && insetStack->count() == stackZ.size();
+        updateStackActions();
         // Without a clear sharpest frame the slider stays where the stack ended.
         const int best = FocusMeasure::sharpest(stackSharpness);
         if (best >= 0) {
