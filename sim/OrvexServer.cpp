@@ -5,6 +5,7 @@
 #include "sim/SimHttpFrontend.h"
 #include "sim/SimNoise.h"
 #include "sim/SlideRenderer.h"
+#include "sim/ThickSpecimen.h"
 
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
@@ -88,7 +89,12 @@ OrvexServer::OrvexServer(const OrvexServerOptions& options, QObject* parent)
     addScope(QStringLiteral("Orvex-Fluor-10x"), true,
              QStringLiteral("<b>Widefield, 10x / 0.45 NA</b><br>Currently controlled by another user."),
              {QStringLiteral("brain-21"), QStringLiteral("heart-22")});
+    addScope(QStringLiteral("Orvex-BF-40x-Thick"), false,
+             QStringLiteral("<b>Brightfield, 40x / 0.95 NA</b><br>Thick specimens: smears and thick sections, "
+                            "never sharp everywhere in one frame.<br><i>For focus stacking.</i>"),
+             {QStringLiteral("smear-31"), QStringLiteral("thick-32")});
     schedule(QStringLiteral("demo"), QStringLiteral("Orvex-BF-20x"));
+    schedule(QStringLiteral("demo"), QStringLiteral("Orvex-BF-40x-Thick"));
 }
 
 OrvexServer::~OrvexServer() = default;
@@ -192,7 +198,7 @@ void OrvexServer::addScope(const QString& name, bool inUse, const QString& descr
     s->slides = slides;
     // a fresh stage waits in focus over the middle of the slide
     const double x = 378350.0, y = 251625.0;
-    s->stage.place(x, y, std::trunc(slideUnder(*s).focalPlaneAt(x, y)));
+    s->stage.place(x, y, std::trunc(ThickSpecimen::surfaceAt(slideUnder(*s), x, y)));
 }
 
 void OrvexServer::setSessionSeconds(int seconds)
@@ -370,6 +376,8 @@ SimReply OrvexServer::answer(const QString& kind, const QString& path, const QUr
             return SimReply::notFound();
         return SimReply::text(m_slides.marksText(slide));
     }
+    if (path == QLatin1String("/cgi-bin/otruth"))
+        return truth(query);
     if (kind.isEmpty())
         return SimReply::notFound();
     const QString slide = path.mid(kind.size() + 2);
@@ -380,6 +388,15 @@ SimReply OrvexServer::answer(const QString& kind, const QString& path, const QUr
     if (kind == QLatin1String("whole_slides"))
         return SimReply::jpeg(m_slides.wholeSlideJpeg(slide));
     return SimReply::text(m_slides.fiducialsText(slide));
+}
+
+SimReply OrvexServer::truth(const QUrlQuery& query)
+{
+    const QString slide = value(query, "s");
+    double x, y;
+    if (!knownSlide(slide) || !number(query, "x", &x) || !number(query, "y", &y))
+        return SimReply::notFound();
+    return ThickSpecimen::truthReply(m_slides, value(query, "f"), slide, x, y, value(query, "ps").toInt());
 }
 
 SimReply OrvexServer::scopeList() const
