@@ -245,8 +245,9 @@ V|TextLabel1_2_3_2|QLabel|mm|in 320,70,330,24|)";
                  "mouse to change the sampling region.");
         QList<QAction*> menu = session.menuBar()->actions().value(0)->menu()->actions();
         QCOMPARE(session.menuBar()->actions().value(0)->text(), QStringLiteral("&File"));
-        QVERIFY(menu.size() == 4 && menu[0] == session.newSessionAction && menu[3] == session.fileExitAction);
-        QVERIFY(menu[1]->isSeparator() && menu[2]->isSeparator());
+        QVERIFY(menu.size() == 6 && menu[0] == session.newSessionAction && menu[5] == session.fileExitAction);
+        QVERIFY(menu[1]->isSeparator() && menu[4]->isSeparator());
+        QVERIFY(menu[2] == session.fileSaveStackAction && menu[3] == session.fileSaveAllInFocusAction);
         // the actions outside the menu still answer their accelerators
         QVERIFY(session.actions().contains(session.editCopyAction) &&
                 session.actions().contains(session.fileSaveAction));
