@@ -12,6 +12,8 @@
 #include <QStatusBar>
 #include <QtConcurrent>
 
+#include <cmath>
+
 namespace {
 
 QString stackFileName(const QString& slide, const QDateTime& began)
@@ -116,9 +118,10 @@ void Session::fuseStack()
                     QStringLiteral("Taken: ") +
                         stackBegan.toOffsetFromUtc(stackBegan.offsetFromUtc()).toString(Qt::ISODate)}
             .join(QStringLiteral("; "));
-    const QString summary = QStringLiteral("%1 planes, z %2 to %3 µm")
+    const QString summary = QStringLiteral("%1 planes, z %2 to %3 µm, %4 µm apart")
                                 .arg(zs.size())
-                                .arg(micrometres(zs.constFirst()), micrometres(zs.constLast()));
+                                .arg(micrometres(zs.constFirst()), micrometres(zs.constLast()),
+                                     micrometres(zs.size() > 1 ? std::abs(zs[1] - zs[0]) : 0.0));
 
     fusion = std::make_shared<FocusFusion>();
     fusing = new QFutureWatcher<FusionResult>(this);
@@ -140,8 +143,7 @@ void Session::fuseStack()
             statusBar()->clearMessage();
             meta.sizeX = fused.picture.width();
             meta.sizeY = fused.picture.height();
-            showAllInFocus(fused, meta, text,
-                           summary + QString::asprintf("; sharpest from %.1f to %.1f µm", fused.minUm, fused.maxUm));
+            showAllInFocus(fused, meta, text, summary);
         }
         updateStackActions();
         emit fusionFinished(cancelled || fused.picture.isNull());
@@ -172,7 +174,7 @@ void Session::showAllInFocus(const FusionResult& fused, const OmeImage& meta, co
 {
     if (!allInFocusWindow) {
         allInFocusWindow = new AllInFocusWindow();
-        allInFocusWindow->resize(960, 780);
+        allInFocusWindow->resize(1000, 730);
     }
     allInFocusWindow->setResult(fused, meta, text, summary);
     allInFocusWindow->show();

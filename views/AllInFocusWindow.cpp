@@ -74,7 +74,7 @@ void AllInFocusWindow::setResult(const FusionResult& fused, const OmeImage& meta
     description = meta;
     comment = text;
     summaryLabel->setText(summary);
-    view->setResult(fused.picture, fused.heightUm, fused.minUm, fused.maxUm);
+    view->setResult(fused.picture, fused.heightUm);
     view->setScale(meta.physicalSizeXUm);
 }
 

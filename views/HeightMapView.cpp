@@ -5,10 +5,16 @@
 #include <QPainter>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
+
 namespace {
 
-// Room at the right for the colour scale and its labels.
-constexpr int kLegendWidth = 96;
+// The colour scale spans the heights of all but the outermost points, so a
+// few stray points do not squeeze the specimen's relief into one colour.
+constexpr double kOutlierFraction = 0.005;
 
 // Viridis: even in lightness and readable by the colour-blind.
 QImage colours(const cv::Mat& levels)
@@ -29,6 +35,25 @@ HeightMapView::HeightMapView(QWidget* parent)
     setMinimumSize(320, 240);
 }
 
+void HeightMapView::colourRange(const cv::Mat& heightUm, double* minUm, double* maxUm)
+{
+    std::vector<float> values;
+    values.reserve(heightUm.total());
+    for (int y = 0; y < heightUm.rows; ++y)
+        for (const float* v = heightUm.ptr<float>(y); v != heightUm.ptr<float>(y) + heightUm.cols; ++v)
+            if (std::isfinite(*v))
+                values.push_back(*v);
+    if (values.empty())
+        return;
+    const auto at = [&values](double fraction) {
+        auto nth = values.begin() + std::ptrdiff_t(fraction * double(values.size() - 1));
+        std::nth_element(values.begin(), nth, values.end());
+        return double(*nth);
+    };
+    *minUm = at(kOutlierFraction);
+    *maxUm = at(1.0 - kOutlierFraction);
+}
+
 QImage HeightMapView::colourize(const cv::Mat& heightUm, double minUm, double maxUm)
 {
     if (heightUm.empty() || heightUm.type() != CV_32F)
@@ -43,12 +68,13 @@ QImage HeightMapView::colourize(const cv::Mat& heightUm, double minUm, double ma
     return colours(levels);
 }
 
-void HeightMapView::setResult(const QImage& fused, const cv::Mat& heightUm, double minUm, double maxUm)
+void HeightMapView::setResult(const QImage& fused, const cv::Mat& heightUm)
 {
     picture = fused;
-    heightColours = colourize(heightUm, minUm, maxUm);
-    lowUm = minUm;
-    highUm = maxUm;
+    lowUm = highUm = 0.0;
+    if (!heightUm.empty() && heightUm.type() == CV_32F)
+        colourRange(heightUm, &lowUm, &highUm);
+    heightColours = colourize(heightUm, lowUm, highUm);
     update();
 }
 
@@ -64,14 +90,19 @@ void HeightMapView::setShowHeight(bool on)
     update();
 }
 
+int HeightMapView::legendWidth() const
+{
+    return 48 + fontMetrics().horizontalAdvance(QStringLiteral("0000.0 µm"));
+}
+
 QSize HeightMapView::sizeHint() const
 {
-    return QSize(640 + kLegendWidth, 480);
+    return QSize(640 + legendWidth(), 480);
 }
 
 QRect HeightMapView::pictureArea() const
 {
-    const QRect room = rect().adjusted(0, 0, -kLegendWidth, 0);
+    const QRect room = rect().adjusted(0, 0, -legendWidth(), 0);
     if (picture.isNull() || room.width() <= 0 || room.height() <= 0)
         return QRect();
     const QSize fitted = picture.size().scaled(room.size(), Qt::KeepAspectRatio);
@@ -99,20 +130,17 @@ void HeightMapView::drawLegend(QPainter& painter, const QRect& area) const
     cv::Mat ramp(256, 1, CV_8U);
     for (int i = 0; i < 256; ++i)
         ramp.at<uchar>(i, 0) = uchar(255 - i);
-    const QImage bar = colours(ramp);
     const QFontMetrics metrics(painter.font());
-    const int margin = metrics.height();
-    const QRect barRect(area.left() + 12, area.top() + margin, 18, std::max(10, area.height() - 2 * margin));
-    painter.drawImage(barRect, bar);
+    const int line = metrics.height();
+    // The title, then the bar between its two labels, each label centred on its end.
+    const QRect barRect(area.left() + 12, area.top() + 2 * line, 18, std::max(10, area.height() - 3 * line));
+    painter.drawImage(barRect, colours(ramp));
     painter.setPen(palette().color(QPalette::Light));
     painter.drawRect(barRect.adjusted(0, 0, -1, -1));
+    painter.drawText(QRect(area.left() + 6, area.top(), area.width() - 6, line), Qt::AlignLeft | Qt::AlignVCenter,
+                     tr("Height"));
     const int textLeft = barRect.right() + 6;
-    const QString top = QString::asprintf("%.1f µm", highUm);
-    const QString bottom = QString::asprintf("%.1f µm", lowUm);
-    painter.drawText(QRect(textLeft, barRect.top() - margin / 2, area.right() - textLeft, margin),
-                     Qt::AlignLeft | Qt::AlignVCenter, top);
-    painter.drawText(QRect(textLeft, barRect.bottom() - margin / 2, area.right() - textLeft, margin),
-                     Qt::AlignLeft | Qt::AlignVCenter, bottom);
-    painter.drawText(QRect(area.left(), area.top(), area.width(), margin), Qt::AlignHCenter | Qt::AlignVCenter,
-                     QStringLiteral("height"));
+    for (const auto& [y, um] : {std::pair<int, double>{barRect.top(), highUm}, {barRect.bottom(), lowUm}})
+        painter.drawText(QRect(textLeft, y - line / 2, area.right() - textLeft, line), Qt::AlignLeft | Qt::AlignVCenter,
+                         QString::asprintf("%.1f µm", um));
 }

@@ -14,8 +14,9 @@ class HeightMapView : public QWidget
 public:
     explicit HeightMapView(QWidget* parent = nullptr);
 
-    // heightUm is CV_32F; its colours span minUm (dark blue) to maxUm (yellow).
-    void setResult(const QImage& picture, const cv::Mat& heightUm, double minUm, double maxUm);
+    // heightUm is CV_32F µm; its colours run from dark blue to yellow over
+    // the range that colourRange finds.
+    void setResult(const QImage& picture, const cv::Mat& heightUm);
     void setScale(double micrometresPerPixel);
     void setShowHeight(bool on);
     bool showsHeight() const { return heightShown; }
@@ -23,7 +24,11 @@ public:
     // Where the picture is drawn, inside the room the colour scale leaves.
     QRect pictureArea() const;
 
+    // The heights of all points but the highest and lowest half percent.
+    static void colourRange(const cv::Mat& heightUm, double* minUm, double* maxUm);
     static QImage colourize(const cv::Mat& heightUm, double minUm, double maxUm);
+    double colourLowUm() const { return lowUm; }
+    double colourHighUm() const { return highUm; }
 
     QSize sizeHint() const override;
 
@@ -32,6 +37,7 @@ protected:
 
 private:
     void drawLegend(QPainter& painter, const QRect& area) const;
+    int legendWidth() const;
 
     QImage picture;
     QImage heightColours;
