@@ -160,6 +160,11 @@ void Session::closeEvent(QCloseEvent* event)
         videoWindow->close();
     if (allInFocusWindow)
         allInFocusWindow->close();
+    // A fusion that ends after the session must not open its window again.
+    if (fusing) {
+        fusion->cancel();
+        fusing->cancel();
+    }
     countdownTimer.stop();
     timeRetryTimer.stop();
     requeryTimer.stop();

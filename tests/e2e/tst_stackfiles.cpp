@@ -146,6 +146,19 @@ private slots:
         QCOMPARE(window->result().picture.size(), plane);
     }
 
+    // A file that cannot be written is reported, and nothing is left behind.
+    void failedWrites()
+    {
+        QImage picture(64, 48, QImage::Format_RGB32);
+        picture.fill(Qt::gray);
+        for (int type : {PictureExport::Jpeg, PictureExport::Png, PictureExport::OmeTiff}) {
+            const auto format = PictureExport::Format(type);
+            const QString path = dir.filePath("missing/picture." + PictureExport::suffixOf(format));
+            QVERIFY(!PictureExport::write(path, format, picture, "text", OmeImage()).isEmpty());
+            QVERIFY(!QFileInfo::exists(dir.filePath("missing")));
+        }
+    }
+
     void saveImage_data()
     {
         QTest::addColumn<int>("type");
