@@ -13,6 +13,11 @@ const cv::Matx13f kLuma(0.299f, 0.587f, 0.114f);
 
 constexpr int kMinLevelSize = 16;
 constexpr int kMaxLevels = 8;
+// Window of the choice: two 9 x 9 box passes, close to a Gaussian of sigma
+// 3.7 pixels of each level. Smaller windows let sensor noise decide.
+constexpr int kEnergyBox = 9;
+constexpr int kMajority = 5;   // the choice map's majority vote (median of the 0/1 map)
+constexpr int kHeightBox = 11; // window of the focus measure for the height, half resolution
 
 int levelsFor(cv::Size size)
 {
@@ -25,19 +30,40 @@ int levelsFor(cv::Size size)
     return levels;
 }
 
-// Runs f(rowBegin, rowEnd) over the rows of a matrix on all cores.
+// Runs f(rowBegin, rowEnd) over bands of rows on all cores.
 template <typename F> void forRows(int rows, F f)
 {
     cv::parallel_for_(cv::Range(0, rows), [&](const cv::Range& r) { f(r.start, r.end); });
 }
 
-cv::Mat energyOf(const cv::Mat& lapRgb)
+// Two box passes over all cores. OpenCV filters read the rows beyond a band
+// from the parent matrix, so bands give the same result as the whole.
+void localMean(const cv::Mat& src, cv::Mat& tmp, cv::Mat& dst, int box)
 {
-    cv::Mat y, e;
-    cv::transform(lapRgb, y, kLuma);
-    cv::multiply(y, y, e);
-    cv::GaussianBlur(e, e, cv::Size(5, 5), 1.0, 1.0, cv::BORDER_REFLECT);
-    return e;
+    tmp.create(src.size(), src.type());
+    dst.create(src.size(), src.type());
+    const cv::Size k(box, box);
+    forRows(src.rows, [&](int r0, int r1) {
+        cv::Mat out = tmp.rowRange(r0, r1);
+        cv::boxFilter(src.rowRange(r0, r1), out, -1, k, cv::Point(-1, -1), true, cv::BORDER_REFLECT);
+    });
+    forRows(src.rows, [&](int r0, int r1) {
+        cv::Mat out = dst.rowRange(r0, r1);
+        cv::boxFilter(tmp.rowRange(r0, r1), out, -1, k, cv::Point(-1, -1), true, cv::BORDER_REFLECT);
+    });
+}
+
+// Majority vote over a window of a 0/255 choice map: its local mean above
+// one half. A box filter, like the energy, reads beyond each band.
+void majority(const cv::Mat& src, cv::Mat& tmp, cv::Mat& dst)
+{
+    tmp.create(src.size(), CV_8U);
+    dst.create(src.size(), CV_8U);
+    forRows(src.rows, [&](int r0, int r1) {
+        cv::Mat mean = tmp.rowRange(r0, r1), out = dst.rowRange(r0, r1);
+        cv::blur(src.rowRange(r0, r1), mean, cv::Size(kMajority, kMajority), cv::Point(-1, -1), cv::BORDER_REFLECT);
+        cv::threshold(mean, out, 127, 255, cv::THRESH_BINARY);
+    });
 }
 
 } // namespace
@@ -56,9 +82,12 @@ struct FocusFusion::Private
     cv::Mat bestF, bestZ, beforeF, beforeZ, afterF, afterZ, prevF, bestIndex;
     double prevZ = 0;
     double minZ = 0, maxZ = 0;
+    // Work space of one plane, reused so that no plane allocates afresh.
+    cv::Mat converted, rgb, up, detail, square, tmp, e, take, votes, chosen, fine, f, weight, weight3, weighted;
+    std::vector<cv::Mat> gauss, lumaDetail;
 
-    void fold(const cv::Mat& rgb32, double zUm);
-    void foldHeight(const std::vector<cv::Mat>& lapY, double zUm);
+    void fold(double zUm);
+    void foldHeight(double zUm);
 };
 
 FocusFusion::FocusFusion()
@@ -90,6 +119,13 @@ bool FocusFusion::addPlane(const QImage& rgb, double zUm)
 {
     if (rgb.isNull())
         return false;
+    if (rgb.format() == QImage::Format_RGB32 || rgb.format() == QImage::Format_ARGB32) {
+        // Decoded JPEG frames: BGRA in memory; the conversion runs on all cores.
+        const cv::Mat bgra(rgb.height(), rgb.width(), CV_8UC4, const_cast<uchar*>(rgb.constBits()),
+                           static_cast<size_t>(rgb.bytesPerLine()));
+        cv::cvtColor(bgra, d->converted, cv::COLOR_BGRA2RGB);
+        return addPlane(d->converted, zUm);
+    }
     const QImage img = rgb.convertToFormat(QImage::Format_RGB888);
     const cv::Mat view(img.height(), img.width(), CV_8UC3, const_cast<uchar*>(img.constBits()),
                        static_cast<size_t>(img.bytesPerLine()));
@@ -105,73 +141,86 @@ bool FocusFusion::addPlane(const cv::Mat& plane, double zUm)
     if ((depth != CV_8U && depth != CV_16U) || (plane.channels() != 1 && plane.channels() != 3))
         return false;
     // Work in float on the 8-bit scale whatever the input depth.
-    cv::Mat rgb;
-    plane.convertTo(rgb, CV_32F, depth == CV_16U ? 1.0 / 257.0 : 1.0);
-    if (rgb.channels() == 1)
-        cv::cvtColor(rgb, rgb, cv::COLOR_GRAY2RGB);
-    d->fold(rgb, zUm);
+    const double scale = depth == CV_16U ? 1.0 / 257.0 : 1.0;
+    d->rgb.create(plane.size(), CV_32FC3);
+    forRows(plane.rows, [&](int r0, int r1) {
+        cv::Mat out = d->rgb.rowRange(r0, r1);
+        if (plane.channels() == 3) {
+            plane.rowRange(r0, r1).convertTo(out, CV_32F, scale);
+        } else {
+            cv::Mat grey;
+            plane.rowRange(r0, r1).convertTo(grey, CV_32F, scale);
+            cv::cvtColor(grey, out, cv::COLOR_GRAY2RGB);
+        }
+    });
+    d->fold(zUm);
     return !m_cancelled;
 }
 
-void FocusFusion::Private::fold(const cv::Mat& rgb32, double zUm)
+void FocusFusion::Private::fold(double zUm)
 {
-    // Laplacian pyramid of this plane.
-    std::vector<cv::Mat> gauss(static_cast<size_t>(levels) + 1);
-    gauss[0] = rgb32;
-    for (int k = 0; k < levels; ++k)
+    const size_t n = static_cast<size_t>(levels);
+    gauss.resize(n + 1);
+    lumaDetail.resize(n);
+    gauss[0] = rgb;
+    for (size_t k = 0; k < n; ++k)
         cv::pyrDown(gauss[k], gauss[k + 1], cv::Size(), cv::BORDER_REFLECT101);
-    std::vector<cv::Mat> lapY(static_cast<size_t>(levels));
     const bool first = planes == 0;
     if (first) {
-        lap.resize(static_cast<size_t>(levels));
-        energy.resize(static_cast<size_t>(levels));
+        lap.resize(n);
+        energy.resize(n);
     }
-    cv::Mat baseEnergy;
-    for (int k = 0; k < levels; ++k) {
-        cv::Mat up, detail;
-        cv::pyrUp(gauss[k + 1], up, gauss[k].size(), cv::BORDER_REFLECT101);
-        cv::subtract(gauss[k], up, detail);
-        gauss[k].release();
-        cv::Mat e = energyOf(detail);
-        cv::transform(detail, lapY[k], kLuma);
+    for (size_t k = 0; k < n; ++k) {
+        const cv::Size sz = gauss[k].size();
+        cv::pyrUp(gauss[k + 1], up, sz, cv::BORDER_REFLECT101);
+        detail.create(sz, CV_32FC3);
+        lumaDetail[k].create(sz, CV_32F);
+        square.create(sz, CV_32F);
+        forRows(sz.height, [&](int r0, int r1) {
+            cv::Mat dr = detail.rowRange(r0, r1), yr = lumaDetail[k].rowRange(r0, r1), sr = square.rowRange(r0, r1);
+            cv::subtract(gauss[k].rowRange(r0, r1), up.rowRange(r0, r1), dr);
+            cv::transform(dr, yr, kLuma);
+            cv::multiply(yr, yr, sr);
+        });
+        localMean(square, tmp, e, kEnergyBox);
         if (first) {
-            lap[k] = detail;
-            energy[k] = e;
+            lap[k] = detail.clone();
+            energy[k] = e.clone();
             continue;
         }
-        // Take this plane where its energy is higher, after a majority vote over
-        // a 5 x 5 neighbourhood so that noise cannot scatter single pixels.
-        cv::Mat take = e > energy[k];
-        cv::medianBlur(take, take, 5);
-        detail.copyTo(lap[k], take);
-        e.copyTo(energy[k], take);
-        if (k == levels - 1)
-            baseEnergy = e;
+        // Take this plane where its energy is higher, after a majority vote so
+        // that noise cannot scatter single pixels of other planes.
+        cv::compare(e, energy[k], take, cv::CMP_GT);
+        majority(take, votes, chosen);
+        forRows(sz.height, [&](int r0, int r1) {
+            const cv::Mat t = chosen.rowRange(r0, r1);
+            cv::Mat l = lap[k].rowRange(r0, r1), en = energy[k].rowRange(r0, r1);
+            detail.rowRange(r0, r1).copyTo(l, t);
+            e.rowRange(r0, r1).copyTo(en, t);
+        });
     }
-    if (levels == 0)
-        baseEnergy = cv::Mat::ones(gauss[0].size(), CV_32F);
-    else if (first)
-        baseEnergy = energy[levels - 1];
 
     // The coarsest level mixes the planes smoothly by their sharpness there,
     // so the base carries no seams that the finer levels would ring around.
-    cv::Mat weight;
-    cv::resize(baseEnergy, weight, gauss[levels].size(), 0, 0, cv::INTER_AREA);
-    cv::GaussianBlur(weight, weight, cv::Size(5, 5), 0, 0, cv::BORDER_REFLECT);
-    cv::multiply(weight, weight, weight);
+    if (levels == 0) {
+        weight = cv::Mat::ones(gauss[0].size(), CV_32F);
+    } else {
+        cv::multiply(lumaDetail[n - 1], lumaDetail[n - 1], square);
+        cv::resize(square, weight, gauss[n].size(), 0, 0, cv::INTER_AREA);
+        cv::GaussianBlur(weight, weight, cv::Size(5, 5), 0, 0, cv::BORDER_REFLECT);
+        cv::multiply(weight, weight, weight);
+    }
     weight += 1e-6f;
-    cv::Mat weighted;
-    cv::Mat weight3;
     cv::merge(std::vector<cv::Mat>{weight, weight, weight}, weight3);
-    cv::multiply(gauss[levels], weight3, weighted);
+    cv::multiply(gauss[n], weight3, weighted);
     if (first) {
-        baseSum = weighted;
-        baseWeight = weight;
+        baseSum = weighted.clone();
+        baseWeight = weight.clone();
     } else {
         baseSum += weighted;
         baseWeight += weight;
     }
-    foldHeight(lapY, zUm);
+    foldHeight(zUm);
     if (first)
         minZ = maxZ = zUm;
     minZ = std::min(minZ, zUm);
@@ -179,25 +228,22 @@ void FocusFusion::Private::fold(const cv::Mat& rgb32, double zUm)
     ++planes;
 }
 
-void FocusFusion::Private::foldHeight(const std::vector<cv::Mat>& lapY, double zUm)
+void FocusFusion::Private::foldHeight(double zUm)
 {
     // Focus measure: detail energy of the two finest levels at half resolution,
-    // averaged over some pixels so a height follows structure, not noise.
-    cv::Mat f;
-    if (lapY.empty()) {
+    // averaged over some pixels so that a height follows structure, not noise.
+    if (lumaDetail.empty()) {
         f = cv::Mat::zeros(size, CV_32F);
     } else {
-        cv::Mat e0;
-        cv::multiply(lapY[0], lapY[0], e0);
-        if (lapY.size() > 1) {
-            cv::pyrDown(e0, f, lapY[1].size());
-            cv::Mat e1;
-            cv::multiply(lapY[1], lapY[1], e1);
-            f += e1;
+        cv::multiply(lumaDetail[0], lumaDetail[0], square);
+        if (lumaDetail.size() > 1) {
+            cv::pyrDown(square, fine, lumaDetail[1].size());
+            cv::multiply(lumaDetail[1], lumaDetail[1], tmp);
+            fine += tmp;
+            localMean(fine, tmp, f, kHeightBox);
         } else {
-            f = e0;
+            localMean(square, tmp, f, kHeightBox);
         }
-        cv::GaussianBlur(f, f, cv::Size(0, 0), 3.0, 3.0, cv::BORDER_REFLECT);
     }
     const float z = static_cast<float>(zUm);
     if (planes == 0) {
@@ -208,7 +254,7 @@ void FocusFusion::Private::foldHeight(const std::vector<cv::Mat>& lapY, double z
         afterF = beforeF.clone();
         afterZ = beforeZ.clone();
         bestIndex = cv::Mat(f.size(), CV_32S, cv::Scalar(0));
-        prevF = f;
+        prevF = f.clone();
         prevZ = zUm;
         return;
     }
@@ -217,7 +263,7 @@ void FocusFusion::Private::foldHeight(const std::vector<cv::Mat>& lapY, double z
     forRows(f.rows, [&](int r0, int r1) {
         for (int r = r0; r < r1; ++r) {
             const float* fr = f.ptr<float>(r);
-            const float* pf = prevF.ptr<float>(r);
+            float* pf = prevF.ptr<float>(r);
             float* bf = bestF.ptr<float>(r);
             float* bz = bestZ.ptr<float>(r);
             float* bef = beforeF.ptr<float>(r);
@@ -237,10 +283,10 @@ void FocusFusion::Private::foldHeight(const std::vector<cv::Mat>& lapY, double z
                     af[c] = fr[c];
                     az[c] = z;
                 }
+                pf[c] = fr[c];
             }
         }
     });
-    prevF = f;
     prevZ = zUm;
 }
 
@@ -252,21 +298,19 @@ FusionResult FocusFusion::finish()
     Private& p = *d;
 
     // Collapse the pyramid.
-    cv::Mat base3;
-    cv::Mat weight3;
+    cv::Mat weight3, img;
     cv::merge(std::vector<cv::Mat>{p.baseWeight, p.baseWeight, p.baseWeight}, weight3);
-    cv::divide(p.baseSum, weight3, base3);
-    cv::Mat img = base3;
+    cv::divide(p.baseSum, weight3, img);
     for (int k = p.levels - 1; k >= 0; --k) {
         cv::Mat up;
-        cv::pyrUp(img, up, p.lap[k].size(), cv::BORDER_REFLECT101);
-        img = up + p.lap[k];
+        cv::pyrUp(img, up, p.lap[size_t(k)].size(), cv::BORDER_REFLECT101);
+        img = up + p.lap[size_t(k)];
     }
-    cv::Mat out8;
-    img.convertTo(out8, CV_8U);
-    QImage picture(out8.cols, out8.rows, QImage::Format_RGB888);
-    for (int r = 0; r < out8.rows; ++r)
-        memcpy(picture.scanLine(r), out8.ptr(r), static_cast<size_t>(out8.cols) * 3);
+    QImage picture(img.cols, img.rows, QImage::Format_RGB888);
+    for (int r = 0; r < img.rows; ++r) {
+        cv::Mat row(1, img.cols, CV_8UC3, picture.scanLine(r));
+        img.row(r).convertTo(row, CV_8U);
+    }
     result.picture = picture;
 
     // Height: a log-parabola (Gaussian) through the best plane and its
@@ -281,19 +325,17 @@ FusionResult FocusFusion::finish()
             const float* zb = p.beforeZ.ptr<float>(r);
             const float* za = p.afterZ.ptr<float>(r);
             for (int c = 0; c < h.cols; ++c) {
-                const float z0 = hz[c];
-                if (fb[c] <= 0 || fa[c] <= 0 || f0[c] <= 0 || (zb[c] - z0) * (za[c] - z0) >= 0)
+                const double z0 = hz[c], x1 = zb[c] - z0, x2 = za[c] - z0;
+                if (fb[c] <= 0 || fa[c] <= 0 || f0[c] <= 0 || x1 * x2 >= 0)
                     continue;
-                const double y0 = std::log(f0[c]), y1 = std::log(fb[c]), y2 = std::log(fa[c]);
-                const double x1 = zb[c] - z0, x2 = za[c] - z0;
-                // y = a x^2 + b x + y0 through (x1, y1) and (x2, y2)
+                const double y0 = std::log(f0[c]), y1 = std::log(fb[c]) - y0, y2 = std::log(fa[c]) - y0;
+                // y = a x^2 + b x through (x1, y1) and (x2, y2), relative to the best plane
                 const double den = x1 * x2 * (x1 - x2);
-                const double a = (x2 * (y1 - y0) - x1 * (y2 - y0)) / den;
-                const double b = (x1 * x1 * (y2 - y0) - x2 * x2 * (y1 - y0)) / den;
+                const double a = (x2 * y1 - x1 * y2) / den;
+                const double b = (x1 * x1 * y2 - x2 * x2 * y1) / den;
                 if (a >= 0)
                     continue;
-                const double shift = std::clamp(-b / (2 * a), std::min(x1, x2) / 2, std::max(x1, x2) / 2);
-                hz[c] = static_cast<float>(z0 + shift);
+                hz[c] = static_cast<float>(z0 + std::clamp(-b / (2 * a), std::min(x1, x2) / 2, std::max(x1, x2) / 2));
             }
         }
     });

@@ -57,8 +57,8 @@ struct Relief
     {
         if (!thick)
             return 0;
-        return 140.0 * std::sin(2 * kPi * (x * c + y * s) / 26000.0 + p1) +
-               45.0 * std::sin(2 * kPi * (0.8 * x - 0.6 * y) / 4200.0 + p2) * std::cos(2 * kPi * y / 5200.0 + p3);
+        return 220.0 * std::sin(2 * kPi * (x * c + y * s) / 26000.0 + p1) +
+               60.0 * std::sin(2 * kPi * (0.8 * x - 0.6 * y) / 4200.0 + p2) * std::cos(2 * kPi * y / 5200.0 + p3);
     }
 };
 
