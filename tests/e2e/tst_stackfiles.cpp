@@ -146,6 +146,22 @@ private slots:
         QCOMPARE(window->result().picture.size(), plane);
     }
 
+    // The colours span the specimen's relief, not a few stray heights; a flat map has one colour.
+    void heightColours()
+    {
+        cv::Mat height(100, 100, CV_32F);
+        for (int y = 0; y < 100; ++y)
+            for (int x = 0; x < 100; ++x)
+                height.at<float>(y, x) = 10.0f + x * 0.1f;
+        height.at<float>(0, 0) = 5000.0f;
+        height.at<float>(1, 0) = std::numeric_limits<float>::quiet_NaN();
+        double low = 0, high = 0;
+        HeightMapView::colourRange(height, &low, &high);
+        QVERIFY2(low >= 10.0 && low < 10.2 && high > 19.7 && high < 20.0, qPrintable(QString::number(high)));
+        const QImage flat = HeightMapView::colourize(cv::Mat(4, 4, CV_32F, cv::Scalar(7.0)), 7.0, 7.0);
+        QVERIFY(flat.size() == QSize(4, 4) && flat.pixel(0, 0) == flat.pixel(3, 3));
+    }
+
     // A file that cannot be written is reported, and nothing is left behind.
     void failedWrites()
     {
