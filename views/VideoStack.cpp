@@ -19,23 +19,23 @@ void VideoStack::clear()
 void VideoStack::addImage(QImage& picture)
 {
     pictures.append(StackPlane::ofPicture(picture));
-    show(count() - 1, picture);
+    showPlane(count() - 1, picture);
 }
 
 void VideoStack::addEncoded(const QByteArray& jpeg, const QImage& decoded)
 {
     pictures.append(StackPlane::ofJpeg(jpeg, decoded.size()));
-    show(count() - 1, decoded);
+    showPlane(count() - 1, decoded);
 }
 
 void VideoStack::displayImage(int index)
 {
     if (index < 0 || index >= count())
         return;
-    show(index, pictures.at(index).image());
+    showPlane(index, pictures.at(index).image());
 }
 
-void VideoStack::show(int index, const QImage& picture)
+void VideoStack::showPlane(int index, const QImage& picture)
 {
     current = index;
     // A whole frame is reduced once here rather than at every paint.

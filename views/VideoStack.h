@@ -32,7 +32,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    void show(int index, const QImage& picture);
+    void showPlane(int index, const QImage& picture);
 
     QList<StackPlane> pictures;
     int current = -1;
