@@ -9,7 +9,7 @@ namespace {
 
 // Rec. 601 luminance of an RGB plane; the choice between planes is made on it
 // and applied to all three channels, so colours are never mixed from planes.
-const cv::Matx13f kLuma(0.299f, 0.587f, 0.114f);
+constexpr float kLuma[3] = {0.299f, 0.587f, 0.114f};
 
 constexpr int kMinLevelSize = 16;
 constexpr int kMaxLevels = 8;
@@ -30,10 +30,13 @@ int levelsFor(cv::Size size)
     return levels;
 }
 
-// Runs f(rowBegin, rowEnd) over bands of rows on all cores.
+// Runs f(rowBegin, rowEnd) over a few bands of rows on all cores. Few: a
+// filter re-reads the rows around each band, and a call costs setup time.
 template <typename F> void forRows(int rows, F f)
 {
-    cv::parallel_for_(cv::Range(0, rows), [&](const cv::Range& r) { f(r.start, r.end); });
+    const int bands = std::min(rows, 2 * std::max(1, cv::getNumThreads()));
+    cv::parallel_for_(
+        cv::Range(0, bands), [&](const cv::Range& b) { f(rows * b.start / bands, rows * b.end / bands); }, bands);
 }
 
 // Two box passes over all cores. OpenCV filters read the rows beyond a band
@@ -82,8 +85,13 @@ struct FocusFusion::Private
     cv::Mat bestF, bestZ, beforeF, beforeZ, afterF, afterZ, prevF, bestIndex;
     double prevZ = 0;
     double minZ = 0, maxZ = 0;
-    // Work space of one plane, reused so that no plane allocates afresh.
-    cv::Mat converted, rgb, up, detail, square, tmp, e, take, votes, chosen, fine, f, weight, weight3, weighted;
+    // Work space, per level, reused so that no plane allocates afresh.
+    struct Work
+    {
+        cv::Mat up, detail, square, tmp, e, take, votes, chosen;
+    };
+    std::vector<Work> work;
+    cv::Mat converted, rgb, square, fine, tmp, f, weight, weight3, weighted;
     std::vector<cv::Mat> gauss, lumaDetail;
 
     void fold(double zUm);
@@ -162,6 +170,7 @@ void FocusFusion::Private::fold(double zUm)
     const size_t n = static_cast<size_t>(levels);
     gauss.resize(n + 1);
     lumaDetail.resize(n);
+    work.resize(n);
     gauss[0] = rgb;
     for (size_t k = 0; k < n; ++k)
         cv::pyrDown(gauss[k], gauss[k + 1], cv::Size(), cv::BORDER_REFLECT101);
@@ -172,31 +181,56 @@ void FocusFusion::Private::fold(double zUm)
     }
     for (size_t k = 0; k < n; ++k) {
         const cv::Size sz = gauss[k].size();
-        cv::pyrUp(gauss[k + 1], up, sz, cv::BORDER_REFLECT101);
-        detail.create(sz, CV_32FC3);
+        Work& w = work[k];
+        cv::pyrUp(gauss[k + 1], w.up, sz, cv::BORDER_REFLECT101);
+        w.detail.create(sz, CV_32FC3);
         lumaDetail[k].create(sz, CV_32F);
-        square.create(sz, CV_32F);
+        w.square.create(sz, CV_32F);
+        // One pass: detail = level - expanded coarser level, its luminance and square.
         forRows(sz.height, [&](int r0, int r1) {
-            cv::Mat dr = detail.rowRange(r0, r1), yr = lumaDetail[k].rowRange(r0, r1), sr = square.rowRange(r0, r1);
-            cv::subtract(gauss[k].rowRange(r0, r1), up.rowRange(r0, r1), dr);
-            cv::transform(dr, yr, kLuma);
-            cv::multiply(yr, yr, sr);
+            for (int r = r0; r < r1; ++r) {
+                const float* g = gauss[k].ptr<float>(r);
+                const float* u = w.up.ptr<float>(r);
+                float* det = w.detail.ptr<float>(r);
+                float* y = lumaDetail[k].ptr<float>(r);
+                float* sq = w.square.ptr<float>(r);
+                for (int c = 0; c < sz.width; ++c) {
+                    const float dr = g[3 * c] - u[3 * c], dg = g[3 * c + 1] - u[3 * c + 1],
+                                db = g[3 * c + 2] - u[3 * c + 2];
+                    det[3 * c] = dr;
+                    det[3 * c + 1] = dg;
+                    det[3 * c + 2] = db;
+                    y[c] = kLuma[0] * dr + kLuma[1] * dg + kLuma[2] * db;
+                    sq[c] = y[c] * y[c];
+                }
+            }
         });
-        localMean(square, tmp, e, kEnergyBox);
+        localMean(w.square, w.tmp, w.e, kEnergyBox);
         if (first) {
-            lap[k] = detail.clone();
-            energy[k] = e.clone();
+            lap[k] = w.detail.clone();
+            energy[k] = w.e.clone();
             continue;
         }
         // Take this plane where its energy is higher, after a majority vote so
         // that noise cannot scatter single pixels of other planes.
-        cv::compare(e, energy[k], take, cv::CMP_GT);
-        majority(take, votes, chosen);
+        cv::compare(w.e, energy[k], w.take, cv::CMP_GT);
+        majority(w.take, w.votes, w.chosen);
         forRows(sz.height, [&](int r0, int r1) {
-            const cv::Mat t = chosen.rowRange(r0, r1);
-            cv::Mat l = lap[k].rowRange(r0, r1), en = energy[k].rowRange(r0, r1);
-            detail.rowRange(r0, r1).copyTo(l, t);
-            e.rowRange(r0, r1).copyTo(en, t);
+            for (int r = r0; r < r1; ++r) {
+                const uchar* t = w.chosen.ptr<uchar>(r);
+                const float* det = w.detail.ptr<float>(r);
+                const float* en = w.e.ptr<float>(r);
+                float* l = lap[k].ptr<float>(r);
+                float* acc = energy[k].ptr<float>(r);
+                for (int c = 0; c < sz.width; ++c) {
+                    if (!t[c])
+                        continue;
+                    l[3 * c] = det[3 * c];
+                    l[3 * c + 1] = det[3 * c + 1];
+                    l[3 * c + 2] = det[3 * c + 2];
+                    acc[c] = en[c];
+                }
+            }
         });
     }
 
@@ -205,8 +239,9 @@ void FocusFusion::Private::fold(double zUm)
     if (levels == 0) {
         weight = cv::Mat::ones(gauss[0].size(), CV_32F);
     } else {
-        cv::multiply(lumaDetail[n - 1], lumaDetail[n - 1], square);
-        cv::resize(square, weight, gauss[n].size(), 0, 0, cv::INTER_AREA);
+        cv::Mat coarse;
+        cv::multiply(lumaDetail[n - 1], lumaDetail[n - 1], coarse);
+        cv::resize(coarse, weight, gauss[n].size(), 0, 0, cv::INTER_AREA);
         cv::GaussianBlur(weight, weight, cv::Size(5, 5), 0, 0, cv::BORDER_REFLECT);
         cv::multiply(weight, weight, weight);
     }

@@ -2,12 +2,35 @@
 
 #include "imaging/TiffFile.h"
 
+#include <atomic>
+#include <mutex>
+
 struct StackFile::Private
 {
     TiffFile tiff;
     OmeImage meta;
     int written = 0;
     bool open = false;
+    // cancel() may come from another thread while a plane is being written:
+    // then the writing call removes the file when it ends.
+    std::mutex busy;
+    std::atomic<bool> cancelled{false};
+
+    void discard()
+    {
+        tiff.discard();
+        open = false;
+        written = 0;
+    }
+    bool refuse(QString* error)
+    {
+        if (open && !cancelled)
+            return false;
+        if (error)
+            *error = cancelled ? QStringLiteral("cancelled") : QStringLiteral("no stack file open");
+        discard();
+        return true;
+    }
 };
 
 StackFile::StackFile()
@@ -19,7 +42,9 @@ StackFile::~StackFile() = default;
 
 bool StackFile::begin(const QString& path, const OmeImage& meta, QString* error)
 {
-    cancel();
+    const std::lock_guard<std::mutex> lock(d->busy);
+    d->discard();
+    d->cancelled = false;
     d->meta = meta;
     d->meta.samplesPerPixel = 3;
     d->meta.pixelType = QStringLiteral("uint8");
@@ -37,11 +62,9 @@ bool StackFile::begin(const QString& path, const OmeImage& meta, QString* error)
 
 bool StackFile::addPlane(const QImage& rgb, QString* error)
 {
-    if (!d->open) {
-        if (error)
-            *error = QStringLiteral("no stack file open");
+    const std::lock_guard<std::mutex> lock(d->busy);
+    if (d->refuse(error))
         return false;
-    }
     const QImage img = rgb.convertToFormat(QImage::Format_RGB888);
     if (img.isNull())
         d->tiff.fail(QStringLiteral("empty plane"));
@@ -67,15 +90,18 @@ bool StackFile::addPlane(const QImage& rgb, QString* error)
     if (d->tiff.failed()) {
         if (error)
             *error = d->tiff.error();
-        cancel();
+        d->discard();
         return false;
     }
-    return true;
+    return !d->refuse(error);
 }
 
 bool StackFile::finish(QString* error)
 {
-    bool ok = d->open && d->written > 0;
+    const std::lock_guard<std::mutex> lock(d->busy);
+    if (d->refuse(error))
+        return false;
+    bool ok = d->written > 0;
     if (!ok)
         d->tiff.fail(QStringLiteral("the stack has no plane"));
     if (ok && d->written != d->meta.sizeZ) {
@@ -85,17 +111,19 @@ bool StackFile::finish(QString* error)
             d->meta.planes[i].theZ = i;
         ok = d->tiff.rewriteFirstDescription(OmeXml::write({d->meta}));
     }
+    if (ok && d->cancelled)
+        return !d->refuse(error);
     ok = ok && d->tiff.commit();
     if (!ok && error)
         *error = d->tiff.error();
-    d->open = false;
-    d->tiff.discard();
+    d->discard();
     return ok;
 }
 
 void StackFile::cancel()
 {
-    d->tiff.discard();
-    d->open = false;
-    d->written = 0;
+    d->cancelled = true;
+    std::unique_lock<std::mutex> lock(d->busy, std::try_to_lock);
+    if (lock.owns_lock())
+        d->discard();
 }

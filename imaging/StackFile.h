@@ -23,6 +23,7 @@ public:
     bool begin(const QString& path, const OmeImage& meta, QString* error);
     bool addPlane(const QImage& rgb, QString* error);
     bool finish(QString* error);
+    // From any thread: the file is removed at once, or by the call writing now.
     void cancel();
 
 private:

@@ -78,6 +78,8 @@ bool StackReader::open(const QString& path, QString* error)
     };
     if (!QFileInfo(path).isFile())
         return fail(QStringLiteral("%1: no such file").arg(path));
+    if (!QFileInfo(path).isReadable())
+        return fail(QStringLiteral("%1: not readable").arg(path));
     if (!d->tiff.openRead(path, kMaxPixels * 2))
         return fail(QStringLiteral("%1: %2").arg(path, d->tiff.error()));
     TIFF* tif = d->tiff.handle();

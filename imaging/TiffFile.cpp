@@ -37,6 +37,8 @@ void TiffFile::fail(const QString& message)
 
 bool TiffFile::openRead(const QString& path, qint64 maxAllocation)
 {
+    discard();
+    m_error.clear();
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(options, &TiffFile::onError, this);
     TIFFOpenOptionsSetWarningHandlerExtR(options, &TiffFile::onWarning, this);
@@ -44,12 +46,15 @@ bool TiffFile::openRead(const QString& path, qint64 maxAllocation)
     m_tif = TIFFOpenExt(QFile::encodeName(path).constData(), "rm", options);
     TIFFOpenOptionsFree(options);
     if (!m_tif)
-        fail(QStringLiteral("not a TIFF file"));
+        m_error =
+            m_error.isEmpty() ? QStringLiteral("not a TIFF file") : QStringLiteral("not a TIFF file (%1)").arg(m_error);
     return m_tif != nullptr;
 }
 
 bool TiffFile::openWrite(const QString& path, bool bigTiff)
 {
+    discard();
+    m_error.clear();
     m_path = path;
     const QFileInfo info(path);
     QTemporaryFile temp(info.absoluteDir().filePath(QStringLiteral(".%1.XXXXXX").arg(info.fileName())));
