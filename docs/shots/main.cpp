@@ -98,9 +98,11 @@ int main(int argc, char** argv)
                 });
                 later->start(200);
             } else if (scene == QLatin1String("allinfocus") || scene == QLatin1String("heightmap")) {
-                // 15 whole frames of 1280 x 960, 4 µm apart: deeper than the smear's relief.
+                // 30 whole frames of 1280 x 960, 2 µm apart (within the depth of
+                // field): deeper than the smear's relief.
                 s->Stack_Acquisition->setCurrentIndex(1);
                 emit s->videoWindow->ComboBox3->activated(3);
+                s->frameCountSelector->setValue(30);
                 s->frameRangeSelector->setValue(60);
                 s->fullFrameCheck->setChecked(true);
                 auto* later = new QTimer(s);
