@@ -7,6 +7,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <cstdio>
 
 namespace {
@@ -71,6 +72,8 @@ int main(int argc, char** argv)
     const QString stackPath = parser.positionalArguments().first();
     const QString outPath = parser.value(output);
     const QString heightPath = parser.value(heightMap);
+    if (QFileInfo(heightPath).absoluteFilePath() == QFileInfo(outPath).absoluteFilePath())
+        return failWith(QStringLiteral("the picture and the height map need two file names"));
 
     StackReader reader;
     QString error;

@@ -13,11 +13,12 @@ constexpr float kLuma[3] = {0.299f, 0.587f, 0.114f};
 
 constexpr int kMinLevelSize = 16;
 constexpr int kMaxLevels = 8;
-// Window of the choice: two 9 x 9 box passes, close to a Gaussian of sigma
-// 3.7 pixels of each level. Smaller windows let sensor noise decide.
+// Window of the sharpness: two 9 x 9 box passes at half resolution, close to
+// a Gaussian of sigma 7 pixels. Smaller windows let sensor noise decide.
 constexpr int kEnergyBox = 9;
-constexpr int kMajority = 5;   // the choice map's majority vote (median of the 0/1 map)
-constexpr int kHeightBox = 11; // window of the focus measure for the height, half resolution
+constexpr int kMajority = 5; // window of the choice map's majority vote
+// A height is sure where its plane is this much sharper than the blurriest.
+constexpr float kSureContrast = 2;
 
 int levelsFor(cv::Size size)
 {
@@ -83,6 +84,9 @@ struct FocusFusion::Private
     // Height, at half resolution: the best focus measure, its z, and the
     // measures of the planes before and after it for a sub-plane fit.
     cv::Mat bestF, bestZ, beforeF, beforeZ, afterF, afterZ, prevF, bestIndex;
+    // The weakest measure of any plane: where the best is not clearly above
+    // it (glass, a lumen), no plane is in focus more than another.
+    cv::Mat leastF;
     double prevZ = 0;
     double minZ = 0, maxZ = 0;
     // Work space, per level, reused so that no plane allocates afresh.
@@ -91,8 +95,8 @@ struct FocusFusion::Private
         cv::Mat up, detail, square, tmp, e, take, votes, chosen;
     };
     std::vector<Work> work;
-    cv::Mat converted, rgb, square, fine, tmp, f, weight, weight3, weighted;
-    std::vector<cv::Mat> gauss, lumaDetail;
+    cv::Mat converted, rgb, fine, tmp, f, weight, weight3, weighted;
+    std::vector<cv::Mat> gauss;
 
     void fold(double zUm);
     void foldHeight(double zUm);
@@ -169,7 +173,6 @@ void FocusFusion::Private::fold(double zUm)
 {
     const size_t n = static_cast<size_t>(levels);
     gauss.resize(n + 1);
-    lumaDetail.resize(n);
     work.resize(n);
     gauss[0] = rgb;
     for (size_t k = 0; k < n; ++k)
@@ -184,15 +187,13 @@ void FocusFusion::Private::fold(double zUm)
         Work& w = work[k];
         cv::pyrUp(gauss[k + 1], w.up, sz, cv::BORDER_REFLECT101);
         w.detail.create(sz, CV_32FC3);
-        lumaDetail[k].create(sz, CV_32F);
         w.square.create(sz, CV_32F);
-        // One pass: detail = level - expanded coarser level, its luminance and square.
+        // One pass: detail = level - expanded coarser level, and its luminance squared.
         forRows(sz.height, [&](int r0, int r1) {
             for (int r = r0; r < r1; ++r) {
                 const float* g = gauss[k].ptr<float>(r);
                 const float* u = w.up.ptr<float>(r);
                 float* det = w.detail.ptr<float>(r);
-                float* y = lumaDetail[k].ptr<float>(r);
                 float* sq = w.square.ptr<float>(r);
                 for (int c = 0; c < sz.width; ++c) {
                     const float dr = g[3 * c] - u[3 * c], dg = g[3 * c + 1] - u[3 * c + 1],
@@ -200,19 +201,40 @@ void FocusFusion::Private::fold(double zUm)
                     det[3 * c] = dr;
                     det[3 * c + 1] = dg;
                     det[3 * c + 2] = db;
-                    y[c] = kLuma[0] * dr + kLuma[1] * dg + kLuma[2] * db;
-                    sq[c] = y[c] * y[c];
+                    const float y = kLuma[0] * dr + kLuma[1] * dg + kLuma[2] * db;
+                    sq[c] = y * y;
                 }
             }
         });
-        localMean(w.square, w.tmp, w.e, kEnergyBox);
+    }
+
+    // The choice at every level follows the sharpness of the finest detail
+    // around the point, not the level's own energy: blur moves energy into the
+    // coarse levels, where a defocused plane would win and leave a ghost.
+    const size_t fl = n > 1 ? 1 : 0;
+    if (n > 1) {
+        cv::pyrDown(work[0].square, fine, work[1].square.size(), cv::BORDER_REFLECT101);
+        fine += work[1].square;
+        localMean(fine, tmp, f, kEnergyBox);
+    } else if (n == 1) {
+        localMean(work[0].square, tmp, f, kEnergyBox);
+    }
+    for (size_t k = 0; k < n; ++k) {
+        Work& w = work[k];
+        if (k == fl)
+            f.copyTo(w.e);
+        else if (k < fl)
+            cv::pyrUp(f, w.e, w.square.size(), cv::BORDER_REFLECT101);
+        else
+            cv::pyrDown(work[k - 1].e, w.e, w.square.size(), cv::BORDER_REFLECT101);
         if (first) {
             lap[k] = w.detail.clone();
             energy[k] = w.e.clone();
             continue;
         }
-        // Take this plane where its energy is higher, after a majority vote so
-        // that noise cannot scatter single pixels of other planes.
+        const cv::Size sz = w.e.size();
+        // Take this plane where it is sharper, after a majority vote so that
+        // noise cannot scatter single pixels of other planes.
         cv::compare(w.e, energy[k], w.take, cv::CMP_GT);
         majority(w.take, w.votes, w.chosen);
         forRows(sz.height, [&](int r0, int r1) {
@@ -234,14 +256,12 @@ void FocusFusion::Private::fold(double zUm)
         });
     }
 
-    // The coarsest level mixes the planes smoothly by their sharpness there,
-    // so the base carries no seams that the finer levels would ring around.
+    // The coarsest level mixes the planes smoothly by their sharpness, so the
+    // base carries no seams that the finer levels would ring around.
     if (levels == 0) {
         weight = cv::Mat::ones(gauss[0].size(), CV_32F);
     } else {
-        cv::Mat coarse;
-        cv::multiply(lumaDetail[n - 1], lumaDetail[n - 1], coarse);
-        cv::resize(coarse, weight, gauss[n].size(), 0, 0, cv::INTER_AREA);
+        cv::resize(work[n - 1].e, weight, gauss[n].size(), 0, 0, cv::INTER_AREA);
         cv::GaussianBlur(weight, weight, cv::Size(5, 5), 0, 0, cv::BORDER_REFLECT);
         cv::multiply(weight, weight, weight);
     }
@@ -265,24 +285,15 @@ void FocusFusion::Private::fold(double zUm)
 
 void FocusFusion::Private::foldHeight(double zUm)
 {
-    // Focus measure: detail energy of the two finest levels at half resolution,
-    // averaged over some pixels so that a height follows structure, not noise.
-    if (lumaDetail.empty()) {
+    // The sharpness of the choice serves as focus measure: detail energy of the
+    // two finest levels, at half resolution, averaged so that a height follows
+    // structure, not noise.
+    if (levels == 0)
         f = cv::Mat::zeros(size, CV_32F);
-    } else {
-        cv::multiply(lumaDetail[0], lumaDetail[0], square);
-        if (lumaDetail.size() > 1) {
-            cv::pyrDown(square, fine, lumaDetail[1].size());
-            cv::multiply(lumaDetail[1], lumaDetail[1], tmp);
-            fine += tmp;
-            localMean(fine, tmp, f, kHeightBox);
-        } else {
-            localMean(square, tmp, f, kHeightBox);
-        }
-    }
     const float z = static_cast<float>(zUm);
     if (planes == 0) {
         bestF = f.clone();
+        leastF = f.clone();
         bestZ = cv::Mat(f.size(), CV_32F, cv::Scalar(z));
         beforeF = cv::Mat(f.size(), CV_32F, cv::Scalar(-1));
         beforeZ = cv::Mat(f.size(), CV_32F, cv::Scalar(z));
@@ -300,6 +311,7 @@ void FocusFusion::Private::foldHeight(double zUm)
             const float* fr = f.ptr<float>(r);
             float* pf = prevF.ptr<float>(r);
             float* bf = bestF.ptr<float>(r);
+            float* lf = leastF.ptr<float>(r);
             float* bz = bestZ.ptr<float>(r);
             float* bef = beforeF.ptr<float>(r);
             float* bez = beforeZ.ptr<float>(r);
@@ -319,6 +331,7 @@ void FocusFusion::Private::foldHeight(double zUm)
                     az[c] = z;
                 }
                 pf[c] = fr[c];
+                lf[c] = std::min(lf[c], fr[c]);
             }
         }
     });
@@ -375,6 +388,18 @@ FusionResult FocusFusion::finish()
         }
     });
     cv::medianBlur(h, h, 5);
+    // Where no plane stood out, fill in from the surroundings that had one
+    // (normalised convolution) rather than show noise.
+    const cv::Mat sure = p.bestF > kSureContrast * p.leastF + 1e-3f;
+    if (const int n = cv::countNonZero(sure); n > 0 && size_t(n) < sure.total()) {
+        cv::Mat weight, sum;
+        sure.convertTo(weight, CV_32F, 1.0 / 255);
+        const double sigma = std::max(h.cols, h.rows) / 32.0;
+        cv::GaussianBlur(h.mul(weight), sum, cv::Size(0, 0), sigma, sigma, cv::BORDER_REFLECT);
+        cv::GaussianBlur(weight, weight, cv::Size(0, 0), sigma, sigma, cv::BORDER_REFLECT);
+        cv::Mat filled = sum / cv::max(weight, 1e-6f);
+        filled.copyTo(h, ~sure & (weight > 1e-3f));
+    }
     cv::resize(h, result.heightUm, p.size, 0, 0, cv::INTER_LINEAR);
     result.minUm = p.minZ;
     result.maxUm = p.maxZ;
