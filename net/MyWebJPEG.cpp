@@ -27,20 +27,21 @@ void MyWebJPEG::dataReady()
         emit fetchFailed();
         return;
     }
-    const auto* bytes = reinterpret_cast<const uchar*>(fetcher.data());
+    const auto* data = reinterpret_cast<const uchar*>(fetcher.data());
     // An undecodable reply keeps the previous picture, and receivers get that
     // one again. Qt's loadFromData empties the picture on failure, so decode
     // into a fresh one first.
     if (mode == 1) {
         QImage decoded;
-        if (decoded.loadFromData(bytes, fetcher.length(), "JPEG"))
+        if (decoded.loadFromData(data, fetcher.length(), "JPEG")) {
             image = decoded;
-        else
+            bytes = QByteArray(fetcher.data(), fetcher.length());
+        } else
             emit decodeFailed();
         emit newImageAvailable(image);
     } else if (mode == 0) {
         QPixmap decoded;
-        if (decoded.loadFromData(bytes, static_cast<uint>(fetcher.length()), "JPEG"))
+        if (decoded.loadFromData(data, static_cast<uint>(fetcher.length()), "JPEG"))
             pixmap = decoded;
         else
             emit decodeFailed();

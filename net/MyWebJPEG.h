@@ -2,6 +2,7 @@
 
 #include "net/MyHTTP.h"
 
+#include <QByteArray>
 #include <QImage>
 #include <QObject>
 #include <QPixmap>
@@ -24,6 +25,10 @@ public:
     void setMode(int m) { mode = m; }
     int currentMode() const { return mode; }
 
+    // The bytes the server sent for the held image (mode 1), so a receiver can
+    // keep a picture compressed; empty until a reply has decoded.
+    const QByteArray& imageBytes() const { return bytes; }
+
     // The fetcher underneath, for progress reports and timeouts.
     MyHTTP& http() { return fetcher; }
     const MyHTTP& http() const { return fetcher; }
@@ -45,6 +50,7 @@ private:
     MyHTTP fetcher;
     QString currentUrl;
     QImage image;
+    QByteArray bytes;
     QPixmap pixmap;
     int mode = 1;
 };

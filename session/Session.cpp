@@ -1,7 +1,9 @@
 #include "session/Session.h"
 
+#include "imaging/FocusFusion.h"
 #include "net/OrvexUrl.h"
 #include "setup/ServerText.h"
+#include "views/AllInFocusWindow.h"
 #include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
 #include "views/VideoStack.h"
@@ -35,6 +37,9 @@ Session::~Session()
 {
     // The video window is a top-level window of this session alone.
     delete videoWindow.data();
+    delete allInFocusWindow.data();
+    if (fusion)
+        fusion->cancel();
 }
 
 void Session::connectForm()
@@ -51,6 +56,9 @@ void Session::connectForm()
     connect(editPasteAction, &QAction::triggered, this, &Session::editPaste);
     connect(editFindAction, &QAction::triggered, this, &Session::editFind);
     connect(viewVideoAction, &QAction::triggered, this, &Session::showVideoWindow);
+    connect(fileSaveStackAction, &QAction::triggered, this, &Session::saveStack);
+    connect(fileSaveAllInFocusAction, &QAction::triggered, this, &Session::saveAllInFocus);
+    connect(allInFocusButton, &QPushButton::clicked, this, &Session::fuseStack);
 
     connect(frameGrabButton, &QPushButton::clicked, this, &Session::updateVideo);
     connect(AFButton, &QPushButton::clicked, this, &Session::doCoarseAuto);
@@ -163,6 +171,13 @@ void Session::closeEvent(QCloseEvent* event)
 {
     if (videoWindow)
         videoWindow->close();
+    if (allInFocusWindow)
+        allInFocusWindow->close();
+    // A fusion that ends after the session must not open its window again.
+    if (fusing) {
+        fusion->cancel();
+        fusing->cancel();
+    }
     countdownTimer.stop();
     timeRetryTimer.stop();
     requeryTimer.stop();

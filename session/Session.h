@@ -1,12 +1,15 @@
 #pragma once
 
+#include "imaging/OmeXml.h"
 #include "net/MyHTTP.h"
 #include "net/MyWebJPEG.h"
 #include "setup/Auth.h"
 #include "setup/SessionInfo.h"
 #include "views/CoordinateTriple.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <QFutureWatcher>
 #include <QImage>
 #include <QList>
 #include <QMainWindow>
@@ -15,11 +18,17 @@
 #include <QTimer>
 #include <QVector>
 
+#include <memory>
+
+class AllInFocusWindow;
 class FocusCurve;
+class FocusFusion;
+struct FusionResult;
 class HighResPreview;
 class LowResPreview;
 class MarksController;
 class QAction;
+class QCheckBox;
 class QCloseEvent;
 class QFrame;
 class QLabel;
@@ -65,6 +74,10 @@ public:
     QLabel* TextLabel2_2_2 = nullptr;
     QSlider* zSlider = nullptr;
     QPushButton* focusStackButton = nullptr;
+    // Stack whole live frames instead of the small region; off at start.
+    QCheckBox* fullFrameCheck = nullptr;
+    // Fuses a whole-frame stack into one picture sharp throughout.
+    QPushButton* allInFocusButton = nullptr;
     // Which stack frame is sharpest, or that none clearly is.
     QLabel* focusMeasureLabel = nullptr;
     // Sharpness against z of the stack, the slider's frame marked.
@@ -116,11 +129,15 @@ public:
     QAction* viewVideoAction = nullptr;
     // Measurements, bookmarks and notes, with their commands and list.
     MarksController* marks = nullptr;
+    QAction* fileSaveStackAction = nullptr;
+    QAction* fileSaveAllInFocusAction = nullptr;
 
     // Session state, open to tests and to the other windows of the client.
     SessionInfo sessionInfo;
     Auth auth;
     QPointer<VideoWindow> videoWindow;
+    // Opened by the first fusion of a whole-frame stack and kept for the next.
+    QPointer<AllInFocusWindow> allInFocusWindow;
     MyWebJPEG videoFetcher;
     MyWebJPEG stackImageFetcher;
     MyHTTP moveFetcher;
@@ -147,6 +164,9 @@ public:
     int framesLeft = 0;
     // The last stack stopped before all its frames arrived.
     bool stackCutShort = false;
+    // The stack in hand holds whole frames; when it began.
+    bool stackFullFrame = false;
+    QDateTime stackBegan;
 
     // The tick of the countdown in milliseconds; tests shorten it.
     int countdownInterval = 1000;
@@ -202,9 +222,19 @@ public slots:
     // A double-clicked point: the stage goes there and the sampling region to
     // the middle of the view, so the region stays on the clicked feature.
     virtual void centreOn(CoordinateTriple& destination);
+    // File > Save Stack: the complete stack as one OME-TIFF, written by a worker.
+    void saveStack();
+    void saveStackTo(const QString& fileName);
+    // Starts fusing the whole-frame stack on a worker, or cancels the fusion.
+    void fuseStack();
+    void saveAllInFocus();
 
 signals:
     void physicalLocationChanged(CoordinateTriple& position);
+    // A stack file was written, or failed to be (error says why).
+    void stackSaved(const QString& fileName, const QString& error);
+    // A fusion ended; the window shows its result unless it was cancelled.
+    void fusionFinished(bool cancelled);
 
 protected:
     // Closing the window in any way ends the session as File > Exit does.
@@ -247,6 +277,9 @@ private:
     void showSharpness();
     void jobReplyArrived();
     void videoFetchFailed();
+    // Save Stack and All in Focus follow the stack in hand and the fusion.
+    void updateStackActions();
+    void showAllInFocus(const FusionResult& fused, const OmeImage& meta, const QString& text, const QString& summary);
 
     // What a sent job was, so its outcome can name it.
     QString pendingJobName;
@@ -256,6 +289,10 @@ private:
     // From "Move" or an autofocus until the server reports the final position or fails.
     bool stageMoving = false;
     StageKeys* stageKeys = nullptr;
+    bool stackComplete = false;
+    QFutureWatcher<QString>* stackSaving = nullptr;
+    QFutureWatcher<FusionResult>* fusing = nullptr;
+    std::shared_ptr<FocusFusion> fusion;
     // 0 no warning given yet, 1 the five-minute one, 2 the one-minute one.
     int timeWarning = 0;
 };

@@ -6,6 +6,7 @@
 #include "views/VideoView.h"
 #include "views/VideoWindow.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QPoint>
 #include <QSlider>
@@ -18,6 +19,11 @@ void Session::beginZAcquire()
 {
     stackAcquiring = true;
     stackCutShort = false;
+    stackFullFrame = fullFrameCheck->isChecked();
+    stackBegan = QDateTime::currentDateTime();
+    // Files and fusion belong to the stack in hand, and there is none until it is complete.
+    stackComplete = false;
+    updateStackActions();
     disableControls();
     statusBar()->showMessage(QStringLiteral("Acquiring focus stack..."));
     framesLeft = frameCountSelector->value();
@@ -33,8 +39,13 @@ void Session::beginZAcquire()
     QPoint origin;
     if (videoWindow && videoWindow->imageView)
         origin = videoWindow->imageView->focusAreaOrigin();
-    stackImageFetcher.setUrl(videoFetcher.url() + QStringLiteral("&x=") + QString::asprintf("%i", origin.x()) +
-                             QStringLiteral("&y=") + QString::asprintf("%i", origin.y()) + QStringLiteral("&inset=1"));
+    // A whole frame is the live video request itself, at the current picture size.
+    if (stackFullFrame)
+        stackImageFetcher.setUrl(videoFetcher.url());
+    else
+        stackImageFetcher.setUrl(videoFetcher.url() + QStringLiteral("&x=") + QString::asprintf("%i", origin.x()) +
+                                 QStringLiteral("&y=") + QString::asprintf("%i", origin.y()) +
+                                 QStringLiteral("&inset=1"));
     QImage none;
     startNextZImage(none);
 }
@@ -51,6 +62,8 @@ void Session::startNextZImage(QImage& picture)
         stackAcquiring = false;
         enableControls();
         statusBar()->clearMessage();
+        stackComplete = insetStack->count() > 0 && insetStack->count() == stackZ.size();
+        updateStackActions();
         // Without a clear sharpest frame the slider stays where the stack ended.
         const int best = FocusMeasure::sharpest(stackSharpness);
         if (best >= 0) {

@@ -8,6 +8,7 @@
 #include "views/VideoStack.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -172,7 +173,11 @@ void Session::buildFocusTab()
     TextLabel2_2 = label(tab_2, "TextLabel2_2", QStringLiteral("frames"), QRect(250, 120, 125, 24));
     frameRangeSelector = spinBox(tab_2, "frameRangeSelector", 1, 1000, 200, QRect(180, 146, 64, 24));
     TextLabel2_2_2 = label(tab_2, "TextLabel2_2_2", QStringLiteral("µm total interval"), QRect(250, 146, 125, 24));
-    focusStackButton = button(tab_2, "focusStackButton", QStringLiteral("Get Focus Stack"), QRect(180, 172, 195, 26));
+    focusStackButton = button(tab_2, "focusStackButton", QStringLiteral("Get Focus Stack"), QRect(180, 172, 112, 26));
+    fullFrameCheck = new QCheckBox(QStringLiteral("Full frame"), tab_2);
+    fullFrameCheck->setObjectName(QStringLiteral("fullFrameCheck"));
+    fullFrameCheck->setGeometry(298, 172, 80, 26);
+    fullFrameCheck->setToolTip(QStringLiteral("Take whole live frames at the current picture size"));
 
     // One line of outcome above the curve of the whole stack.
     focusMeasureLabel = label(tab_2, "focusMeasureLabel", QString(), QRect(180, 200, 195, 16));
@@ -187,7 +192,10 @@ void Session::buildFocusTab()
     zSlider->setObjectName(QStringLiteral("zSlider"));
     zSlider->setRange(0, 29);
     zSlider->setValue(0);
-    zSlider->setGeometry(5, 266, 370, 24);
+    zSlider->setGeometry(5, 266, 262, 24);
+    allInFocusButton = button(tab_2, "allInFocusButton", QStringLiteral("All in Focus"), QRect(272, 264, 103, 26));
+    allInFocusButton->setToolTip(QStringLiteral("Fuse the whole-frame stack into one picture sharp throughout"));
+    allInFocusButton->setEnabled(false);
     Stack_Acquisition->addTab(tab_2, QStringLiteral("Focus Assist"));
 }
 
@@ -294,16 +302,25 @@ void Session::buildActions()
     viewVideoAction = action(this, "viewVideoAction", QStringLiteral("Video Window"), QStringLiteral("&Video Window"),
                              QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
     viewVideoAction->setToolTip(QStringLiteral("Show the live video window again"));
+    fileSaveStackAction = action(this, "fileSaveStackAction", QStringLiteral("Save Stack"),
+                                 QStringLiteral("Save &Stack..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    fileSaveStackAction->setToolTip(QStringLiteral("Save the focus stack as one OME-TIFF file"));
+    fileSaveStackAction->setEnabled(false);
+    fileSaveAllInFocusAction = action(this, "fileSaveAllInFocusAction", QStringLiteral("Save All-in-Focus"),
+                                      QStringLiteral("Save &All-in-Focus..."), QKeySequence());
+    fileSaveAllInFocusAction->setEnabled(false);
 
     // Actions outside the menu still answer their accelerators as window actions.
     addActions({newSessionAction, fileOpenAction, fileSaveAction, fileSaveAsAction, filePrintAction, fileExitAction,
                 editUndoAction, editRedoAction, editCutAction, editCopyAction, editPasteAction, editFindAction,
-                viewVideoAction});
+                viewVideoAction, fileSaveStackAction, fileSaveAllInFocusAction});
 
     QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
     fileMenu->setObjectName(QStringLiteral("fileMenu"));
     fileMenu->addAction(newSessionAction);
     fileMenu->addSeparator();
+    fileMenu->addAction(fileSaveStackAction);
+    fileMenu->addAction(fileSaveAllInFocusAction);
     fileMenu->addSeparator();
     fileMenu->addAction(fileExitAction);
 

@@ -49,7 +49,12 @@ void Session::begin(SessionInfo& info)
     // A picture after the stack stopped (an unreadable one repeats the previous
     // picture) belongs to no stack.
     connect(&stackImageFetcher, &MyWebJPEG::newImageAvailable, insetStack, [this](QImage& picture) {
-        if (stackAcquiring)
+        if (!stackAcquiring)
+            return;
+        // Whole frames stay as the server's JPEG bytes until shown, fused or saved.
+        if (stackFullFrame)
+            insetStack->addEncoded(stackImageFetcher.imageBytes(), picture);
+        else
             insetStack->addImage(picture);
     });
     connect(&stackImageFetcher, &MyWebJPEG::newImageAvailable, this, &Session::startNextZImage);

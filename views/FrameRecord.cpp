@@ -34,6 +34,24 @@ QString FrameRecord::comment() const
     return fields.join(QStringLiteral("; "));
 }
 
+OmeImage FrameRecord::ome() const
+{
+    OmeImage image;
+    image.name = slide.isEmpty() ? QStringLiteral("frame") : slide;
+    image.acquired = taken;
+    image.sizeX = size.width();
+    image.sizeY = size.height();
+    image.physicalSizeXUm = double(mppX);
+    image.physicalSizeYUm = double(mppY);
+    OmePlane plane;
+    plane.hasPosition = true;
+    plane.xUm = double(stage.x) * 0.1;
+    plane.yUm = double(stage.y) * 0.1;
+    plane.zUm = double(stage.z) * 0.1;
+    image.planes = {plane};
+    return image;
+}
+
 QString FrameRecord::suggestedFileName() const
 {
     QString base = slide.isEmpty() ? QStringLiteral("frame") : slide;

@@ -1,14 +1,15 @@
 #include "views/VideoView.h"
 
 #include "views/PictureGeometry.h"
+#include "views/SaveImageDialog.h"
 
 #include <QCheckBox>
-#include <QFileDialog>
+#include <QFutureWatcher>
 #include <QGridLayout>
-#include <QImageWriter>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QtConcurrent>
 
 namespace {
 
@@ -115,37 +116,43 @@ void VideoView::filterOnScreen()
 
 void VideoView::saveImage()
 {
+    // What is saved is what was shown when the user asked: a frame that
+    // arrives while the dialog is open changes neither pixels nor text.
+    QImage picture = display;
+    const QImage withOverlays = pictureWithOverlays();
     FrameRecord saved = record;
     saved.mppX = scaleX;
     saved.mppY = scaleY;
-    saved.size = display.size();
+    saved.size = picture.size();
     saved.filters = settings;
 
-    QFileDialog dialog(this);
-    dialog.setObjectName(QStringLiteral("file dialog"));
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setModal(true);
-    // Qt's own dialog: the suffix, the filter and the question before replacing
-    // a file then work the same on every desktop.
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilter(tr("JPEG pictures (*.jpg *.jpeg)"));
-    dialog.setDefaultSuffix(QStringLiteral("jpg"));
-    dialog.selectFile(saved.suggestedFileName());
+    QString suggested = saved.suggestedFileName();
+    suggested.chop(QStringLiteral(".jpg").size());
+    SaveImageDialog dialog(this, tr("Save Image"), suggested);
     // Qt's own dialog lays itself out in a grid; the choice goes below it.
     auto* overlays = new QCheckBox(tr("Include overlays (scale bar, marks, crosshair, grid)"), &dialog);
     overlays->setObjectName(QStringLiteral("includeOverlays"));
     if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
         grid->addWidget(overlays, grid->rowCount(), 0, 1, -1);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    if (dialog.exec() != QDialog::Accepted || dialog.fileName().isEmpty())
         return;
-    const QString fileName = dialog.selectedFiles().constFirst();
-    QImageWriter writer(fileName, "JPEG");
-    // Qt writes the text as a JPEG comment.
-    writer.setText(QStringLiteral("Tessan"), saved.comment());
-    if (!writer.write(overlays->isChecked() ? pictureWithOverlays() : display))
-        QMessageBox::warning(this, tr("Tessan: Video"),
-                             tr("The picture could not be saved to %1: %2.").arg(fileName, writer.errorString()));
+    if (overlays->isChecked())
+        picture = withOverlays;
+    const QString fileName = dialog.fileName();
+    const PictureExport::Format format = dialog.format();
+    const QString text = saved.comment();
+    const OmeImage meta = saved.ome();
+    auto* writing = new QFutureWatcher<QString>(this);
+    connect(writing, &QFutureWatcher<QString>::finished, this, [this, writing, fileName] {
+        writing->deleteLater();
+        const QString error = writing->result();
+        if (!error.isEmpty())
+            QMessageBox::warning(this, tr("Tessan: Video"),
+                                 tr("The picture could not be saved to %1: %2.").arg(fileName, error));
+    });
+    writing->setFuture(QtConcurrent::run([fileName, format, picture, text, meta] {
+        return PictureExport::write(fileName, format, picture, text, meta);
+    }));
 }
 
 void VideoView::mousePressEvent(QMouseEvent* event)

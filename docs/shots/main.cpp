@@ -7,6 +7,7 @@
 #include "session/Session.h"
 #include "setup/ScopeBrowser.h"
 #include "sim/OrvexServer.h"
+#include "views/AllInFocusWindow.h"
 #include "views/MarksPanel.h"
 #include "views/VideoView.h"
 #include "views/VideoWindow.h"
@@ -14,10 +15,14 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -77,10 +82,11 @@ int main(int argc, char** argv)
     browser->connectToServer->click();
 
     const bool inSession = scene != QLatin1String("setup") && scene != QLatin1String("scheduled");
+    const bool fused = scene == QLatin1String("allinfocus") || scene == QLatin1String("heightmap");
     if (scene == QLatin1String("scheduled") || inSession) {
         const bool reserve = scene == QLatin1String("scheduled");
         QTimer* poll = new QTimer(&app);
-        QObject::connect(poll, &QTimer::timeout, browser, [browser, poll, reserve]() {
+        QObject::connect(poll, &QTimer::timeout, browser, [browser, poll, reserve, fused]() {
             if (browser->connectionStatus->text() != QLatin1String("Connection Successful"))
                 return;
             poll->stop();
@@ -88,6 +94,10 @@ int main(int argc, char** argv)
                 browser->scopeListBox->setCurrentRow(1);
                 browser->reserveButton->click();
             } else {
+                // The fused scenes need the microscope with the thick specimens.
+                const auto thick = browser->scopeListBox->findItems(QStringLiteral("Thick"), Qt::MatchContains);
+                if (fused && !thick.isEmpty())
+                    browser->scopeListBox->setCurrentItem(thick.first());
                 browser->beginButton->click();
             }
         });
@@ -101,6 +111,8 @@ int main(int argc, char** argv)
                 w->move(0, 0);
             else if (qobject_cast<VideoWindow*>(w))
                 w->move(810, 0);
+            else if (qobject_cast<AllInFocusWindow*>(w))
+                w->move(0, 0);
         }
     });
     arrange.start(200);
@@ -128,6 +140,35 @@ int main(int argc, char** argv)
                     s->zSlider->setValue(s->zSlider->value() - 2);
                 });
                 later->start(200);
+            } else if (scene == QLatin1String("allinfocus") || scene == QLatin1String("heightmap")) {
+                // 30 whole frames of 1280 x 960, 2 µm apart (within the depth of
+                // field): deeper than the smear's relief.
+                s->Stack_Acquisition->setCurrentIndex(1);
+                emit s->videoWindow->ComboBox3->activated(3);
+                s->frameCountSelector->setValue(30);
+                s->frameRangeSelector->setValue(60);
+                s->fullFrameCheck->setChecked(true);
+                auto* later = new QTimer(s);
+                QObject::connect(later, &QTimer::timeout, s, [s, later, scene] {
+                    if (!s->frameGrabButton->isEnabled())
+                        return;
+                    later->stop();
+                    QObject::connect(s, &Session::fusionFinished, s, [s, scene] {
+                        s->allInFocusWindow->resize(1000, 730);
+                        if (scene == QLatin1String("heightmap"))
+                            s->allInFocusWindow->heightButton->click();
+                    });
+                    s->focusStackButton->click();
+                    auto* fuse = new QTimer(s);
+                    QObject::connect(fuse, &QTimer::timeout, s, [s, fuse] {
+                        if (s->stackAcquiring || !s->allInFocusButton->isEnabled())
+                            return;
+                        fuse->stop();
+                        s->allInFocusButton->click();
+                    });
+                    fuse->start(200);
+                });
+                later->start(500);
             }
         }
     });

@@ -118,7 +118,7 @@ private slots:
             saveDialog = dialog->acceptMode() == QFileDialog::AcceptSave && dialog->isModal() &&
                          dialog->fileMode() == QFileDialog::AnyFile &&
                          dialog->defaultSuffix() == QLatin1String("jpg") &&
-                         dialog->nameFilters() == QStringList{QStringLiteral("JPEG pictures (*.jpg *.jpeg)")} &&
+                         dialog->nameFilters().value(0) == QStringLiteral("JPEG pictures (*.jpg *.jpeg)") &&
                          !dialog->testOption(QFileDialog::DontConfirmOverwrite);
             if (QWidget* focused = dialog->focusWidget())
                 focused->clearFocus();

@@ -265,11 +265,10 @@ V|TextLabel1_2_3_2|QLabel|mm|in 320,70,330,24|)";
                  "mouse to change the sampling region.");
         QList<QAction*> menu = session.menuBar()->actions().value(0)->menu()->actions();
         QCOMPARE(session.menuBar()->actions().value(0)->text(), QStringLiteral("&File"));
-        QCOMPARE(menu.size(), 7);
-        QCOMPARE(std::pair(menu[0], menu[6]), std::pair(session.newSessionAction, session.fileExitAction));
-        QCOMPARE(std::pair(menu[3], menu[4]), std::pair(session.marks->exportAction, session.marks->importAction));
-        for (int i : {1, 2, 5})
-            QVERIFY2(menu[i]->isSeparator(), qPrintable(QString::number(i)));
+        QStringList texts;
+        for (const QAction* action : menu)
+            texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        QCOMPARE(texts.join(QLatin1Char('|')), QStringLiteral("FILEMENU"));
         // the actions outside the menu still answer their accelerators
         QVERIFY(session.actions().contains(session.editCopyAction));
         QVERIFY(session.actions().contains(session.fileSaveAction));

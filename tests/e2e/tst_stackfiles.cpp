@@ -1,0 +1,253 @@
+#include "SessionHarness.h"
+
+#include "imaging/StackReader.h"
+#include "views/AllInFocusWindow.h"
+#include "views/HeightMapView.h"
+#include "views/PictureExport.h"
+#include "views/VideoStack.h"
+#include "views/VideoView.h"
+#include "views/VideoWindow.h"
+
+#include <QBuffer>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QImageReader>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// Whole-frame stacks, the files a session writes, and the fused picture, read
+// back as microscopy tools read them (tifffile, xmllint against the schema).
+class TestStackFiles : public QObject
+{
+    Q_OBJECT
+
+    SessionHarness h;
+    QTemporaryDir dir;
+
+    // What tifffile and the schema make of a file.
+    QJsonObject readBack(const QString& file)
+    {
+        QString schema;
+        for (QDir up(QFileInfo(QFINDTESTDATA("../imaging/check_ome.py")).absolutePath()); up.cdUp();)
+            if (up.exists(QStringLiteral("shared/ome/ome.xsd")))
+                schema = up.filePath(QStringLiteral("shared/ome/ome.xsd"));
+        QProcess python;
+        python.start(QStringLiteral("/usr/bin/python3"), {QFINDTESTDATA("../imaging/check_ome.py"), file, schema});
+        python.waitForFinished(60000);
+        const QJsonObject seen = QJsonDocument::fromJson(python.readAllStandardOutput()).object();
+        if (seen.isEmpty() || !seen.value("valid").toBool())
+            qWarning() << python.readAllStandardError() << seen.value("xmllint").toString() << schema;
+        return seen;
+    }
+
+private slots:
+    void init()
+    {
+        h = SessionHarness();
+        QVERIFY(h.start());
+    }
+
+    void cleanup()
+    {
+        h.session.reset();
+        h.server.reset();
+    }
+
+    void stacks_data()
+    {
+        QTest::addColumn<bool>("fullFrame");
+        QTest::addColumn<QSize>("plane");
+        QTest::newRow("small") << false << QSize(168, 140);
+        QTest::newRow("full frame") << true << QSize(800, 600);
+    }
+
+    void stacks()
+    {
+        QFETCH(bool, fullFrame);
+        QFETCH(QSize, plane);
+        Session* s = h.session.get();
+        QVERIFY(!s->fullFrameCheck->isChecked() && !s->fileSaveStackAction->isEnabled());
+        emit s->videoWindow->ComboBox3->activated(1);
+        QVERIFY(h.moveTo(QStringLiteral("37.835"), QStringLiteral("25.1625"), QStringLiteral("1000")));
+        s->frameCountSelector->setValue(4);
+        s->fullFrameCheck->setChecked(fullFrame);
+        h.server->clearLog();
+        s->focusStackButton->click();
+        QVERIFY(QTest::qWaitFor([s] { return !s->stackAcquiring; }, 60000) && h.settle());
+
+        // The chain of a small stack: move, picture, move, picture...; whole frames are the video request.
+        const QString picture = h.info.requestPrefix + (fullFrame ? "f=p&ps=2" : "f=p&ps=2&x=16&y=30&inset=1");
+        QStringList chain;
+        for (const QString& target : h.server->requestLog())
+            if (target.contains("f=m&b=y"))
+                chain << QStringLiteral("move");
+            else if (target.contains("f=p&"))
+                chain << (target.endsWith(picture) ? QStringLiteral("picture") : target);
+        QCOMPARE(chain.join(' '), QStringLiteral("move picture move picture move picture move picture"));
+        QCOMPARE(s->stackZ, QVector<double>({9000, 9500, 10000, 10500}));
+        QCOMPARE(s->insetStack->count(), 4);
+        for (const StackPlane& p : s->insetStack->planes())
+            QVERIFY(p.isEncoded() == fullFrame && p.size() == plane && p.image().size() == plane);
+        s->zSlider->setValue(1);
+        QCOMPARE(s->zCoord->text(), QStringLiteral("950"));
+        QCOMPARE(s->allInFocusButton->isEnabled(), fullFrame);
+
+        // Save Stack: Z x Y x X x 3, the scale, the step and each plane's place in µm.
+        QVERIFY(s->fileSaveStackAction->isEnabled());
+        QSignalSpy saved(s, &Session::stackSaved);
+        s->saveStackTo(dir.filePath(QStringLiteral("stack")));
+        QVERIFY(saved.wait(60000));
+        QCOMPARE(saved.at(0).at(1).toString(), QString());
+        const QJsonObject seen = readBack(dir.filePath(QStringLiteral("stack.ome.tif")));
+        QVERIFY(seen.value("ome").toBool() && seen.value("valid").toBool());
+        QCOMPARE(seen["series"][0]["shape"].toArray(), QJsonArray({4, plane.height(), plane.width(), 3}));
+        QVERIFY(seen["compression"].toArray() != QJsonArray({1}));
+        const QJsonObject image = seen["images"][0].toObject();
+        QCOMPARE(image["name"].toString(), h.info.scope.slides.value(0));
+        QCOMPARE(image["PhysicalSizeX"].toString().toDouble(), double(s->mppX));
+        QVERIFY(image["PhysicalSizeZ"].toString().toDouble() == 50.0 &&
+                image["PhysicalSizeZUnit"].toString() == QStringLiteral("µm"));
+        QCOMPARE(image["planes"][2].toArray(), QJsonArray({37835.0, 25162.5, 1000.0, "µm", "µm"}));
+
+        if (!fullFrame)
+            return;
+        // All in Focus: a window with the picture and its height map, saved with both.
+        QSignalSpy fused(s, &Session::fusionFinished);
+        s->allInFocusButton->click();
+        QCOMPARE(s->allInFocusButton->text(), QStringLiteral("Cancel"));
+        QVERIFY(fused.wait(60000) && !fused.at(0).at(0).toBool());
+        AllInFocusWindow* window = s->allInFocusWindow;
+        QVERIFY(window && window->isVisible() && s->fileSaveAllInFocusAction->isEnabled());
+        QCOMPARE(window->windowTitle(), QStringLiteral("Tessan: All in Focus"));
+        QCOMPARE(window->result().picture.size(), plane);
+        window->heightButton->click();
+        QVERIFY(window->view->showsHeight() && window->view->heightPicture().size() == plane);
+        QSignalSpy written(window, &AllInFocusWindow::saved);
+        window->saveTo(dir.filePath(QStringLiteral("fused.ome.tif")), PictureExport::OmeTiff);
+        QVERIFY(written.wait(60000) && written.at(0).at(1).toString().isEmpty());
+        const QJsonObject both = readBack(dir.filePath(QStringLiteral("fused.ome.tif")));
+        QVERIFY(both.value("valid").toBool());
+        QCOMPARE(both["series"][0]["shape"].toArray(), QJsonArray({600, 800, 3}));
+        QCOMPARE(both["series"][1]["shape"].toArray(), QJsonArray({600, 800}));
+        QCOMPARE(both["series"][1]["dtype"].toString(), QStringLiteral("float32"));
+
+        // A fusion can be stopped; the window keeps the last result.
+        s->allInFocusButton->click();
+        s->allInFocusButton->click();
+        QVERIFY(fused.wait(60000) && fused.at(1).at(0).toBool());
+        QCOMPARE(s->allInFocusButton->text(), QStringLiteral("All in Focus"));
+        QCOMPARE(window->result().picture.size(), plane);
+    }
+
+    // The colours span the specimen's relief, not a few stray heights; a flat map has one colour.
+    void heightColours()
+    {
+        cv::Mat height(100, 100, CV_32F);
+        for (int y = 0; y < 100; ++y)
+            for (int x = 0; x < 100; ++x)
+                height.at<float>(y, x) = 10.0f + x * 0.1f;
+        height.at<float>(0, 0) = 5000.0f;
+        height.at<float>(1, 0) = std::numeric_limits<float>::quiet_NaN();
+        double low = 0, high = 0;
+        HeightMapView::colourRange(height, &low, &high);
+        QVERIFY2(low >= 10.0 && low < 10.2 && high > 19.7 && high < 20.0, qPrintable(QString::number(high)));
+        const QImage flat = HeightMapView::colourize(cv::Mat(4, 4, CV_32F, cv::Scalar(7.0)), 7.0, 7.0);
+        QVERIFY(flat.size() == QSize(4, 4) && flat.pixel(0, 0) == flat.pixel(3, 3));
+    }
+
+    // A file that cannot be written is reported, and nothing is left behind.
+    void failedWrites()
+    {
+        QImage picture(64, 48, QImage::Format_RGB32);
+        picture.fill(Qt::gray);
+        for (int type : {PictureExport::Jpeg, PictureExport::Png, PictureExport::OmeTiff}) {
+            const auto format = PictureExport::Format(type);
+            const QString path = dir.filePath("missing/picture." + PictureExport::suffixOf(format));
+            QVERIFY(!PictureExport::write(path, format, picture, "text", OmeImage()).isEmpty());
+            QVERIFY(!QFileInfo::exists(dir.filePath("missing")));
+        }
+    }
+
+    void saveImage_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("JPEG") << int(PictureExport::Jpeg) << "frame.jpg";
+        QTest::newRow("PNG") << int(PictureExport::Png) << "frame.png";
+        QTest::newRow("OME-TIFF") << int(PictureExport::OmeTiff) << "frame.ome.tif";
+    }
+
+    // What is saved is the frame shown when "Save Image" was pressed, with its own text.
+    void saveImage()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, file);
+        Session* s = h.session.get();
+        VideoView* view = s->videoWindow->imageView;
+        const QImage shown = view->displayPicture().convertToFormat(QImage::Format_RGB888);
+        const CoordinateTriple at = s->currentCoords;
+        QTimer driver;
+        connect(&driver, &QTimer::timeout, view, [&] {
+            auto* dialog = view->findChild<QFileDialog*>(QStringLiteral("file dialog"));
+            if (!dialog || !dialog->isVisible())
+                return;
+            driver.stop();
+            CoordinateTriple elsewhere;
+            s->videoWindow->setPhysical(elsewhere);
+            QImage later(640, 480, QImage::Format_RGB32);
+            later.fill(Qt::magenta);
+            s->videoWindow->updateImage(later);
+            dialog->selectNameFilter(dialog->nameFilters().value(type));
+            emit dialog->filterSelected(dialog->selectedNameFilter());
+            if (QWidget* focused = dialog->focusWidget())
+                focused->clearFocus();
+            dialog->selectFile(dir.filePath(QStringLiteral("frame")));
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        driver.start(20);
+        s->videoWindow->PushButton14->click();
+        const QString path = dir.filePath(file);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 30000);
+
+        QImage read = QImage(path).convertToFormat(QImage::Format_RGB888);
+        StackReader tiff;
+        cv::Mat plane;
+        if (type == PictureExport::OmeTiff && tiff.open(path, nullptr) && tiff.readPlane(0, &plane, nullptr))
+            read = QImage(plane.data, plane.cols, plane.rows, int(plane.step), QImage::Format_RGB888).copy();
+        QCOMPARE(read.size(), shown.size());
+        qint64 difference = 0;
+        for (int y = 0; y < read.height(); ++y)
+            for (int x = 0; x < read.width() * 3; ++x)
+                difference += qAbs(read.constScanLine(y)[x] - shown.constScanLine(y)[x]);
+        // lossless formats exactly; JPEG at quality 95 within a level or two on average
+        QVERIFY2(difference <= (type == PictureExport::Jpeg ? 3 * 640 * 480 * 3 : 0),
+                 qPrintable(QString::number(difference)));
+
+        const QString stageX = QString::asprintf("%.4f", at.x * 0.0001);
+        if (type == PictureExport::OmeTiff) {
+            const QJsonObject seen = readBack(path);
+            QVERIFY(seen.value("valid").toBool());
+            QCOMPARE(seen["images"][0]["PhysicalSizeX"].toString().toDouble(), double(s->mppX));
+            QCOMPARE(seen["images"][0]["planes"][0][0].toDouble(), at.x * 0.1);
+        } else {
+            QVERIFY(QImageReader(path).text(QStringLiteral("Tessan")).contains("Stage X: " + stageX + " mm"));
+        }
+        if (type == PictureExport::Jpeg) {
+            // quality 95 is well larger than the toolkit's default of 75
+            QBuffer at75;
+            at75.open(QIODevice::WriteOnly);
+            shown.save(&at75, "JPEG");
+            QVERIFY(QFileInfo(path).size() > at75.size() * 3 / 2);
+        }
+    }
+};
+
+QTEST_MAIN(TestStackFiles)
+#include "tst_stackfiles.moc"
