@@ -3,6 +3,7 @@
 #include "net/MyHTTP.h"
 #include "net/MyWebJPEG.h"
 #include "setup/Auth.h"
+#include "session/ScanTiming.h"
 #include "setup/SessionInfo.h"
 #include "views/CoordinateTriple.h"
 
@@ -20,6 +21,7 @@ class HighResPreview;
 class LowResPreview;
 class QAction;
 class QCloseEvent;
+class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -28,6 +30,7 @@ class QPushButton;
 class QSlider;
 class QSpinBox;
 class QTabWidget;
+class RegionScan;
 class StageKeys;
 class VideoStack;
 class VideoWindow;
@@ -79,6 +82,13 @@ public:
     QLineEdit* totalBox = nullptr;
     QLabel* TextLabel4 = nullptr;
     QPushButton* createJobButton = nullptr;
+    // Region scan over the job's corners.
+    QLabel* overlapLabel = nullptr;
+    QSpinBox* overlapBox = nullptr;
+    QComboBox* scanFocusBox = nullptr;
+    QSpinBox* scanFocusEveryBox = nullptr;
+    QLabel* scanSizeLabel = nullptr;
+    QPushButton* scanRegionButton = nullptr;
     QLabel* TextLabel1_2 = nullptr;
     QLineEdit* xCoord = nullptr;
     QLabel* TextLabel1_3_4_2 = nullptr;
@@ -110,6 +120,7 @@ public:
     QAction* editPasteAction = nullptr;
     QAction* editFindAction = nullptr;
     QAction* viewVideoAction = nullptr;
+    QAction* saveMosaicAction = nullptr;
 
     // Session state, open to tests and to the other windows of the client.
     SessionInfo sessionInfo;
@@ -139,6 +150,11 @@ public:
     QVector<double> stackSharpness;
     bool stackAcquiring = false;
     int framesLeft = 0;
+    // Moves and frames of this session, for the time a region scan will take.
+    ScanTiming scanTiming;
+    RegionScan* regionScan = nullptr;
+    // A region scan is taking its tiles: the stage is not the user's.
+    bool scanRunning() const;
 
     // The tick of the countdown in milliseconds; tests shorten it.
     int countdownInterval = 1000;
@@ -204,6 +220,7 @@ private:
     void buildSystemInfoTab();
     void buildFocusTab();
     void buildJobTab();
+    void buildScanRow();
     void buildCoordinateBlock(QWidget* central);
     void buildAutofocusBlock(QWidget* central);
     void buildActions();
