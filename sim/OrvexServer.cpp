@@ -5,6 +5,8 @@
 #include "sim/SimHttpFrontend.h"
 #include "sim/SimNoise.h"
 #include "sim/SlideRenderer.h"
+#include "sim/StageError.h"
+#include "sim/TruthRequest.h"
 
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
@@ -301,7 +303,7 @@ QString OrvexServer::kindOf(const QString& path, const QUrlQuery& query)
     }
     if (path == QLatin1String("/cgi-bin/ocount"))
         return value(query, "f");
-    for (const char* prefix : {"small_slides", "whole_slides", "fiducials"})
+    for (const char* prefix : {"small_slides", "whole_slides", "fiducials", "truth"})
         if (path.startsWith(QLatin1Char('/') + QLatin1String(prefix) + QLatin1Char('/')))
             return QLatin1String(prefix);
     return QString();
@@ -375,6 +377,8 @@ SimReply OrvexServer::answer(const QString& kind, const QString& path, const QUr
     const QString slide = path.mid(kind.size() + 2);
     if (!knownSlide(slide))
         return SimReply::notFound();
+    if (kind == QLatin1String("truth"))
+        return TruthRequest::answer(m_slides.slide(slide), query);
     if (kind == QLatin1String("small_slides"))
         return SimReply::jpeg(m_slides.overviewJpeg(slide));
     if (kind == QLatin1String("whole_slides"))
@@ -510,8 +514,12 @@ SimReply OrvexServer::move(Scope& scope, const QUrlQuery& query, bool stack)
     if (!number(query, "x", &x) || !number(query, "y", &y) || !number(query, "z", &z))
         return SimReply::text("-BAD_COORDINATES\n");
     const qint64 duration = scope.stage.moveTo(x, y, z, m_options.stageSpeed, now());
-    if (!stack)
+    if (!stack) {
+        double tx, ty, tz;
+        scope.stage.target(&tx, &ty, &tz);
+        scope.landingError = StageError::landing(m_options.seed, tx, ty, m_options.stageErrorUm * 10.0);
         return SimReply::text(positionReply(scope));
+    }
     // a stack move answers once the stage has arrived
     double tx, ty, tz;
     scope.stage.target(&tx, &ty, &tz);
@@ -544,6 +552,8 @@ SimReply OrvexServer::picture(Scope& scope, const QUrlQuery& query)
     const int w = widths[size - 1], h = heights[size - 1];
     double x, y, z;
     scope.stage.position(now(), &x, &y, &z);
+    x += scope.landingError.x();
+    y += scope.landingError.y();
     const quint32 seed = SimNoise::hash(m_options.seed ^ static_cast<quint32>(size),
                                         static_cast<quint32>(qint64(x)) * 31u ^ static_cast<quint32>(qint64(y)),
                                         static_cast<quint32>(qint64(z * 8.0)));

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QHash>
 #include <QObject>
+#include <QPointF>
 #include <QSet>
 #include <QStringList>
 #include <QVector3D>
@@ -77,6 +78,7 @@ private:
         QString description;
         QStringList slides;
         SimStage stage;
+        QPointF landingError; // stage units: where the stage is, less where it reports
     };
     struct Grant
     {

@@ -14,4 +14,8 @@ struct OrvexServerOptions
     // (the body ends when the connection closes), CRLF line ends in text,
     // and stage positions with decimals.
     bool legacy = false;
+    // An ordinary move lands up to this many micrometres off the requested
+    // point in x and y (repeatable per seed) while the stage reports the
+    // requested point, like a stage without encoders; 0 lands exactly.
+    double stageErrorUm = 0.0;
 };

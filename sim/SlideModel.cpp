@@ -1,5 +1,6 @@
 #include "sim/SlideModel.h"
 
+#include "sim/BlankGlass.h"
 #include "sim/SimNoise.h"
 
 #include <algorithm>
@@ -147,6 +148,8 @@ SlideModel::Rgb SlideModel::colourAt(double x, double y, const Coarse& c, double
 {
     if (x < 0.0 || y < 0.0 || x > kWidthUnits || y > kHeightUnits)
         return kOutside;
+    if (BlankGlass::contains(x, y))
+        return kGlass;
     // faint mottling of glass and label, a few um across: even an empty
     // field has some structure for the focus search
     float mottle = 0.f;

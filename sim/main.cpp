@@ -50,8 +50,13 @@ int main(int argc, char** argv)
     const QCommandLineOption legacyOption(QStringLiteral("legacy"),
                                           QStringLiteral("Answer like an old CGI server: HTTP/1.0 without "
                                                          "Content-Length, CRLF line ends, positions with decimals."));
+    const QCommandLineOption stageErrorOption(QStringLiteral("stage-error"),
+                                              QStringLiteral("Ordinary moves land up to UM micrometres off the "
+                                                             "requested point in x and y, while the stage reports "
+                                                             "the requested point (default 0, exact)."),
+                                              QStringLiteral("UM"), QStringLiteral("0"));
     parser.addOptions({portOption, logOption, faultOption, latencyOption, speedOption, sessionOption, seedOption,
-                       usersOption, legacyOption});
+                       usersOption, legacyOption, stageErrorOption});
     parser.process(app);
 
     auto fail = [](const QString& message) {
@@ -76,6 +81,9 @@ int main(int argc, char** argv)
     if (!ok || options.latencyMs < 0)
         return fail(QStringLiteral("invalid --latency"));
 
+    options.stageErrorUm = parser.value(stageErrorOption).toDouble(&ok);
+    if (!ok || options.stageErrorUm < 0.0 || options.stageErrorUm > 1000.0)
+        return fail(QStringLiteral("invalid --stage-error"));
     options.legacy = parser.isSet(legacyOption);
 
     OrvexServer server(options);

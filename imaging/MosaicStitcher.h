@@ -1,0 +1,100 @@
+#pragma once
+
+#include "imaging/TileTypes.h"
+
+#include <QDateTime>
+#include <QImage>
+#include <QObject>
+#include <QRectF>
+#include <QVector>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class TileCache;
+
+// Stitches a tile scan while it runs: every tile goes to a worker thread that
+// stores it in an on-disk cache, registers its overlaps with the neighbours
+// already there, solves all placements again and reports. Every public call
+// is thread-safe; addTile blocks only while a few tiles wait in the queue.
+// Signals come from the worker thread (queued to receivers elsewhere).
+class MosaicStitcher : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kQueueDepth = 3;
+
+    explicit MosaicStitcher(QObject* parent = nullptr);
+    ~MosaicStitcher() override;
+
+    // Starts a new mosaic; false (with a reason) when the plan or the cache folder is unusable.
+    bool begin(const MosaicPlan& plan, QString* error = nullptr);
+    void addTile(const ScanTile& tile, const QImage& rgb);
+    void markMissing(int id);
+    // No more tiles: the queue is worked off, placements solved a last time, then stitched() is emitted.
+    void finish();
+    // Drops queued tiles and stops; what is placed stays and can be saved.
+    void cancel();
+    // Blocks until the queue is empty (tests and command-line use).
+    void waitUntilIdle();
+
+    MosaicPlan plan() const;
+    QSize mosaicSize() const;
+    QPointF mosaicOriginUm() const; // stage position of the mosaic's top-left pixel
+    QVector<TilePlacement> placements() const;
+    QVector<PairMeasurement> pairs() const;
+    double acceptanceThreshold() const;
+    int tilesDone() const;
+
+    // Any part of the current mosaic scaled to out (RGB32); missing tiles hatched, the rest dark.
+    QImage preview(const QRectF& mosaicPx, QSize out) const;
+
+    // Writes the finished mosaic as a pyramidal OME-TIFF. Blocking: run it on
+    // a worker thread; progress 0..1 through the callback, cancel through the flag.
+    bool save(const QString& path, QString* error, const std::function<void(double)>& progress = {},
+              const std::atomic<bool>* cancel = nullptr);
+
+signals:
+    void tilePlaced(int id, int done, int total);
+    void stitched();
+    void problem(const QString& message);
+
+private:
+    struct Job
+    {
+        ScanTile tile;
+        QImage image;
+        bool missing = false;
+    };
+    void run();
+    void process(const Job& job);
+    void solveLocked();
+    void stopWorker();
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_room;
+    std::condition_variable m_idle;
+    std::deque<Job> m_queue;
+    bool m_working = false;
+    bool m_finishing = false;
+    bool m_stop = false;
+    std::thread m_worker;
+
+    MosaicPlan m_plan;
+    QDateTime m_started;
+    std::unique_ptr<TileCache> m_cache;
+    QVector<ScanTile> m_tiles; // by id; id < 0 for not yet arrived
+    QVector<char> m_state;     // by id: 0 waiting, 1 placed, 2 missing
+    QVector<PairMeasurement> m_pairs;
+    QVector<double> m_nullScores; // scores of strips that cannot overlap
+    QVector<QPointF> m_topLeft;   // by id, relative to the plan's origin
+    QPointF m_min;                // mosaic frame, relative to the plan's origin
+    QSize m_size;
+    double m_threshold = 0.0;
+    int m_done = 0;
+};
