@@ -11,8 +11,7 @@ namespace {
 constexpr int keptMoves = 64;
 } // namespace
 
-double ScanTiming::estimateSeconds(const TileGrid& grid, const QPointF& startUm, int autofocusEvery,
-                                   const Model& model)
+double ScanTiming::estimateSeconds(const TileGrid& grid, const QPointF& startUm, int autofocusEvery, const Model& model)
 {
     if (!grid.isValid())
         return 0.0;

@@ -23,8 +23,7 @@ public:
 
     // Expected seconds for a scan of `grid` from the stage at `startUm`,
     // focusing before every `autofocusEvery`-th frame (0: never).
-    static double estimateSeconds(const TileGrid& grid, const QPointF& startUm, int autofocusEvery,
-                                  const Model& model);
+    static double estimateSeconds(const TileGrid& grid, const QPointF& startUm, int autofocusEvery, const Model& model);
 
     Model model() const;
 

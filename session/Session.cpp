@@ -1,6 +1,7 @@
 #include "session/Session.h"
 
 #include "net/OrvexUrl.h"
+#include "session/RegionScan.h"
 #include "setup/ServerText.h"
 #include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
@@ -28,11 +29,15 @@ Session::Session(QWidget* parent, const char* name, Qt::WindowFlags fl)
     setObjectName(name ? QString::fromLatin1(name) : QStringLiteral("Session"));
     buildForm();
     connectForm();
+    regionScan = new RegionScan(this);
+    connect(regionScan, &RegionScan::message, this, &Session::appendInfo);
     init();
 }
 
 Session::~Session()
 {
+    // Its worker threads end before the members they use.
+    delete regionScan;
     // The video window is a top-level window of this session alone.
     delete videoWindow.data();
 }
@@ -148,6 +153,11 @@ void Session::placeVideoWindow()
 
 void Session::closeEvent(QCloseEvent* event)
 {
+    if (!regionScan->confirmClose()) {
+        event->ignore();
+        return;
+    }
+    regionScan->abort();
     if (videoWindow)
         videoWindow->close();
     countdownTimer.stop();
@@ -175,3 +185,8 @@ void Session::editFind() {}
 void Session::upButtonPressed() {}
 void Session::destroy() {}
 void Session::nudgeUp() {}
+
+bool Session::scanRunning() const
+{
+    return regionScan && regionScan->isRunning();
+}

@@ -2,8 +2,8 @@
 
 #include "net/MyHTTP.h"
 #include "net/MyWebJPEG.h"
-#include "setup/Auth.h"
 #include "session/ScanTiming.h"
+#include "setup/Auth.h"
 #include "setup/SessionInfo.h"
 #include "views/CoordinateTriple.h"
 

@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QStatusBar>
 
+#include <cmath>
+
 void Session::updateVideo()
 {
     disableControls();
@@ -19,6 +21,7 @@ void Session::updateVideo()
                           QString::asprintf("%.0f", y * 10000.0) + QStringLiteral("&z=") +
                           QString::asprintf("%.0f", z * 10.0);
     statusBar()->showMessage(QStringLiteral("Moving scope..."));
+    scanTiming.moveSent(std::hypot(x * 10000.0 - currentCoords.x, y * 10000.0 - currentCoords.y) / 10.0);
     sendPositionRequest(query, MyHTTP::defaultStallTimeoutMs);
 }
 
@@ -42,6 +45,7 @@ void Session::newCoordsHere()
     pointToScreen(currentCoords);
     emit physicalLocationChanged(currentCoords);
     if (kind == PositionReport::Kind::Final) {
+        scanTiming.moveArrived();
         // Restarting drops a frame still in flight from before the move, so
         // the frame that releases the controls shows the new position.
         videoFetcher.setUrl(videoFetcher.url());

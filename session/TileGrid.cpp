@@ -56,8 +56,8 @@ TileGrid TileGrid::plan(const QPointF& topLeftUm, const QPointF& bottomRightUm, 
 
 QPointF TileGrid::centreUm(int row, int col) const
 {
-    return originUm + QPointF(frameUm.width() / 2.0 + col * stepUm.width(),
-                              frameUm.height() / 2.0 + row * stepUm.height());
+    return originUm +
+           QPointF(frameUm.width() / 2.0 + col * stepUm.width(), frameUm.height() / 2.0 + row * stepUm.height());
 }
 
 QVector<QPoint> TileGrid::serpentine() const

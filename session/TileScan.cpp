@@ -188,9 +188,9 @@ void TileScan::stepFailed(const QString& reason)
         return;
     const QPoint tile = order.at(index);
     const QString name = QStringLiteral("Tile ") + tileName(tile.y(), tile.x());
-    const QString what = step == Step::Frame ? QStringLiteral("frame") :
-                         step == Step::Focus ? QStringLiteral("autofocus") :
-                                               QStringLiteral("move");
+    const QString what = step == Step::Frame   ? QStringLiteral("frame")
+                         : step == Step::Focus ? QStringLiteral("autofocus")
+                                               : QStringLiteral("move");
     if (attempt == 0) {
         ++attempt;
         emit notice(QStringLiteral("%1: %2 failed (%3); trying again.").arg(name, what, reason));

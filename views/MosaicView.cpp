@@ -33,8 +33,11 @@ void MosaicView::setMosaic(const QSize& mosaicPixels, double xScale, double ySca
     fitToWindow();
 }
 
-void MosaicView::setMosaicSize(const QSize& mosaicPixels)
+void MosaicView::setMosaicGeometry(const QSize& mosaicPixels, const QPointF& origin)
 {
+    // The view keeps showing the same stage area when the origin moves.
+    offset += QPointF((originUm.x() - origin.x()) / umPerPxX, (originUm.y() - origin.y()) / umPerPxY);
+    originUm = origin;
     pixels = mosaicPixels;
     if (fitted)
         fitToWindow();

@@ -27,7 +27,7 @@ public:
     // stage; shown whole.
     void setMosaic(const QSize& pixels, double umPerPxX, double umPerPxY, const QPointF& originUm, Renderer renderer);
     // The mosaic grew or its tiles moved; a fitted view fits again.
-    void setMosaicSize(const QSize& mosaicPixels);
+    void setMosaicGeometry(const QSize& mosaicPixels, const QPointF& origin);
     // The mosaic's content changed: draw again.
     void refresh();
     void fitToWindow();
