@@ -16,6 +16,9 @@
 #include <thread>
 
 class TileCache;
+namespace cv {
+class Mat;
+}
 
 // Stitches a tile scan while it runs: every tile goes to a worker thread that
 // stores it in an on-disk cache, registers its overlaps with the neighbours
@@ -37,7 +40,9 @@ public:
     void markMissing(int id);
     // No more tiles: the queue is worked off, placements solved a last time, then stitched() is emitted.
     void finish();
-    // Drops queued tiles and stops; what is placed stays and can be saved.
+    // Abandons the mosaic (closing without saving): queued tiles are dropped
+    // and the worker stops. A cancelled scan calls finish() instead, which
+    // keeps every tile taken.
     void cancel();
     // Blocks until the queue is empty (tests and command-line use).
     void waitUntilIdle();
@@ -72,8 +77,12 @@ private:
     };
     void run();
     void process(const Job& job);
-    void solveLocked();
+    void registerPairs(const ScanTile& tile, const cv::Mat& rgb);
+    void solve();
     void stopWorker();
+    QPointF topLeftOf(QPointF centreUm) const;
+    QPointF nominalTopLeft(int id) const;
+    bool accepted(const PairMeasurement& p) const;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -83,6 +92,7 @@ private:
     bool m_working = false;
     bool m_finishing = false;
     bool m_stop = false;
+    bool m_finalDone = false;
     std::thread m_worker;
 
     MosaicPlan m_plan;
@@ -97,4 +107,5 @@ private:
     QSize m_size;
     double m_threshold = 0.0;
     int m_done = 0;
+    int m_sinceSolve = 0;
 };

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QPoint>
+#include <QString>
+#include <QVector>
+#include <opencv2/core.hpp>
+
+class TileCache;
+
+// Composes the full-resolution mosaic one band at a time from the tiles that
+// touch it: each tile at its placed pixel, seams feathered by the distance to
+// the tile's own edge (never by pixel value: a dark pixel is not "empty").
+// Places no tile covers stay black.
+class MosaicComposer
+{
+public:
+    // topLeft: by tile id, the tile's place in the mosaic; present: whether the cache has it.
+    MosaicComposer(const TileCache& cache, const QVector<QPoint>& topLeft, const QVector<bool>& present,
+                   cv::Size mosaic);
+    // Rows [y, y + rows) of the mosaic as CV_8UC3 RGB.
+    bool band(int y, int rows, cv::Mat* out, QString* error) const;
+
+private:
+    static constexpr int kSlice = 64; // rows blended at a time: the float buffers stay small
+
+    const TileCache& m_cache;
+    QVector<QPoint> m_topLeft;
+    QVector<bool> m_present;
+    cv::Size m_mosaic;
+    std::vector<float> m_rampX, m_rampY; // distance to the tile's edge, per column and row
+};

@@ -1,0 +1,486 @@
+#include "imaging/MosaicStitcher.h"
+
+#include "imaging/MosaicComposer.h"
+#include "imaging/MosaicSolver.h"
+#include "imaging/OmeXml.h"
+#include "imaging/OverlapRegistration.h"
+#include "imaging/PyramidWriter.h"
+#include "imaging/TileCache.h"
+
+#include <QFileInfo>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Below this correlation peak a match is never trusted, however weak the
+// peaks of strips that cannot overlap are.
+constexpr double kScoreFloor = 0.03;
+// Solving costs the cube of the tile count; larger scans solve less often.
+constexpr int kSolveEvery = 400;
+
+QPointF absDelta(QPointF a, QPointF b)
+{
+    return {std::abs(a.x() - b.x()), std::abs(a.y() - b.y())};
+}
+
+} // namespace
+
+MosaicStitcher::MosaicStitcher(QObject* parent)
+    : QObject(parent)
+{
+}
+
+MosaicStitcher::~MosaicStitcher()
+{
+    stopWorker();
+}
+
+void MosaicStitcher::stopWorker()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+        m_queue.clear();
+    }
+    m_wake.notify_all();
+    m_room.notify_all();
+    if (m_worker.joinable())
+        m_worker.join();
+    m_idle.notify_all();
+}
+
+bool MosaicStitcher::begin(const MosaicPlan& plan, QString* error)
+{
+    QString reason;
+    if (plan.rows < 1 || plan.cols < 1 || qint64(plan.rows) * plan.cols > 100000)
+        reason = QStringLiteral("The scan needs between 1 and 100000 tiles.");
+    else if (plan.tileSize.width() < 2 * OverlapRegistration::kMinSide ||
+             plan.tileSize.height() < 2 * OverlapRegistration::kMinSide || plan.tileSize.width() > 16384 ||
+             plan.tileSize.height() > 16384)
+        reason = QStringLiteral("The tile size is unusable.");
+    else if (!(plan.umPerPxX > 0.0) || !(plan.umPerPxY > 0.0))
+        reason = QStringLiteral("The pixel size must be positive.");
+    stopWorker();
+    auto cache = std::make_unique<TileCache>();
+    if (reason.isEmpty())
+        cache->open(plan.cacheDir, plan.tileSize, plan.rows * plan.cols, &reason);
+    if (!reason.isEmpty()) {
+        if (error)
+            *error = reason;
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_plan = plan;
+    if (!(m_plan.stepUm.width() > 0.0) || !(m_plan.stepUm.height() > 0.0))
+        m_plan.stepUm = QSizeF(plan.tileSize.width() * plan.umPerPxX * 0.85, plan.tileSize.height() * plan.umPerPxY * 0.85);
+    m_started = QDateTime::currentDateTime();
+    m_cache = std::move(cache);
+    const int n = plan.rows * plan.cols;
+    m_tiles = QVector<ScanTile>(n);
+    m_state = QVector<char>(n, 0);
+    m_topLeft = QVector<QPointF>(n);
+    m_pairs.clear();
+    m_nullScores.clear();
+    m_min = QPointF();
+    m_size = QSize();
+    m_threshold = kScoreFloor;
+    m_done = 0;
+    m_sinceSolve = 0;
+    m_stop = m_finishing = m_finalDone = m_working = false;
+    m_worker = std::thread([this]() { run(); });
+    return true;
+}
+
+void MosaicStitcher::addTile(const ScanTile& tile, const QImage& rgb)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_room.wait(lock, [this]() { return m_stop || int(m_queue.size()) < kQueueDepth; });
+    if (m_stop || m_finishing)
+        return;
+    m_queue.push_back({tile, rgb, false});
+    m_wake.notify_one();
+}
+
+void MosaicStitcher::markMissing(int id)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_stop || m_finishing)
+        return;
+    ScanTile tile;
+    tile.id = id;
+    m_queue.push_back({tile, QImage(), true});
+    m_wake.notify_one();
+}
+
+void MosaicStitcher::finish()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_finishing = true;
+    m_wake.notify_one();
+}
+
+void MosaicStitcher::cancel()
+{
+    stopWorker();
+}
+
+void MosaicStitcher::waitUntilIdle()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_idle.wait(lock, [this]() {
+        return m_stop || (m_queue.empty() && !m_working && (!m_finishing || m_finalDone));
+    });
+}
+
+void MosaicStitcher::run()
+{
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_wake.wait(lock, [this]() { return m_stop || !m_queue.empty() || (m_finishing && !m_finalDone); });
+            if (m_stop)
+                return;
+            if (m_queue.empty()) {
+                m_working = true;
+                lock.unlock();
+                solve();
+                lock.lock();
+                m_working = false;
+                m_finalDone = true;
+                m_idle.notify_all();
+                lock.unlock();
+                emit stitched();
+                continue;
+            }
+            job = std::move(m_queue.front());
+            m_queue.pop_front();
+            m_working = true;
+            m_room.notify_one();
+        }
+        process(job);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_working = false;
+        m_idle.notify_all();
+    }
+}
+
+void MosaicStitcher::process(const Job& job)
+{
+    const int id = job.tile.id;
+    int total = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        total = m_state.size();
+        if (id < 0 || id >= total || m_state[id] != 0) {
+            emit problem(QStringLiteral("Tile %1 is not part of the scan or came twice; it is left out.").arg(id));
+            return;
+        }
+    }
+    bool missing = job.missing;
+    QString error;
+    const QImage rgb = missing ? QImage() : job.image.convertToFormat(QImage::Format_RGB888);
+    if (!missing && rgb.size() != m_plan.tileSize) {
+        error = QStringLiteral("Tile %1 is %2 x %3 pixels, the scan takes %4 x %5; it is shown as missing.")
+                    .arg(id)
+                    .arg(rgb.width())
+                    .arg(rgb.height())
+                    .arg(m_plan.tileSize.width())
+                    .arg(m_plan.tileSize.height());
+        missing = true;
+    }
+    if (!missing) {
+        const cv::Mat mat(rgb.height(), rgb.width(), CV_8UC3, const_cast<uchar*>(rgb.constBits()),
+                          size_t(rgb.bytesPerLine()));
+        if (m_cache->store(id, mat, &error)) {
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_tiles[id] = job.tile;
+            }
+            registerPairs(job.tile, mat);
+        } else {
+            missing = true;
+        }
+    }
+    if (!error.isEmpty())
+        emit problem(error);
+    int done = 0;
+    bool solveNow = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (missing) {
+            m_tiles[id] = job.tile;
+            m_tiles[id].row = id / m_plan.cols;
+            m_tiles[id].col = id % m_plan.cols;
+        }
+        m_state[id] = missing ? 2 : 1;
+        done = ++m_done;
+        solveNow = ++m_sinceSolve >= 1 + m_done / kSolveEvery;
+    }
+    if (solveNow)
+        solve();
+    emit tilePlaced(id, done, total);
+}
+
+QPointF MosaicStitcher::topLeftOf(QPointF centreUm) const
+{
+    const QPointF rel = centreUm - m_plan.originUm;
+    return {rel.x() / m_plan.umPerPxX - m_plan.tileSize.width() * 0.5,
+            rel.y() / m_plan.umPerPxY - m_plan.tileSize.height() * 0.5};
+}
+
+QPointF MosaicStitcher::nominalTopLeft(int id) const
+{
+    if (m_state[id] == 1)
+        return topLeftOf(m_tiles[id].reportedUm);
+    // a missing tile: where the grid meant it to be
+    const int row = id / m_plan.cols, col = id % m_plan.cols;
+    return topLeftOf(m_plan.originUm + QPointF(m_plan.tileSize.width() * 0.5 * m_plan.umPerPxX + col * m_plan.stepUm.width(),
+                                               m_plan.tileSize.height() * 0.5 * m_plan.umPerPxY + row * m_plan.stepUm.height()));
+}
+
+void MosaicStitcher::registerPairs(const ScanTile& tile, const cv::Mat& rgb)
+{
+    static const int around[4][2] = {{0, -1}, {-1, 0}, {0, 1}, {1, 0}};
+    for (const auto& d : around) {
+        const int row = tile.row + d[0], col = tile.col + d[1];
+        if (row < 0 || col < 0 || row >= m_plan.rows || col >= m_plan.cols)
+            continue;
+        const int other = row * m_plan.cols + col;
+        QPointF nominal;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_state[other] != 1)
+                continue;
+            nominal = topLeftOf(tile.reportedUm) - nominalTopLeft(other);
+        }
+        // the overlap as reported, then once more where the first look found it
+        PairMeasurement pair{other, tile.id, nominal, 0.0, false};
+        double nullScore = -1.0;
+        QPoint at(qRound(nominal.x()), qRound(nominal.y()));
+        for (int pass = 0; pass < 2; ++pass) {
+            cv::Rect inA, inB;
+            cv::Mat part;
+            if (!OverlapRegistration::strips(m_plan.tileSize, at, &inA, &inB) || !m_cache->read(other, inA, &part))
+                break;
+            const cv::Mat stripB = OverlapRegistration::grey(rgb(inB));
+            const OverlapRegistration::Result r =
+                OverlapRegistration::measure(OverlapRegistration::grey(part), stripB, at);
+            if (!r.valid)
+                break;
+            pair.shiftPx = r.offsetPx;
+            pair.score = r.score;
+            // what no match looks like: the other tile's strip on its far
+            // side shows a place a whole step away from the new tile's strip
+            if (pass == 0 && m_cache->read(other, inB, &part))
+                nullScore = OverlapRegistration::measure(OverlapRegistration::grey(part), stripB, at).score;
+            const QPoint next(qRound(r.offsetPx.x()), qRound(r.offsetPx.y()));
+            if (next == at)
+                break;
+            at = next;
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (nullScore >= 0.0)
+            m_nullScores.append(nullScore);
+        m_pairs.append(pair);
+    }
+}
+
+bool MosaicStitcher::accepted(const PairMeasurement& p) const
+{
+    // two landings off by up to the stage error each, plus a pixel of slack
+    const QPointF limit(2.0 * m_plan.stageErrorUm / m_plan.umPerPxX + 1.0,
+                        2.0 * m_plan.stageErrorUm / m_plan.umPerPxY + 1.0);
+    const QPointF off = absDelta(p.shiftPx, nominalTopLeft(p.j) - nominalTopLeft(p.i));
+    return p.score >= m_threshold && off.x() <= limit.x() && off.y() <= limit.y();
+}
+
+void MosaicStitcher::solve()
+{
+    QVector<int> nodes;
+    QVector<QPointF> nominal;
+    QVector<MosaicSolver::Edge> edges;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_sinceSolve = 0;
+        // calibrate on the strips that cannot overlap: accept a peak well above all of them
+        if (!m_nullScores.isEmpty()) {
+            double mean = 0.0, square = 0.0, highest = 0.0;
+            for (double s : m_nullScores) {
+                mean += s;
+                square += s * s;
+                highest = std::max(highest, s);
+            }
+            mean /= m_nullScores.size();
+            const double sd = std::sqrt(std::max(0.0, square / m_nullScores.size() - mean * mean));
+            m_threshold = std::max({kScoreFloor, mean + 5.0 * sd, highest * 1.2});
+        }
+        QVector<int> index(m_state.size(), -1);
+        for (int id = 0; id < m_state.size(); ++id)
+            if (m_state[id] != 0) {
+                index[id] = nodes.size();
+                nodes.append(id);
+                nominal.append(nominalTopLeft(id));
+            }
+        for (PairMeasurement& p : m_pairs) {
+            p.accepted = index[p.i] >= 0 && index[p.j] >= 0 && accepted(p);
+            if (p.accepted)
+                edges.append({index[p.i], index[p.j], p.shiftPx, p.score});
+        }
+    }
+    const QVector<QPointF> found = MosaicSolver::solve(nominal, edges);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (found.isEmpty())
+        return;
+    double minX = found[0].x(), minY = found[0].y(), maxX = minX, maxY = minY;
+    for (int k = 0; k < nodes.size(); ++k) {
+        m_topLeft[nodes[k]] = found[k];
+        minX = std::min(minX, found[k].x());
+        minY = std::min(minY, found[k].y());
+        maxX = std::max(maxX, found[k].x());
+        maxY = std::max(maxY, found[k].y());
+    }
+    m_min = QPointF(std::floor(minX), std::floor(minY));
+    m_size = QSize(int(std::ceil(maxX - m_min.x())) + m_plan.tileSize.width(),
+                   int(std::ceil(maxY - m_min.y())) + m_plan.tileSize.height());
+}
+
+MosaicPlan MosaicStitcher::plan() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_plan;
+}
+
+QSize MosaicStitcher::mosaicSize() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_size;
+}
+
+QPointF MosaicStitcher::mosaicOriginUm() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_plan.originUm + QPointF(m_min.x() * m_plan.umPerPxX, m_min.y() * m_plan.umPerPxY);
+}
+
+QVector<TilePlacement> MosaicStitcher::placements() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    QVector<TilePlacement> out;
+    for (int id = 0; id < m_state.size(); ++id)
+        if (m_state[id] != 0)
+            out.append({id, m_topLeft[id] - m_min, m_state[id] == 2});
+    return out;
+}
+
+QVector<PairMeasurement> MosaicStitcher::pairs() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_pairs;
+}
+
+double MosaicStitcher::acceptanceThreshold() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_threshold;
+}
+
+int MosaicStitcher::tilesDone() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_done;
+}
+
+QImage MosaicStitcher::preview(const QRectF& mosaicPx, QSize out) const
+{
+    QImage img(out.expandedTo(QSize(1, 1)), QImage::Format_RGB32);
+    img.fill(QColor(28, 28, 30));
+    if (mosaicPx.width() <= 0.0 || mosaicPx.height() <= 0.0 || !m_cache)
+        return img;
+    const QVector<TilePlacement> placed = placements();
+    const QSizeF tile = m_plan.tileSize;
+    const double sx = img.width() / mosaicPx.width(), sy = img.height() / mosaicPx.height();
+    const bool small = std::max(sx, sy) <= 2.0 / TileCache::kThumbFactor;
+    QPainter painter(&img);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    auto toOut = [&](const QRectF& r) {
+        return QRectF((r.x() - mosaicPx.x()) * sx, (r.y() - mosaicPx.y()) * sy, r.width() * sx, r.height() * sy);
+    };
+    for (const TilePlacement& p : placed) {
+        const QRectF r(p.topLeftPx, tile);
+        if (!r.intersects(mosaicPx))
+            continue;
+        if (p.missing) {
+            const QRectF target = toOut(r);
+            painter.fillRect(target, QBrush(QColor(190, 70, 70), Qt::BDiagPattern));
+            painter.setPen(QColor(190, 70, 70));
+            painter.drawRect(target.adjusted(0, 0, -1, -1));
+            continue;
+        }
+        if (small) {
+            const cv::Mat thumb = m_cache->thumbnail(p.id);
+            const QImage view(thumb.data, thumb.cols, thumb.rows, int(thumb.step), QImage::Format_RGB888);
+            painter.drawImage(toOut(r), view);
+            continue;
+        }
+        // only the visible part of the tile, read from the cache
+        const QRectF seen = r.intersected(mosaicPx).translated(-r.topLeft());
+        const QRect part = seen.toAlignedRect().intersected(QRect(QPoint(), m_plan.tileSize));
+        cv::Mat pixels;
+        if (part.isEmpty() || !m_cache->read(p.id, cv::Rect(part.x(), part.y(), part.width(), part.height()), &pixels))
+            continue;
+        const QImage view(pixels.data, pixels.cols, pixels.rows, int(pixels.step), QImage::Format_RGB888);
+        painter.drawImage(toOut(QRectF(part).translated(r.topLeft())), view);
+    }
+    return img;
+}
+
+bool MosaicStitcher::save(const QString& path, QString* error, const std::function<void(double)>& progress,
+                          const std::atomic<bool>* cancel)
+{
+    waitUntilIdle();
+    const QVector<TilePlacement> placed = placements();
+    QVector<QPoint> topLeft;
+    QVector<bool> present;
+    QSize size;
+    OmeImage meta;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_cache) {
+            *error = QStringLiteral("There is no mosaic to save.");
+            return false;
+        }
+        topLeft = QVector<QPoint>(m_state.size());
+        present = QVector<bool>(m_state.size(), false);
+        size = m_size;
+        meta.name = QFileInfo(path).completeBaseName();
+        meta.acquired = m_started;
+        meta.physicalSizeXUm = m_plan.umPerPxX;
+        meta.physicalSizeYUm = m_plan.umPerPxY;
+        OmePlane plane;
+        plane.hasPosition = true;
+        plane.xUm = m_plan.originUm.x() + m_min.x() * m_plan.umPerPxX;
+        plane.yUm = m_plan.originUm.y() + m_min.y() * m_plan.umPerPxY;
+        meta.planes = {plane};
+    }
+    bool any = false;
+    for (const TilePlacement& p : placed) {
+        topLeft[p.id] = QPoint(qRound(p.topLeftPx.x()), qRound(p.topLeftPx.y()));
+        present[p.id] = !p.missing;
+        any = any || !p.missing;
+    }
+    if (!any) {
+        *error = QStringLiteral("There is no tile to save.");
+        return false;
+    }
+    const MosaicComposer composer(*m_cache, topLeft, present, cv::Size(size.width(), size.height()));
+    PyramidWriter writer;
+    writer.setProgress(progress);
+    writer.setCancelFlag(cancel);
+    return writer.write(
+        path, size, meta,
+        [&composer](int y, int rows, cv::Mat* out, QString* bandError) { return composer.band(y, rows, out, bandError); },
+        error);
+}

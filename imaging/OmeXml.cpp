@@ -1,0 +1,221 @@
+#include "imaging/OmeXml.h"
+
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+#include <cmath>
+
+namespace {
+
+const QString kMicron = QStringLiteral("\u00b5m");
+
+QString num(double v)
+{
+    return QString::number(v, 'g', 10);
+}
+
+// Length in µm from a value and its OME unit; NaN for a unit that is not a length.
+double toMicron(double v, const QString& unit)
+{
+    static const struct
+    {
+        const char* unit;
+        double scale;
+    } units[] = {{"\u00b5m", 1},   {"um", 1},   {"nm", 1e-3}, {"pm", 1e-6},
+                 {"\u00c5", 1e-4}, {"mm", 1e3}, {"cm", 1e4},  {"m", 1e6}};
+    for (const auto& u : units) {
+        if (unit == QString::fromUtf8(u.unit))
+            return v * u.scale;
+    }
+    return std::nan("");
+}
+
+bool isPositive(double v)
+{
+    return std::isfinite(v) && v > 0;
+}
+
+void writeImage(QXmlStreamWriter& w, const OmeImage& im, int index)
+{
+    w.writeStartElement("Image");
+    w.writeAttribute("ID", QStringLiteral("Image:%1").arg(index));
+    if (!im.name.isEmpty())
+        w.writeAttribute("Name", im.name);
+    if (im.acquired.isValid())
+        w.writeTextElement("AcquisitionDate", im.acquired.toUTC().toString(Qt::ISODate));
+
+    const int spp = std::max(1, im.samplesPerPixel);
+    w.writeStartElement("Pixels");
+    w.writeAttribute("ID", QStringLiteral("Pixels:%1").arg(index));
+    w.writeAttribute("DimensionOrder", "XYZCT");
+    w.writeAttribute("Type", im.pixelType);
+    w.writeAttribute("SizeX", QString::number(std::max(1, im.sizeX)));
+    w.writeAttribute("SizeY", QString::number(std::max(1, im.sizeY)));
+    w.writeAttribute("SizeZ", QString::number(std::max(1, im.sizeZ)));
+    w.writeAttribute("SizeC", QString::number(spp));
+    w.writeAttribute("SizeT", "1");
+    const struct
+    {
+        const char* name;
+        double value;
+    } physical[] = {{"PhysicalSizeX", im.physicalSizeXUm},
+                    {"PhysicalSizeY", im.physicalSizeYUm},
+                    {"PhysicalSizeZ", im.physicalSizeZUm}};
+    for (const auto& p : physical) {
+        if (isPositive(p.value)) {
+            w.writeAttribute(p.name, num(p.value));
+            w.writeAttribute(QString::fromLatin1(p.name) + "Unit", kMicron);
+        }
+    }
+    w.writeAttribute("Interleaved", "false");
+
+    // One channel holding all samples: an RGB picture is one channel of three samples.
+    w.writeEmptyElement("Channel");
+    w.writeAttribute("ID", QStringLiteral("Channel:%1:0").arg(index));
+    w.writeAttribute("SamplesPerPixel", QString::number(spp));
+
+    w.writeEmptyElement("TiffData");
+    w.writeAttribute("IFD", QString::number(std::max(0, im.firstIfd)));
+    w.writeAttribute("PlaneCount", QString::number(std::max(1, im.sizeZ)));
+
+    for (const OmePlane& p : im.planes) {
+        w.writeEmptyElement("Plane");
+        w.writeAttribute("TheZ", QString::number(p.theZ));
+        w.writeAttribute("TheT", QString::number(p.theT));
+        w.writeAttribute("TheC", QString::number(p.theC));
+        if (p.hasPosition && std::isfinite(p.xUm) && std::isfinite(p.yUm) && std::isfinite(p.zUm)) {
+            w.writeAttribute("PositionX", num(p.xUm));
+            w.writeAttribute("PositionXUnit", kMicron);
+            w.writeAttribute("PositionY", num(p.yUm));
+            w.writeAttribute("PositionYUnit", kMicron);
+            w.writeAttribute("PositionZ", num(p.zUm));
+            w.writeAttribute("PositionZUnit", kMicron);
+        }
+    }
+    w.writeEndElement(); // Pixels
+    w.writeEndElement(); // Image
+}
+
+int intAttr(const QXmlStreamAttributes& a, const char* name, int fallback)
+{
+    bool ok = false;
+    const int v = a.value(QLatin1String(name)).toInt(&ok);
+    return ok ? v : fallback;
+}
+
+// A length attribute in µm; the unit attribute's absence means the schema default.
+double lengthAttr(const QXmlStreamAttributes& a, const QString& name, const QString& defaultUnit)
+{
+    if (!a.hasAttribute(name))
+        return std::nan("");
+    bool ok = false;
+    const double v = a.value(name).toDouble(&ok);
+    if (!ok || !std::isfinite(v))
+        return std::nan("");
+    const QString unit = a.hasAttribute(name + "Unit") ? a.value(name + "Unit").toString() : defaultUnit;
+    return toMicron(v, unit);
+}
+
+} // namespace
+
+QByteArray OmeXml::write(const QVector<OmeImage>& images)
+{
+    QByteArray out;
+    QXmlStreamWriter w(&out);
+    w.setAutoFormatting(true);
+    w.writeStartDocument();
+    w.writeStartElement("OME");
+    w.writeDefaultNamespace("http://www.openmicroscopy.org/Schemas/OME/2016-06");
+    w.writeNamespace("http://www.w3.org/2001/XMLSchema-instance", "xsi");
+    w.writeAttribute("http://www.w3.org/2001/XMLSchema-instance", "schemaLocation",
+                     "http://www.openmicroscopy.org/Schemas/OME/2016-06 "
+                     "http://www.openmicroscopy.org/Schemas/OME/2016-06/ome.xsd");
+    w.writeAttribute("Creator", "Tessan");
+    for (int i = 0; i < images.size(); ++i)
+        writeImage(w, images[i], i);
+    w.writeEndElement();
+    w.writeEndDocument();
+    return out;
+}
+
+bool OmeXml::read(const QByteArray& xml, QVector<OmeImage>* images, QString* error)
+{
+    images->clear();
+    auto fail = [&](const QString& message) {
+        images->clear();
+        if (error)
+            *error = message;
+        return false;
+    };
+    if (xml.size() > kMaxBytes)
+        return fail(QStringLiteral("OME-XML document too large"));
+
+    QXmlStreamReader r(xml);
+    int planes = 0;
+    bool sawOme = false;
+    OmeImage* current = nullptr;
+    while (!r.atEnd()) {
+        r.readNext();
+        if (!r.isStartElement())
+            continue;
+        const QStringView name = r.name();
+        const QXmlStreamAttributes a = r.attributes();
+        if (name == QLatin1String("OME")) {
+            sawOme = true;
+        } else if (name == QLatin1String("Image")) {
+            if (images->size() >= kMaxImages)
+                return fail(QStringLiteral("OME-XML: too many images"));
+            images->append(OmeImage());
+            current = &images->last();
+            current->name = a.value(QLatin1String("Name")).toString();
+        } else if (!current) {
+            continue;
+        } else if (name == QLatin1String("AcquisitionDate")) {
+            current->acquired = QDateTime::fromString(r.readElementText(), Qt::ISODate);
+        } else if (name == QLatin1String("Pixels")) {
+            current->sizeX = intAttr(a, "SizeX", 0);
+            current->sizeY = intAttr(a, "SizeY", 0);
+            current->sizeZ = intAttr(a, "SizeZ", 1);
+            current->samplesPerPixel = intAttr(a, "SizeC", 1);
+            current->pixelType = a.value(QLatin1String("Type")).toString();
+            const double px = lengthAttr(a, "PhysicalSizeX", kMicron);
+            const double py = lengthAttr(a, "PhysicalSizeY", kMicron);
+            const double pz = lengthAttr(a, "PhysicalSizeZ", kMicron);
+            current->physicalSizeXUm = isPositive(px) ? px : 0;
+            current->physicalSizeYUm = isPositive(py) ? py : 0;
+            current->physicalSizeZUm = isPositive(pz) ? pz : 0;
+        } else if (name == QLatin1String("Channel")) {
+            const int spp = intAttr(a, "SamplesPerPixel", 0);
+            if (spp > 0)
+                current->samplesPerPixel = spp;
+        } else if (name == QLatin1String("TiffData")) {
+            // The first TiffData tells where the image starts; later ones continue it.
+            if (!a.hasAttribute(QLatin1String("FirstZ")) || intAttr(a, "FirstZ", 0) == 0)
+                current->firstIfd = std::max(0, intAttr(a, "IFD", 0));
+        } else if (name == QLatin1String("Plane")) {
+            if (++planes > kMaxPlanes)
+                return fail(QStringLiteral("OME-XML: too many planes"));
+            OmePlane p;
+            p.theZ = intAttr(a, "TheZ", 0);
+            p.theC = intAttr(a, "TheC", 0);
+            p.theT = intAttr(a, "TheT", 0);
+            // Positions default to the stage's own frame, which is not a length we can use.
+            const QString frame = QStringLiteral("reference frame");
+            p.xUm = lengthAttr(a, "PositionX", frame);
+            p.yUm = lengthAttr(a, "PositionY", frame);
+            p.zUm = lengthAttr(a, "PositionZ", frame);
+            p.hasPosition = std::isfinite(p.zUm);
+            if (!std::isfinite(p.xUm))
+                p.xUm = 0;
+            if (!std::isfinite(p.yUm))
+                p.yUm = 0;
+            if (!p.hasPosition)
+                p.zUm = 0;
+            current->planes.append(p);
+        }
+    }
+    if (r.hasError())
+        return fail(QStringLiteral("OME-XML: %1 (line %2)").arg(r.errorString()).arg(r.lineNumber()));
+    if (!sawOme)
+        return fail(QStringLiteral("not an OME-XML document"));
+    return true;
+}

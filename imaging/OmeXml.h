@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QVector>
+
+// One plane of an OME image: its indices and, when known, its stage position in µm.
+struct OmePlane
+{
+    int theZ = 0;
+    int theC = 0;
+    int theT = 0;
+    bool hasPosition = false;
+    double xUm = 0, yUm = 0, zUm = 0;
+};
+
+// One OME image (one Pixels block). Sizes of 0 mean unknown and are not written.
+struct OmeImage
+{
+    QString name;
+    QDateTime acquired;
+    int sizeX = 0, sizeY = 0, sizeZ = 1;
+    int samplesPerPixel = 3;
+    QString pixelType = "uint8";
+    double physicalSizeXUm = 0, physicalSizeYUm = 0, physicalSizeZUm = 0;
+    int firstIfd = 0;
+    QVector<OmePlane> planes;
+};
+
+// OME-XML (schema 2016-06) as OME-TIFF files carry it in their first ImageDescription.
+class OmeXml
+{
+public:
+    // Lengths are written in µm with the unit spelled out: the schema's default for
+    // positions is the stage's "reference frame", not µm.
+    static QByteArray write(const QVector<OmeImage>& images);
+    // Reads the Image/Pixels blocks of any OME-XML document, converting lengths to µm.
+    // Bounded in size and count; false with a message for a malformed document.
+    static bool read(const QByteArray& xml, QVector<OmeImage>* images, QString* error);
+
+    static constexpr int kMaxImages = 4096;
+    static constexpr int kMaxPlanes = 1 << 16;
+    static constexpr int kMaxBytes = 64 << 20;
+};

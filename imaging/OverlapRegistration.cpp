@@ -1,0 +1,38 @@
+#include "imaging/OverlapRegistration.h"
+
+#include <opencv2/imgproc.hpp>
+
+bool OverlapRegistration::strips(QSize tile, QPoint offset, cv::Rect* inA, cv::Rect* inB)
+{
+    const cv::Rect a(0, 0, tile.width(), tile.height());
+    const cv::Rect b(offset.x(), offset.y(), tile.width(), tile.height());
+    const cv::Rect common = a & b;
+    if (common.width < kMinSide || common.height < kMinSide)
+        return false;
+    *inA = common;
+    *inB = common - cv::Point(offset.x(), offset.y());
+    return true;
+}
+
+cv::Mat OverlapRegistration::grey(const cv::Mat& rgb)
+{
+    cv::Mat g, f;
+    cv::cvtColor(rgb, g, cv::COLOR_RGB2GRAY);
+    g.convertTo(f, CV_32F);
+    return f;
+}
+
+OverlapRegistration::Result OverlapRegistration::measure(const cv::Mat& stripA, const cv::Mat& stripB, QPoint offset)
+{
+    Result r;
+    if (stripA.size() != stripB.size() || stripA.cols < kMinSide || stripA.rows < kMinSide)
+        return r;
+    cv::Mat window;
+    cv::createHanningWindow(window, stripA.size(), CV_32F);
+    // b's strip shows a's content moved by the error of the nominal offset;
+    // phaseCorrelate reports that movement with the opposite sign
+    const cv::Point2d s = cv::phaseCorrelate(stripA, stripB, window, &r.score);
+    r.offsetPx = QPointF(offset.x() - s.x, offset.y() - s.y);
+    r.valid = std::isfinite(s.x) && std::isfinite(s.y) && std::isfinite(r.score);
+    return r;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QPointF>
+#include <QSize>
+#include <opencv2/core.hpp>
+
+// Registers the overlap of two tiles by phase correlation of the strips that
+// the nominal offset says show the same place, each under a Hann window so
+// the strip borders do not correlate. Offsets are where tile b's top-left
+// pixel lies relative to tile a's.
+class OverlapRegistration
+{
+public:
+    struct Result
+    {
+        QPointF offsetPx;
+        double score = 0.0; // correlation peak, 0 (nothing alike) .. 1 (identical)
+        bool valid = false;
+    };
+    static constexpr int kMinSide = 24;
+
+    // The parts of a and of b (tiles of the given size) that show the same
+    // place when b lies at offset from a; false when they hardly overlap.
+    static bool strips(QSize tile, QPoint offset, cv::Rect* inA, cv::Rect* inB);
+    // Grey CV_32F of an RGB strip.
+    static cv::Mat grey(const cv::Mat& rgb);
+    // stripA and stripB as cut by strips() for the integer offset; the result
+    // is the offset found and the strength of the match.
+    static Result measure(const cv::Mat& stripA, const cv::Mat& stripB, QPoint offset);
+};

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "imaging/OmeXml.h"
+
+#include <QImage>
+#include <QString>
+#include <opencv2/core.hpp>
+
+// Single pictures as OME-TIFF: the picture as 8-bit RGB and, when given, a
+// height map as a second OME image of 32-bit float µm in the same file.
+class PictureFile
+{
+public:
+    // meta: name, date, physical sizes (and position) of the picture; the sizes
+    // are taken from rgb. Written to a temporary name and renamed at the end.
+    static bool writeOmeTiff(const QString& path, const QImage& rgb, const OmeImage& meta, const cv::Mat* heightUm,
+                             QString* error);
+};

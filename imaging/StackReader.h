@@ -1,0 +1,35 @@
+#pragma once
+
+#include "imaging/OmeXml.h"
+
+#include <QSize>
+#include <QString>
+#include <memory>
+#include <opencv2/core.hpp>
+
+// Reads the planes of an OME-TIFF z-stack or any multi-page TIFF: RGB or grey,
+// 8 or 16 bit, one page per plane. Refuses what it cannot read safely (odd
+// layouts, absurd sizes) with a message instead of allocating blindly.
+class StackReader
+{
+public:
+    StackReader();
+    ~StackReader();
+    StackReader(const StackReader&) = delete;
+    StackReader& operator=(const StackReader&) = delete;
+
+    bool open(const QString& path, QString* error);
+    int planeCount() const;
+    QSize size() const;
+    // The first OME image when the file carries OME-XML; else sizes alone.
+    OmeImage meta() const;
+    // CV_8UC1, CV_8UC3, CV_16UC1 or CV_16UC3; colour planes in RGB order.
+    bool readPlane(int index, cv::Mat* out, QString* error);
+
+    static constexpr qint64 kMaxPixels = qint64(1) << 28;
+    static constexpr int kMaxPages = 1 << 14;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
