@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QProgressDialog>
@@ -73,6 +74,12 @@ RegionScan::RegionScan(Session* owner)
     connect(session->scanRegionButton, &QPushButton::clicked, this, &RegionScan::startOrCancel);
     connect(cancelButton, &QPushButton::clicked, this, &RegionScan::cancelScan);
     connect(session->saveMosaicAction, &QAction::triggered, this, &RegionScan::saveMosaic);
+    viewMosaicAction = new QAction(QStringLiteral("&Mosaic Window"), session);
+    viewMosaicAction->setObjectName(QStringLiteral("viewMosaicAction"));
+    viewMosaicAction->setEnabled(false);
+    if (auto* viewMenu = session->findChild<QMenu*>(QStringLiteral("viewMenu")))
+        viewMenu->addAction(viewMosaicAction);
+    connect(viewMosaicAction, &QAction::triggered, this, &RegionScan::showMosaicWindow);
     connect(session->scanFocusBox, &QComboBox::currentIndexChanged, this, [this](int index) {
         session->scanFocusEveryBox->setEnabled(index == 2 && !isBusy());
         updatePlan();
@@ -309,10 +316,13 @@ void RegionScan::showProgress(int done, int total, double secondsLeft)
     progressBar->setFormat(QStringLiteral("%1 of %2 tiles").arg(done).arg(total));
     if (scan.cancelRequested())
         return;
-    const QString text = QStringLiteral("Scanning region: %1 of %2 tiles, about %3 left")
-                             .arg(done)
-                             .arg(total)
-                             .arg(duration(secondsLeft));
+    QString text = QStringLiteral("Scanning region: %1 of %2 tiles, about %3 left")
+                       .arg(done)
+                       .arg(total)
+                       .arg(duration(secondsLeft));
+    // The progress takes the status bar: the control-time warning stays in it.
+    if (session->countdownTimer.isActive() && session->remainingSeconds <= 300)
+        text += QStringLiteral(" (%1 of control time left)").arg(duration(session->remainingSeconds));
     session->statusBar()->showMessage(text);
     if (mosaicWindow)
         mosaicWindow->setState(text);
@@ -417,6 +427,7 @@ void RegionScan::showMosaicWindow()
     }
     mosaicWindow->show();
     mosaicWindow->raise();
+    viewMosaicAction->setEnabled(true);
 }
 
 void RegionScan::feed(std::function<void()> work)

@@ -13,6 +13,7 @@
 #include <memory>
 
 class MosaicStitcher;
+class QAction;
 class QProgressBar;
 class QProgressDialog;
 class QPushButton;
@@ -91,6 +92,7 @@ private:
     QPointer<MosaicWindow> mosaicWindow;
     QProgressBar* progressBar = nullptr;
     QPushButton* cancelButton = nullptr;
+    QAction* viewMosaicAction = nullptr;
     QProgressDialog* saveDialog = nullptr;
     QFutureWatcher<QString> saving;
     std::atomic<bool> saveCancel{false};

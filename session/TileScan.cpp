@@ -146,7 +146,11 @@ void TileScan::positionReply()
     position = reported;
     emit positionReported(position);
     if (kind == PositionReport::Kind::Moving) {
-        requeryTimer.start(requeryIntervalMs);
+        // A stage that never reports arrival must not hold the scan for ever.
+        if (stepClock.elapsed() > arrivalTimeoutMs)
+            stepFailed(QStringLiteral("the stage did not arrive"));
+        else
+            requeryTimer.start(requeryIntervalMs);
         return;
     }
     if (step == Step::Move) {

@@ -54,6 +54,8 @@ public:
 
     // Pause between coordinate queries while the stage reports '*'.
     int requeryIntervalMs = 50;
+    // Longest wait for the stage's "+" after a move or an autofocus.
+    int arrivalTimeoutMs = 120000;
 
 signals:
     void positionReported(CoordinateTriple& position);

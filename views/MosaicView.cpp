@@ -36,7 +36,8 @@ void MosaicView::setMosaic(const QSize& mosaicPixels, double xScale, double ySca
 void MosaicView::setMosaicGeometry(const QSize& mosaicPixels, const QPointF& origin)
 {
     // The view keeps showing the same stage area when the origin moves.
-    offset += QPointF((originUm.x() - origin.x()) / umPerPxX, (originUm.y() - origin.y()) / umPerPxY);
+    if (umPerPxX > 0.0 && umPerPxY > 0.0)
+        offset += QPointF((originUm.x() - origin.x()) / umPerPxX, (originUm.y() - origin.y()) / umPerPxY);
     originUm = origin;
     pixels = mosaicPixels;
     if (fitted)

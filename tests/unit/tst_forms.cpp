@@ -245,8 +245,9 @@ V|TextLabel1_2_3_2|QLabel|mm|in 320,70,330,24|)";
                  "mouse to change the sampling region.");
         QList<QAction*> menu = session.menuBar()->actions().value(0)->menu()->actions();
         QCOMPARE(session.menuBar()->actions().value(0)->text(), QStringLiteral("&File"));
-        QVERIFY(menu.size() == 4 && menu[0] == session.newSessionAction && menu[3] == session.fileExitAction);
-        QVERIFY(menu[1]->isSeparator() && menu[2]->isSeparator());
+        // the region scan's Save Mosaic sits between the two separators
+        QVERIFY(menu.size() == 5 && menu[0] == session.newSessionAction && menu[4] == session.fileExitAction);
+        QVERIFY(menu[1]->isSeparator() && menu[2] == session.saveMosaicAction && menu[3]->isSeparator());
         // the actions outside the menu still answer their accelerators
         QVERIFY(session.actions().contains(session.editCopyAction) &&
                 session.actions().contains(session.fileSaveAction));
