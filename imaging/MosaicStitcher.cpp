@@ -19,6 +19,8 @@ namespace {
 constexpr double kScoreFloor = 0.03;
 // Solving costs the cube of the tile count; larger scans solve less often.
 constexpr int kSolveEvery = 400;
+// Strips that cannot overlap are sampled until the threshold is settled.
+constexpr int kNullSamples = 40;
 
 QPointF absDelta(QPointF a, QPointF b)
 {
@@ -74,7 +76,8 @@ bool MosaicStitcher::begin(const MosaicPlan& plan, QString* error)
     std::lock_guard<std::mutex> lock(m_mutex);
     m_plan = plan;
     if (!(m_plan.stepUm.width() > 0.0) || !(m_plan.stepUm.height() > 0.0))
-        m_plan.stepUm = QSizeF(plan.tileSize.width() * plan.umPerPxX * 0.85, plan.tileSize.height() * plan.umPerPxY * 0.85);
+        m_plan.stepUm =
+            QSizeF(plan.tileSize.width() * plan.umPerPxX * 0.85, plan.tileSize.height() * plan.umPerPxY * 0.85);
     m_started = QDateTime::currentDateTime();
     m_cache = std::move(cache);
     const int n = plan.rows * plan.cols;
@@ -129,9 +132,7 @@ void MosaicStitcher::cancel()
 void MosaicStitcher::waitUntilIdle()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_idle.wait(lock, [this]() {
-        return m_stop || (m_queue.empty() && !m_working && (!m_finishing || m_finalDone));
-    });
+    m_idle.wait(lock, [this]() { return m_stop || (m_queue.empty() && !m_working && (!m_finishing || m_finalDone)); });
 }
 
 void MosaicStitcher::run()
@@ -237,8 +238,9 @@ QPointF MosaicStitcher::nominalTopLeft(int id) const
         return topLeftOf(m_tiles[id].reportedUm);
     // a missing tile: where the grid meant it to be
     const int row = id / m_plan.cols, col = id % m_plan.cols;
-    return topLeftOf(m_plan.originUm + QPointF(m_plan.tileSize.width() * 0.5 * m_plan.umPerPxX + col * m_plan.stepUm.width(),
-                                               m_plan.tileSize.height() * 0.5 * m_plan.umPerPxY + row * m_plan.stepUm.height()));
+    return topLeftOf(m_plan.originUm +
+                     QPointF(m_plan.tileSize.width() * 0.5 * m_plan.umPerPxX + col * m_plan.stepUm.width(),
+                             m_plan.tileSize.height() * 0.5 * m_plan.umPerPxY + row * m_plan.stepUm.height()));
 }
 
 void MosaicStitcher::registerPairs(const ScanTile& tile, const cv::Mat& rgb)
@@ -256,31 +258,24 @@ void MosaicStitcher::registerPairs(const ScanTile& tile, const cv::Mat& rgb)
                 continue;
             nominal = topLeftOf(tile.reportedUm) - nominalTopLeft(other);
         }
-        // the overlap as reported, then once more where the first look found it
         PairMeasurement pair{other, tile.id, nominal, 0.0, false};
+        const QPoint at(qRound(nominal.x()), qRound(nominal.y()));
+        cv::Rect inA, inB;
+        cv::Mat part;
+        if (!OverlapRegistration::strips(m_plan.tileSize, at, &inA, &inB) || !m_cache->read(other, inA, &part))
+            continue;
+        const cv::Mat stripB = OverlapRegistration::prepare(rgb(inB));
+        const OverlapRegistration::Result r =
+            OverlapRegistration::measure(OverlapRegistration::prepare(part), stripB, at);
+        if (!r.valid)
+            continue;
+        pair.shiftPx = r.offsetPx;
+        pair.score = r.score;
+        // what no match looks like: the other tile's strip on its far side
+        // shows a place a whole step away from the new tile's strip
         double nullScore = -1.0;
-        QPoint at(qRound(nominal.x()), qRound(nominal.y()));
-        for (int pass = 0; pass < 2; ++pass) {
-            cv::Rect inA, inB;
-            cv::Mat part;
-            if (!OverlapRegistration::strips(m_plan.tileSize, at, &inA, &inB) || !m_cache->read(other, inA, &part))
-                break;
-            const cv::Mat stripB = OverlapRegistration::grey(rgb(inB));
-            const OverlapRegistration::Result r =
-                OverlapRegistration::measure(OverlapRegistration::grey(part), stripB, at);
-            if (!r.valid)
-                break;
-            pair.shiftPx = r.offsetPx;
-            pair.score = r.score;
-            // what no match looks like: the other tile's strip on its far
-            // side shows a place a whole step away from the new tile's strip
-            if (pass == 0 && m_cache->read(other, inB, &part))
-                nullScore = OverlapRegistration::measure(OverlapRegistration::grey(part), stripB, at).score;
-            const QPoint next(qRound(r.offsetPx.x()), qRound(r.offsetPx.y()));
-            if (next == at)
-                break;
-            at = next;
-        }
+        if (m_nullScores.size() < kNullSamples && m_cache->read(other, inB, &part))
+            nullScore = OverlapRegistration::measure(OverlapRegistration::prepare(part), stripB, at).score;
         std::lock_guard<std::mutex> lock(m_mutex);
         if (nullScore >= 0.0)
             m_nullScores.append(nullScore);
@@ -438,7 +433,7 @@ QImage MosaicStitcher::preview(const QRectF& mosaicPx, QSize out) const
 }
 
 bool MosaicStitcher::save(const QString& path, QString* error, const std::function<void(double)>& progress,
-                          const std::atomic<bool>* cancel)
+                          const std::atomic<bool>* cancel, bool withReducedLevels)
 {
     waitUntilIdle();
     const QVector<TilePlacement> placed = placements();
@@ -479,8 +474,11 @@ bool MosaicStitcher::save(const QString& path, QString* error, const std::functi
     PyramidWriter writer;
     writer.setProgress(progress);
     writer.setCancelFlag(cancel);
+    writer.setFullLevelOnly(!withReducedLevels);
     return writer.write(
         path, size, meta,
-        [&composer](int y, int rows, cv::Mat* out, QString* bandError) { return composer.band(y, rows, out, bandError); },
+        [&composer](int y, int rows, cv::Mat* out, QString* bandError) {
+            return composer.band(y, rows, out, bandError);
+        },
         error);
 }

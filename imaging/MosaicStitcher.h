@@ -60,8 +60,9 @@ public:
 
     // Writes the finished mosaic as a pyramidal OME-TIFF. Blocking: run it on
     // a worker thread; progress 0..1 through the callback, cancel through the flag.
+    // withReducedLevels false leaves the pyramid out (for measurements).
     bool save(const QString& path, QString* error, const std::function<void(double)>& progress = {},
-              const std::atomic<bool>* cancel = nullptr);
+              const std::atomic<bool>* cancel = nullptr, bool withReducedLevels = true);
 
 signals:
     void tilePlaced(int id, int done, int total);

@@ -2,6 +2,10 @@
 
 #include <opencv2/imgproc.hpp>
 
+namespace {
+constexpr int kHighPass = 9;
+}
+
 bool OverlapRegistration::strips(QSize tile, QPoint offset, cv::Rect* inA, cv::Rect* inB)
 {
     const cv::Rect a(0, 0, tile.width(), tile.height());
@@ -14,25 +18,30 @@ bool OverlapRegistration::strips(QSize tile, QPoint offset, cv::Rect* inA, cv::R
     return true;
 }
 
-cv::Mat OverlapRegistration::grey(const cv::Mat& rgb)
+cv::Mat OverlapRegistration::prepare(const cv::Mat& rgb)
 {
-    cv::Mat g, f;
+    cv::Mat g, small, f;
     cv::cvtColor(rgb, g, cv::COLOR_RGB2GRAY);
-    g.convertTo(f, CV_32F);
-    return f;
+    cv::resize(g, small, cv::Size(g.cols / kScale, g.rows / kScale), 0, 0, cv::INTER_AREA);
+    small.convertTo(f, CV_32F);
+    // without the light fall-off, which every frame shares at the same place
+    // and which would match itself where the slide shows nothing
+    cv::Mat smooth;
+    cv::blur(f, smooth, cv::Size(kHighPass, kHighPass), cv::Point(-1, -1), cv::BORDER_REFLECT);
+    return f - smooth;
 }
 
 OverlapRegistration::Result OverlapRegistration::measure(const cv::Mat& stripA, const cv::Mat& stripB, QPoint offset)
 {
     Result r;
-    if (stripA.size() != stripB.size() || stripA.cols < kMinSide || stripA.rows < kMinSide)
+    if (stripA.size() != stripB.size() || stripA.cols < kMinSide / kScale || stripA.rows < kMinSide / kScale)
         return r;
     cv::Mat window;
     cv::createHanningWindow(window, stripA.size(), CV_32F);
     // b's strip shows a's content moved by the error of the nominal offset;
     // phaseCorrelate reports that movement with the opposite sign
     const cv::Point2d s = cv::phaseCorrelate(stripA, stripB, window, &r.score);
-    r.offsetPx = QPointF(offset.x() - s.x, offset.y() - s.y);
+    r.offsetPx = QPointF(offset.x() - s.x * kScale, offset.y() - s.y * kScale);
     r.valid = std::isfinite(s.x) && std::isfinite(s.y) && std::isfinite(r.score);
     return r;
 }

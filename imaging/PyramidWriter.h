@@ -40,6 +40,7 @@ public:
     static QVector<QSize> levelSizes(QSize size);
 
 private:
+    struct Run;
     Compression m_compression = Compression::Deflate;
     int m_jpegQuality = 90;
     Progress m_progress;

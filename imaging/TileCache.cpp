@@ -43,8 +43,8 @@ bool TileCache::store(int id, const cv::Mat& rgb, QString* error)
     }
     file.close();
     cv::Mat thumb;
-    cv::resize(rgb, thumb, cv::Size(std::max(1, rgb.cols / kThumbFactor), std::max(1, rgb.rows / kThumbFactor)), 0,
-               0, cv::INTER_AREA);
+    cv::resize(rgb, thumb, cv::Size(std::max(1, rgb.cols / kThumbFactor), std::max(1, rgb.rows / kThumbFactor)), 0, 0,
+               cv::INTER_AREA);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_thumbs[id] = thumb;
     return true;

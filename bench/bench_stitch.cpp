@@ -1,0 +1,243 @@
+#include "imaging/MosaicStitcher.h"
+#include "sim/BlankGlass.h"
+#include "sim/ScanRenderer.h"
+#include "sim/SimStage.h"
+#include "sim/SlideLibrary.h"
+#include "sim/SlideModel.h"
+#include "sim/StageError.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <cmath>
+#include <opencv2/imgproc.hpp>
+
+namespace {
+
+constexpr double kUnitsPerPx = 5.0; // 0.5 um per pixel, stage units of 0.1 um
+constexpr double kStageErrorUm = 5.0;
+
+MosaicPlan planFor(QPointF firstCentre, QPointF step, int rows, int cols, QSize tile, const QString& dir)
+{
+    MosaicPlan plan;
+    plan.rows = rows;
+    plan.cols = cols;
+    plan.tileSize = tile;
+    plan.umPerPxX = plan.umPerPxY = kUnitsPerPx / 10.0;
+    plan.originUm = (firstCentre - QPointF(tile.width(), tile.height()) * (kUnitsPerPx / 2.0)) / 10.0;
+    plan.cacheDir = dir;
+    plan.stepUm = QSizeF(step.x() / 10.0, step.y() / 10.0);
+    plan.stageErrorUm = kStageErrorUm;
+    return plan;
+}
+
+// Serpentine order, as a scan takes the tiles.
+QVector<int> serpentine(int rows, int cols)
+{
+    QVector<int> order;
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c)
+            order.append(r * cols + (r % 2 ? cols - 1 - c : c));
+    return order;
+}
+
+double elapsedMs(const QElapsedTimer& t)
+{
+    return t.nsecsElapsed() / 1e6;
+}
+
+qint64 peakRssKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    return -1;
+}
+
+void resetPeakRss()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+} // namespace
+
+// A 6 x 5 scan over tissue and the bare-glass patch with the stage error on:
+// placement error against the truth beside the error of the reported
+// positions, the pull on bare-glass tiles, and the client's work per tile
+// beside the server's time to move and deliver it.
+static void BM_StitchScan6x5(benchmark::State& state)
+{
+    const SlideModel slide(QStringLiteral("liver-01"), 1);
+    const ScanRenderer scanner(slide, 1, kStageErrorUm);
+    const QSize tile(1280, 960);
+    const QPointF step(tile.width() * 0.85 * kUnitsPerPx, tile.height() * 0.85 * kUnitsPerPx);
+    const QPointF first(388200, 238400);
+    const int rows = 5, cols = 6;
+    const QVector<ScanRenderer::Frame> frames = scanner.grid(first, step, rows, cols);
+    const QVector<int> order = serpentine(rows, cols);
+
+    // the server's work per tile: the stage move, then drawing and encoding the frame
+    QVector<QByteArray> jpegs(frames.size());
+    double serverMs = 0.0;
+    SimStage stage;
+    stage.place(frames[order[0]].requested.x(), frames[order[0]].requested.y(), 10000);
+    qint64 clock = 0;
+    for (int id : order) {
+        const qint64 move = stage.moveTo(frames[id].requested.x(), frames[id].requested.y(), 10000, 200000.0, clock);
+        clock += move + 1;
+        QElapsedTimer t;
+        t.start();
+        jpegs[id] = SlideLibrary::encodeJpeg(scanner.render(frames[id], tile.width(), tile.height()));
+        serverMs += elapsedMs(t) + move;
+    }
+
+    QTemporaryDir dir;
+    double clientMs = 0.0;
+    QVector<TilePlacement> placed;
+    QPointF shiftPx;
+    for (auto _ : state) {
+        MosaicStitcher stitcher;
+        stitcher.begin(planFor(first, step, rows, cols, tile, dir.path()));
+        clientMs = 0.0;
+        for (int id : order) {
+            QElapsedTimer t;
+            t.start();
+            const QImage image = QImage::fromData(jpegs[id], "JPEG");
+            const ScanTile scanTile{id, frames[id].row, frames[id].col, frames[id].requested / 10.0};
+            stitcher.addTile(scanTile, image);
+            stitcher.waitUntilIdle();
+            clientMs += elapsedMs(t);
+        }
+        stitcher.finish();
+        stitcher.waitUntilIdle();
+        placed = stitcher.placements();
+        if (qEnvironmentVariableIsSet("STITCH_DEBUG")) {
+            std::printf("threshold %f\n", stitcher.acceptanceThreshold());
+            for (const TilePlacement& p : stitcher.placements()) {
+                QPointF e = p.topLeftPx + (stitcher.mosaicOriginUm() - stitcher.plan().originUm) / 0.5 -
+                            (frames[p.id].actual - first) / kUnitsPerPx;
+                std::printf("tile %d err %.2f %.2f\n", p.id, e.x(), e.y());
+            }
+            for (const PairMeasurement& m : stitcher.pairs())
+                std::printf("%d-%d score %.3f acc %d shift %.2f %.2f truth %.2f %.2f\n", m.i, m.j, m.score, m.accepted,
+                            m.shiftPx.x(), m.shiftPx.y(), (frames[m.j].actual - frames[m.i].actual).x() / 5,
+                            (frames[m.j].actual - frames[m.i].actual).y() / 5);
+        }
+        shiftPx = (stitcher.mosaicOriginUm() - stitcher.plan().originUm) / stitcher.plan().umPerPxX;
+    }
+
+    // truth and reports as top-left pixels relative to the plan's origin;
+    // tiles wholly on bare glass cannot be registered and are measured by
+    // how far they are pulled from their reported place instead
+    const QPointF half(tile.width() / 2.0, tile.height() / 2.0);
+    QVector<QPointF> error;
+    QPointF mean;
+    double reportedMax = 0.0, blankPull = 0.0;
+    int blankTiles = 0;
+    for (const TilePlacement& p : placed) {
+        const ScanRenderer::Frame& f = frames[p.id];
+        const QPointF truth = (f.actual - first) / kUnitsPerPx;
+        const QPointF reported = (f.requested - first) / kUnitsPerPx;
+        const QPointF found = p.topLeftPx + shiftPx;
+        const QPointF a = f.actual - half * kUnitsPerPx, b = f.actual + half * kUnitsPerPx;
+        if (BlankGlass::contains(a.x(), a.y()) && BlankGlass::contains(b.x(), b.y())) {
+            ++blankTiles;
+            blankPull = std::max({blankPull, std::abs(found.x() - reported.x()), std::abs(found.y() - reported.y())});
+            continue;
+        }
+        error.append(found - truth);
+        reportedMax = std::max({reportedMax, std::abs(reported.x() - truth.x()), std::abs(reported.y() - truth.y())});
+    }
+    // the mosaic cannot know where the whole scan landed: compare up to a common shift
+    for (const QPointF& e : error)
+        mean += e / error.size();
+    std::vector<double> lengths;
+    for (const QPointF& e : error)
+        lengths.push_back(std::hypot(e.x() - mean.x(), e.y() - mean.y()));
+    std::sort(lengths.begin(), lengths.end());
+    state.counters["err_max_px"] = lengths.back();
+    state.counters["err_median_px"] = lengths[lengths.size() / 2];
+    state.counters["reported_max_px"] = reportedMax;
+    state.counters["blank_tiles"] = blankTiles;
+    state.counters["blank_pull_max_px"] = blankPull;
+    state.counters["stage_error_px"] = kStageErrorUm * 10.0 / kUnitsPerPx;
+    state.counters["client_ms_tile"] = clientMs / frames.size();
+    state.counters["server_ms_tile"] = serverMs / frames.size();
+    state.counters["client_per_server"] = clientMs / serverMs;
+}
+BENCHMARK(BM_StitchScan6x5)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// A 20 x 20 scan of 1280 x 960 tiles (about 490 megapixels) without the
+// server: tiles cut from a texture at the landing points. Peak memory of
+// stitching and saving, and the time to write the pyramid beside the time to
+// write the full resolution alone.
+static void BM_StitchAndSave20x20(benchmark::State& state)
+{
+    const int rows = 20, cols = 20;
+    const QSize tile(1280, 960);
+    const QPointF stepPx(tile.width() * 0.85, tile.height() * 0.85);
+    const QSize mosaic(int(stepPx.x() * (cols - 1)) + tile.width() + 40,
+                       int(stepPx.y() * (rows - 1)) + tile.height() + 40);
+    // the texture at an eighth of the resolution; a tile is its part scaled up
+    cv::Mat texture(mosaic.height() / 8 + 2, mosaic.width() / 8 + 2, CV_8UC3);
+    cv::randu(texture, 0, 255);
+    cv::GaussianBlur(texture, texture, cv::Size(0, 0), 1.0);
+    auto cut = [&](QPointF topLeft) {
+        const cv::Matx23d m(0.125, 0, topLeft.x() / 8.0, 0, 0.125, topLeft.y() / 8.0);
+        cv::Mat out;
+        cv::warpAffine(texture, out, m, cv::Size(tile.width(), tile.height()), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP);
+        return QImage(out.data, out.cols, out.rows, int(out.step), QImage::Format_RGB888).copy();
+    };
+    QTemporaryDir dir;
+    const QPointF step = stepPx * kUnitsPerPx;
+    const QPointF first(200000, 200000);
+    const QVector<int> order = serpentine(rows, cols);
+    double pyramidMs = 0.0, fullMs = 0.0, stitchMs = 0.0;
+    qint64 peakKb = 0;
+    for (auto _ : state) {
+        resetPeakRss();
+        QElapsedTimer t;
+        t.start();
+        MosaicStitcher stitcher;
+        stitcher.begin(planFor(first, step, rows, cols, tile, dir.path()));
+        for (int id : order) {
+            const int r = id / cols, c = id % cols;
+            const QPointF requested = first + QPointF(c * step.x(), r * step.y());
+            const QPointF landed =
+                requested + StageError::landing(1, requested.x(), requested.y(), kStageErrorUm * 10.0);
+            const QPointF topLeftPx = (landed - first) / kUnitsPerPx + QPointF(20, 20);
+            stitcher.addTile({id, r, c, requested / 10.0}, cut(topLeftPx));
+        }
+        stitcher.finish();
+        stitcher.waitUntilIdle();
+        stitchMs = elapsedMs(t);
+        state.counters["peak_rss_stitch_MB"] = peakRssKb() / 1024.0;
+        QString error;
+        t.restart();
+        if (!stitcher.save(dir.filePath(QStringLiteral("full.tif")), &error, {}, nullptr, false))
+            state.SkipWithError(qPrintable(error));
+        fullMs = elapsedMs(t);
+        QFile::remove(dir.filePath(QStringLiteral("full.tif")));
+        t.restart();
+        if (!stitcher.save(dir.filePath(QStringLiteral("pyramid.ome.tif")), &error))
+            state.SkipWithError(qPrintable(error));
+        pyramidMs = elapsedMs(t);
+        peakKb = peakRssKb();
+        state.counters["megapixels"] = double(stitcher.mosaicSize().width()) * stitcher.mosaicSize().height() / 1e6;
+        state.counters["file_MB"] = QFileInfo(dir.filePath(QStringLiteral("pyramid.ome.tif"))).size() / 1e6;
+    }
+    state.counters["peak_rss_MB"] = peakKb / 1024.0;
+    state.counters["stitch_s"] = stitchMs / 1000.0;
+    state.counters["full_level_s"] = fullMs / 1000.0;
+    state.counters["pyramid_s"] = pyramidMs / 1000.0;
+    state.counters["pyramid_per_full"] = pyramidMs / fullMs;
+}
+BENCHMARK(BM_StitchAndSave20x20)->Unit(benchmark::kSecond)->Iterations(1);
