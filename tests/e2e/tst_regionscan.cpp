@@ -139,6 +139,11 @@ private slots:
         QVERIFY2(line.startsWith(QStringLiteral("ome=1 levels=%1x%2").arg(size.width()).arg(size.height())),
                  qPrintable(line));
         QVERIFY2(line.contains(" tile=512x512 um=0.5,0.5 at="), qPrintable(line));
+        // the stage position of the top-left pixel
+        const QStringList at = line.section(" at=", 1).split(',');
+        const QPointF origin = region()->stitcher()->mosaicOriginUm();
+        QVERIFY2(qAbs(at.value(0).toDouble() - origin.x()) < 0.01 && qAbs(at.value(1).toDouble() - origin.y()) < 0.01,
+                 qPrintable(line));
     }
 
     void refused_data()
