@@ -373,6 +373,7 @@ void RegionScan::scanFinished(bool cancelled)
         mosaicWindow->setState(QStringLiteral("Stitching..."));
     // The stage is free again: a fresh live frame shows where it stands and releases the controls.
     session->enableControls();
+    updatePlan();
     session->videoFetcher.setUrl(session->videoFetcher.url());
     session->videoFetcher.get();
 }

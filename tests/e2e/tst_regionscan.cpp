@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QWheelEvent>
 #include <QtTest>
 
 // Region scans against the test server: the tiles in serpentine order, the
@@ -119,6 +120,15 @@ private slots:
         // The window shows the mosaic; a double-click there moves the stage to the point.
         MosaicView* view = region()->window()->view;
         QCOMPARE(view->mosaicSize(), region()->stitcher()->mosaicSize());
+        // the wheel zooms around the pointer
+        const QPointF pointer(view->width() * 0.3, view->height() * 0.6);
+        const QPointF under = view->stagePoint(pointer);
+        const double zoom = view->zoom();
+        QWheelEvent wheel(pointer, view->mapToGlobal(pointer), QPoint(), QPoint(0, 240), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(view, &wheel);
+        QCOMPARE(view->zoom(), zoom * 1.5625);
+        QVERIFY((view->stagePoint(pointer) - under).manhattanLength() < 1e-6);
         const QPoint middle = view->rect().center();
         const QPointF target = view->stagePoint(middle);
         QTest::mouseDClick(view, Qt::LeftButton, Qt::NoModifier, middle);
