@@ -383,17 +383,24 @@ void RegionScan::stitched()
     if (!stitching)
         return;
     stitching = false;
-    mosaicReady = true;
-    unsaved = true;
+    // A scan whose every tile failed leaves nothing worth a file.
+    mosaicReady = tilesTaken > 0;
+    unsaved = mosaicReady;
     progressBar->hide();
     setPageEnabled(true);
-    session->saveMosaicAction->setEnabled(true);
+    session->saveMosaicAction->setEnabled(mosaicReady);
     refreshMosaic();
     const QSize size = mosaic->mosaicSize();
-    session->statusBar()->showMessage(
-        QStringLiteral("Mosaic ready: %1 × %2 pixels.").arg(size.width()).arg(size.height()));
+    // Missing tiles stay named in the status bar.
+    if (!mosaicReady)
+        session->statusBar()->showMessage(QStringLiteral("No tile was taken: there is no mosaic to save."));
+    else if (result.startsWith(QLatin1String("***")))
+        session->statusBar()->showMessage(result.mid(3));
+    else
+        session->statusBar()->showMessage(
+            QStringLiteral("Mosaic ready: %1 × %2 pixels.").arg(size.width()).arg(size.height()));
     if (mosaicWindow) {
-        mosaicWindow->saveMosaicAction->setEnabled(true);
+        mosaicWindow->saveMosaicAction->setEnabled(mosaicReady);
         mosaicWindow->setState(result.startsWith(QLatin1String("***")) ? result.mid(3) : result);
     }
     emit mosaicFinished();
@@ -466,23 +473,24 @@ void RegionScan::saveMosaicTo(const QString& path)
     saveDialog = new QProgressDialog(QStringLiteral("Saving the mosaic to %1...").arg(QDir::toNativeSeparators(path)),
                                      QStringLiteral("Cancel"), 0, 1000, over);
     saveDialog->setWindowTitle(QStringLiteral("Save Mosaic"));
+    saveDialog->setWindowModality(Qt::WindowModal);
     saveDialog->setMinimumDuration(300);
     saveDialog->setAutoClose(false);
     saveDialog->setAutoReset(false);
     connect(saveDialog, &QProgressDialog::canceled, this, [this] { saveCancel = true; });
     session->statusBar()->showMessage(QStringLiteral("Saving the mosaic..."));
-    QPointer<QProgressDialog> dialog = saveDialog;
     MosaicStitcher* source = mosaic.get();
-    saving.setFuture(QtConcurrent::run([source, path, dialog, this] {
+    saving.setFuture(QtConcurrent::run([this, source, path] {
         QString error;
         const bool ok = source->save(
             path, &error,
-            [dialog](double fraction) {
+            [this](double fraction) {
+                // This object outlives the save: its destructor waits for it.
                 QMetaObject::invokeMethod(
-                    dialog,
-                    [dialog, fraction] {
-                        if (dialog)
-                            dialog->setValue(int(fraction * 1000.0));
+                    this,
+                    [this, fraction] {
+                        if (saveDialog)
+                            saveDialog->setValue(int(fraction * 1000.0));
                     },
                     Qt::QueuedConnection);
             },
