@@ -479,6 +479,10 @@ void RegionScan::saveMosaicTo(const QString& path)
     saveDialog->setAutoReset(false);
     connect(saveDialog, &QProgressDialog::canceled, this, [this] { saveCancel = true; });
     session->statusBar()->showMessage(QStringLiteral("Saving the mosaic..."));
+    progressBar->setRange(0, 1000);
+    progressBar->setValue(0);
+    progressBar->setFormat(QStringLiteral("saving %p%"));
+    progressBar->show();
     MosaicStitcher* source = mosaic.get();
     saving.setFuture(QtConcurrent::run([this, source, path] {
         QString error;
@@ -489,6 +493,7 @@ void RegionScan::saveMosaicTo(const QString& path)
                 QMetaObject::invokeMethod(
                     this,
                     [this, fraction] {
+                        progressBar->setValue(int(fraction * 1000.0));
                         if (saveDialog)
                             saveDialog->setValue(int(fraction * 1000.0));
                     },
@@ -503,6 +508,7 @@ void RegionScan::saveMosaicTo(const QString& path)
 
 void RegionScan::saveFinished()
 {
+    progressBar->hide();
     if (saveDialog) {
         saveDialog->deleteLater();
         saveDialog = nullptr;

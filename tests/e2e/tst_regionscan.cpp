@@ -165,6 +165,9 @@ private slots:
         QTest::newRow("control time too short")
             << 10 << QStringList{"20.0", "15.0", "23.0", "18.0"} << "The scan of 165 tiles would take about";
         QTest::newRow("no region") << 1000 << QStringList() << "Set the top left and the bottom right corner";
+        // a job would count from the stage origin; a scan of that is refused
+        QTest::newRow("bottom right only")
+            << 1000 << QStringList{"0", "0", "20.4", "15.3"} << "Set the top left and the bottom right corner";
     }
 
     void refused()
