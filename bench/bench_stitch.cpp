@@ -119,18 +119,6 @@ static void BM_StitchScan6x5(benchmark::State& state)
         stitcher.finish();
         stitcher.waitUntilIdle();
         placed = stitcher.placements();
-        if (qEnvironmentVariableIsSet("STITCH_DEBUG")) {
-            std::printf("threshold %f\n", stitcher.acceptanceThreshold());
-            for (const TilePlacement& p : stitcher.placements()) {
-                QPointF e = p.topLeftPx + (stitcher.mosaicOriginUm() - stitcher.plan().originUm) / 0.5 -
-                            (frames[p.id].actual - first) / kUnitsPerPx;
-                std::printf("tile %d err %.2f %.2f\n", p.id, e.x(), e.y());
-            }
-            for (const PairMeasurement& m : stitcher.pairs())
-                std::printf("%d-%d score %.3f acc %d shift %.2f %.2f truth %.2f %.2f\n", m.i, m.j, m.score, m.accepted,
-                            m.shiftPx.x(), m.shiftPx.y(), (frames[m.j].actual - frames[m.i].actual).x() / 5,
-                            (frames[m.j].actual - frames[m.i].actual).y() / 5);
-        }
         shiftPx = (stitcher.mosaicOriginUm() - stitcher.plan().originUm) / stitcher.plan().umPerPxX;
     }
 

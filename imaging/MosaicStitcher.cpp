@@ -21,6 +21,9 @@ constexpr double kScoreFloor = 0.03;
 constexpr int kSolveEvery = 400;
 // Strips that cannot overlap are sampled until the threshold is settled.
 constexpr int kNullSamples = 40;
+// Wider than the stage's whole travel at 0.5 um per pixel; a band of the
+// mosaic stays within a few hundred megabytes.
+constexpr double kMaxSide = 200000.0;
 
 QPointF absDelta(QPointF a, QPointF b)
 {
@@ -64,6 +67,9 @@ bool MosaicStitcher::begin(const MosaicPlan& plan, QString* error)
         reason = QStringLiteral("The tile size is unusable.");
     else if (!(plan.umPerPxX > 0.0) || !(plan.umPerPxY > 0.0))
         reason = QStringLiteral("The pixel size must be positive.");
+    else if (plan.stepUm.width() / plan.umPerPxX * plan.cols > kMaxSide ||
+             plan.stepUm.height() / plan.umPerPxY * plan.rows > kMaxSide)
+        reason = QStringLiteral("The mosaic would be more than %1 pixels on a side.").arg(kMaxSide);
     stopWorker();
     auto cache = std::make_unique<TileCache>();
     if (reason.isEmpty())
@@ -161,7 +167,19 @@ void MosaicStitcher::run()
             m_working = true;
             m_room.notify_one();
         }
-        process(job);
+        try {
+            process(job);
+        } catch (const std::exception& e) {
+            // a tile the libraries choke on is shown as missing, the rest goes on
+            emit problem(QStringLiteral("Tile %1 could not be stitched (%2); it is shown as missing.")
+                             .arg(job.tile.id)
+                             .arg(QString::fromUtf8(e.what())));
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (job.tile.id >= 0 && job.tile.id < m_state.size() && m_state[job.tile.id] == 0) {
+                m_state[job.tile.id] = 2;
+                ++m_done;
+            }
+        }
         std::lock_guard<std::mutex> lock(m_mutex);
         m_working = false;
         m_idle.notify_all();
@@ -475,10 +493,16 @@ bool MosaicStitcher::save(const QString& path, QString* error, const std::functi
     writer.setProgress(progress);
     writer.setCancelFlag(cancel);
     writer.setFullLevelOnly(!withReducedLevels);
-    return writer.write(
-        path, size, meta,
-        [&composer](int y, int rows, cv::Mat* out, QString* bandError) {
-            return composer.band(y, rows, out, bandError);
-        },
-        error);
+    try {
+        return writer.write(
+            path, size, meta,
+            [&composer](int y, int rows, cv::Mat* out, QString* bandError) {
+                return composer.band(y, rows, out, bandError);
+            },
+            error);
+    } catch (const std::exception& e) {
+        // the writer's files are gone with it
+        *error = QStringLiteral("The mosaic could not be saved: %1").arg(QString::fromUtf8(e.what()));
+        return false;
+    }
 }

@@ -15,4 +15,6 @@ public:
     // are taken from rgb. Written to a temporary name and renamed at the end.
     static bool writeOmeTiff(const QString& path, const QImage& rgb, const OmeImage& meta, const cv::Mat* heightUm,
                              QString* error);
+    // A height map alone, as one OME image of 32-bit floats; name says the unit.
+    static bool writeHeightOmeTiff(const QString& path, const cv::Mat& height, const OmeImage& meta, QString* error);
 };

@@ -1,14 +1,12 @@
 #include "imaging/PyramidWriter.h"
 
 #include "imaging/OmeXml.h"
+#include "imaging/TiffFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
-#include <cstdarg>
-#include <cstdio>
 #include <memory>
 #include <opencv2/imgproc.hpp>
 #include <tiffio.h>
@@ -19,54 +17,17 @@ namespace {
 // can come out a little larger than the pixels they hold.
 constexpr double kClassicLimit = 3.5e9;
 
-// One libtiff handle with its own error handler: the first error is kept and ends the job.
-struct TiffFile
-{
-    TIFF* tif = nullptr;
-    QString error;
-
-    static int onError(TIFF*, void* user, const char* module, const char* fmt, va_list ap)
-    {
-        auto* self = static_cast<TiffFile*>(user);
-        if (self->error.isEmpty()) {
-            char text[512];
-            std::vsnprintf(text, sizeof text, fmt, ap);
-            self->error =
-                QString::fromUtf8(module ? module : "libtiff") + QStringLiteral(": ") + QString::fromUtf8(text);
-        }
-        return 1;
-    }
-    static int onWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
-
-    bool open(const QString& path, const char* mode)
-    {
-        TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-        TIFFOpenOptionsSetErrorHandlerExtR(options, onError, this);
-        TIFFOpenOptionsSetWarningHandlerExtR(options, onWarning, this);
-        tif = TIFFOpenExt(QFile::encodeName(path).constData(), mode, options);
-        TIFFOpenOptionsFree(options);
-        if (!tif && error.isEmpty())
-            error = QStringLiteral("Cannot open %1.").arg(path);
-        return tif != nullptr;
-    }
-    ~TiffFile()
-    {
-        if (tif)
-            TIFFClose(tif);
-    }
-};
-
 // One level of the pyramid while the picture streams through: a strip one
 // tile high fills up, is written as a row of tiles and, halved, feeds the
 // level below.
 struct Level
 {
     QSize size;
-    TiffFile file;
+    TiffFile file;   // written while the picture streams through
+    TiffFile reader; // a reduced level read back for copying
     cv::Mat strip;
     int filled = 0;
     int tileRow = 0;
-    bool temporary = false;
     QString path;
 };
 
@@ -125,7 +86,7 @@ struct PyramidWriter::Run
 
     bool writeTileRow(Level& level, const cv::Mat& rows)
     {
-        TIFF* tif = level.file.tif;
+        TIFF* tif = level.file.handle();
         const int y = level.tileRow * kTile;
         tileBuffer.assign(size_t(kTile) * kTile * 3, 0);
         for (int x = 0; x < level.size.width(); x += kTile) {
@@ -135,7 +96,7 @@ struct PyramidWriter::Run
                 std::copy_n(rows.ptr(r) + size_t(x) * 3, size_t(w) * 3, tileBuffer.data() + size_t(r) * kTile * 3);
             const ttile_t index = TIFFComputeTile(tif, uint32_t(x), uint32_t(y), 0, 0);
             if (TIFFWriteEncodedTile(tif, index, tileBuffer.data(), tmsize_t(tileBuffer.size())) < 0)
-                return failed(level.file.error);
+                return failed(level.file.error());
         }
         ++level.tileRow;
         return true;
@@ -188,19 +149,20 @@ struct PyramidWriter::Run
         return true;
     }
 
-    // Copies a level from its temporary file into the open directory of the output.
-    bool copyLevel(Level& level, TIFF* out, const QString& outError)
+    // Copies a reduced level, read back from its temporary file, into the
+    // open directory of the output.
+    bool copyLevel(Level& level, TiffFile& out)
     {
-        TIFF* in = level.file.tif;
+        TIFF* in = level.reader.handle();
         const tmsize_t bytes = TIFFTileSize(in);
         std::vector<uchar> buffer(static_cast<size_t>(bytes));
         for (ttile_t t = 0; t < TIFFNumberOfTiles(in); ++t) {
             if (cancelled())
                 return failed(QStringLiteral("Cancelled."));
             if (TIFFReadEncodedTile(in, t, buffer.data(), bytes) < 0)
-                return failed(level.file.error);
-            if (TIFFWriteEncodedTile(out, t, buffer.data(), bytes) < 0)
-                return failed(outError);
+                return failed(level.reader.error());
+            if (TIFFWriteEncodedTile(out.handle(), t, buffer.data(), bytes) < 0)
+                return failed(out.error());
         }
         return true;
     }
@@ -229,33 +191,30 @@ bool PyramidWriter::write(const QString& path, QSize size, const OmeImage& meta,
     }
     const QVector<QSize> sizes = m_fullOnly ? QVector<QSize>{size} : levelSizes(size);
     const QFileInfo target(path);
-    QTemporaryFile temp(
-        target.absoluteDir().filePath(QStringLiteral(".") + target.fileName() + QStringLiteral(".XXXXXX")));
     QTemporaryDir scratch(target.absoluteDir().filePath(QStringLiteral(".tessan-levels-XXXXXX")));
-    if (!temp.open() || !scratch.isValid()) {
-        *error = QStringLiteral("Cannot write in %1: %2").arg(target.absolutePath(), temp.errorString());
+    if (!scratch.isValid()) {
+        *error = QStringLiteral("Cannot write in %1.").arg(target.absolutePath());
         return false;
     }
-    temp.close();
-
+    // the full resolution goes to the file, the reduced levels to
+    // temporary files until the full resolution's directory is written
     Run run;
     run.self = this;
     for (int k = 0; k < sizes.size(); ++k) {
         auto level = std::make_unique<Level>();
         level->size = sizes[k];
         level->strip.create(kTile, sizes[k].width(), CV_8UC3);
-        level->temporary = k > 0;
-        level->path = k == 0 ? temp.fileName() : scratch.filePath(QStringLiteral("level-%1.tif").arg(k));
+        level->path = k == 0 ? path : scratch.filePath(QStringLiteral("level-%1.tif").arg(k));
         const double bytes = k == 0 ? rawBytes(sizes) : rawBytes({sizes[k]});
-        const char* mode = bytes > kClassicLimit ? "w8" : "w";
-        if (!level->file.open(level->path, mode) || !run.setup(level->file.tif, sizes[k], k == 0, false)) {
-            *error = level->file.error.isEmpty() ? QStringLiteral("Cannot set up the file.") : level->file.error;
+        if (!level->file.openWrite(level->path, bytes > kClassicLimit) ||
+            !run.setup(level->file.handle(), sizes[k], k == 0, false)) {
+            *error = level->file.error().isEmpty() ? QStringLiteral("Cannot set up the file.") : level->file.error();
             return false;
         }
         run.levels.push_back(std::move(level));
     }
 
-    TIFF* out = run.levels[0]->file.tif;
+    TiffFile& out = run.levels[0]->file;
     OmeImage image = meta;
     image.sizeX = size.width();
     image.sizeY = size.height();
@@ -265,13 +224,13 @@ bool PyramidWriter::write(const QString& path, QSize size, const OmeImage& meta,
     image.firstIfd = 0;
     const QByteArray xml = OmeXml::write({image});
     std::vector<toff_t> subOffsets(size_t(sizes.size() - 1), 0);
-    bool ok = TIFFSetField(out, TIFFTAG_IMAGEDESCRIPTION, xml.constData()) &&
-              TIFFSetField(out, TIFFTAG_SOFTWARE, "Tessan") &&
-              (subOffsets.empty() || TIFFSetField(out, TIFFTAG_SUBIFD, uint16_t(subOffsets.size()), subOffsets.data()));
+    bool ok = TIFFSetField(out.handle(), TIFFTAG_IMAGEDESCRIPTION, xml.constData()) &&
+              TIFFSetField(out.handle(), TIFFTAG_SOFTWARE, "Tessan") &&
+              (subOffsets.empty() ||
+               TIFFSetField(out.handle(), TIFFTAG_SUBIFD, uint16_t(subOffsets.size()), subOffsets.data()));
     if (!ok)
-        run.failed(run.levels[0]->file.error);
+        run.failed(out.error());
 
-    // the full resolution, band by band
     cv::Mat band;
     const double share = subOffsets.empty() ? 1.0 : 0.9;
     for (int y = 0; ok && y < size.height(); y += kTile) {
@@ -291,33 +250,24 @@ bool PyramidWriter::write(const QString& path, QSize size, const OmeImage& meta,
             m_progress(share * (y + rows) / size.height());
     }
     ok = ok && run.flush();
-    ok = ok && (TIFFWriteDirectory(out) || run.failed(run.levels[0]->file.error));
+    ok = ok && (TIFFWriteDirectory(out.handle()) || run.failed(out.error()));
 
-    // the reduced levels into the SubIFDs, in order
+    // the reduced levels into the SubIFDs, in order; each temporary file is
+    // read back without mapping it into memory, which would count every page
     for (size_t k = 1; ok && k < run.levels.size(); ++k) {
         Level& level = *run.levels[k];
-        // written, then read back through a fresh handle without mapping the
-        // file into memory, which would count every page read
-        ok = TIFFWriteDirectory(level.file.tif) || run.failed(level.file.error);
-        TIFFClose(level.file.tif);
-        level.file.tif = nullptr;
-        ok = ok && (level.file.open(level.path, "rm") || run.failed(level.file.error));
-        ok = ok && (run.setup(out, level.size, true, true) || run.failed(run.levels[0]->file.error)) &&
-             run.copyLevel(level, out, run.levels[0]->file.error) &&
-             (TIFFWriteDirectory(out) || run.failed(run.levels[0]->file.error));
+        ok = ((TIFFWriteDirectory(level.file.handle()) && level.file.commit()) || run.failed(level.file.error())) &&
+             (level.reader.openRead(level.path, qint64(64) << 20) || run.failed(level.reader.error())) &&
+             (run.setup(out.handle(), level.size, true, true) || run.failed(out.error())) &&
+             run.copyLevel(level, out) && (TIFFWriteDirectory(out.handle()) || run.failed(out.error()));
+        level.reader.discard();
         if (ok && m_progress)
             m_progress(share + (1.0 - share) * k / (run.levels.size() - 1));
     }
-    // libtiff may report a late error only on close
-    TIFFClose(out);
-    run.levels[0]->file.tif = nullptr;
-    if (ok && !run.levels[0]->file.error.isEmpty())
-        ok = run.failed(run.levels[0]->file.error);
-    run.levels.clear();
-    if (ok && std::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(path).constData()) != 0)
-        ok = run.failed(QStringLiteral("Cannot rename the finished file to %1.").arg(path));
+    // libtiff may report a late error only on close; commit() then fails too
+    ok = ok && (out.commit() || run.failed(out.error()));
     if (!ok) {
-        QFile::remove(temp.fileName());
+        out.discard();
         *error = run.error.isEmpty() ? QStringLiteral("The file could not be written.") : run.error;
     }
     return ok;

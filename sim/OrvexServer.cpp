@@ -6,6 +6,7 @@
 #include "sim/SimNoise.h"
 #include "sim/SlideRenderer.h"
 #include "sim/StageError.h"
+#include "sim/ThickSpecimen.h"
 #include "sim/TruthRequest.h"
 
 #include <QHttpServerRequest>
@@ -90,7 +91,12 @@ OrvexServer::OrvexServer(const OrvexServerOptions& options, QObject* parent)
     addScope(QStringLiteral("Orvex-Fluor-10x"), true,
              QStringLiteral("<b>Widefield, 10x / 0.45 NA</b><br>Currently controlled by another user."),
              {QStringLiteral("brain-21"), QStringLiteral("heart-22")});
+    addScope(QStringLiteral("Orvex-BF-40x-Thick"), false,
+             QStringLiteral("<b>Brightfield, 40x / 0.95 NA</b><br>Thick specimens: smears and thick sections, "
+                            "never sharp everywhere in one frame.<br><i>For focus stacking.</i>"),
+             {QStringLiteral("smear-31"), QStringLiteral("thick-32")});
     schedule(QStringLiteral("demo"), QStringLiteral("Orvex-BF-20x"));
+    schedule(QStringLiteral("demo"), QStringLiteral("Orvex-BF-40x-Thick"));
 }
 
 OrvexServer::~OrvexServer() = default;
@@ -194,7 +200,7 @@ void OrvexServer::addScope(const QString& name, bool inUse, const QString& descr
     s->slides = slides;
     // a fresh stage waits in focus over the middle of the slide
     const double x = 378350.0, y = 251625.0;
-    s->stage.place(x, y, std::trunc(slideUnder(*s).focalPlaneAt(x, y)));
+    s->stage.place(x, y, std::trunc(ThickSpecimen::surfaceAt(slideUnder(*s), x, y)));
 }
 
 void OrvexServer::setSessionSeconds(int seconds)
@@ -303,7 +309,7 @@ QString OrvexServer::kindOf(const QString& path, const QUrlQuery& query)
     }
     if (path == QLatin1String("/cgi-bin/ocount"))
         return value(query, "f");
-    for (const char* prefix : {"small_slides", "whole_slides", "fiducials", "truth"})
+    for (const char* prefix : {"small_slides", "whole_slides", "fiducials"})
         if (path.startsWith(QLatin1Char('/') + QLatin1String(prefix) + QLatin1Char('/')))
             return QLatin1String(prefix);
     return QString();
@@ -372,18 +378,29 @@ SimReply OrvexServer::answer(const QString& kind, const QString& path, const QUr
             return SimReply::notFound();
         return SimReply::text(m_slides.marksText(slide));
     }
+    if (path == QLatin1String("/cgi-bin/otruth"))
+        return truth(query);
     if (kind.isEmpty())
         return SimReply::notFound();
     const QString slide = path.mid(kind.size() + 2);
     if (!knownSlide(slide))
         return SimReply::notFound();
-    if (kind == QLatin1String("truth"))
-        return TruthRequest::answer(m_slides.slide(slide), query);
     if (kind == QLatin1String("small_slides"))
         return SimReply::jpeg(m_slides.overviewJpeg(slide));
     if (kind == QLatin1String("whole_slides"))
         return SimReply::jpeg(m_slides.wholeSlideJpeg(slide));
     return SimReply::text(m_slides.fiducialsText(slide));
+}
+
+SimReply OrvexServer::truth(const QUrlQuery& query)
+{
+    const QString slide = value(query, "s");
+    double x, y;
+    if (!knownSlide(slide) || !number(query, "x", &x) || !number(query, "y", &y))
+        return SimReply::notFound();
+    if (value(query, "f") == QLatin1String("region"))
+        return TruthRequest::answer(m_slides.slide(slide), query);
+    return ThickSpecimen::truthReply(m_slides, value(query, "f"), slide, x, y, value(query, "ps").toInt());
 }
 
 SimReply OrvexServer::scopeList() const

@@ -88,6 +88,8 @@ private:
 
     void onRequest(const QHttpServerRequest& request, QTcpSocket* socket);
     SimReply answer(const QString& kind, const QString& path, const QUrlQuery& query);
+    // Test-server only: the all-in-focus frame and height map of a thick specimen.
+    SimReply truth(const QUrlQuery& query);
     SimReply scopeList() const;
     SimReply schedulingTicket(const QString& login, const QString& scope);
     SimReply reservation(const QString& login, const QString& scope, const QString& token);

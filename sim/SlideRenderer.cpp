@@ -2,6 +2,7 @@
 
 #include "sim/SimNoise.h"
 #include "sim/SlideModel.h"
+#include "sim/ThickSpecimen.h"
 
 #include <algorithm>
 #include <cmath>
@@ -106,7 +107,7 @@ void SlideRenderer::blur(Plane& plane, double sigma)
     }
 }
 
-void SlideRenderer::lightAndNoise(Plane& plane, quint32 noiseSeed)
+void SlideRenderer::lightAndNoise(Plane& plane, quint32 noiseSeed, float noise)
 {
     SimRandom rng(noiseSeed);
     const float cx = plane.w * 0.56f, cy = plane.h * 0.45f;
@@ -116,9 +117,9 @@ void SlideRenderer::lightAndNoise(Plane& plane, quint32 noiseSeed)
         for (int x = 0; x < plane.w; ++x) {
             const float dx = x - cx, dy = y - cy;
             const float light = (1.0f - 0.24f * (dx * dx + dy * dy) * norm) * (0.97f + 0.05f * x / plane.w);
-            const float grain = (rng.uniform() + rng.uniform() - 1.0f) * 6.0f;
+            const float grain = (rng.uniform() + rng.uniform() - 1.0f) * 6.0f * noise;
             for (int ch = 0; ch < 3; ++ch, ++v)
-                *v = *v * light + grain + (rng.uniform() - 0.5f) * 2.0f;
+                *v = *v * light + grain + (rng.uniform() - 0.5f) * 2.0f * noise;
         }
 }
 
@@ -174,6 +175,8 @@ double SlideRenderer::blurSigma(double dz)
 
 QImage SlideRenderer::frame(const SlideModel& slide, double x, double y, double z, int w, int h, quint32 seed)
 {
+    if (ThickSpecimen::isThick(slide))
+        return ThickSpecimen::frame(slide, x, y, z, w, h, seed);
     // Large frames are drawn at half resolution and scaled up, which keeps a
     // 1280 x 960 frame well inside the time of one video request.
     const int factor = w > 800 ? 2 : 1;
@@ -218,7 +221,7 @@ double SlideRenderer::autofocus(const SlideModel& slide, double x, double y, boo
         const double y0 = y + (0.5 - h * 0.5) * kUnitsPerPixel;
         return sample(slide, x0, y0, kUnitsPerPixel, 0.0, 0.0, kUnitsPerPixel, w, h);
     };
-    const double zf = slide.focalPlaneAt(x, y);
+    const double zf = ThickSpecimen::surfaceAt(slide, x, y);
     auto measure = [&](const Plane& sharp, double z) {
         Plane p = sharp;
         blur(p, blurSigma(z - zf));

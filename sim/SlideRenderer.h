@@ -26,7 +26,8 @@ public:
     // Separable blur approximating a Gaussian of the given sigma (pixels),
     // continuous in sigma, so focus measures vary smoothly with z.
     static void blur(Plane& plane, double sigma);
-    static void lightAndNoise(Plane& plane, quint32 noiseSeed);
+    // noise 0 draws the lighting alone, as the truth pictures need it.
+    static void lightAndNoise(Plane& plane, quint32 noiseSeed, float noise = 1.0f);
     static QImage toImage(const Plane& plane);
     // Gradient energy of the green channel at two scales.
     static double focusMeasure(const Plane& plane);

@@ -20,7 +20,16 @@ int main(int argc, char** argv)
         "guest / guest (authorized nowhere).\n"
         "Fault rules: KIND:FAULT or KIND:FAULT:COUNT, KIND an f= value (i sticket scna ticket d t m w a r p\n"
         "cj, mb for a stack move, inset for an inset picture), sl, small_slides, whole_slides, fiducials\n"
-        "or * for every request; FAULT one of refuse 500 empty garbage cut stall drip oversize status nul."));
+        "or * for every request; FAULT one of refuse 500 empty garbage cut stall drip oversize status nul.\n"
+        "Thick specimens (slides smear-31 and thick-32 on Orvex-BF-40x-Thick) are never sharp everywhere in\n"
+        "one frame. Their truth, for testing focus stacking, without login:\n"
+        "  /cgi-bin/otruth?f=aif&s=SLIDE&x=X&y=Y&ps=N     the all-in-focus frame (PNG) centred on x, y\n"
+        "  /cgi-bin/otruth?f=height&s=SLIDE&x=X&y=Y&ps=N  its in-focus z per pixel (16-bit grey PNG, 0.1 um)\n"
+        "x and y in stage units (0.1 um), ps the picture size 1..4 as for frames.\n"
+        "The truth of any region of any slide, for testing the stitching of tile scans:\n"
+        "  /cgi-bin/otruth?f=region&s=SLIDE&x=X&y=Y&w=W&h=H&upp=U  W x H pixels (PNG, at most 4096 a side),\n"
+        "  the top-left one centred on x, y, U stage units per pixel (default 5, the camera's).\n"
+        "Every slide has a patch of bare glass at x 40.0 to 41.5 mm, y 24.0 to 26.5 mm."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("TCP port (default 8642)."),

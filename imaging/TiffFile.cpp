@@ -1,0 +1,150 @@
+#include "imaging/TiffFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+#include <cstdarg>
+#include <cstdio>
+#include <tiffio.h>
+
+TiffFile::~TiffFile()
+{
+    discard();
+}
+
+int TiffFile::onError(TIFF*, void* self, const char* module, const char* fmt, va_list ap)
+{
+    char text[512];
+    vsnprintf(text, sizeof text, fmt, ap);
+    auto* file = static_cast<TiffFile*>(self);
+    file->fail(module && *module ? QStringLiteral("%1: %2").arg(QString::fromUtf8(module), QString::fromUtf8(text))
+                                 : QString::fromUtf8(text));
+    return 1;
+}
+
+// Warnings (unknown tags and the like) do not make a file unreadable.
+int TiffFile::onWarning(TIFF*, void*, const char*, const char*, va_list)
+{
+    return 1;
+}
+
+void TiffFile::fail(const QString& message)
+{
+    if (m_error.isEmpty())
+        m_error = message;
+}
+
+bool TiffFile::openRead(const QString& path, qint64 maxAllocation)
+{
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    TIFFOpenOptionsSetErrorHandlerExtR(options, &TiffFile::onError, this);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, &TiffFile::onWarning, this);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, maxAllocation);
+    m_tif = TIFFOpenExt(QFile::encodeName(path).constData(), "rm", options);
+    TIFFOpenOptionsFree(options);
+    if (!m_tif)
+        fail(QStringLiteral("not a TIFF file"));
+    return m_tif != nullptr;
+}
+
+bool TiffFile::openWrite(const QString& path, bool bigTiff)
+{
+    m_path = path;
+    const QFileInfo info(path);
+    QTemporaryFile temp(info.absoluteDir().filePath(QStringLiteral(".%1.XXXXXX").arg(info.fileName())));
+    temp.setAutoRemove(false);
+    if (!temp.open()) {
+        fail(QStringLiteral("cannot write in %1: %2").arg(info.absolutePath(), temp.errorString()));
+        return false;
+    }
+    m_tempPath = temp.fileName();
+    temp.close();
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    TIFFOpenOptionsSetErrorHandlerExtR(options, &TiffFile::onError, this);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, &TiffFile::onWarning, this);
+    m_tif = TIFFOpenExt(QFile::encodeName(m_tempPath).constData(), bigTiff ? "w8" : "w", options);
+    TIFFOpenOptionsFree(options);
+    if (!m_tif) {
+        fail(QStringLiteral("cannot create %1").arg(path));
+        discard();
+        return false;
+    }
+    return true;
+}
+
+bool TiffFile::writeImage(const cv::Mat& image, const QByteArray& description)
+{
+    if (!m_tif || failed())
+        return false;
+    const bool isFloat = image.depth() == CV_32F;
+    TIFFSetField(m_tif, TIFFTAG_IMAGEWIDTH, image.cols);
+    TIFFSetField(m_tif, TIFFTAG_IMAGELENGTH, image.rows);
+    TIFFSetField(m_tif, TIFFTAG_SAMPLESPERPIXEL, image.channels());
+    TIFFSetField(m_tif, TIFFTAG_BITSPERSAMPLE, isFloat ? 32 : 8);
+    TIFFSetField(m_tif, TIFFTAG_SAMPLEFORMAT, isFloat ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT);
+    TIFFSetField(m_tif, TIFFTAG_PHOTOMETRIC, image.channels() == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(m_tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(m_tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(m_tif, TIFFTAG_PREDICTOR, isFloat ? PREDICTOR_NONE : PREDICTOR_HORIZONTAL);
+    TIFFSetField(m_tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(m_tif, 0));
+    TIFFSetField(m_tif, TIFFTAG_SOFTWARE, "Tessan");
+    if (!description.isEmpty())
+        TIFFSetField(m_tif, TIFFTAG_IMAGEDESCRIPTION, description.constData());
+    for (int r = 0; r < image.rows && !failed(); ++r) {
+        if (TIFFWriteScanline(m_tif, const_cast<uchar*>(image.ptr(r)), static_cast<uint32_t>(r), 0) < 0)
+            fail(QStringLiteral("cannot write row %1").arg(r));
+    }
+    if (!failed() && !TIFFWriteDirectory(m_tif))
+        fail(QStringLiteral("cannot write the image directory"));
+    return !failed();
+}
+
+bool TiffFile::rewriteFirstDescription(const QByteArray& description)
+{
+    if (!m_tif || failed())
+        return false;
+    if (!TIFFSetDirectory(m_tif, 0) || !TIFFSetField(m_tif, TIFFTAG_IMAGEDESCRIPTION, description.constData()) ||
+        !TIFFRewriteDirectory(m_tif))
+        fail(QStringLiteral("cannot update the image description"));
+    return !failed();
+}
+
+bool TiffFile::close()
+{
+    if (m_tif) {
+        TIFFClose(m_tif);
+        m_tif = nullptr;
+    }
+    return !failed();
+}
+
+bool TiffFile::commit()
+{
+    if (!close() || m_tempPath.isEmpty()) {
+        discard();
+        return false;
+    }
+    // rename() replaces an existing file in one step; a failed write leaves it untouched.
+    if (std::rename(QFile::encodeName(m_tempPath).constData(), QFile::encodeName(m_path).constData()) != 0) {
+        fail(QStringLiteral("cannot write %1").arg(m_path));
+        discard();
+        return false;
+    }
+    m_tempPath.clear();
+    // The temporary file was private to us; the picture is an ordinary file.
+    QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser |
+                                      QFile::ReadGroup | QFile::ReadOther);
+    return true;
+}
+
+void TiffFile::discard()
+{
+    if (m_tif) {
+        TIFFClose(m_tif);
+        m_tif = nullptr;
+    }
+    if (!m_tempPath.isEmpty())
+        QFile::remove(m_tempPath);
+    m_tempPath.clear();
+}

@@ -1,0 +1,39 @@
+# Reads a pyramidal OME-TIFF back with tifffile, as slide viewers read it, and
+# prints what they rely on as JSON; writes the OME-XML to the second argument
+# for xmllint; each further argument "x,y" adds that full-resolution pixel.
+import json
+import sys
+import xml.etree.ElementTree as ET
+
+import tifffile
+
+path, xml_out = sys.argv[1], sys.argv[2]
+points = [tuple(int(v) for v in p.split(",")) for p in sys.argv[3:]]
+with tifffile.TiffFile(path) as tif:
+    page = tif.pages[0]
+    with open(xml_out, "w", encoding="utf-8") as f:
+        f.write(tif.ome_metadata)
+    ome = ET.fromstring(tif.ome_metadata)
+    ns = {"o": ome.tag.split("}")[0][1:]}
+    pixels = ome.find(".//o:Pixels", ns)
+    plane = ome.find(".//o:Plane", ns)
+    series = tif.series[0]
+    levels = [level.keyframe for level in series.levels]
+    out = {
+        "ome": tif.is_ome,
+        "levels": [[p.imagewidth, p.imagelength] for p in levels],
+        "tiles": sorted({(p.tilewidth, p.tilelength) for p in levels}),
+        "subfiletypes": [int(p.subfiletype) for p in levels],
+        "subifds": len(page.tags["SubIFDs"].value) if "SubIFDs" in page.tags else 0,
+        "compression": int(page.compression),
+        "photometric": int(page.photometric),
+        "subsampling": list(page.subsampling or ()),
+        "physical": [float(pixels.get("PhysicalSizeX")), float(pixels.get("PhysicalSizeY")),
+                     pixels.get("PhysicalSizeXUnit")],
+        "position": [float(plane.get("PositionX")), float(plane.get("PositionY")), plane.get("PositionXUnit")],
+    }
+    if points:
+        full = series.levels[0].asarray()
+        series.levels[-1].asarray()
+        out["pixels"] = [[int(v) for v in full[y, x]] for x, y in points]
+    print(json.dumps(out))

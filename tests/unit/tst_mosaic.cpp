@@ -1,0 +1,270 @@
+#include "imaging/MosaicStitcher.h"
+#include "imaging/OmeXml.h"
+#include "imaging/PyramidWriter.h"
+#include "sim/BlankGlass.h"
+#include "sim/ScanRenderer.h"
+#include "sim/SlideModel.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QtTest>
+#include <opencv2/core.hpp>
+#include <tiffio.h>
+
+namespace {
+
+constexpr double kUnitsPerPx = 5.0; // the test server's 0.5 um per pixel
+constexpr double kStageErrorUm = 5.0;
+const QSize kTile(640, 480);
+
+// Stitches a scan of the test server's slide with the stage error on, drawn
+// directly; tiles in missing are marked so, tiles past taken never arrive
+// (a cancelled scan).
+QVector<ScanRenderer::Frame> scan(MosaicStitcher* stitcher, QPointF first, int rows, int cols, const QString& dir,
+                                  const QList<int>& missing = {}, int taken = -1)
+{
+    static const SlideModel slide(QStringLiteral("liver-01"), 1);
+    const ScanRenderer renderer(slide, 1, kStageErrorUm);
+    const QPointF step(kTile.width() * 0.85 * kUnitsPerPx, kTile.height() * 0.85 * kUnitsPerPx);
+    const QVector<ScanRenderer::Frame> frames = renderer.grid(first, step, rows, cols);
+    MosaicPlan plan;
+    plan.rows = rows;
+    plan.cols = cols;
+    plan.tileSize = kTile;
+    plan.originUm = (first - QPointF(kTile.width(), kTile.height()) * (kUnitsPerPx / 2)) / 10.0;
+    plan.cacheDir = dir;
+    plan.stepUm = QSizeF(step.x() / 10.0, step.y() / 10.0);
+    plan.stageErrorUm = kStageErrorUm;
+    if (!stitcher->begin(plan))
+        return {};
+    for (int id = 0; id < (taken < 0 ? frames.size() : taken); ++id) {
+        const ScanRenderer::Frame& f = frames[id];
+        if (missing.contains(id))
+            stitcher->markMissing(id);
+        else
+            stitcher->addTile({id, f.row, f.col, f.requested / 10.0},
+                              renderer.render(f, kTile.width(), kTile.height()));
+    }
+    stitcher->finish();
+    stitcher->waitUntilIdle();
+    return frames;
+}
+
+// What tifffile reads from a file (see pyramid_layout.py); the OME-XML goes to xmlPath.
+QJsonObject readBack(const QString& path, const QString& xmlPath, const QStringList& points = {})
+{
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 QStringList{QFINDTESTDATA("pyramid_layout.py"), path, xmlPath} + points);
+    if (!python.waitForFinished(60000) || python.exitCode() != 0)
+        qWarning() << python.readAllStandardError();
+    return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
+}
+
+bool validates(const QString& xmlPath)
+{
+    QProcess xmllint;
+    xmllint.start(QStringLiteral("xmllint"),
+                  {QStringLiteral("--noout"), QStringLiteral("--schema"), QStringLiteral(TESSAN_OME_XSD), xmlPath});
+    xmllint.waitForFinished(60000);
+    if (xmllint.exitCode() != 0)
+        qWarning() << xmllint.readAllStandardError();
+    return xmllint.exitStatus() == QProcess::NormalExit && xmllint.exitCode() == 0;
+}
+
+QJsonArray pair(double a, double b)
+{
+    return QJsonArray{a, b};
+}
+
+} // namespace
+
+class TestMosaic : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void placementAgainstTruth_data()
+    {
+        QTest::addColumn<QPointF>("first");
+        QTest::addColumn<int>("glassTiles");
+        QTest::newRow("tissue") << QPointF(388000, 244000) << 0;
+        QTest::newRow("tissue into bare glass") << QPointF(396500, 246000) << 3;
+    }
+
+    // Tiles with something to register land within a loose floor of the
+    // truth; tiles on bare glass keep their reported place.
+    void placementAgainstTruth()
+    {
+        QFETCH(QPointF, first);
+        QFETCH(int, glassTiles);
+        QTemporaryDir dir;
+        MosaicStitcher stitcher;
+        const QVector<ScanRenderer::Frame> frames = scan(&stitcher, first, 3, 3, dir.path());
+        const QPointF shift = (stitcher.mosaicOriginUm() - stitcher.plan().originUm) * (10.0 / kUnitsPerPx);
+        const QPointF half = QPointF(kTile.width(), kTile.height()) * (kUnitsPerPx / 2);
+        QVector<QPointF> error;
+        int glass = 0;
+        for (const TilePlacement& p : stitcher.placements()) {
+            const ScanRenderer::Frame& f = frames[p.id];
+            const QPointF found = p.topLeftPx + shift;
+            const QPointF a = f.actual - half, b = f.actual + half;
+            if (BlankGlass::contains(a.x(), a.y()) && BlankGlass::contains(b.x(), b.y())) {
+                ++glass;
+                const QPointF pull = found - (f.requested - first) / kUnitsPerPx;
+                QVERIFY2(qAbs(pull.x()) <= 10.0 && qAbs(pull.y()) <= 10.0, qPrintable(QString::number(p.id)));
+            } else {
+                error.append(found - (f.actual - first) / kUnitsPerPx);
+            }
+        }
+        QCOMPARE(glass, glassTiles);
+        // the whole scan's landing is unknowable: compare up to a common shift
+        QPointF mean;
+        for (const QPointF& e : error)
+            mean += e / error.size();
+        for (const QPointF& e : error)
+            QVERIFY2(std::hypot(e.x() - mean.x(), e.y() - mean.y()) <= 1.5,
+                     qPrintable(QStringLiteral("%1 %2").arg(e.x() - mean.x()).arg(e.y() - mean.y())));
+    }
+
+    void stitchedMosaicReadsBack_data()
+    {
+        QTest::addColumn<QList<int>>("missing");
+        QTest::addColumn<int>("taken");
+        QTest::newRow("complete") << QList<int>() << -1;
+        QTest::newRow("missing tile") << QList<int>{5} << -1;
+        QTest::newRow("cancelled after six tiles") << QList<int>() << 6;
+    }
+
+    // The saved mosaic as a slide viewer reads it: an OME pyramid of 512 x
+    // 512 tiles in SubIFDs, the scale and the stage position of its top-left
+    // pixel; the OME-XML validates; a missing tile stays black.
+    void stitchedMosaicReadsBack()
+    {
+        QFETCH(QList<int>, missing);
+        QFETCH(int, taken);
+        QTemporaryDir dir;
+        MosaicStitcher stitcher;
+        scan(&stitcher, QPointF(388000, 244000), 4, 4, dir.path(), missing, taken);
+        const QString path = dir.filePath(QStringLiteral("scan.ome.tif"));
+        QString error;
+        QVERIFY2(stitcher.save(path, &error), qPrintable(error));
+
+        const QSize size = stitcher.mosaicSize();
+        QJsonArray levels;
+        for (const QSize& s : PyramidWriter::levelSizes(size))
+            levels.append(pair(s.width(), s.height()));
+        QVERIFY(levels.size() >= (taken < 0 ? 3 : 2));
+        // the middle of tile 5, which no neighbour reaches, and of tile 0
+        QPoint inFive, inZero;
+        for (const TilePlacement& p : stitcher.placements()) {
+            const QPoint middle = (p.topLeftPx + QPointF(kTile.width(), kTile.height()) / 2).toPoint();
+            if (p.id == 5)
+                inFive = middle;
+            else if (p.id == 0)
+                inZero = middle;
+        }
+        const QStringList points{QStringLiteral("%1,%2").arg(inZero.x()).arg(inZero.y()),
+                                 QStringLiteral("%1,%2").arg(inFive.x()).arg(inFive.y())};
+        const QJsonObject file = readBack(path, dir.filePath(QStringLiteral("scan.xml")), points);
+        QCOMPARE(file.value("ome").toBool(), true);
+        QCOMPARE(file.value("levels").toArray(), levels);
+        QCOMPARE(file.value("tiles").toArray(), QJsonArray{pair(512, 512)});
+        QJsonArray types{0};
+        for (int k = 1; k < levels.size(); ++k)
+            types.append(FILETYPE_REDUCEDIMAGE);
+        QCOMPARE(file.value("subfiletypes").toArray(), types);
+        QCOMPARE(file.value("subifds").toInt(), levels.size() - 1);
+        QCOMPARE(file.value("physical").toArray(), (QJsonArray{0.5, 0.5, QStringLiteral("µm")}));
+        const QPointF origin = stitcher.mosaicOriginUm();
+        const QJsonArray position = file.value("position").toArray();
+        QVERIFY(qAbs(position.at(0).toDouble() - origin.x()) < 1e-3);
+        QVERIFY(qAbs(position.at(1).toDouble() - origin.y()) < 1e-3);
+        QCOMPARE(position.at(2).toString(), QStringLiteral("µm"));
+        const QJsonArray pixels = file.value("pixels").toArray();
+        QVERIFY(pixels.at(0).toArray() != (QJsonArray{0, 0, 0}));
+        QCOMPARE(pixels.at(1).toArray() == (QJsonArray{0, 0, 0}), !missing.isEmpty());
+        QVERIFY(validates(dir.filePath(QStringLiteral("scan.xml"))));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{QStringLiteral("scan.ome.tif"), QStringLiteral("scan.xml")}));
+    }
+
+    // JPEG tiles carry YCbCr with the subsampling in the tags, and read back
+    // through libtiff in their colours (a mismatch shows pink).
+    void jpegTilesKeepTheirColours()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("red.ome.tif"));
+        PyramidWriter writer;
+        writer.setCompression(PyramidWriter::Compression::Jpeg, 90);
+        OmeImage meta;
+        meta.physicalSizeXUm = meta.physicalSizeYUm = 0.5;
+        meta.planes = {OmePlane{0, 0, 0, true, 10.0, 20.0, 0.0}};
+        QString error;
+        const bool written = writer.write(
+            path, QSize(1500, 700), meta,
+            [](int, int rows, cv::Mat* out, QString*) {
+                *out = cv::Mat(rows, 1500, CV_8UC3, cv::Scalar(200, 40, 30));
+                return true;
+            },
+            &error);
+        QVERIFY2(written, qPrintable(error));
+        const QJsonObject file = readBack(path, dir.filePath(QStringLiteral("red.xml")));
+        QCOMPARE(file.value("compression").toInt(), COMPRESSION_JPEG);
+        QCOMPARE(file.value("photometric").toInt(), PHOTOMETRIC_YCBCR);
+        QCOMPARE(file.value("subsampling").toArray(), pair(2, 2));
+        QCOMPARE(file.value("levels").toArray(), (QJsonArray{pair(1500, 700), pair(750, 350)}));
+        TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
+        QVERIFY(tif);
+        std::vector<uint32_t> rgba(512 * 512);
+        QVERIFY(TIFFReadRGBATile(tif, 0, 0, rgba.data()));
+        TIFFClose(tif);
+        const uint32_t p = rgba[512 * 256 + 256];
+        QVERIFY2(qAbs(int(TIFFGetR(p)) - 200) <= 4 && qAbs(int(TIFFGetG(p)) - 40) <= 4 &&
+                     qAbs(int(TIFFGetB(p)) - 30) <= 4,
+                 qPrintable(QStringLiteral("%1 %2 %3").arg(TIFFGetR(p)).arg(TIFFGetG(p)).arg(TIFFGetB(p))));
+    }
+
+    void failedSaveLeavesNothing_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<bool>("cancel");
+        QTest::addColumn<bool>("sourceFails");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("cancelled") << QString() << true << false << "Cancelled.";
+        QTest::newRow("picture fails") << QString() << false << true << "tile 3 unreadable";
+        QTest::newRow("folder missing") << "gone" << false << false << "Cannot write in";
+    }
+
+    void failedSaveLeavesNothing()
+    {
+        QFETCH(QString, folder);
+        QFETCH(bool, cancel);
+        QFETCH(bool, sourceFails);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(folder.isEmpty() ? QStringLiteral("big.ome.tif") : folder + "/big.ome.tif");
+        std::atomic<bool> stop{false};
+        PyramidWriter writer;
+        writer.setCancelFlag(&stop);
+        writer.setProgress([&](double fraction) { stop = cancel && fraction > 0.3; });
+        QString error;
+        const bool written = writer.write(
+            path, QSize(2400, 3000), OmeImage(),
+            [&](int y, int rows, cv::Mat* out, QString* why) {
+                *out = cv::Mat(rows, 2400, CV_8UC3, cv::Scalar(y % 256, 90, 160));
+                if (sourceFails && y > 1000)
+                    *why = QStringLiteral("tile 3 unreadable");
+                return !(sourceFails && y > 1000);
+            },
+            &error);
+        QVERIFY(!written);
+        QVERIFY2(error.startsWith(message), qPrintable(error));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMosaic)
+#include "tst_mosaic.moc"
