@@ -6,6 +6,9 @@
 #include "views/MosaicView.h"
 #include "views/MosaicWindow.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -141,19 +144,20 @@ private slots:
         QVERIFY(saved.wait(60000));
         QVERIFY2(saved.first().at(0).toBool(), qPrintable(saved.first().at(1).toString()));
         QProcess python;
-        python.start("/usr/bin/python3", {QFINDTESTDATA("../support/pyramid_check.py"), path});
+        python.start("/usr/bin/python3",
+                     {QFINDTESTDATA("../unit/pyramid_layout.py"), path, dir.filePath(QStringLiteral("ome.xml"))});
         QVERIFY(python.waitForFinished(60000));
-        const QString line = QString::fromUtf8(python.readAllStandardOutput()).trimmed();
         QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
+        const QJsonObject file = QJsonDocument::fromJson(python.readAllStandardOutput()).object();
         const QSize size = region()->stitcher()->mosaicSize();
-        QVERIFY2(line.startsWith(QStringLiteral("ome=1 levels=%1x%2").arg(size.width()).arg(size.height())),
-                 qPrintable(line));
-        QVERIFY2(line.contains(" tile=512x512 um=0.5,0.5 at="), qPrintable(line));
-        // the stage position of the top-left pixel
-        const QStringList at = line.section(" at=", 1).split(',');
         const QPointF origin = region()->stitcher()->mosaicOriginUm();
-        QVERIFY2(qAbs(at.value(0).toDouble() - origin.x()) < 0.01 && qAbs(at.value(1).toDouble() - origin.y()) < 0.01,
-                 qPrintable(line));
+        QVERIFY(file["ome"].toBool());
+        QCOMPARE(file["levels"].toArray().first(), QJsonValue(QJsonArray{size.width(), size.height()}));
+        QCOMPARE(file["tiles"], QJsonValue(QJsonArray{QJsonArray{512, 512}}));
+        QCOMPARE(file["physical"], QJsonValue(QJsonArray{0.5, 0.5, "µm"}));
+        // the stage position of the top-left pixel
+        const QJsonArray at = file["position"].toArray();
+        QVERIFY(qAbs(at[0].toDouble() - origin.x()) < 0.01 && qAbs(at[1].toDouble() - origin.y()) < 0.01);
     }
 
     void refused_data()
