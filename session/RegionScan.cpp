@@ -332,13 +332,11 @@ void RegionScan::scanFinished(bool cancelled)
 {
     const TileGrid& grid = scan.grid();
     // Tiles never reached keep their place in the mosaic, shown as missing.
-    QVector<int> absent = scan.missing();
     if (cancelled) {
         QVector<bool> seen(grid.count(), false);
-        for (int i = 0; i < scan.tilesDone(); ++i) {
-            const QPoint tile = grid.serpentine().at(i);
-            seen[tile.y() * grid.cols + tile.x()] = true;
-        }
+        const QVector<QPoint> order = grid.serpentine();
+        for (int i = 0; i < scan.tilesDone(); ++i)
+            seen[order[i].y() * grid.cols + order[i].x()] = true;
         for (int id = 0; id < grid.count(); ++id)
             if (!seen[id]) {
                 MosaicStitcher* target = mosaic.get();
