@@ -353,9 +353,15 @@ void RegionScan::scanFinished(bool cancelled)
                      .arg(tilesTaken);
     else
         result = QStringLiteral("Region scan done: %1 of %2 tiles taken.").arg(tilesTaken).arg(grid.count());
-    if (!names.isEmpty())
+    // The messages name every missing tile; the one-line displays the first few.
+    summary = result;
+    if (!names.isEmpty()) {
         result = QStringLiteral("***") + result + QStringLiteral(" Missing: ") + names.join(QStringLiteral("; ")) +
                  QLatin1Char('.');
+        summary += names.size() <= 2
+                       ? QStringLiteral(" Missing: ") + names.join(QStringLiteral("; ")) + QLatin1Char('.')
+                       : QStringLiteral(" Missing: %1 tiles, first %2.").arg(names.size()).arg(names[0]);
+    }
     emit message(result);
 
     stitching = true;
@@ -393,13 +399,13 @@ void RegionScan::stitched()
     if (!mosaicReady)
         session->statusBar()->showMessage(QStringLiteral("No tile was taken: there is no mosaic to save."));
     else if (result.startsWith(QLatin1String("***")))
-        session->statusBar()->showMessage(result.mid(3));
+        session->statusBar()->showMessage(summary);
     else
         session->statusBar()->showMessage(
             QStringLiteral("Mosaic ready: %1 × %2 pixels.").arg(size.width()).arg(size.height()));
     if (mosaicWindow) {
         mosaicWindow->saveMosaicAction->setEnabled(mosaicReady);
-        mosaicWindow->setState(result.startsWith(QLatin1String("***")) ? result.mid(3) : result);
+        mosaicWindow->setState(summary);
     }
     emit mosaicFinished();
 }

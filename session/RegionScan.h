@@ -98,6 +98,8 @@ private:
     std::atomic<bool> saveCancel{false};
     QString savePath;
     QTimer* refreshTimer = nullptr;
+    // The outcome short enough for a status line.
+    QString summary;
     bool stitching = false;
     bool mosaicReady = false;
     bool unsaved = false;

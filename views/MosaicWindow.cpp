@@ -37,9 +37,7 @@ MosaicWindow::MosaicWindow(QWidget* parent)
     stateLabel->setObjectName(QStringLiteral("mosaicState"));
     stateLabel->setTextFormat(Qt::PlainText);
     statusBar()->addWidget(stateLabel, 1);
-    auto* hint = new QLabel(QStringLiteral("Wheel: zoom   Drag: pan   Double-click: move there"), this);
-    hint->setEnabled(false);
-    statusBar()->addPermanentWidget(hint);
+    view->setToolTip(QStringLiteral("Wheel: zoom around the pointer. Drag: pan. Double-click: move the stage there."));
 
     connect(saveMosaicAction, &QAction::triggered, this, &MosaicWindow::saveRequested);
     connect(fitAction, &QAction::triggered, view, &MosaicView::fitToWindow);
