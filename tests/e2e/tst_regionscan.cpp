@@ -92,6 +92,10 @@ private slots:
         bool stageLocked = true;
         connect(&region()->scan, &TileScan::tileTaken, &context, [&] {
             stageLocked = stageLocked && h.controlsEnabled(false) && !s->scanRegionButton->text().contains("Region");
+            // a double-click or key step in the video window must not move the stage away
+            CoordinateTriple elsewhere = s->currentCoords;
+            elsewhere.x += 5000;
+            s->goTo(elsewhere);
             if (cancel)
                 region()->cancelScan();
         });
