@@ -242,6 +242,9 @@ void Session::buildScanRow()
     scanSizeLabel = label(tab_3, "scanSizeLabel", QString(), QRect(5, 270, 183, 26));
     scanSizeLabel->setTextFormat(Qt::PlainText);
     scanRegionButton = button(tab_3, "scanRegionButton", QStringLiteral("Scan Region"), QRect(192, 270, 183, 26));
+    scanRegionButton->setToolTip(QStringLiteral("Take overlapping frames over the region between the two corners, "
+                                                "at the live picture size, and stitch them into one picture"));
+    overlapBox->setToolTip(QStringLiteral("How much neighbouring frames share, for stitching them"));
 }
 
 void Session::buildCoordinateBlock(QWidget* central)
