@@ -65,12 +65,18 @@ private slots:
         QTest::addColumn<QString>("outcome"); // in the result
         QTest::addColumn<int>("moveCount");
         QTest::addColumn<int>("placed");
+        QTest::addColumn<QString>("retry"); // in the messages
 
-        QTest::newRow("2 x 2, serpentine") << QStringList() << false << "done: 4 of 4 tiles taken." << 4 << 4;
+        QTest::newRow("2 x 2, serpentine") << QStringList() << false << "done: 4 of 4 tiles taken." << 4 << 4 << "";
         QTest::newRow("cancelled keeps the first tile")
-            << QStringList() << true << "cancelled after 1 of 4 tiles; the mosaic keeps the 1 taken." << 1 << 1;
+            << QStringList() << true << "cancelled after 1 of 4 tiles; the mosaic keeps the 1 taken." << 1 << 1 << "";
+        // an unreadable picture must not pass for the tile: the fetcher repeats the last one
+        QTest::newRow("unreadable frame retried")
+            << QStringList{"p:garbage:1"} << false << "done: 4 of 4 tiles taken." << 4 << 4
+            << "Tile row 1, column 1: frame failed (the picture could not be read); trying again.";
         QTest::newRow("move retried, frame missing")
-            << QStringList{"m:500:1", "p:500:2"} << false << "3 of 4 tiles taken. Missing: row 1, column 1." << 5 << 3;
+            << QStringList{"m:500:1", "p:500:2"} << false << "3 of 4 tiles taken. Missing: row 1, column 1." << 5 << 3
+            << "Tile row 1, column 1: move failed (the server did not answer); trying again.";
     }
 
     void scan()
@@ -80,6 +86,7 @@ private slots:
         QFETCH(QString, outcome);
         QFETCH(int, moveCount);
         QFETCH(int, placed);
+        QFETCH(QString, retry);
 
         Session* s = h.session.get();
         QVERIFY(h.settle());
@@ -108,6 +115,7 @@ private slots:
         QVERIFY(stageLocked);
         QVERIFY2(region()->result.endsWith(outcome), qPrintable(region()->result));
         QVERIFY(h.infoText().contains(region()->result.mid(region()->result.startsWith("***") ? 3 : 0)));
+        QVERIFY(retry.isEmpty() || h.infoText().contains(retry));
 
         const QVector<QPoint> sent = moves();
         QCOMPARE(sent.size(), moveCount);
