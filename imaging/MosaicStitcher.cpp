@@ -9,8 +9,10 @@
 
 #include <QFileInfo>
 #include <QPainter>
+#include <QSysInfo>
 #include <algorithm>
 #include <cmath>
+#include <opencv2/imgproc.hpp>
 
 namespace {
 
@@ -20,7 +22,7 @@ constexpr double kScoreFloor = 0.03;
 // Solving costs the cube of the tile count; larger scans solve less often.
 constexpr int kSolveEvery = 400;
 // Strips that cannot overlap are sampled until the threshold is settled.
-constexpr int kNullSamples = 40;
+constexpr int kNullSamples = 16;
 // Wider than the stage's whole travel at 0.5 um per pixel; a band of the
 // mosaic stays within a few hundred megabytes.
 constexpr double kMaxSide = 200000.0;
@@ -92,6 +94,7 @@ bool MosaicStitcher::begin(const MosaicPlan& plan, QString* error)
     m_topLeft = QVector<QPointF>(n);
     m_pairs.clear();
     m_nullScores.clear();
+    m_prepared.clear();
     m_min = QPointF();
     m_size = QSize();
     m_threshold = kScoreFloor;
@@ -151,6 +154,7 @@ void MosaicStitcher::run()
             if (m_stop)
                 return;
             if (m_queue.empty()) {
+                m_prepared.clear();
                 m_working = true;
                 lock.unlock();
                 solve();
@@ -190,29 +194,31 @@ void MosaicStitcher::process(const Job& job)
 {
     const int id = job.tile.id;
     int total = 0;
+    bool fits = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         total = m_state.size();
-        if (id < 0 || id >= total || m_state[id] != 0) {
-            emit problem(QStringLiteral("Tile %1 is not part of the scan or came twice; it is left out.").arg(id));
-            return;
-        }
+        fits = id >= 0 && id < total && m_state[id] == 0;
+    }
+    if (!fits) {
+        emit problem(QStringLiteral("Tile %1 is not part of the scan or came twice; it is left out.").arg(id));
+        return;
     }
     bool missing = job.missing;
     QString error;
-    const QImage rgb = missing ? QImage() : job.image.convertToFormat(QImage::Format_RGB888);
-    if (!missing && rgb.size() != m_plan.tileSize) {
+    const QImage& image = job.image;
+    if (!missing && image.size() != m_plan.tileSize) {
         error = QStringLiteral("Tile %1 is %2 x %3 pixels, the scan takes %4 x %5; it is shown as missing.")
                     .arg(id)
-                    .arg(rgb.width())
-                    .arg(rgb.height())
+                    .arg(image.width())
+                    .arg(image.height())
                     .arg(m_plan.tileSize.width())
                     .arg(m_plan.tileSize.height());
         missing = true;
     }
     if (!missing) {
-        const cv::Mat mat(rgb.height(), rgb.width(), CV_8UC3, const_cast<uchar*>(rgb.constBits()),
-                          size_t(rgb.bytesPerLine()));
+        // into one buffer kept for every tile: no fresh pages to fault in
+        const cv::Mat& mat = toRgb(image);
         if (m_cache->store(id, mat, &error)) {
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
@@ -235,12 +241,29 @@ void MosaicStitcher::process(const Job& job)
             m_tiles[id].col = id % m_plan.cols;
         }
         m_state[id] = missing ? 2 : 1;
+        forgetPrepared(id);
         done = ++m_done;
         solveNow = ++m_sinceSolve >= 1 + m_done / kSolveEvery;
     }
     if (solveNow)
         solve();
     emit tilePlaced(id, done, total);
+}
+
+const cv::Mat& MosaicStitcher::toRgb(const QImage& image)
+{
+    const QImage::Format f = image.format();
+    if ((f == QImage::Format_RGB32 || f == QImage::Format_ARGB32) && QSysInfo::ByteOrder == QSysInfo::LittleEndian) {
+        // little-endian 0xAARRGGBB words are the bytes B, G, R, A
+        const cv::Mat bgra(image.height(), image.width(), CV_8UC4, const_cast<uchar*>(image.constBits()),
+                           size_t(image.bytesPerLine()));
+        cv::cvtColor(bgra, m_rgb, cv::COLOR_BGRA2RGB);
+    } else {
+        const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+        cv::Mat(rgb.height(), rgb.width(), CV_8UC3, const_cast<uchar*>(rgb.constBits()), size_t(rgb.bytesPerLine()))
+            .copyTo(m_rgb);
+    }
+    return m_rgb;
 }
 
 QPointF MosaicStitcher::topLeftOf(QPointF centreUm) const
@@ -264,6 +287,9 @@ QPointF MosaicStitcher::nominalTopLeft(int id) const
 void MosaicStitcher::registerPairs(const ScanTile& tile, const cv::Mat& rgb)
 {
     static const int around[4][2] = {{0, -1}, {-1, 0}, {0, 1}, {1, 0}};
+    const int k = OverlapRegistration::kScale;
+    const cv::Mat mine = OverlapRegistration::prepare(rgb);
+    auto reduced = [k](const cv::Rect& r) { return cv::Rect(r.x / k, r.y / k, r.width / k, r.height / k); };
     for (const auto& d : around) {
         const int row = tile.row + d[0], col = tile.col + d[1];
         if (row < 0 || col < 0 || row >= m_plan.rows || col >= m_plan.cols)
@@ -276,28 +302,48 @@ void MosaicStitcher::registerPairs(const ScanTile& tile, const cv::Mat& rgb)
                 continue;
             nominal = topLeftOf(tile.reportedUm) - nominalTopLeft(other);
         }
-        PairMeasurement pair{other, tile.id, nominal, 0.0, false};
-        const QPoint at(qRound(nominal.x()), qRound(nominal.y()));
+        cv::Mat theirs = m_prepared.value(other);
+        cv::Mat pixels;
+        if (theirs.empty()) {
+            if (!m_cache->read(other, cv::Rect(0, 0, rgb.cols, rgb.rows), &pixels))
+                continue;
+            theirs = OverlapRegistration::prepare(pixels);
+        }
+        // a multiple of the reduction, so the reduced strips cut the same place
+        const QPoint at(k * qRound(nominal.x() / k), k * qRound(nominal.y() / k));
         cv::Rect inA, inB;
-        cv::Mat part;
-        if (!OverlapRegistration::strips(m_plan.tileSize, at, &inA, &inB) || !m_cache->read(other, inA, &part))
+        if (!OverlapRegistration::strips(m_plan.tileSize, at, &inA, &inB))
             continue;
-        const cv::Mat stripB = OverlapRegistration::prepare(rgb(inB));
-        const OverlapRegistration::Result r =
-            OverlapRegistration::measure(OverlapRegistration::prepare(part), stripB, at);
+        const cv::Mat stripB = mine(reduced(inB));
+        const OverlapRegistration::Result r = OverlapRegistration::measure(theirs(reduced(inA)), stripB, at);
         if (!r.valid)
             continue;
-        pair.shiftPx = r.offsetPx;
-        pair.score = r.score;
         // what no match looks like: the other tile's strip on its far side
         // shows a place a whole step away from the new tile's strip
         double nullScore = -1.0;
-        if (m_nullScores.size() < kNullSamples && m_cache->read(other, inB, &part))
-            nullScore = OverlapRegistration::measure(OverlapRegistration::prepare(part), stripB, at).score;
+        if (m_nullScores.size() < kNullSamples)
+            nullScore = OverlapRegistration::measure(theirs(reduced(inB)), stripB, at).score;
         std::lock_guard<std::mutex> lock(m_mutex);
         if (nullScore >= 0.0)
             m_nullScores.append(nullScore);
-        m_pairs.append(pair);
+        m_pairs.append({other, tile.id, r.offsetPx, r.score, false});
+    }
+    m_prepared.insert(tile.id, mine);
+}
+
+void MosaicStitcher::forgetPrepared(int id)
+{
+    // a tile's registration image is kept until every neighbour has come
+    for (int n : {id, id - 1, id + 1, id - m_plan.cols, id + m_plan.cols}) {
+        if (n < 0 || n >= m_state.size() || !m_prepared.contains(n))
+            continue;
+        const int row = n / m_plan.cols, col = n % m_plan.cols;
+        bool waiting = false;
+        for (int m : {col > 0 ? n - 1 : -1, col + 1 < m_plan.cols ? n + 1 : -1, row > 0 ? n - m_plan.cols : -1,
+                      row + 1 < m_plan.rows ? n + m_plan.cols : -1})
+            waiting = waiting || (m >= 0 && m_state[m] == 0);
+        if (!waiting)
+            m_prepared.remove(n);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "imaging/TileTypes.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QImage>
 #include <QObject>
 #include <QRectF>
@@ -13,12 +14,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <opencv2/core.hpp>
 #include <thread>
 
 class TileCache;
-namespace cv {
-class Mat;
-}
 
 // Stitches a tile scan while it runs: every tile goes to a worker thread that
 // stores it in an on-disk cache, registers its overlaps with the neighbours
@@ -79,6 +78,8 @@ private:
     void run();
     void process(const Job& job);
     void registerPairs(const ScanTile& tile, const cv::Mat& rgb);
+    void forgetPrepared(int id);
+    const cv::Mat& toRgb(const QImage& image);
     void solve();
     void stopWorker();
     QPointF topLeftOf(QPointF centreUm) const;
@@ -102,9 +103,11 @@ private:
     QVector<ScanTile> m_tiles; // by id; id < 0 for not yet arrived
     QVector<char> m_state;     // by id: 0 waiting, 1 placed, 2 missing
     QVector<PairMeasurement> m_pairs;
-    QVector<double> m_nullScores; // scores of strips that cannot overlap
-    QVector<QPointF> m_topLeft;   // by id, relative to the plan's origin
-    QPointF m_min;                // mosaic frame, relative to the plan's origin
+    QVector<double> m_nullScores;   // scores of strips that cannot overlap
+    cv::Mat m_rgb;                  // the tile being worked on
+    QHash<int, cv::Mat> m_prepared; // registration images of tiles whose neighbours are still to come
+    QVector<QPointF> m_topLeft;     // by id, relative to the plan's origin
+    QPointF m_min;                  // mosaic frame, relative to the plan's origin
     QSize m_size;
     double m_threshold = 0.0;
     int m_done = 0;

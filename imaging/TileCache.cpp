@@ -34,8 +34,11 @@ bool TileCache::store(int id, const cv::Mat& rgb, QString* error)
     QFile file(fileOf(id));
     bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
     const qint64 rowBytes = qint64(rgb.cols) * 3;
-    for (int y = 0; ok && y < rgb.rows; ++y)
-        ok = file.write(reinterpret_cast<const char*>(rgb.ptr(y)), rowBytes) == rowBytes;
+    if (ok && rgb.isContinuous())
+        ok = file.write(reinterpret_cast<const char*>(rgb.data), rowBytes * rgb.rows) == rowBytes * rgb.rows;
+    else
+        for (int y = 0; ok && y < rgb.rows; ++y)
+            ok = file.write(reinterpret_cast<const char*>(rgb.ptr(y)), rowBytes) == rowBytes;
     if (!ok) {
         *error = QStringLiteral("Cannot write tile %1 to %2: %3").arg(id).arg(file.fileName(), file.errorString());
         file.remove();
