@@ -2,6 +2,7 @@
 
 #include "imaging/FocusFusion.h"
 #include "net/OrvexUrl.h"
+#include "session/RegionScan.h"
 #include "setup/ServerText.h"
 #include "views/AllInFocusWindow.h"
 #include "views/HighResPreview.h"
@@ -30,11 +31,15 @@ Session::Session(QWidget* parent, const char* name, Qt::WindowFlags fl)
     setObjectName(name ? QString::fromLatin1(name) : QStringLiteral("Session"));
     buildForm();
     connectForm();
+    regionScan = new RegionScan(this);
+    connect(regionScan, &RegionScan::message, this, &Session::appendInfo);
     init();
 }
 
 Session::~Session()
 {
+    // Its worker threads end before the members they use.
+    delete regionScan;
     // The video window is a top-level window of this session alone.
     delete videoWindow.data();
     delete allInFocusWindow.data();
@@ -169,6 +174,11 @@ void Session::placeVideoWindow()
 
 void Session::closeEvent(QCloseEvent* event)
 {
+    if (!regionScan->confirmClose()) {
+        event->ignore();
+        return;
+    }
+    regionScan->abort();
     if (videoWindow)
         videoWindow->close();
     if (allInFocusWindow)
@@ -204,3 +214,8 @@ void Session::editFind() {}
 void Session::upButtonPressed() {}
 void Session::destroy() {}
 void Session::nudgeUp() {}
+
+bool Session::scanRunning() const
+{
+    return regionScan && regionScan->isRunning();
+}

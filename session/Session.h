@@ -3,6 +3,7 @@
 #include "imaging/OmeXml.h"
 #include "net/MyHTTP.h"
 #include "net/MyWebJPEG.h"
+#include "session/ScanTiming.h"
 #include "setup/Auth.h"
 #include "setup/SessionInfo.h"
 #include "views/CoordinateTriple.h"
@@ -30,6 +31,7 @@ class MarksController;
 class QAction;
 class QCheckBox;
 class QCloseEvent;
+class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -38,6 +40,7 @@ class QPushButton;
 class QSlider;
 class QSpinBox;
 class QTabWidget;
+class RegionScan;
 class StageKeys;
 class VideoStack;
 class VideoWindow;
@@ -96,6 +99,13 @@ public:
     QLineEdit* totalBox = nullptr;
     QLabel* TextLabel4 = nullptr;
     QPushButton* createJobButton = nullptr;
+    // Region scan over the job's corners.
+    QLabel* overlapLabel = nullptr;
+    QSpinBox* overlapBox = nullptr;
+    QComboBox* scanFocusBox = nullptr;
+    QSpinBox* scanFocusEveryBox = nullptr;
+    QLabel* scanSizeLabel = nullptr;
+    QPushButton* scanRegionButton = nullptr;
     QLabel* TextLabel1_2 = nullptr;
     QLineEdit* xCoord = nullptr;
     QLabel* TextLabel1_3_4_2 = nullptr;
@@ -131,6 +141,7 @@ public:
     MarksController* marks = nullptr;
     QAction* fileSaveStackAction = nullptr;
     QAction* fileSaveAllInFocusAction = nullptr;
+    QAction* saveMosaicAction = nullptr;
 
     // Session state, open to tests and to the other windows of the client.
     SessionInfo sessionInfo;
@@ -167,6 +178,11 @@ public:
     // The stack in hand holds whole frames; when it began.
     bool stackFullFrame = false;
     QDateTime stackBegan;
+    // Moves and frames of this session, for the time a region scan will take.
+    ScanTiming scanTiming;
+    RegionScan* regionScan = nullptr;
+    // A region scan is taking its tiles: the stage is not the user's.
+    bool scanRunning() const;
 
     // The tick of the countdown in milliseconds; tests shorten it.
     int countdownInterval = 1000;
@@ -245,6 +261,7 @@ private:
     void buildSystemInfoTab();
     void buildFocusTab();
     void buildJobTab();
+    void buildScanRow();
     void buildCoordinateBlock(QWidget* central);
     void buildAutofocusBlock(QWidget* central);
     void buildActions();

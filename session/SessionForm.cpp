@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -210,23 +211,50 @@ void Session::buildJobTab()
                        "window. Enter a name for the job, select a linear sample density, and then click "
                        "\"Create Job\" to put your job in the queue. Once the job is complete, it will show up in "
                        "Stelvar with the name you give it here."),
-        QRect(5, 0, 372, 104));
+        QRect(5, 0, 372, 96));
 
-    TextLabel1_5 = label(tab_3, "TextLabel1_5", QStringLiteral("Job name"), QRect(5, 108, 70, 24));
-    jobNameEdit = lineEdit(tab_3, "jobNameEdit", QRect(80, 108, 295, 24));
-    PushButton6 = button(tab_3, "PushButton6", QStringLiteral("Set Top Left Corner"), QRect(5, 138, 183, 26));
-    PushButton7 = button(tab_3, "PushButton7", QStringLiteral("Set Bottom Right Corner"), QRect(192, 138, 183, 26));
-    resetAcquisitionButton =
-        button(tab_3, "resetAcquisitionButton", QStringLiteral("Reset Selection"), QRect(5, 168, 183, 26));
-    TextLabel1_4 = label(tab_3, "TextLabel1_4", QStringLiteral("Linear Sample Density:"), QRect(5, 200, 160, 24));
-    densityBox = spinBox(tab_3, "densityBox", 1, 10, 1, QRect(170, 200, 56, 24));
-    TextLabel2_4 = label(tab_3, "TextLabel2_4", QStringLiteral("samples / mm"), QRect(232, 200, 140, 24));
-    TextLabel3 = label(tab_3, "TextLabel3", QStringLiteral("Add a total of"), QRect(5, 230, 110, 24));
-    totalBox = lineEdit(tab_3, "totalBox", QRect(118, 230, 90, 24));
+    TextLabel1_5 = label(tab_3, "TextLabel1_5", QStringLiteral("Job name"), QRect(5, 98, 70, 24));
+    jobNameEdit = lineEdit(tab_3, "jobNameEdit", QRect(80, 98, 295, 24));
+    PushButton6 = button(tab_3, "PushButton6", QStringLiteral("Set Top Left Corner"), QRect(5, 125, 183, 26));
+    PushButton7 = button(tab_3, "PushButton7", QStringLiteral("Set Bottom Right Corner"), QRect(192, 125, 183, 26));
+    TextLabel1_4 = label(tab_3, "TextLabel1_4", QStringLiteral("Linear Sample Density:"), QRect(5, 154, 160, 24));
+    densityBox = spinBox(tab_3, "densityBox", 1, 10, 1, QRect(170, 154, 56, 24));
+    TextLabel2_4 = label(tab_3, "TextLabel2_4", QStringLiteral("samples / mm"), QRect(232, 154, 140, 24));
+    TextLabel3 = label(tab_3, "TextLabel3", QStringLiteral("Add a total of"), QRect(5, 181, 110, 24));
+    totalBox = lineEdit(tab_3, "totalBox", QRect(118, 181, 90, 24));
     totalBox->setReadOnly(true);
-    TextLabel4 = label(tab_3, "TextLabel4", QStringLiteral("sampling points"), QRect(214, 230, 160, 24));
-    createJobButton = button(tab_3, "createJobButton", QStringLiteral("Create Job"), QRect(192, 262, 183, 28));
+    TextLabel4 = label(tab_3, "TextLabel4", QStringLiteral("sampling points"), QRect(214, 181, 160, 24));
+    resetAcquisitionButton =
+        button(tab_3, "resetAcquisitionButton", QStringLiteral("Reset Selection"), QRect(5, 208, 183, 26));
+    createJobButton = button(tab_3, "createJobButton", QStringLiteral("Create Job"), QRect(192, 208, 183, 26));
+    buildScanRow();
     Stack_Acquisition->addTab(tab_3, QStringLiteral("Image Acquisition"));
+}
+
+void Session::buildScanRow()
+{
+    // The scan shares the corners of the job above.
+    auto* rule = new QFrame(tab_3);
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+    rule->setGeometry(5, 237, 370, 4);
+    overlapLabel = label(tab_3, "overlapLabel", QStringLiteral("Overlap"), QRect(5, 243, 56, 24));
+    overlapBox = spinBox(tab_3, "overlapBox", 5, 50, 15, QRect(62, 243, 64, 24));
+    overlapBox->setSuffix(QStringLiteral(" %"));
+    scanFocusBox = new QComboBox(tab_3);
+    scanFocusBox->setObjectName(QStringLiteral("scanFocusBox"));
+    scanFocusBox->addItems({QStringLiteral("Keep focus"), QStringLiteral("Autofocus every tile"),
+                            QStringLiteral("Autofocus every N tiles")});
+    scanFocusBox->setGeometry(132, 243, 186, 24);
+    scanFocusEveryBox = spinBox(tab_3, "scanFocusEveryBox", 2, 100, 4, QRect(322, 243, 53, 24));
+    scanFocusEveryBox->setPrefix(QStringLiteral("N="));
+    scanFocusEveryBox->setEnabled(false);
+    scanSizeLabel = label(tab_3, "scanSizeLabel", QString(), QRect(5, 270, 183, 26));
+    scanSizeLabel->setTextFormat(Qt::PlainText);
+    scanRegionButton = button(tab_3, "scanRegionButton", QStringLiteral("Scan Region"), QRect(192, 270, 183, 26));
+    scanRegionButton->setToolTip(QStringLiteral("Take overlapping frames over the region between the two corners, "
+                                                "at the live picture size, and stitch them into one picture"));
+    overlapBox->setToolTip(QStringLiteral("How much neighbouring frames share, for stitching them"));
 }
 
 void Session::buildCoordinateBlock(QWidget* central)
@@ -321,6 +349,10 @@ void Session::buildActions()
     fileMenu->addSeparator();
     fileMenu->addAction(fileSaveStackAction);
     fileMenu->addAction(fileSaveAllInFocusAction);
+    saveMosaicAction = action(this, "saveMosaicAction", QStringLiteral("Save Mosaic"),
+                              QStringLiteral("Save &Mosaic..."), QKeySequence());
+    saveMosaicAction->setEnabled(false);
+    fileMenu->addAction(saveMosaicAction);
     fileMenu->addSeparator();
     fileMenu->addAction(fileExitAction);
 

@@ -210,7 +210,7 @@ void Session::disableControls()
 
 void Session::enableControls()
 {
-    if (controlExpired)
+    if (controlExpired || scanRunning())
         return;
     showCurrentPosition->setEnabled(true);
     focusStackButton->setEnabled(true);

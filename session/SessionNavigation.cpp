@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QStatusBar>
 
+#include <cmath>
+
 void Session::beginStageMove()
 {
     disableControls();
@@ -30,6 +32,7 @@ void Session::updateVideo()
                           QString::asprintf("%.0f", y * 10000.0) + QStringLiteral("&z=") +
                           QString::asprintf("%.0f", z * 10.0);
     statusBar()->showMessage(QStringLiteral("Moving scope..."));
+    scanTiming.moveSent(std::hypot(x * 10000.0 - currentCoords.x, y * 10000.0 - currentCoords.y) / 10.0);
     sendPositionRequest(query, MyHTTP::defaultStallTimeoutMs);
 }
 
@@ -56,6 +59,7 @@ void Session::newCoordsHere()
     emit physicalLocationChanged(currentCoords);
     if (kind == PositionReport::Kind::Final) {
         stageMoving = false;
+        scanTiming.moveArrived();
         // Restarting drops a frame still in flight from before the move, so
         // the frame that releases the controls shows the new position.
         videoFetcher.setUrl(videoFetcher.url());
@@ -103,7 +107,7 @@ void Session::changeDestination(CoordinateTriple& destination)
 
 bool Session::stageBusy() const
 {
-    return stageMoving || stackAcquiring;
+    return stageMoving || stackAcquiring || scanRunning();
 }
 
 void Session::goTo(CoordinateTriple& destination)

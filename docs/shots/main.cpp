@@ -1,7 +1,8 @@
 // Opens a window in a given state against an in-process test server, for the
-// README's screenshots: tessan-shots setup|scheduled|session|video|focus|marks
-// (video: the first live frame with its scale bar; focus: a focus stack taken;
-// marks: a measured picture with crosshair, grid, a bookmark and a note)
+// README's screenshots: tessan-shots setup|scheduled|session|video|focus|marks|
+// allinfocus|heightmap|mosaic (video: the first live frame with its scale bar;
+// focus: a focus stack taken; marks: a measured picture with crosshair, grid, a
+// bookmark and a note; mosaic: a 6 x 5 region scan with the stage error on)
 #include "session/AnnotationStore.h"
 #include "session/MarksController.h"
 #include "session/Session.h"
@@ -9,6 +10,7 @@
 #include "sim/OrvexServer.h"
 #include "views/AllInFocusWindow.h"
 #include "views/MarksPanel.h"
+#include "views/MosaicWindow.h"
 #include "views/VideoView.h"
 #include "views/VideoWindow.h"
 
@@ -20,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -68,7 +71,10 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const QString scene = app.arguments().value(1, QStringLiteral("setup"));
 
-    OrvexServer server;
+    OrvexServerOptions options;
+    if (scene == QLatin1String("mosaic"))
+        options.stageErrorUm = 5.0;
+    OrvexServer server(options);
     if (!server.listen(0)) {
         std::fprintf(stderr, "cannot listen on 127.0.0.1\n");
         return 1;
@@ -113,6 +119,11 @@ int main(int argc, char** argv)
                 w->move(810, 0);
             else if (qobject_cast<AllInFocusWindow*>(w))
                 w->move(0, 0);
+            else if (qobject_cast<MosaicWindow*>(w))
+                w->setGeometry(810, 0, 780, 660);
+            // The scan's confirmation: start.
+            else if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible() && box->defaultButton())
+                box->defaultButton()->click();
         }
     });
     arrange.start(200);
@@ -128,6 +139,18 @@ int main(int argc, char** argv)
             drive.stop();
             if (scene == QLatin1String("marks"))
                 markUp(s);
+            if (scene == QLatin1String("mosaic")) {
+                s->Stack_Acquisition->setCurrentWidget(s->tab_3);
+                s->xCoord->setText(QStringLiteral("37.5"));
+                s->yCoord->setText(QStringLiteral("25.0"));
+                s->PushButton6->click();
+                s->xCoord->setText(QStringLiteral("39.0"));
+                s->yCoord->setText(QStringLiteral("25.9"));
+                s->PushButton7->click();
+                s->scanFocusBox->setCurrentIndex(2);
+                s->scanFocusEveryBox->setValue(3);
+                QTimer::singleShot(0, s->scanRegionButton, &QPushButton::click);
+            }
             if (scene == QLatin1String("focus")) {
                 s->Stack_Acquisition->setCurrentIndex(1);
                 s->focusStackButton->click();

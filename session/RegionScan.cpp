@@ -1,0 +1,562 @@
+#include "session/RegionScan.h"
+
+#include "imaging/MosaicStitcher.h"
+#include "net/OrvexUrl.h"
+#include "session/ScanTiming.h"
+#include "session/Session.h"
+#include "views/MosaicView.h"
+#include "views/MosaicWindow.h"
+#include "views/VideoWindow.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace {
+
+QString duration(double seconds)
+{
+    const int s = int(std::max(0.0, seconds) + 0.5);
+    if (s < 60)
+        return QStringLiteral("%1 s").arg(s);
+    if (s < 3600)
+        return QStringLiteral("%1 min %2 s").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1 h %2 min").arg(s / 3600).arg((s % 3600) / 60, 2, 10, QLatin1Char('0'));
+}
+
+QPointF micrometres(const CoordinateTriple& stage)
+{
+    return QPointF(double(stage.x) / 10.0, double(stage.y) / 10.0);
+}
+
+} // namespace
+
+RegionScan::RegionScan(Session* owner)
+    : QObject(owner)
+    , scan(
+          [owner](const QString& query, bool authenticated) {
+              const QString full = authenticated ? query + QStringLiteral("&auth=") + owner->auth.makeToken() : query;
+              return OrvexUrl::session(owner->sessionInfo.host, owner->sessionInfo.requestPrefix, full);
+          },
+          owner->scanTiming)
+    , session(owner)
+{
+    // One thread keeps the tiles in order and lets the stitcher's queue wait there, not here.
+    feeder.setMaxThreadCount(1);
+
+    progressBar = new QProgressBar(session);
+    progressBar->setObjectName(QStringLiteral("scanProgress"));
+    progressBar->setMaximumWidth(220);
+    progressBar->hide();
+    cancelButton = new QPushButton(QStringLiteral("Cancel"), session);
+    cancelButton->setObjectName(QStringLiteral("scanCancelButton"));
+    cancelButton->hide();
+    session->statusBar()->addPermanentWidget(progressBar);
+    session->statusBar()->addPermanentWidget(cancelButton);
+    refreshTimer = new QTimer(this);
+    refreshTimer->setSingleShot(true);
+    refreshTimer->setInterval(250);
+
+    connect(session->scanRegionButton, &QPushButton::clicked, this, &RegionScan::startOrCancel);
+    connect(cancelButton, &QPushButton::clicked, this, &RegionScan::cancelScan);
+    connect(session->saveMosaicAction, &QAction::triggered, this, &RegionScan::saveMosaic);
+    viewMosaicAction = new QAction(QStringLiteral("&Mosaic Window"), session);
+    viewMosaicAction->setObjectName(QStringLiteral("viewMosaicAction"));
+    viewMosaicAction->setEnabled(false);
+    if (auto* viewMenu = session->findChild<QMenu*>(QStringLiteral("viewMenu")))
+        viewMenu->addAction(viewMosaicAction);
+    connect(viewMosaicAction, &QAction::triggered, this, &RegionScan::showMosaicWindow);
+    connect(session->scanFocusBox, &QComboBox::currentIndexChanged, this, [this](int index) {
+        session->scanFocusEveryBox->setEnabled(index == 2 && !isBusy());
+        updatePlan();
+    });
+    for (QPushButton* b : {session->PushButton6, session->PushButton7, session->resetAcquisitionButton})
+        connect(b, &QPushButton::clicked, this, &RegionScan::updatePlan);
+    connect(session->overlapBox, &QSpinBox::valueChanged, this, &RegionScan::updatePlan);
+    connect(session->scanFocusEveryBox, &QSpinBox::valueChanged, this, &RegionScan::updatePlan);
+    connect(session->Stack_Acquisition, &QTabWidget::currentChanged, this, &RegionScan::updatePlan);
+    connect(refreshTimer, &QTimer::timeout, this, &RegionScan::refreshMosaic);
+    // Frames the live video brings after a move: their time counts for the estimate.
+    connect(&session->videoFetcher, &MyWebJPEG::newImageAvailable, this,
+            [this] { session->scanTiming.frameArrived(); });
+    // After the session's own tick, which marks the end of control time.
+    connect(
+        &session->countdownTimer, &QTimer::timeout, this,
+        [this] {
+            if (session->controlExpired && scan.isRunning() && !scan.cancelRequested()) {
+                scan.cancel();
+                emit message(QStringLiteral("***Region scan stopped: the control time has run out."));
+            }
+        },
+        Qt::QueuedConnection);
+
+    connect(&scan, &TileScan::positionReported, this, [this](CoordinateTriple& position) {
+        session->currentCoords = position;
+        session->pointToScreen(position);
+        emit session->physicalLocationChanged(session->currentCoords);
+    });
+    connect(&scan, &TileScan::tileTaken, this,
+            [this](int id, int row, int col, QPointF reportedUm, const QImage& frame) {
+                ++tilesTaken;
+                const ScanTile tile{id, row, col, reportedUm};
+                MosaicStitcher* target = mosaic.get();
+                feed([target, tile, frame] { target->addTile(tile, frame); });
+                if (session->videoWindow) {
+                    QImage shown = frame;
+                    session->videoWindow->updateImage(shown);
+                }
+            });
+    connect(&scan, &TileScan::tileMissing, this, [this](int id, int row, int col, const QString& reason) {
+        MosaicStitcher* target = mosaic.get();
+        feed([target, id] { target->markMissing(id); });
+        emit message(QStringLiteral("Tile %1 is missing: %2.").arg(TileScan::tileName(row, col), reason));
+    });
+    connect(&scan, &TileScan::notice, this, &RegionScan::message);
+    connect(&scan, &TileScan::progress, this, &RegionScan::showProgress);
+    connect(&scan, &TileScan::finished, this, &RegionScan::scanFinished);
+    connect(&saving, &QFutureWatcherBase::finished, this, &RegionScan::saveFinished);
+    updatePlan();
+}
+
+RegionScan::~RegionScan()
+{
+    scan.abort();
+    saveCancel = true;
+    saving.waitForFinished();
+    if (mosaic)
+        mosaic->cancel();
+    feeder.waitForDone();
+    delete mosaicWindow.data();
+}
+
+bool RegionScan::isBusy() const
+{
+    return scan.isRunning() || stitching || saving.isRunning();
+}
+
+TileGrid RegionScan::plannedGrid() const
+{
+    const int size = session->videoWindow ? session->videoWindow->ComboBox3->currentIndex() + 1 : 1;
+    const CoordinateTriple& tl = session->jobTopLeft;
+    const CoordinateTriple& br = session->jobBottomRight;
+    TileGrid grid =
+        TileGrid::plan(QPointF(tl.x * 1000.0, tl.y * 1000.0), QPointF(br.x * 1000.0, br.y * 1000.0),
+                       TileScan::pictureOf(size), session->mppX, session->mppY, session->overlapBox->value());
+    const bool unset = (tl.x == 0.0f && tl.y == 0.0f) || (br.x == 0.0f && br.y == 0.0f);
+    if (unset && grid.refusal.isEmpty())
+        grid.refusal = QStringLiteral("Set the top left and the bottom right corner of the region first.");
+    return grid;
+}
+
+int RegionScan::autofocusEvery() const
+{
+    const int choice = session->scanFocusBox->currentIndex();
+    return choice == 0 ? 0 : choice == 1 ? 1 : session->scanFocusEveryBox->value();
+}
+
+QString RegionScan::refusal(const TileGrid& grid, double seconds) const
+{
+    if (session->controlExpired)
+        return QStringLiteral("Your control time has expired.");
+    if (isBusy())
+        return QStringLiteral("The last region scan is still being stitched or saved.");
+    if (!grid.isValid())
+        return grid.refusal;
+    if (session->stageBusy())
+        return QStringLiteral("Wait until the stage is free: a move, an autofocus or a focus stack is running.");
+    if (!session->countdownTimer.isActive())
+        return QStringLiteral("The remaining control time is not known yet; try again in a moment.");
+    if (seconds > session->remainingSeconds)
+        return QStringLiteral("The scan of %1 tiles would take about %2, but only %3 of control time are left. "
+                              "Mark a smaller region, lower the overlap or autofocus less often.")
+            .arg(grid.count())
+            .arg(duration(seconds), duration(session->remainingSeconds));
+    return QString();
+}
+
+void RegionScan::updatePlan()
+{
+    const TileGrid grid = plannedGrid();
+    if (!grid.isValid()) {
+        session->scanSizeLabel->clear();
+        return;
+    }
+    const double seconds = ScanTiming::estimateSeconds(grid, micrometres(session->currentCoords), autofocusEvery(),
+                                                       session->scanTiming.model());
+    session->scanSizeLabel->setText(
+        QStringLiteral("%1 × %2 tiles, about %3").arg(grid.cols).arg(grid.rows).arg(duration(seconds)));
+}
+
+void RegionScan::startOrCancel()
+{
+    if (scan.isRunning()) {
+        cancelScan();
+        return;
+    }
+    updatePlan();
+    const TileGrid grid = plannedGrid();
+    const double seconds = ScanTiming::estimateSeconds(grid, micrometres(session->currentCoords), autofocusEvery(),
+                                                       session->scanTiming.model());
+    const QString why = refusal(grid, seconds);
+    if (!why.isEmpty()) {
+        QMessageBox::warning(session, QStringLiteral("Cannot scan the region"), why, QMessageBox::Ok);
+        return;
+    }
+    QString text = QStringLiteral("Scan %1 tiles (%2 × %3) of %4 × %5 pixels? It takes about %6; %7 of control "
+                                  "time are left.")
+                       .arg(grid.count())
+                       .arg(grid.cols)
+                       .arg(grid.rows)
+                       .arg(grid.picture.width())
+                       .arg(grid.picture.height())
+                       .arg(duration(seconds), duration(session->remainingSeconds));
+    if (unsaved)
+        text += QStringLiteral("\n\nThe mosaic of the last scan has not been saved and will be replaced.");
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Scan Region"), text, QMessageBox::NoButton, session);
+    QPushButton* go = box.addButton(QStringLiteral("Start Scan"), QMessageBox::AcceptRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(go);
+    box.exec();
+    if (box.clickedButton() != go)
+        return;
+    // The session may have changed while the question was open.
+    const QString late = refusal(grid, seconds);
+    if (!late.isEmpty()) {
+        QMessageBox::warning(session, QStringLiteral("Cannot scan the region"), late, QMessageBox::Ok);
+        return;
+    }
+    begin(grid);
+}
+
+void RegionScan::begin(const TileGrid& grid)
+{
+    if (mosaic)
+        mosaic->cancel();
+    feeder.waitForDone();
+    if (mosaicWindow)
+        mosaicWindow->view->setMosaic(QSize(), 0, 0, QPointF(), {});
+    mosaic.reset();
+    cache = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/tessan-mosaic-XXXXXX"));
+    mosaic = std::make_unique<MosaicStitcher>();
+    MosaicPlan plan;
+    plan.rows = grid.rows;
+    plan.cols = grid.cols;
+    plan.tileSize = grid.picture;
+    plan.umPerPxX = grid.umPerPxX;
+    plan.umPerPxY = grid.umPerPxY;
+    plan.originUm = grid.originUm;
+    plan.cacheDir = cache->path();
+    plan.stepUm = grid.stepUm;
+    QString error;
+    if (!cache->isValid() || !mosaic->begin(plan, &error)) {
+        result = QStringLiteral("***The region scan cannot start: no room for its tiles (%1).")
+                     .arg(error.isEmpty() ? cache->errorString() : error);
+        emit message(result);
+        mosaic.reset();
+        return;
+    }
+    connect(mosaic.get(), &MosaicStitcher::tilePlaced, this, [this] {
+        if (!refreshTimer->isActive())
+            refreshTimer->start();
+    });
+    connect(mosaic.get(), &MosaicStitcher::stitched, this, &RegionScan::stitched);
+    connect(mosaic.get(), &MosaicStitcher::problem, this,
+            [this](const QString& text) { emit message(QStringLiteral("***Mosaic: ") + text); });
+
+    mosaicReady = false;
+    unsaved = false;
+    tilesTaken = 0;
+    session->saveMosaicAction->setEnabled(false);
+    showMosaicWindow();
+    MosaicStitcher* source = mosaic.get();
+    mosaicWindow->view->setMosaic(
+        source->mosaicSize(), grid.umPerPxX, grid.umPerPxY, source->mosaicOriginUm(),
+        [source](const QRectF& area, const QSize& out) { return source->preview(area, out); });
+    mosaicWindow->saveMosaicAction->setEnabled(false);
+
+    session->disableControls();
+    setPageEnabled(false);
+    progressBar->setRange(0, grid.count());
+    progressBar->setValue(0);
+    progressBar->show();
+    cancelButton->show();
+    emit message(
+        QStringLiteral("Region scan of %1 tiles (%2 × %3) started.").arg(grid.count()).arg(grid.cols).arg(grid.rows));
+    const int size = session->videoWindow ? session->videoWindow->ComboBox3->currentIndex() + 1 : 1;
+    scan.start(grid, size, autofocusEvery(), session->currentCoords);
+}
+
+void RegionScan::cancelScan()
+{
+    if (!scan.isRunning())
+        return;
+    scan.cancel();
+    cancelButton->setEnabled(false);
+    session->statusBar()->showMessage(QStringLiteral("Cancelling the region scan after this tile..."));
+}
+
+void RegionScan::showProgress(int done, int total, double secondsLeft)
+{
+    progressBar->setValue(done);
+    progressBar->setFormat(QStringLiteral("%1 of %2 tiles").arg(done).arg(total));
+    if (scan.cancelRequested())
+        return;
+    QString text = QStringLiteral("Scanning region: %1 of %2 tiles, about %3 left")
+                       .arg(done)
+                       .arg(total)
+                       .arg(duration(secondsLeft));
+    // The progress takes the status bar: the control-time warning stays in it.
+    if (session->countdownTimer.isActive() && session->remainingSeconds <= 300)
+        text += QStringLiteral(" (%1 of control time left)").arg(duration(session->remainingSeconds));
+    session->statusBar()->showMessage(text);
+    if (mosaicWindow)
+        mosaicWindow->setState(text);
+}
+
+void RegionScan::scanFinished(bool cancelled)
+{
+    const TileGrid& grid = scan.grid();
+    // Tiles never reached keep their place in the mosaic, shown as missing.
+    if (cancelled) {
+        QVector<bool> seen(grid.count(), false);
+        const QVector<QPoint> order = grid.serpentine();
+        for (int i = 0; i < scan.tilesDone(); ++i)
+            seen[order[i].y() * grid.cols + order[i].x()] = true;
+        for (int id = 0; id < grid.count(); ++id)
+            if (!seen[id]) {
+                MosaicStitcher* target = mosaic.get();
+                feed([target, id] { target->markMissing(id); });
+            }
+    }
+    QStringList names;
+    for (int id : scan.missing())
+        names << TileScan::tileName(id / grid.cols, id % grid.cols);
+    if (cancelled)
+        result = QStringLiteral("Region scan cancelled after %1 of %2 tiles; the mosaic keeps the %3 taken.")
+                     .arg(scan.tilesDone())
+                     .arg(grid.count())
+                     .arg(tilesTaken);
+    else
+        result = QStringLiteral("Region scan done: %1 of %2 tiles taken.").arg(tilesTaken).arg(grid.count());
+    // The messages name every missing tile; the one-line displays the first few.
+    summary = result;
+    if (!names.isEmpty()) {
+        result = QStringLiteral("***") + result + QStringLiteral(" Missing: ") + names.join(QStringLiteral("; ")) +
+                 QLatin1Char('.');
+        summary += names.size() <= 2
+                       ? QStringLiteral(" Missing: ") + names.join(QStringLiteral("; ")) + QLatin1Char('.')
+                       : QStringLiteral(" Missing: %1 tiles, first %2.").arg(names.size()).arg(names[0]);
+    }
+    emit message(result);
+
+    stitching = true;
+    MosaicStitcher* target = mosaic.get();
+    feed([target] { target->finish(); });
+    progressBar->setRange(0, 0);
+    progressBar->setFormat(QStringLiteral("stitching"));
+    cancelButton->hide();
+    cancelButton->setEnabled(true);
+    session->scanRegionButton->setText(QStringLiteral("Scan Region"));
+    session->statusBar()->showMessage(QStringLiteral("Stitching the mosaic..."));
+    if (mosaicWindow)
+        mosaicWindow->setState(QStringLiteral("Stitching..."));
+    // The stage is free again: a fresh live frame shows where it stands and releases the controls.
+    session->enableControls();
+    updatePlan();
+    session->videoFetcher.setUrl(session->videoFetcher.url());
+    session->videoFetcher.get();
+}
+
+void RegionScan::stitched()
+{
+    if (!stitching)
+        return;
+    stitching = false;
+    // A scan whose every tile failed leaves nothing worth a file.
+    mosaicReady = tilesTaken > 0;
+    unsaved = mosaicReady;
+    progressBar->hide();
+    setPageEnabled(true);
+    session->saveMosaicAction->setEnabled(mosaicReady);
+    refreshMosaic();
+    const QSize size = mosaic->mosaicSize();
+    // Missing tiles stay named in the status bar.
+    if (!mosaicReady)
+        session->statusBar()->showMessage(QStringLiteral("No tile was taken: there is no mosaic to save."));
+    else if (result.startsWith(QLatin1String("***")))
+        session->statusBar()->showMessage(summary);
+    else
+        session->statusBar()->showMessage(
+            QStringLiteral("Mosaic ready: %1 × %2 pixels.").arg(size.width()).arg(size.height()));
+    if (mosaicWindow) {
+        mosaicWindow->saveMosaicAction->setEnabled(mosaicReady);
+        mosaicWindow->setState(summary);
+    }
+    emit mosaicFinished();
+}
+
+void RegionScan::refreshMosaic()
+{
+    if (!mosaicWindow || !mosaic)
+        return;
+    mosaicWindow->view->setMosaicGeometry(mosaic->mosaicSize(), mosaic->mosaicOriginUm());
+}
+
+void RegionScan::setPageEnabled(bool enabled)
+{
+    session->scanRegionButton->setText(enabled ? QStringLiteral("Scan Region") : QStringLiteral("Cancel Scan"));
+    for (QWidget* w : QList<QWidget*>{session->overlapBox, session->scanFocusBox})
+        w->setEnabled(enabled);
+    session->scanFocusEveryBox->setEnabled(enabled && session->scanFocusBox->currentIndex() == 2);
+}
+
+void RegionScan::showMosaicWindow()
+{
+    if (!mosaicWindow) {
+        mosaicWindow = new MosaicWindow();
+        connect(mosaicWindow.data(), &MosaicWindow::saveRequested, this, &RegionScan::saveMosaic);
+        connect(mosaicWindow->view, &MosaicView::pointDoubleClicked, this, [this](const QPointF& stageUm) {
+            CoordinateTriple destination = session->currentCoords;
+            destination.x = float(stageUm.x() * 10.0);
+            destination.y = float(stageUm.y() * 10.0);
+            session->goTo(destination);
+        });
+    }
+    mosaicWindow->show();
+    mosaicWindow->raise();
+    viewMosaicAction->setEnabled(true);
+}
+
+void RegionScan::feed(std::function<void()> work)
+{
+    feeder.start(std::move(work));
+}
+
+void RegionScan::saveMosaic()
+{
+    if (!mosaicReady || saving.isRunning())
+        return;
+    QWidget* over = mosaicWindow && mosaicWindow->isActiveWindow() ? static_cast<QWidget*>(mosaicWindow.data())
+                                                                   : static_cast<QWidget*>(session);
+    const QString suggested =
+        QDir::home().filePath(QStringLiteral("mosaic-%1.ome.tif")
+                                  .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+    QString path = QFileDialog::getSaveFileName(over, QStringLiteral("Save Mosaic"), suggested,
+                                                QStringLiteral("Pyramidal OME-TIFF (*.ome.tif *.ome.tiff)"), nullptr,
+                                                QFileDialog::DontUseNativeDialog);
+    if (path.isEmpty())
+        return;
+    if (!path.endsWith(QLatin1String(".ome.tif"), Qt::CaseInsensitive) &&
+        !path.endsWith(QLatin1String(".ome.tiff"), Qt::CaseInsensitive))
+        path += QStringLiteral(".ome.tif");
+    saveMosaicTo(path);
+}
+
+void RegionScan::saveMosaicTo(const QString& path)
+{
+    if (!mosaicReady || saving.isRunning())
+        return;
+    savePath = path;
+    saveCancel = false;
+    QWidget* over = mosaicWindow ? static_cast<QWidget*>(mosaicWindow.data()) : static_cast<QWidget*>(session);
+    saveDialog = new QProgressDialog(QStringLiteral("Saving the mosaic to %1...").arg(QDir::toNativeSeparators(path)),
+                                     QStringLiteral("Cancel"), 0, 1000, over);
+    saveDialog->setWindowTitle(QStringLiteral("Save Mosaic"));
+    saveDialog->setWindowModality(Qt::WindowModal);
+    saveDialog->setMinimumDuration(300);
+    saveDialog->setAutoClose(false);
+    saveDialog->setAutoReset(false);
+    connect(saveDialog, &QProgressDialog::canceled, this, [this] { saveCancel = true; });
+    session->statusBar()->showMessage(QStringLiteral("Saving the mosaic..."));
+    progressBar->setRange(0, 1000);
+    progressBar->setValue(0);
+    progressBar->setFormat(QStringLiteral("saving %p%"));
+    progressBar->show();
+    MosaicStitcher* source = mosaic.get();
+    saving.setFuture(QtConcurrent::run([this, source, path] {
+        QString error;
+        const bool ok = source->save(
+            path, &error,
+            [this](double fraction) {
+                // This object outlives the save: its destructor waits for it.
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, fraction] {
+                        progressBar->setValue(int(fraction * 1000.0));
+                        if (saveDialog)
+                            saveDialog->setValue(int(fraction * 1000.0));
+                    },
+                    Qt::QueuedConnection);
+            },
+            &saveCancel);
+        if (ok)
+            return QString();
+        return error.isEmpty() ? QStringLiteral("the file could not be written") : error;
+    }));
+}
+
+void RegionScan::saveFinished()
+{
+    progressBar->hide();
+    if (saveDialog) {
+        saveDialog->deleteLater();
+        saveDialog = nullptr;
+    }
+    const QString error = saving.result();
+    if (saveCancel) {
+        emit message(QStringLiteral("Saving the mosaic was cancelled; nothing was written to %1.").arg(savePath));
+        session->statusBar()->showMessage(QStringLiteral("Saving cancelled."));
+        emit saved(false, QStringLiteral("cancelled"));
+        return;
+    }
+    if (!error.isEmpty()) {
+        emit message(QStringLiteral("***The mosaic could not be saved to %1: %2").arg(savePath, error));
+        emit saved(false, error);
+        return;
+    }
+    unsaved = false;
+    const QSize size = mosaic->mosaicSize();
+    emit message(
+        QStringLiteral("Mosaic of %1 × %2 pixels saved to %3.").arg(size.width()).arg(size.height()).arg(savePath));
+    session->statusBar()->showMessage(QStringLiteral("Mosaic saved."));
+    emit saved(true, savePath);
+}
+
+bool RegionScan::confirmClose()
+{
+    if (!scan.isRunning() && !unsaved && !saving.isRunning())
+        return true;
+    const QString text = scan.isRunning() ? QStringLiteral("A region scan is running. Stop it and close the session?")
+                         : saving.isRunning() ? QStringLiteral("The mosaic is being saved. Stop saving and close?")
+                                              : QStringLiteral("The mosaic has not been saved. Close without saving?");
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Close the session"), text, QMessageBox::NoButton, session);
+    QPushButton* close = box.addButton(QStringLiteral("Close Anyway"), QMessageBox::DestructiveRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.exec();
+    return box.clickedButton() == close;
+}
+
+void RegionScan::abort()
+{
+    scan.abort();
+    saveCancel = true;
+    if (mosaic)
+        mosaic->cancel();
+    if (mosaicWindow)
+        mosaicWindow->close();
+}

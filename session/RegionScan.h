@@ -1,0 +1,107 @@
+#pragma once
+
+#include "session/TileGrid.h"
+#include "session/TileScan.h"
+#include "views/MosaicWindow.h"
+
+#include <QFutureWatcher>
+#include <QObject>
+#include <QPointer>
+#include <QThreadPool>
+
+#include <atomic>
+#include <memory>
+
+class MosaicStitcher;
+class QAction;
+class QProgressBar;
+class QProgressDialog;
+class QPushButton;
+class QTemporaryDir;
+class Session;
+
+// The region scan of a control session: checks and confirms the scan the
+// Image Acquisition page describes, drives the TileScan, hands every tile to
+// the stitcher on a worker thread, shows the mosaic and the progress, and
+// saves the result. The session's stage controls stay disabled while tiles
+// are taken.
+class RegionScan : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit RegionScan(Session* session);
+    ~RegionScan() override;
+
+    // Tiles are being taken.
+    bool isRunning() const { return scan.isRunning(); }
+    // Taking tiles, stitching or saving: no new scan may start.
+    bool isBusy() const;
+    bool hasMosaic() const { return mosaicReady; }
+
+    // The scan the page describes now; invalid ones carry the reason.
+    TileGrid plannedGrid() const;
+    // 0 for "Keep focus", 1 for every tile, else N.
+    int autofocusEvery() const;
+    // Why the scan cannot start now, or empty.
+    QString refusal(const TileGrid& grid, double seconds) const;
+
+    // The "Scan Region" button: refuses, or confirms and starts; during a
+    // scan it cancels.
+    void startOrCancel();
+    void cancelScan();
+    // File > Save Mosaic...: asks for a file and saves off the GUI thread.
+    void saveMosaic();
+    // Saves to `path` off the GUI thread; saved() reports the outcome.
+    void saveMosaicTo(const QString& path);
+    // Closing the session: false when the user keeps it open for an unsaved mosaic.
+    bool confirmClose();
+    // Stops everything at once, for a closing window.
+    void abort();
+
+    MosaicWindow* window() const { return mosaicWindow; }
+    MosaicStitcher* stitcher() const { return mosaic.get(); }
+
+    TileScan scan;
+    // The text of the last outcome, also appended to the session's messages.
+    QString result;
+
+signals:
+    // For the session's system information; "***" marks an error.
+    void message(const QString& text);
+    // The mosaic is stitched and may be saved.
+    void mosaicFinished();
+    void saved(bool ok, const QString& pathOrError);
+
+private:
+    void begin(const TileGrid& grid);
+    void updatePlan();
+    void showProgress(int done, int total, double secondsLeft);
+    void scanFinished(bool cancelled);
+    void stitched();
+    void setPageEnabled(bool enabled);
+    void saveFinished();
+    void showMosaicWindow();
+    void refreshMosaic();
+    void feed(std::function<void()> work);
+
+    Session* session;
+    QThreadPool feeder;
+    std::unique_ptr<MosaicStitcher> mosaic;
+    std::unique_ptr<QTemporaryDir> cache;
+    QPointer<MosaicWindow> mosaicWindow;
+    QProgressBar* progressBar = nullptr;
+    QPushButton* cancelButton = nullptr;
+    QAction* viewMosaicAction = nullptr;
+    QProgressDialog* saveDialog = nullptr;
+    QFutureWatcher<QString> saving;
+    std::atomic<bool> saveCancel{false};
+    QString savePath;
+    QTimer* refreshTimer = nullptr;
+    // The outcome short enough for a status line.
+    QString summary;
+    bool stitching = false;
+    bool mosaicReady = false;
+    bool unsaved = false;
+    int tilesTaken = 0;
+};

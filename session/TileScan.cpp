@@ -1,0 +1,237 @@
+#include "session/TileScan.h"
+
+#include "session/PositionReport.h"
+#include "session/ScanTiming.h"
+
+#include <QLineF>
+
+#include <cmath>
+
+namespace {
+
+bool finite(const CoordinateTriple& c)
+{
+    return std::isfinite(c.x) && std::isfinite(c.y) && std::isfinite(c.z);
+}
+
+QPointF micrometres(const CoordinateTriple& c)
+{
+    return QPointF(double(c.x) / 10.0, double(c.y) / 10.0);
+}
+
+} // namespace
+
+TileScan::TileScan(UrlMaker makeUrl, ScanTiming& scanTiming, QObject* parent)
+    : QObject(parent)
+    , urls(std::move(makeUrl))
+    , timing(scanTiming)
+{
+    requeryTimer.setSingleShot(true);
+    connect(&requeryTimer, &QTimer::timeout, this, [this] { sendPosition(QStringLiteral("f=w")); });
+    connect(&stageFetcher, qOverload<>(&MyHTTP::done), this, &TileScan::positionReply);
+    connect(&frameFetcher, &MyWebJPEG::decodeFailed, this, [this] { frameUnreadable = true; });
+    connect(&frameFetcher, &MyWebJPEG::newImageAvailable, this, &TileScan::frameReply);
+    connect(&frameFetcher, &MyWebJPEG::fetchFailed, this,
+            [this] { stepFailed(QStringLiteral("the server did not send the picture")); });
+}
+
+QSize TileScan::pictureOf(int pictureSize)
+{
+    static const QSize sizes[] = {QSize(640, 480), QSize(800, 600), QSize(1024, 768), QSize(1280, 960)};
+    return pictureSize >= 1 && pictureSize <= 4 ? sizes[pictureSize - 1] : QSize();
+}
+
+QString TileScan::tileName(int row, int col)
+{
+    return QStringLiteral("row %1, column %2").arg(row + 1).arg(col + 1);
+}
+
+void TileScan::start(const TileGrid& grid, int size, int every, const CoordinateTriple& from)
+{
+    if (running || !grid.isValid())
+        return;
+    plan = grid;
+    order = grid.serpentine();
+    missingIds.clear();
+    pictureSize = size;
+    autofocusEvery = every;
+    index = 0;
+    done = 0;
+    cancelling = false;
+    running = true;
+    position = from;
+    firstEstimateSeconds = ScanTiming::estimateSeconds(grid, micrometres(from), every, timing.model());
+    scanClock.start();
+    emit progress(0, total(), firstEstimateSeconds);
+    beginTile();
+}
+
+void TileScan::cancel()
+{
+    if (running)
+        cancelling = true;
+}
+
+void TileScan::abort()
+{
+    running = false;
+    step = Step::Idle;
+    requeryTimer.stop();
+    // An empty address drops the request in flight without a report.
+    stageFetcher.setUrl(QString());
+    frameFetcher.setUrl(QString());
+}
+
+void TileScan::beginTile()
+{
+    const QPoint tile = order.at(index);
+    const QPointF centre = plan.centreUm(tile.y(), tile.x());
+    target = position;
+    target.x = float(std::trunc(centre.x() * 10.0));
+    target.y = float(std::trunc(centre.y() * 10.0));
+    moveDistanceUm = QLineF(micrometres(position), micrometres(target)).length();
+    attempt = 0;
+    sendMove();
+}
+
+void TileScan::sendMove()
+{
+    step = Step::Move;
+    sendPosition(QStringLiteral("f=m&x=") + QString::asprintf("%.0f", double(target.x)) + QStringLiteral("&y=") +
+                 QString::asprintf("%.0f", double(target.y)) + QStringLiteral("&z=") +
+                 QString::asprintf("%.0f", double(target.z)));
+    stepClock.start();
+}
+
+void TileScan::sendFocus()
+{
+    step = Step::Focus;
+    sendPosition(QStringLiteral("f=a"));
+    stepClock.start();
+}
+
+void TileScan::sendPosition(const QString& query)
+{
+    requeryTimer.stop();
+    stageFetcher.setUrl(urls(query, true));
+    stageFetcher.start();
+}
+
+void TileScan::sendFrame()
+{
+    step = Step::Frame;
+    frameUnreadable = false;
+    frameFetcher.setUrl(urls(QString::asprintf("f=p&ps=%i", pictureSize), false));
+    frameFetcher.get();
+    stepClock.start();
+}
+
+void TileScan::positionReply()
+{
+    if (!running || (step != Step::Move && step != Step::Focus))
+        return;
+    if (!stageFetcher.succeeded()) {
+        stepFailed(QStringLiteral("the server did not answer"));
+        return;
+    }
+    CoordinateTriple reported = position;
+    const PositionReport::Kind kind = PositionReport::read(stageFetcher.data(), stageFetcher.length(), reported);
+    if (kind == PositionReport::Kind::Invalid || !finite(reported)) {
+        const QString text = QString::fromLatin1(stageFetcher.data(), std::min(stageFetcher.length(), 40))
+                                 .section(QLatin1Char('\n'), 0, 0)
+                                 .trimmed();
+        stepFailed(QStringLiteral("the server answered \"%1\"").arg(text));
+        return;
+    }
+    position = reported;
+    emit positionReported(position);
+    if (kind == PositionReport::Kind::Moving) {
+        // A stage that never reports arrival must not hold the scan for ever.
+        if (stepClock.elapsed() > arrivalTimeoutMs)
+            stepFailed(QStringLiteral("the stage did not arrive"));
+        else
+            requeryTimer.start(requeryIntervalMs);
+        return;
+    }
+    if (step == Step::Move) {
+        timing.addMove(moveDistanceUm, double(stepClock.elapsed()));
+        attempt = 0;
+        if (autofocusEvery > 0 && index % autofocusEvery == 0)
+            sendFocus();
+        else
+            sendFrame();
+    } else {
+        timing.addAutofocus(double(stepClock.elapsed()));
+        attempt = 0;
+        sendFrame();
+    }
+}
+
+void TileScan::frameReply(const QImage& frame)
+{
+    if (!running || step != Step::Frame)
+        return;
+    if (frameUnreadable) {
+        stepFailed(QStringLiteral("the picture could not be read"));
+        return;
+    }
+    // A picture of another size cannot take this tile's place in the mosaic.
+    if (frame.size() != plan.picture) {
+        stepFailed(QStringLiteral("the picture was %1 x %2 pixels").arg(frame.width()).arg(frame.height()));
+        return;
+    }
+    timing.addFrame(double(stepClock.elapsed()));
+    const QPoint tile = order.at(index);
+    emit tileTaken(tile.y() * plan.cols + tile.x(), tile.y(), tile.x(), micrometres(position), frame);
+    nextTile();
+}
+
+void TileScan::stepFailed(const QString& reason)
+{
+    if (!running)
+        return;
+    const QPoint tile = order.at(index);
+    const QString name = QStringLiteral("Tile ") + tileName(tile.y(), tile.x());
+    const QString what = step == Step::Frame   ? QStringLiteral("frame")
+                         : step == Step::Focus ? QStringLiteral("autofocus")
+                                               : QStringLiteral("move");
+    if (attempt == 0) {
+        ++attempt;
+        emit notice(QStringLiteral("%1: %2 failed (%3); trying again.").arg(name, what, reason));
+        if (step == Step::Move)
+            sendMove();
+        else if (step == Step::Focus)
+            sendFocus();
+        else
+            sendFrame();
+        return;
+    }
+    if (step == Step::Focus) {
+        // A tile out of focus is still a tile: take it where the stage is.
+        emit notice(QStringLiteral("%1: autofocus failed again (%2); the frame is taken at the present focus.")
+                        .arg(name, reason));
+        attempt = 0;
+        sendFrame();
+        return;
+    }
+    const int id = tile.y() * plan.cols + tile.x();
+    missingIds.append(id);
+    emit tileMissing(id, tile.y(), tile.x(), QStringLiteral("%1 failed twice (%2)").arg(what, reason));
+    nextTile();
+}
+
+void TileScan::nextTile()
+{
+    ++done;
+    ++index;
+    const double perTile = double(scanClock.elapsed()) / 1000.0 / done;
+    emit progress(done, total(), perTile * (total() - done));
+    if (cancelling || index >= order.size()) {
+        const bool cancelled = index < order.size();
+        running = false;
+        step = Step::Idle;
+        emit finished(cancelled);
+        return;
+    }
+    beginTile();
+}

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "net/MyHTTP.h"
+#include "net/MyWebJPEG.h"
+#include "session/TileGrid.h"
+#include "views/CoordinateTriple.h"
+
+#include <QElapsedTimer>
+#include <QImage>
+#include <QObject>
+#include <QPointF>
+#include <QTimer>
+#include <QVector>
+
+#include <functional>
+
+class ScanTiming;
+
+// Takes the frames of a region scan, one tile at a time in serpentine order:
+// move (waiting for the stage's "+"), a quick autofocus when one is due, one
+// frame at the chosen picture size. A failed step is tried once more; a tile
+// that fails twice is reported missing and the scan goes on. cancel() lets
+// the current tile finish and stops there.
+class TileScan : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Full URL of a session query, with a fresh token when authenticated.
+    using UrlMaker = std::function<QString(const QString& query, bool authenticated)>;
+
+    TileScan(UrlMaker urls, ScanTiming& timing, QObject* parent = nullptr);
+
+    // Pixels of the video picture size 1 to 4; empty for any other number.
+    static QSize pictureOf(int pictureSize);
+    // "row 2, column 3", counted from 1 as the user does.
+    static QString tileName(int row, int col);
+
+    // Starts the scan from the stage at `from` (whose z is kept unless an
+    // autofocus changes it), focusing before every `autofocusEvery`-th tile
+    // (0: never). Ignored while a scan runs.
+    void start(const TileGrid& grid, int pictureSize, int autofocusEvery, const CoordinateTriple& from);
+    void cancel();
+    // Stops at once and reports nothing more (the window is closing).
+    void abort();
+
+    bool isRunning() const { return running; }
+    bool cancelRequested() const { return cancelling; }
+    int tilesDone() const { return done; }
+    int total() const { return order.size(); }
+    // Tile ids (row * cols + col) that failed twice, in scan order.
+    const QVector<int>& missing() const { return missingIds; }
+    const TileGrid& grid() const { return plan; }
+
+    // Pause between coordinate queries while the stage reports '*'.
+    int requeryIntervalMs = 50;
+    // Longest wait for the stage's "+" after a move or an autofocus.
+    int arrivalTimeoutMs = 120000;
+
+signals:
+    void positionReported(CoordinateTriple& position);
+    void tileTaken(int id, int row, int col, QPointF reportedUm, const QImage& frame);
+    void tileMissing(int id, int row, int col, const QString& reason);
+    // Tiles done (taken or missing) of all, and the expected seconds left.
+    void progress(int tilesDone, int total, double secondsLeft);
+    // A retry or a skipped autofocus, for the session's messages.
+    void notice(const QString& text);
+    // After the last tile, or after the current one once cancelled. Tiles
+    // not reached are not in missing().
+    void finished(bool cancelled);
+
+private:
+    enum class Step { Idle, Move, Focus, Frame };
+
+    void beginTile();
+    void sendMove();
+    void sendFocus();
+    void sendFrame();
+    void positionReply();
+    void frameReply(const QImage& frame);
+    void stepFailed(const QString& reason);
+    void nextTile();
+    void sendPosition(const QString& query);
+
+    UrlMaker urls;
+    ScanTiming& timing;
+    MyHTTP stageFetcher;
+    MyWebJPEG frameFetcher;
+    QTimer requeryTimer;
+    QElapsedTimer stepClock;
+    QElapsedTimer scanClock;
+
+    TileGrid plan;
+    QVector<QPoint> order;
+    QVector<int> missingIds;
+    int pictureSize = 1;
+    int autofocusEvery = 0;
+    int index = 0;
+    int done = 0;
+    int attempt = 0;
+    Step step = Step::Idle;
+    bool running = false;
+    bool cancelling = false;
+    bool frameUnreadable = false;
+    double firstEstimateSeconds = 0.0;
+    double moveDistanceUm = 0.0;
+    CoordinateTriple position;
+    CoordinateTriple target;
+};

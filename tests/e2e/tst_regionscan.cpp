@@ -1,0 +1,214 @@
+#include "MessageBoxCatcher.h"
+#include "SessionHarness.h"
+
+#include "imaging/MosaicStitcher.h"
+#include "session/RegionScan.h"
+#include "views/MosaicView.h"
+#include "views/MosaicWindow.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QWheelEvent>
+#include <QtTest>
+
+// Region scans against the test server: the tiles in serpentine order, the
+// mosaic stitched and saved as a pyramid that tifffile reads back, a
+// cancelled scan and one with a missing tile kept, and the refusals.
+class TestRegionScan : public QObject
+{
+    Q_OBJECT
+
+    SessionHarness h;
+    QTemporaryDir dir;
+
+    RegionScan* region() const { return h.session->regionScan; }
+
+    void markRegion(const QString& x0, const QString& y0, const QString& x1, const QString& y1)
+    {
+        Session* s = h.session.get();
+        s->resetAcquisitionButton->click();
+        s->xCoord->setText(x0);
+        s->yCoord->setText(y0);
+        s->PushButton6->click();
+        s->xCoord->setText(x1);
+        s->yCoord->setText(y1);
+        s->PushButton7->click();
+    }
+
+    // Stage x and y of every move of the scan, in the order sent.
+    QVector<QPoint> moves() const
+    {
+        QVector<QPoint> out;
+        const QRegularExpression move(QStringLiteral("f=m&x=(\\d+)&y=(\\d+)&"));
+        for (const QString& r : h.requests(QStringLiteral("f=m&")))
+            if (const auto m = move.match(r); m.hasMatch())
+                out.append(QPoint(m.captured(1).toInt(), m.captured(2).toInt()));
+        return out;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        QVERIFY(h.start());
+        QTRY_VERIFY(h.session->mppX > 0.0f && h.session->countdownTimer.isActive());
+    }
+
+    void scan_data()
+    {
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<bool>("cancel");     // after the first tile
+        QTest::addColumn<QString>("outcome"); // in the result
+        QTest::addColumn<int>("moveCount");
+        QTest::addColumn<int>("placed");
+        QTest::addColumn<QString>("retry"); // in the messages
+
+        QTest::newRow("2 x 2, serpentine") << QStringList() << false << "done: 4 of 4 tiles taken." << 4 << 4 << "";
+        QTest::newRow("cancelled keeps the first tile")
+            << QStringList() << true << "cancelled after 1 of 4 tiles; the mosaic keeps the 1 taken." << 1 << 1 << "";
+        // an unreadable picture must not pass for the tile: the fetcher repeats the last one
+        QTest::newRow("unreadable frame retried")
+            << QStringList{"p:garbage:1"} << false << "done: 4 of 4 tiles taken." << 4 << 4
+            << "Tile row 1, column 1: frame failed (the picture could not be read); trying again.";
+        QTest::newRow("move retried, frame missing")
+            << QStringList{"m:500:1", "p:500:2"} << false << "3 of 4 tiles taken. Missing: row 1, column 1." << 5 << 3
+            << "Tile row 1, column 1: move failed (the server did not answer); trying again.";
+    }
+
+    void scan()
+    {
+        QFETCH(QStringList, faults);
+        QFETCH(bool, cancel);
+        QFETCH(QString, outcome);
+        QFETCH(int, moveCount);
+        QFETCH(int, placed);
+        QFETCH(QString, retry);
+
+        Session* s = h.session.get();
+        QVERIFY(h.settle());
+        // 640 x 480 frames at 0.5 um overlapping by 15 % cover 0.4 x 0.3 mm in 2 x 2.
+        markRegion("20.0", "15.0", "20.4", "15.3");
+        h.server->clearLog();
+        for (const QString& rule : faults)
+            QVERIFY(h.server->addFault(rule));
+        QObject context;
+        bool stageLocked = true;
+        connect(&region()->scan, &TileScan::tileTaken, &context, [&] {
+            stageLocked = stageLocked && h.controlsEnabled(false) && !s->scanRegionButton->text().contains("Region");
+            // a double-click or key step in the video window must not move the stage away
+            CoordinateTriple elsewhere = s->currentCoords;
+            elsewhere.x += 5000;
+            s->goTo(elsewhere);
+            if (cancel)
+                region()->cancelScan();
+        });
+        QSignalSpy finished(region(), &RegionScan::mosaicFinished);
+        MessageBoxCatcher catcher;
+        s->scanRegionButton->click();
+        QVERIFY(catcher.text().startsWith("Scan 4 tiles (2 × 2) of 640 × 480 pixels?"));
+        QVERIFY(finished.wait(60000));
+        h.server->clearFaults();
+        QVERIFY(stageLocked);
+        QVERIFY2(region()->result.endsWith(outcome), qPrintable(region()->result));
+        QVERIFY(h.infoText().contains(region()->result.mid(region()->result.startsWith("***") ? 3 : 0)));
+        QVERIFY(retry.isEmpty() || h.infoText().contains(retry));
+
+        const QVector<QPoint> sent = moves();
+        QCOMPARE(sent.size(), moveCount);
+        if (moveCount == 4) {
+            // left to right along the first row, right to left along the second
+            QVERIFY(sent[0].x() < sent[1].x() && sent[1].x() == sent[2].x() && sent[3].x() == sent[0].x());
+            QVERIFY(sent[0].y() == sent[1].y() && sent[1].y() < sent[2].y() && sent[2].y() == sent[3].y());
+        }
+        int present = 0;
+        for (const TilePlacement& p : region()->stitcher()->placements())
+            present += p.missing ? 0 : 1;
+        QCOMPARE(present, placed);
+        QVERIFY(h.settle());
+        QVERIFY(h.controlsEnabled(true));
+        QCOMPARE(s->scanRegionButton->text(), QStringLiteral("Scan Region"));
+
+        // The window shows the mosaic; a double-click there moves the stage to the point.
+        MosaicView* view = region()->window()->view;
+        QCOMPARE(view->mosaicSize(), region()->stitcher()->mosaicSize());
+        // the wheel zooms around the pointer
+        const QPointF pointer(view->width() * 0.3, view->height() * 0.6);
+        const QPointF under = view->stagePoint(pointer);
+        const double zoom = view->zoom();
+        QWheelEvent wheel(pointer, view->mapToGlobal(pointer), QPoint(), QPoint(0, 240), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(view, &wheel);
+        QCOMPARE(view->zoom(), zoom * 1.5625);
+        QVERIFY((view->stagePoint(pointer) - under).manhattanLength() < 1e-6);
+        const QPoint middle = view->rect().center();
+        const QPointF target = view->stagePoint(middle);
+        QTest::mouseDClick(view, Qt::LeftButton, Qt::NoModifier, middle);
+        QVERIFY(h.settle());
+        QVERIFY(qAbs(s->currentCoords.x - target.x() * 10.0) <= 1.0);
+
+        const QString path = dir.filePath(QString::fromLatin1(QTest::currentDataTag()).left(6) + ".ome.tif");
+        QSignalSpy saved(region(), &RegionScan::saved);
+        region()->saveMosaicTo(path);
+        QVERIFY(saved.wait(60000));
+        QVERIFY2(saved.first().at(0).toBool(), qPrintable(saved.first().at(1).toString()));
+        QProcess python;
+        python.start("/usr/bin/python3",
+                     {QFINDTESTDATA("../unit/pyramid_layout.py"), path, dir.filePath(QStringLiteral("ome.xml"))});
+        QVERIFY(python.waitForFinished(60000));
+        QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
+        const QJsonObject file = QJsonDocument::fromJson(python.readAllStandardOutput()).object();
+        const QSize size = region()->stitcher()->mosaicSize();
+        const QPointF origin = region()->stitcher()->mosaicOriginUm();
+        QVERIFY(file["ome"].toBool());
+        QCOMPARE(file["levels"].toArray().first(), QJsonValue(QJsonArray{size.width(), size.height()}));
+        QCOMPARE(file["tiles"], QJsonValue(QJsonArray{QJsonArray{512, 512}}));
+        QCOMPARE(file["physical"], QJsonValue(QJsonArray{0.5, 0.5, "µm"}));
+        // the stage position of the top-left pixel
+        const QJsonArray at = file["position"].toArray();
+        QVERIFY(qAbs(at[0].toDouble() - origin.x()) < 0.01 && qAbs(at[1].toDouble() - origin.y()) < 0.01);
+    }
+
+    void refused_data()
+    {
+        QTest::addColumn<int>("secondsLeft");
+        QTest::addColumn<QStringList>("corners");
+        QTest::addColumn<QString>("reason");
+
+        QTest::newRow("control time too short")
+            << 10 << QStringList{"20.0", "15.0", "23.0", "18.0"} << "The scan of 165 tiles would take about";
+        QTest::newRow("no region") << 1000 << QStringList() << "Set the top left and the bottom right corner";
+        // a job would count from the stage origin; a scan of that is refused
+        QTest::newRow("bottom right only")
+            << 1000 << QStringList{"0", "0", "20.4", "15.3"} << "Set the top left and the bottom right corner";
+    }
+
+    void refused()
+    {
+        QFETCH(int, secondsLeft);
+        QFETCH(QStringList, corners);
+        QFETCH(QString, reason);
+        Session* s = h.session.get();
+        QVERIFY(h.settle());
+        if (!corners.isEmpty())
+            markRegion(corners[0], corners[1], corners[2], corners[3]);
+        else
+            s->resetAcquisitionButton->click();
+        s->remainingSeconds = secondsLeft;
+        h.server->clearLog();
+        MessageBoxCatcher catcher;
+        s->scanRegionButton->click();
+        QCOMPARE(catcher.title(), QStringLiteral("Cannot scan the region"));
+        QVERIFY2(catcher.text().contains(reason), qPrintable(catcher.text()));
+        QVERIFY(h.settle());
+        QVERIFY(!region()->isBusy());
+        QVERIFY(h.requests("f=m&").isEmpty());
+        s->remainingSeconds = 1000;
+    }
+};
+
+QTEST_MAIN(TestRegionScan)
+#include "tst_regionscan.moc"
