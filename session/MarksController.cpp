@@ -225,10 +225,29 @@ void MarksController::placeNote(const QPointF& stageMm, double zMicrometres)
 
 bool MarksController::exportTo(const QString& fileName, QString* error) const
 {
+    return writeFile(fileName, MarksGeoJson::write(marks->all(), source), error);
+}
+
+QString MarksController::writeBesideMosaic(const QString& mosaicPath, const QPointF& originMm,
+                                           double micrometresPerPixel, const QSize& mosaicPixels) const
+{
+    if (marks->all().isEmpty())
+        return QString();
+    QString fileName = mosaicPath;
+    fileName.remove(
+        QRegularExpression(QStringLiteral("(\\.ome)?\\.tiff?$"), QRegularExpression::CaseInsensitiveOption));
+    fileName += QStringLiteral(".geojson");
+    QString error;
+    writeFile(fileName, MarksGeoJson::writeForMosaic(marks->all(), originMm, micrometresPerPixel, mosaicPixels),
+              &error);
+    return error;
+}
+
+bool MarksController::writeFile(const QString& fileName, const QByteArray& json, QString* error)
+{
     // Written beside and then renamed, so a failure never leaves half a file.
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(MarksGeoJson::write(marks->all(), source)) < 0 ||
-        !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(json) < 0 || !file.commit()) {
         *error = tr("The marks could not be written to %1: %2.").arg(fileName, file.errorString());
         return false;
     }

@@ -53,6 +53,11 @@ public:
     // Keeps the last reported stage position; false before any report.
     bool addBookmark(const QString& name);
     bool exportTo(const QString& fileName, QString* error) const;
+    // The marks inside a saved mosaic, beside it as NAME.geojson in the
+    // mosaic's pixel coordinates (QuPath imports them onto that picture);
+    // nothing without marks. An error sentence, or empty.
+    QString writeBesideMosaic(const QString& mosaicPath, const QPointF& originMm, double micrometresPerPixel,
+                              const QSize& mosaicPixels) const;
     // All or nothing; the number of marks read, or -1 with an error.
     int importFrom(const QString& fileName, QString* error);
 
@@ -70,6 +75,7 @@ signals:
     void goToRequested(CoordinateTriple& destination);
 
 private:
+    static bool writeFile(const QString& fileName, const QByteArray& json, QString* error);
     void buildActions();
     void toolModeChanged(MeasureTool::Mode mode);
     void placeNote(const QPointF& stageMm, double zMicrometres);

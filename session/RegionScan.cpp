@@ -2,6 +2,7 @@
 
 #include "imaging/MosaicStitcher.h"
 #include "net/OrvexUrl.h"
+#include "session/MarksController.h"
 #include "session/ScanTiming.h"
 #include "session/Session.h"
 #include "views/MosaicView.h"
@@ -257,6 +258,7 @@ void RegionScan::begin(const TileGrid& grid)
     plan.cols = grid.cols;
     plan.tileSize = grid.picture;
     plan.umPerPxX = grid.umPerPxX;
+    mosaicUmPerPx = grid.umPerPxX;
     plan.umPerPxY = grid.umPerPxY;
     plan.originUm = grid.originUm;
     plan.cacheDir = cache->path();
@@ -532,6 +534,10 @@ void RegionScan::saveFinished()
     const QSize size = mosaic->mosaicSize();
     emit message(
         QStringLiteral("Mosaic of %1 × %2 pixels saved to %3.").arg(size.width()).arg(size.height()).arg(savePath));
+    const QString marksError =
+        session->marks->writeBesideMosaic(savePath, mosaic->mosaicOriginUm() / 1000.0, mosaicUmPerPx, size);
+    if (!marksError.isEmpty())
+        emit message(QStringLiteral("***") + marksError);
     session->statusBar()->showMessage(QStringLiteral("Mosaic saved."));
     emit saved(true, savePath);
 }

@@ -103,5 +103,7 @@ private:
     bool stitching = false;
     bool mosaicReady = false;
     bool unsaved = false;
+    // The scale of the mosaic in hand, for the marks written beside it.
+    double mosaicUmPerPx = 0.0;
     int tilesTaken = 0;
 };

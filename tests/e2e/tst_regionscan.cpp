@@ -2,6 +2,7 @@
 #include "SessionHarness.h"
 
 #include "imaging/MosaicStitcher.h"
+#include "session/MarksController.h"
 #include "session/RegionScan.h"
 #include "views/MosaicView.h"
 #include "views/MosaicWindow.h"
@@ -92,7 +93,7 @@ private slots:
         QVERIFY(h.settle());
         // 640 x 480 frames at 0.5 um overlapping by 15 % cover 0.4 x 0.3 mm in 2 x 2.
         markRegion("20.0", "15.0", "20.4", "15.3");
-        h.server->clearLog();
+        h.log.clear();
         for (const QString& rule : faults)
             QVERIFY(h.server->addFault(rule));
         QObject context;
@@ -150,6 +151,8 @@ private slots:
         QVERIFY(h.settle());
         QVERIFY(qAbs(s->currentCoords.x - target.x() * 10.0) <= 1.0);
 
+        // a bookmark there goes beside the saved mosaic, in its pixels
+        QVERIFY(s->marks->addBookmark(QStringLiteral("centre")));
         const QString path = dir.filePath(QString::fromLatin1(QTest::currentDataTag()).left(6) + ".ome.tif");
         QSignalSpy saved(region(), &RegionScan::saved);
         region()->saveMosaicTo(path);
@@ -170,6 +173,12 @@ private slots:
         // the stage position of the top-left pixel
         const QJsonArray at = file["position"].toArray();
         QVERIFY(qAbs(at[0].toDouble() - origin.x()) < 0.01 && qAbs(at[1].toDouble() - origin.y()) < 0.01);
+        QFile marks(path.chopped(8) + ".geojson");
+        QVERIFY(marks.open(QIODevice::ReadOnly));
+        const QJsonArray point =
+            QJsonDocument::fromJson(marks.readAll())["features"][0]["geometry"]["coordinates"].toArray();
+        const QPointF pixel = (QPointF(s->currentCoords.x, s->currentCoords.y) / 10.0 - origin) / 0.5;
+        QCOMPARE(QPointF(point[0].toDouble(), point[1].toDouble()).toPoint(), pixel.toPoint());
     }
 
     void refused_data()
@@ -198,7 +207,7 @@ private slots:
         else
             s->resetAcquisitionButton->click();
         s->remainingSeconds = secondsLeft;
-        h.server->clearLog();
+        h.log.clear();
         MessageBoxCatcher catcher;
         s->scanRegionButton->click();
         QCOMPARE(catcher.title(), QStringLiteral("Cannot scan the region"));

@@ -78,14 +78,14 @@ private slots:
         QVERIFY(h.moveTo(QStringLiteral("37.835"), QStringLiteral("25.1625"), QStringLiteral("1000")));
         s->frameCountSelector->setValue(4);
         s->fullFrameCheck->setChecked(fullFrame);
-        h.server->clearLog();
+        h.log.clear();
         s->focusStackButton->click();
         QVERIFY(QTest::qWaitFor([s] { return !s->stackAcquiring; }, 60000) && h.settle());
 
         // The chain of a small stack: move, picture, move, picture...; whole frames are the video request.
         const QString picture = h.info.requestPrefix + (fullFrame ? "f=p&ps=2" : "f=p&ps=2&x=16&y=30&inset=1");
         QStringList chain;
-        for (const QString& target : h.server->requestLog())
+        for (const QString& target : h.log)
             if (target.contains("f=m&b=y"))
                 chain << QStringLiteral("move");
             else if (target.contains("f=p&"))
