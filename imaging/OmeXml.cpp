@@ -117,6 +117,22 @@ double lengthAttr(const QXmlStreamAttributes& a, const QString& name, const QStr
 
 } // namespace
 
+OmeImage OmeImage::singlePlane(int width, int height, int samples, const QString& type) const
+{
+    OmeImage image = *this;
+    image.sizeX = width;
+    image.sizeY = height;
+    image.sizeZ = 1;
+    image.samplesPerPixel = samples;
+    image.pixelType = type;
+    image.physicalSizeZUm = 0;
+    image.firstIfd = 0;
+    image.pagesPerZ = 1;
+    image.planes.resize(1);
+    image.planes[0].theZ = image.planes[0].theC = image.planes[0].theT = 0;
+    return image;
+}
+
 QByteArray OmeXml::write(const QVector<OmeImage>& images)
 {
     QByteArray out;

@@ -28,6 +28,10 @@ struct OmeImage
     QVector<OmePlane> planes;
     // Read only: pages per z, more than one for channels stored apart or time points.
     int pagesPerZ = 1;
+
+    // This image's name, date, scale and first plane's position, as one plane
+    // of the given size and samples starting at the file's first page.
+    OmeImage singlePlane(int width, int height, int samples, const QString& type) const;
 };
 
 // OME-XML (schema 2016-06) as OME-TIFF files carry it in their first ImageDescription.

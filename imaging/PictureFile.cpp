@@ -16,16 +16,7 @@ bool PictureFile::writeOmeTiff(const QString& path, const QImage& rgb, const Ome
     if (heightUm && (heightUm->type() != CV_32FC1 || heightUm->cols != img.width() || heightUm->rows != img.height()))
         return fail(QStringLiteral("the height map does not match the picture"));
 
-    OmeImage picture = meta;
-    picture.sizeX = img.width();
-    picture.sizeY = img.height();
-    picture.sizeZ = 1;
-    picture.samplesPerPixel = 3;
-    picture.pixelType = QStringLiteral("uint8");
-    picture.physicalSizeZUm = 0;
-    picture.firstIfd = 0;
-    picture.planes.resize(1);
-    picture.planes[0].theZ = picture.planes[0].theC = picture.planes[0].theT = 0;
+    const OmeImage picture = meta.singlePlane(img.width(), img.height(), 3, QStringLiteral("uint8"));
     QVector<OmeImage> images{picture};
     if (heightUm) {
         OmeImage height = picture;
@@ -55,15 +46,7 @@ bool PictureFile::writeHeightOmeTiff(const QString& path, const cv::Mat& height,
             *error = QStringLiteral("no height map to save");
         return false;
     }
-    OmeImage image = meta;
-    image.sizeX = height.cols;
-    image.sizeY = height.rows;
-    image.sizeZ = 1;
-    image.samplesPerPixel = 1;
-    image.pixelType = QStringLiteral("float");
-    image.physicalSizeZUm = 0;
-    image.firstIfd = 0;
-    image.planes.resize(1);
+    const OmeImage image = meta.singlePlane(height.cols, height.rows, 1, QStringLiteral("float"));
     TiffFile tiff;
     if (tiff.openWrite(path, false) && tiff.writeImage(height, OmeXml::write({image})))
         tiff.commit();

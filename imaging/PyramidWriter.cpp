@@ -215,14 +215,7 @@ bool PyramidWriter::write(const QString& path, QSize size, const OmeImage& meta,
     }
 
     TiffFile& out = run.levels[0]->file;
-    OmeImage image = meta;
-    image.sizeX = size.width();
-    image.sizeY = size.height();
-    image.sizeZ = 1;
-    image.samplesPerPixel = 3;
-    image.pixelType = QStringLiteral("uint8");
-    image.firstIfd = 0;
-    const QByteArray xml = OmeXml::write({image});
+    const QByteArray xml = OmeXml::write({meta.singlePlane(size.width(), size.height(), 3, QStringLiteral("uint8"))});
     std::vector<toff_t> subOffsets(size_t(sizes.size() - 1), 0);
     bool ok = TIFFSetField(out.handle(), TIFFTAG_IMAGEDESCRIPTION, xml.constData()) &&
               TIFFSetField(out.handle(), TIFFTAG_SOFTWARE, "Tessan") &&
