@@ -107,7 +107,7 @@ private slots:
         QTemporaryDir dir;
         VideoView* view = s->videoWindow->imageView;
         QString suggested;
-        bool saveDialog = false;
+        QString saveDialog;
         QTimer driver;
         connect(&driver, &QTimer::timeout, view, [&] {
             auto* dialog = view->findChild<QFileDialog*>(QStringLiteral("file dialog"));
@@ -115,11 +115,13 @@ private slots:
                 return;
             driver.stop();
             suggested = QFileInfo(dialog->selectedFiles().value(0)).fileName();
-            saveDialog = dialog->acceptMode() == QFileDialog::AcceptSave && dialog->isModal() &&
-                         dialog->fileMode() == QFileDialog::AnyFile &&
-                         dialog->defaultSuffix() == QLatin1String("jpg") &&
-                         dialog->nameFilters().value(0) == QStringLiteral("JPEG pictures (*.jpg *.jpeg)") &&
-                         !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+            saveDialog = QStringList{dialog->acceptMode() == QFileDialog::AcceptSave ? "save" : "open",
+                                     dialog->isModal() ? "modal" : "modeless",
+                                     dialog->fileMode() == QFileDialog::AnyFile ? "any file" : "existing",
+                                     dialog->defaultSuffix(),
+                                     dialog->nameFilters().value(0),
+                                     dialog->testOption(QFileDialog::DontConfirmOverwrite) ? "replaces" : "asks"}
+                             .join(QLatin1Char('|'));
             if (QWidget* focused = dialog->focusWidget())
                 focused->clearFocus();
             dialog->selectFile(dir.filePath(QStringLiteral("frame")));
@@ -127,7 +129,7 @@ private slots:
         });
         driver.start(20);
         s->videoWindow->PushButton14->click();
-        QVERIFY(saveDialog);
+        QCOMPARE(saveDialog, QStringLiteral("save|modal|any file|jpg|JPEG pictures (*.jpg *.jpeg)|asks"));
         const CoordinateTriple& at = s->currentCoords;
         const QString place = QString::asprintf("_x%.4f_y%.4f_", at.x * 0.0001, at.y * 0.0001);
         QVERIFY2(suggested.startsWith(h.info.scope.slides.value(0) + place), qPrintable(suggested));

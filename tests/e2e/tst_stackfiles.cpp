@@ -73,14 +73,16 @@ private slots:
         QFETCH(bool, fullFrame);
         QFETCH(QSize, plane);
         Session* s = h.session.get();
-        QVERIFY(!s->fullFrameCheck->isChecked() && !s->fileSaveStackAction->isEnabled());
+        QVERIFY(!s->fullFrameCheck->isChecked());
+        QVERIFY(!s->fileSaveStackAction->isEnabled());
         emit s->videoWindow->ComboBox3->activated(1);
         QVERIFY(h.moveTo(QStringLiteral("37.835"), QStringLiteral("25.1625"), QStringLiteral("1000")));
         s->frameCountSelector->setValue(4);
         s->fullFrameCheck->setChecked(fullFrame);
         h.log.clear();
         s->focusStackButton->click();
-        QVERIFY(QTest::qWaitFor([s] { return !s->stackAcquiring; }, 60000) && h.settle());
+        QVERIFY(QTest::qWaitFor([s] { return !s->stackAcquiring; }, 60000));
+        QVERIFY(h.settle());
 
         // The chain of a small stack: move, picture, move, picture...; whole frames are the video request.
         const QString picture = h.info.requestPrefix + (fullFrame ? "f=p&ps=2" : "f=p&ps=2&x=16&y=30&inset=1");
@@ -93,8 +95,11 @@ private slots:
         QCOMPARE(chain.join(' '), QStringLiteral("move picture move picture move picture move picture"));
         QCOMPARE(s->stackZ, QVector<double>({9000, 9500, 10000, 10500}));
         QCOMPARE(s->insetStack->count(), 4);
-        for (const StackPlane& p : s->insetStack->planes())
-            QVERIFY(p.isEncoded() == fullFrame && p.size() == plane && p.image().size() == plane);
+        for (const StackPlane& p : s->insetStack->planes()) {
+            QCOMPARE(p.isEncoded(), fullFrame);
+            QCOMPARE(p.size(), plane);
+            QCOMPARE(p.image().size(), plane);
+        }
         s->zSlider->setValue(1);
         QCOMPARE(s->zCoord->text(), QStringLiteral("950"));
         QCOMPARE(s->allInFocusButton->isEnabled(), fullFrame);
@@ -106,14 +111,15 @@ private slots:
         QVERIFY(saved.wait(60000));
         QCOMPARE(saved.at(0).at(1).toString(), QString());
         const QJsonObject seen = readBack(dir.filePath(QStringLiteral("stack.ome.tif")));
-        QVERIFY(seen.value("ome").toBool() && seen.value("valid").toBool());
+        QVERIFY(seen.value("ome").toBool());
+        QVERIFY(seen.value("valid").toBool());
         QCOMPARE(seen["series"][0]["shape"].toArray(), QJsonArray({4, plane.height(), plane.width(), 3}));
         QVERIFY(seen["compression"].toArray() != QJsonArray({1}));
         const QJsonObject image = seen["images"][0].toObject();
         QCOMPARE(image["name"].toString(), h.info.scope.slides.value(0));
         QCOMPARE(image["PhysicalSizeX"].toString().toDouble(), double(s->mppX));
-        QVERIFY(image["PhysicalSizeZ"].toString().toDouble() == 50.0 &&
-                image["PhysicalSizeZUnit"].toString() == QStringLiteral("µm"));
+        QCOMPARE(image["PhysicalSizeZ"].toString().toDouble(), 50.0);
+        QCOMPARE(image["PhysicalSizeZUnit"].toString(), QStringLiteral("µm"));
         QCOMPARE(image["planes"][2].toArray(), QJsonArray({37835.0, 25162.5, 1000.0, "µm", "µm"}));
 
         if (!fullFrame)
@@ -122,16 +128,21 @@ private slots:
         QSignalSpy fused(s, &Session::fusionFinished);
         s->allInFocusButton->click();
         QCOMPARE(s->allInFocusButton->text(), QStringLiteral("Cancel"));
-        QVERIFY(fused.wait(60000) && !fused.at(0).at(0).toBool());
+        QVERIFY(fused.wait(60000));
+        QVERIFY(!fused.at(0).at(0).toBool());
         AllInFocusWindow* window = s->allInFocusWindow;
-        QVERIFY(window && window->isVisible() && s->fileSaveAllInFocusAction->isEnabled());
+        QVERIFY(window);
+        QVERIFY(window->isVisible());
+        QVERIFY(s->fileSaveAllInFocusAction->isEnabled());
         QCOMPARE(window->windowTitle(), QStringLiteral("Tessan: All in Focus"));
         QCOMPARE(window->result().picture.size(), plane);
         window->heightButton->click();
-        QVERIFY(window->view->showsHeight() && window->view->heightPicture().size() == plane);
+        QVERIFY(window->view->showsHeight());
+        QVERIFY(window->view->heightPicture().size() == plane);
         QSignalSpy written(window, &AllInFocusWindow::saved);
         window->saveTo(dir.filePath(QStringLiteral("fused.ome.tif")), PictureExport::OmeTiff);
-        QVERIFY(written.wait(60000) && written.at(0).at(1).toString().isEmpty());
+        QVERIFY(written.wait(60000));
+        QVERIFY(written.at(0).at(1).toString().isEmpty());
         const QJsonObject both = readBack(dir.filePath(QStringLiteral("fused.ome.tif")));
         QVERIFY(both.value("valid").toBool());
         QCOMPARE(both["series"][0]["shape"].toArray(), QJsonArray({600, 800, 3}));
@@ -141,7 +152,8 @@ private slots:
         // A fusion can be stopped; the window keeps the last result.
         s->allInFocusButton->click();
         s->allInFocusButton->click();
-        QVERIFY(fused.wait(60000) && fused.at(1).at(0).toBool());
+        QVERIFY(fused.wait(60000));
+        QVERIFY(fused.at(1).at(0).toBool());
         QCOMPARE(s->allInFocusButton->text(), QStringLiteral("All in Focus"));
         QCOMPARE(window->result().picture.size(), plane);
     }
@@ -157,9 +169,13 @@ private slots:
         height.at<float>(1, 0) = std::numeric_limits<float>::quiet_NaN();
         double low = 0, high = 0;
         HeightMapView::colourRange(height, &low, &high);
-        QVERIFY2(low >= 10.0 && low < 10.2 && high > 19.7 && high < 20.0, qPrintable(QString::number(high)));
+        QVERIFY2(low >= 10.0, qPrintable(QString::number(high)));
+        QVERIFY2(low < 10.2, qPrintable(QString::number(high)));
+        QVERIFY2(high > 19.7, qPrintable(QString::number(high)));
+        QVERIFY2(high < 20.0, qPrintable(QString::number(high)));
         const QImage flat = HeightMapView::colourize(cv::Mat(4, 4, CV_32F, cv::Scalar(7.0)), 7.0, 7.0);
-        QVERIFY(flat.size() == QSize(4, 4) && flat.pixel(0, 0) == flat.pixel(3, 3));
+        QVERIFY(flat.size() == QSize(4, 4));
+        QVERIFY(flat.pixel(0, 0) == flat.pixel(3, 3));
     }
 
     // A file that cannot be written is reported, and nothing is left behind.

@@ -46,7 +46,8 @@ private slots:
         h.session->xCoord->setText(QStringLiteral("38.8"));
         h.session->yCoord->setText(QStringLiteral("24.4"));
         h.session->frameGrabButton->click();
-        QVERIFY(h.settle() && h.status() == QStringLiteral("Ready."));
+        QVERIFY(h.settle());
+        QVERIFY(h.status() == QStringLiteral("Ready."));
         const QPointF requested(388000, 244000);
         QCOMPARE(QPointF(h.session->currentCoords.x, h.session->currentCoords.y), requested);
 

@@ -169,7 +169,8 @@ private slots:
         QTest::mouseDClick(&view, Qt::LeftButton, {}, found + QPoint(1, 1));
         QCOMPARE(centred.size(), 2);
         QCOMPARE(centred[0], QVariantList({0.0f, 0.0f}));
-        QVERIFY(centred[1][0].toFloat() > 0.0f && centred[1][1].toFloat() > 0.0f);
+        QVERIFY(centred[1][0].toFloat() > 0.0f);
+        QVERIFY(centred[1][1].toFloat() > 0.0f);
     }
 
     void burntInScaleBar_data()
@@ -262,7 +263,8 @@ private slots:
             file = read.readAll();
         }
         QFile written(path);
-        QVERIFY(written.open(QIODevice::WriteOnly) && written.write(file) == file.size());
+        QVERIFY(written.open(QIODevice::WriteOnly));
+        QVERIFY(written.write(file) == file.size());
         written.close();
 
         MarksController again(&window);

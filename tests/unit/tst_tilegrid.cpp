@@ -78,7 +78,8 @@ void TestTileGrid::plan()
     const QPointF last =
         grid.centreUm(grid.rows - 1, grid.cols - 1) + QPointF(grid.frameUm.width(), grid.frameUm.height()) / 2;
     const QPointF before = regionUm.topLeft() - grid.originUm, after = last - regionUm.bottomRight();
-    QVERIFY(before.x() >= 0 && before.y() >= 0);
+    QVERIFY(before.x() >= 0);
+    QVERIFY(before.y() >= 0);
     QCOMPARE(after, before);
 
     const ScanTiming::Model model{100.0, 1000.0, 200.0, 500.0};
