@@ -108,12 +108,7 @@ private slots:
         VideoView* view = s->videoWindow->imageView;
         QString suggested;
         QString saveDialog;
-        QTimer driver;
-        connect(&driver, &QTimer::timeout, view, [&] {
-            auto* dialog = view->findChild<QFileDialog*>(QStringLiteral("file dialog"));
-            if (!dialog || !dialog->isVisible())
-                return;
-            driver.stop();
+        SessionHarness::answerSaveDialog(view, dir.filePath(QStringLiteral("frame")), [&](QFileDialog* dialog) {
             suggested = QFileInfo(dialog->selectedFiles().value(0)).fileName();
             saveDialog = QStringList{dialog->acceptMode() == QFileDialog::AcceptSave ? "save" : "open",
                                      dialog->isModal() ? "modal" : "modeless",
@@ -122,12 +117,7 @@ private slots:
                                      dialog->nameFilters().value(0),
                                      dialog->testOption(QFileDialog::DontConfirmOverwrite) ? "replaces" : "asks"}
                              .join(QLatin1Char('|'));
-            if (QWidget* focused = dialog->focusWidget())
-                focused->clearFocus();
-            dialog->selectFile(dir.filePath(QStringLiteral("frame")));
-            static_cast<QDialog*>(dialog)->accept();
         });
-        driver.start(20);
         s->videoWindow->PushButton14->click();
         QCOMPARE(saveDialog, QStringLiteral("save|modal|any file|jpg|JPEG pictures (*.jpg *.jpeg)|asks"));
         const CoordinateTriple& at = s->currentCoords;

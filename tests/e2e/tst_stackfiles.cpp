@@ -209,12 +209,7 @@ private slots:
         VideoView* view = s->videoWindow->imageView;
         const QImage shown = view->displayPicture().convertToFormat(QImage::Format_RGB888);
         const CoordinateTriple at = s->currentCoords;
-        QTimer driver;
-        connect(&driver, &QTimer::timeout, view, [&] {
-            auto* dialog = view->findChild<QFileDialog*>(QStringLiteral("file dialog"));
-            if (!dialog || !dialog->isVisible())
-                return;
-            driver.stop();
+        SessionHarness::answerSaveDialog(view, dir.filePath(QStringLiteral("frame")), [&](QFileDialog* dialog) {
             CoordinateTriple elsewhere;
             s->videoWindow->setPhysical(elsewhere);
             QImage later(640, 480, QImage::Format_RGB32);
@@ -222,12 +217,7 @@ private slots:
             s->videoWindow->updateImage(later);
             dialog->selectNameFilter(dialog->nameFilters().value(type));
             emit dialog->filterSelected(dialog->selectedNameFilter());
-            if (QWidget* focused = dialog->focusWidget())
-                focused->clearFocus();
-            dialog->selectFile(dir.filePath(QStringLiteral("frame")));
-            static_cast<QDialog*>(dialog)->accept();
         });
-        driver.start(20);
         s->videoWindow->PushButton14->click();
         const QString path = dir.filePath(file);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 30000);

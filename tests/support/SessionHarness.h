@@ -8,6 +8,7 @@
 #include "sim/OrvexServer.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -15,6 +16,9 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
+
+#include <functional>
 
 // The first open top-level window of type T, such as the control window the
 // setup dialog opened.
@@ -116,5 +120,25 @@ public:
         session->zCoord->setText(zUm);
         session->frameGrabButton->click();
         return settle() && status() == QStringLiteral("Ready.");
+    }
+
+    // Answers the next save dialog of the video view: `inside` runs while it is
+    // open (to read it, or to change what the window shows), then it saves to path.
+    static void answerSaveDialog(QWidget* view, const QString& path, std::function<void(QFileDialog*)> inside)
+    {
+        auto* driver = new QTimer(view);
+        QObject::connect(driver, &QTimer::timeout, view, [=] {
+            auto* dialog = view->findChild<QFileDialog*>(QStringLiteral("file dialog"));
+            if (!dialog || !dialog->isVisible())
+                return;
+            driver->stop();
+            driver->deleteLater();
+            inside(dialog);
+            if (QWidget* focused = dialog->focusWidget())
+                focused->clearFocus();
+            dialog->selectFile(path);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        driver->start(20);
     }
 };
