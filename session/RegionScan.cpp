@@ -110,12 +110,18 @@ RegionScan::RegionScan(Session* owner)
         session->pointToScreen(position);
         emit session->physicalLocationChanged(session->currentCoords);
     });
+    // The stitcher holds a few tiles itself; more waiting here would grow with the scan.
+    scan.holdNextTile = [this] { return tilesQueued > 2; };
     connect(&scan, &TileScan::tileTaken, this,
             [this](int id, int row, int col, QPointF reportedUm, const QImage& frame) {
                 ++tilesTaken;
                 const ScanTile tile{id, row, col, reportedUm};
                 MosaicStitcher* target = mosaic.get();
-                feed([target, tile, frame] { target->addTile(tile, frame); });
+                ++tilesQueued;
+                feed([this, target, tile, frame] {
+                    target->addTile(tile, frame);
+                    --tilesQueued;
+                });
                 if (session->videoWindow) {
                     QImage shown = frame;
                     session->videoWindow->updateImage(shown);

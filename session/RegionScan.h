@@ -87,6 +87,8 @@ private:
 
     Session* session;
     QThreadPool feeder;
+    // Tiles taken and not yet handed to the stitcher.
+    std::atomic<int> tilesQueued{0};
     std::unique_ptr<MosaicStitcher> mosaic;
     std::unique_ptr<QTemporaryDir> cache;
     QPointer<MosaicWindow> mosaicWindow;

@@ -226,7 +226,19 @@ void TileScan::nextTile()
     ++index;
     const double perTile = double(scanClock.elapsed()) / 1000.0 / done;
     emit progress(done, total(), perTile * (total() - done));
-    if (cancelling || index >= order.size()) {
+    waitToBegin();
+}
+
+void TileScan::waitToBegin()
+{
+    if (!running)
+        return;
+    const bool more = !cancelling && index < order.size();
+    if (more && holdNextTile && holdNextTile()) {
+        QTimer::singleShot(20, this, &TileScan::waitToBegin);
+        return;
+    }
+    if (!more) {
         const bool cancelled = index < order.size();
         running = false;
         step = Step::Idle;

@@ -56,6 +56,9 @@ public:
     int requeryIntervalMs = 50;
     // Longest wait for the stage's "+" after a move or an autofocus.
     int arrivalTimeoutMs = 120000;
+    // While this says so, the next tile waits: the tiles taken have not been
+    // handed on yet, and memory must not grow with the scan.
+    std::function<bool()> holdNextTile;
 
 signals:
     void positionReported(CoordinateTriple& position);
@@ -72,6 +75,7 @@ signals:
 private:
     enum class Step { Idle, Move, Focus, Frame };
 
+    void waitToBegin();
     void beginTile();
     void sendMove();
     void sendFocus();
