@@ -50,7 +50,11 @@ QJsonObject geometry(const Annotation& mark, const Place& place)
             ring.append(position(
                 place(mark.pointsMm[twiceArea < 0.0 ? (mark.pointsMm.size() - k) % mark.pointsMm.size() : k])));
         }
-        return {{QStringLiteral("type"), QStringLiteral("Polygon")}, {QStringLiteral("coordinates"), QJsonArray{ring}}};
+        // Not QJsonArray{ring}: some compilers take a lone element of the same
+        // type as a copy, which would drop the level of the rings.
+        QJsonArray rings;
+        rings.append(ring);
+        return {{QStringLiteral("type"), QStringLiteral("Polygon")}, {QStringLiteral("coordinates"), rings}};
     }
     }
     return {};

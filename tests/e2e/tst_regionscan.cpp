@@ -172,7 +172,7 @@ private slots:
         const QPointF origin = region()->stitcher()->mosaicOriginUm();
         QVERIFY(file["ome"].toBool());
         QCOMPARE(file["levels"].toArray().first(), QJsonValue(QJsonArray{size.width(), size.height()}));
-        QCOMPARE(file["tiles"], QJsonValue(QJsonArray{QJsonArray{512, 512}}));
+        QCOMPARE(file["tiles"], QJsonValue(QJsonArray() << QJsonArray{512, 512}));
         QCOMPARE(file["physical"], QJsonValue(QJsonArray{0.5, 0.5, "µm"}));
         // the stage position of the top-left pixel
         const QJsonArray at = file["position"].toArray();

@@ -172,7 +172,7 @@ private slots:
         const QJsonObject file = readBack(path, dir.filePath(QStringLiteral("scan.xml")), points);
         QCOMPARE(file.value("ome").toBool(), true);
         QCOMPARE(file.value("levels").toArray(), levels);
-        QCOMPARE(file.value("tiles").toArray(), QJsonArray{pair(512, 512)});
+        QCOMPARE(file.value("tiles").toArray(), QJsonArray() << pair(512, 512));
         QJsonArray types{0};
         for (int k = 1; k < levels.size(); ++k)
             types.append(FILETYPE_REDUCEDIMAGE);
