@@ -289,7 +289,10 @@ void MosaicStitcher::registerPairs(const ScanTile& tile, const cv::Mat& rgb)
     static const int around[4][2] = {{0, -1}, {-1, 0}, {0, 1}, {1, 0}};
     const int k = OverlapRegistration::kScale;
     const cv::Mat mine = OverlapRegistration::prepare(rgb);
-    auto reduced = [k](const cv::Rect& r) { return cv::Rect(r.x / k, r.y / k, r.width / k, r.height / k); };
+    auto reduced = [](const cv::Rect& r) {
+        constexpr int by = OverlapRegistration::kScale;
+        return cv::Rect(r.x / by, r.y / by, r.width / by, r.height / by);
+    };
     for (const auto& d : around) {
         const int row = tile.row + d[0], col = tile.col + d[1];
         if (row < 0 || col < 0 || row >= m_plan.rows || col >= m_plan.cols)
