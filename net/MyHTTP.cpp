@@ -19,12 +19,22 @@ constexpr unsigned growthSlack = 25;
 
 // One manager serves every fetcher of the process. It never uses a proxy: the
 // client talks to the host the user typed and nowhere else.
+QPointer<QNetworkAccessManager> manager;
+
+// Deleted while the application is still whole: as one of its children it
+// would go after the application object is half torn down, while its network
+// thread may still deliver events through it.
+void deleteSharedManager()
+{
+    delete manager.data();
+}
+
 QNetworkAccessManager& sharedManager()
 {
-    static QPointer<QNetworkAccessManager> manager;
     if (!manager) {
         manager = new QNetworkAccessManager(QCoreApplication::instance());
         manager->setProxy(QNetworkProxy::NoProxy);
+        qAddPostRoutine(deleteSharedManager);
     }
     return *manager;
 }
