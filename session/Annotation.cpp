@@ -1,6 +1,7 @@
 #include "session/Annotation.h"
 
 #include <QLineF>
+#include <QPolygonF>
 
 #include <cmath>
 
@@ -47,22 +48,12 @@ double Annotation::areaSquareMicrometres() const
 
 double Annotation::widthMicrometres() const
 {
-    double low = 0.0, high = 0.0;
-    for (int i = 0; i < pointsMm.size(); ++i) {
-        low = i ? std::min(low, pointsMm[i].x()) : pointsMm[i].x();
-        high = i ? std::max(high, pointsMm[i].x()) : pointsMm[i].x();
-    }
-    return (high - low) * 1000.0;
+    return QPolygonF(pointsMm).boundingRect().width() * 1000.0;
 }
 
 double Annotation::heightMicrometres() const
 {
-    double low = 0.0, high = 0.0;
-    for (int i = 0; i < pointsMm.size(); ++i) {
-        low = i ? std::min(low, pointsMm[i].y()) : pointsMm[i].y();
-        high = i ? std::max(high, pointsMm[i].y()) : pointsMm[i].y();
-    }
-    return (high - low) * 1000.0;
+    return QPolygonF(pointsMm).boundingRect().height() * 1000.0;
 }
 
 QString Annotation::figures() const
