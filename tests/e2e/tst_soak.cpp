@@ -5,6 +5,10 @@
 
 #include <unistd.h>
 
+#ifndef TESSAN_SOAK_DEFAULT_CYCLES
+#define TESSAN_SOAK_DEFAULT_CYCLES 1000
+#endif
+
 // A long session: many move and frame cycles must neither leak nor keep
 // growing the fetchers' buffers.
 class TestSoak : public QObject
@@ -24,7 +28,7 @@ private slots:
     {
         const int cycles = qEnvironmentVariableIntValue("TESSAN_SOAK_CYCLES") > 0
                                ? qEnvironmentVariableIntValue("TESSAN_SOAK_CYCLES")
-                               : 1000;
+                               : TESSAN_SOAK_DEFAULT_CYCLES;
         const int warmUp = qMin(50, cycles / 4);
         SessionHarness h;
         QVERIFY(h.start());

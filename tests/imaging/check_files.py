@@ -21,8 +21,9 @@ def ome(path):
         axes = [s.axes for s in tif.series]
     doc = path.with_suffix(".xml")
     doc.write_text(xml, encoding="utf-8")
-    run = subprocess.run(["xmllint", "--noout", "--nonet", "--schema", xsd, str(doc)], capture_output=True, text=True)
-    check(run.returncode == 0, f"{path.name}: schema: {run.stderr.strip()[-300:]}")
+    if xsd:  # without a schema only the read-back counts; the ome_schema test reports the skip
+        run = subprocess.run(["xmllint", "--noout", "--nonet", "--schema", xsd, str(doc)], capture_output=True, text=True)
+        check(run.returncode == 0, f"{path.name}: schema: {run.stderr.strip()[-300:]}")
     return series, axes, ET.fromstring(xml)
 
 
@@ -69,5 +70,5 @@ with tempfile.TemporaryDirectory() as tmp:
         check(series[0].dtype == np.float32 and lo <= series[0].min() and series[0].max() <= hi,
               f"height {stack}: {series[0].min()}..{series[0].max()}")
 
-print("\n".join(failures) or "every file read back and valid")
+print("\n".join(failures) or ("every file read back and valid" if xsd else "every file read back (no schema: not validated)"))
 sys.exit(1 if failures else 0)

@@ -63,11 +63,15 @@ QJsonObject readBack(const QString& path, const QString& xmlPath, const QStringL
     return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
 }
 
+// Without a schema (TESSAN_OME_XSD) only the read-back is checked; the ome_schema test reports the skip.
 bool validates(const QString& xmlPath)
 {
+    const QString schema = qEnvironmentVariable("TESSAN_OME_XSD");
+    if (schema.isEmpty())
+        return true;
     QProcess xmllint;
-    xmllint.start(QStringLiteral("xmllint"),
-                  {QStringLiteral("--noout"), QStringLiteral("--schema"), QStringLiteral(TESSAN_OME_XSD), xmlPath});
+    xmllint.start(QStringLiteral("xmllint"), {QStringLiteral("--noout"), QStringLiteral("--nonet"),
+                                              QStringLiteral("--schema"), schema, xmlPath});
     xmllint.waitForFinished(60000);
     if (xmllint.exitCode() != 0)
         qWarning() << xmllint.readAllStandardError();
