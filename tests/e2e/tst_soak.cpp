@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #ifndef TESSAN_SOAK_DEFAULT_CYCLES
-#define TESSAN_SOAK_DEFAULT_CYCLES 1000
+#define TESSAN_SOAK_DEFAULT_CYCLES 500
 #endif
 
 // A long session: many move and frame cycles must neither leak nor keep
