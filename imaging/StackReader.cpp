@@ -16,8 +16,42 @@ struct Page
     uint16_t format = SAMPLEFORMAT_UINT;
 };
 
+uint32_t roundUp16(uint32_t v)
+{
+    return uint32_t((uint64_t(v) + 15) / 16 * 16);
+}
+
+// Tiles no larger than the page rounded up to 16 (TIFF's tile granularity)
+// and no strip or tile said to hold more bytes than the file has: the sizes
+// the reader allocates for follow from these.
+bool checkChunks(TIFF* tif, const Page& page, qint64 fileSize, QString* why)
+{
+    if (TIFFIsTiled(tif)) {
+        uint32_t tw = 0, th = 0;
+        TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw);
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &th);
+        if (tw == 0 || th == 0 || tw % 16 || th % 16 || tw > roundUp16(page.width) || th > roundUp16(page.height))
+            return *why = QStringLiteral("tiles of %1 x %2 pixels for a page of %3 x %4")
+                              .arg(tw)
+                              .arg(th)
+                              .arg(page.width)
+                              .arg(page.height),
+                   false;
+    }
+    // libtiff derives the number of strips and tiles from the sizes checked above
+    const uint32_t chunks = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+    for (uint32_t i = 0; i < chunks; ++i) {
+        if (TIFFGetStrileByteCount(tif, i) > uint64_t(fileSize))
+            return *why = QStringLiteral("a strip or tile of %1 bytes in a file of %2")
+                              .arg(TIFFGetStrileByteCount(tif, i))
+                              .arg(fileSize),
+                   false;
+    }
+    return true;
+}
+
 // Tags of the current directory; false for what we do not read.
-bool readPage(TIFF* tif, Page* page, QString* why)
+bool readPage(TIFF* tif, qint64 fileSize, Page* page, QString* why)
 {
     if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &page->width) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &page->height))
         return *why = QStringLiteral("a page without size"), false;
@@ -33,7 +67,7 @@ bool readPage(TIFF* tif, Page* page, QString* why)
         return *why = QStringLiteral("%1-bit samples (8 or 16-bit integers are read)").arg(page->bits), false;
     if (page->samples != 1 && page->samples != 3 && page->samples != 4)
         return *why = QStringLiteral("%1 samples per pixel").arg(page->samples), false;
-    return true;
+    return checkChunks(tif, *page, fileSize, why);
 }
 
 } // namespace
@@ -80,7 +114,8 @@ bool StackReader::open(const QString& path, QString* error)
         return fail(QStringLiteral("%1: no such file").arg(path));
     if (!QFileInfo(path).isReadable())
         return fail(QStringLiteral("%1: not readable").arg(path));
-    if (!d->tiff.openRead(path, kMaxPixels * 2))
+    const qint64 fileSize = QFileInfo(path).size();
+    if (!d->tiff.openRead(path, kMaxChunkBytes))
         return fail(QStringLiteral("%1: %2").arg(path, d->tiff.error()));
     TIFF* tif = d->tiff.handle();
 
@@ -113,7 +148,7 @@ bool StackReader::open(const QString& path, QString* error)
             continue;
         Page page;
         page.directory = static_cast<tdir_t>(dir);
-        if (!readPage(tif, &page, &why))
+        if (!readPage(tif, fileSize, &page, &why))
             return fail(QStringLiteral("%1: page %2 has %3").arg(path).arg(dir + 1).arg(why));
         if (!d->pages.empty() && (page.width != d->pages[0].width || page.height != d->pages[0].height))
             return fail(QStringLiteral("%1: the planes differ in size (page %2 is %3 x %4, the first %5 x %6)")

@@ -26,8 +26,14 @@ public:
     // CV_8UC1, CV_8UC3, CV_16UC1 or CV_16UC3; colour planes in RGB order.
     bool readPlane(int index, cv::Mat* out, QString* error);
 
+    // What a file may declare; beyond these it is refused before anything is
+    // allocated. Pixels of one page (its width x height); pages of the file;
+    // the bytes libtiff may allocate at once (one strip or tile). Tiles are
+    // further bounded by the page rounded up to 16, strip and tile byte counts
+    // by the file's size, samples to 1, 3 or 4 of 8 or 16 bits.
     static constexpr qint64 kMaxPixels = qint64(1) << 28;
     static constexpr int kMaxPages = 1 << 14;
+    static constexpr qint64 kMaxChunkBytes = qint64(512) << 20;
 
 private:
     struct Private;
