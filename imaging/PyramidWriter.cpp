@@ -102,11 +102,14 @@ struct PyramidWriter::Run
         return true;
     }
 
+    // 2 x 2 means; an odd last row or column is averaged with itself. rows is
+    // a part of the strip buffer: isolated, the border never reads past it.
     static cv::Mat halve(const cv::Mat& rows)
     {
         cv::Mat src = rows;
         if (rows.rows % 2 || rows.cols % 2)
-            cv::copyMakeBorder(rows, src, 0, rows.rows % 2, 0, rows.cols % 2, cv::BORDER_REPLICATE);
+            cv::copyMakeBorder(rows, src, 0, rows.rows % 2, 0, rows.cols % 2,
+                               cv::BORDER_REPLICATE | cv::BORDER_ISOLATED);
         cv::Mat half;
         cv::resize(src, half, cv::Size(src.cols / 2, src.rows / 2), 0, 0, cv::INTER_AREA);
         return half;
