@@ -29,6 +29,7 @@ bool PictureFile::writeOmeTiff(const QString& path, const QImage& rgb, const Ome
 
     TiffFile tiff;
     const double bytes = double(img.width()) * img.height() * (heightUm ? 7 : 3);
+    tiff.setPixelSize(meta.physicalSizeXUm, meta.physicalSizeYUm);
     if (tiff.openWrite(path, bytes > 3.5e9)) {
         const cv::Mat view(img.height(), img.width(), CV_8UC3, const_cast<uchar*>(img.constBits()),
                            static_cast<size_t>(img.bytesPerLine()));
@@ -48,6 +49,7 @@ bool PictureFile::writeHeightOmeTiff(const QString& path, const cv::Mat& height,
     }
     const OmeImage image = meta.singlePlane(height.cols, height.rows, 1, QStringLiteral("float"));
     TiffFile tiff;
+    tiff.setPixelSize(meta.physicalSizeXUm, meta.physicalSizeYUm);
     if (tiff.openWrite(path, false) && tiff.writeImage(height, OmeXml::write({image})))
         tiff.commit();
     if (tiff.failed() && error)

@@ -19,10 +19,14 @@ def ome(path):
         xml = tif.pages[0].description
         series = [s.asarray() for s in tif.series]
         axes = [s.axes for s in tif.series]
+        resolutions = [(p.resolution, p.resolutionunit) for p in tif.pages]
     doc = path.with_suffix(".xml")
     doc.write_text(xml, encoding="utf-8")
     run = subprocess.run(["xmllint", "--noout", "--nonet", "--schema", xsd, str(doc)], capture_output=True, text=True)
     check(run.returncode == 0, f"{path.name}: schema: {run.stderr.strip()[-300:]}")
+    psx = ET.fromstring(xml).find(".//ome:Pixels", NS).get("PhysicalSizeX")
+    check(psx is None or all(u == tifffile.RESUNIT.CENTIMETER and np.allclose(r, 1e4 / float(psx))
+                             for r, u in resolutions), f"{path.name}: resolution {resolutions}")
     return series, axes, ET.fromstring(xml)
 
 

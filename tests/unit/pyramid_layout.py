@@ -38,6 +38,8 @@ with tifffile.TiffFile(path) as tif:
         "subsampling": list(page.subsampling or ()),
         "physical": [float(pixels.get("PhysicalSizeX")), float(pixels.get("PhysicalSizeY")),
                      pixels.get("PhysicalSizeXUnit")],
+        # pixels per cm of each level, as TIFF readers without OME see the scale
+        "resolution": [[*p.resolution, int(p.resolutionunit)] for p in levels],
         "position": [float(plane.get("PositionX")), float(plane.get("PositionY")), plane.get("PositionXUnit")],
     }
     # the largest difference of each reduced level from the 2 x 2 mean of the

@@ -179,6 +179,7 @@ private slots:
         QCOMPARE(file.value("subfiletypes").toArray(), types);
         QCOMPARE(file.value("subifds").toInt(), levels.size() - 1);
         QCOMPARE(file.value("physical").toArray(), (QJsonArray{0.5, 0.5, QStringLiteral("µm")}));
+        QCOMPARE(file.value("resolution").toArray().first().toArray(), (QJsonArray{2e4, 2e4, RESUNIT_CENTIMETER}));
         const QPointF origin = stitcher.mosaicOriginUm();
         const QJsonArray position = file.value("position").toArray();
         QVERIFY(qAbs(position.at(0).toDouble() - origin.x()) < 1e-3);
