@@ -92,7 +92,13 @@ private slots:
         cv::Mat error = cv::abs(result.heightUm - cv::Mat(h, w, CV_32F, const_cast<float*>(truthZ.data())));
         std::vector<float> e(error.begin<float>(), error.end<float>());
         std::nth_element(e.begin(), e.begin() + e.size() / 2, e.end());
-        QVERIFY2(e[e.size() / 2] < step, qPrintable(QString::number(e[e.size() / 2] / step)));
+        // Refined between planes: heights snapped to the planes' z would be a
+        // quarter step off in the median, and few would lie between planes.
+        const auto between = std::count_if(result.heightUm.begin<float>(), result.heightUm.end<float>(), [&](float z) {
+            return std::abs(std::remainder(z - first, step)) > 0.1 * step;
+        });
+        QVERIFY2(e[e.size() / 2] < 0.2 * step, qPrintable(QString::number(e[e.size() / 2] / step)));
+        QVERIFY2(between > 0.4 * e.size(), qPrintable(QString::number(double(between) / e.size())));
     }
 
     // The test server's truth requests: pictures of the frame's size, heights in
