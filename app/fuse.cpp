@@ -81,6 +81,11 @@ int main(int argc, char** argv)
         return failWith(error);
     if (reader.planeCount() < 2)
         return failWith(QStringLiteral("%1 holds a single picture, not a z-stack").arg(stackPath));
+    if (reader.channelCount() > 1)
+        return failWith(QStringLiteral("%1 holds %2 channels × %3 z-planes; one-channel stacks are fused")
+                            .arg(stackPath)
+                            .arg(reader.channelCount())
+                            .arg(reader.planeCount()));
 
     const OmeImage meta = reader.meta();
     bool inMicrons = false;

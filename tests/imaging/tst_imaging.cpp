@@ -230,6 +230,8 @@ private slots:
                                                    << "differ in size";
         QTest::newRow("16-bit float") << "float.tif"
                                       << "32-bit";
+        QTest::newRow("time points") << "times.tif"
+                                     << "2 z-planes × 3 time points";
         // hostile_WORD_*: a header past the reader's limits, refused with WORD in the message
         for (const QFileInfo& f : QDir(TESSAN_HOSTILE).entryInfoList({"hostile_*"}))
             QTest::newRow(qPrintable(f.fileName())) << f.filePath() << f.fileName().section('_', 1, 1);
@@ -253,13 +255,12 @@ private slots:
             QVERIFY(sizes.writeImage(cv::Mat(8, 8, CV_8UC3, cv::Scalar(1, 2, 3)), QByteArray()));
             QVERIFY(sizes.writeImage(cv::Mat(8, 9, CV_8UC3, cv::Scalar(1, 2, 3)), QByteArray()));
             QVERIFY(sizes.commit());
-            TiffFile channels;
-            QVERIFY(channels.openWrite(dir.filePath("channels.tif"), false));
-            QVERIFY(channels.writeImage(cv::Mat(8, 8, CV_8U),
-                                        "<OME><Image ID='Image:0'><Pixels ID='Pixels:0' SizeX='8' "
-                                        "SizeY='8' SizeZ='1' SizeC='2' SizeT='1'/></Image></OME>"));
-            QVERIFY(channels.writeImage(cv::Mat(8, 8, CV_8U), QByteArray()));
-            QVERIFY(channels.commit());
+            TiffFile times;
+            QVERIFY(times.openWrite(dir.filePath("times.tif"), false));
+            for (int i = 0; i < 6; ++i)
+                QVERIFY(
+                    times.writeImage(cv::Mat(8, 8, CV_8U), i ? "" : "ImageJ=1.54f\nimages=6\nslices=2\nframes=3\n"));
+            QVERIFY(times.commit());
         }
         QProcess fuse;
         fuse.start(TESSAN_FUSE, {QDir(dir.path()).filePath(input), "-o", dir.filePath("out.ome.tif")});
