@@ -87,7 +87,7 @@ bool TiffFile::writeImage(const cv::Mat& image, const QByteArray& description)
     TIFFSetField(m_tif, TIFFTAG_IMAGEWIDTH, image.cols);
     TIFFSetField(m_tif, TIFFTAG_IMAGELENGTH, image.rows);
     TIFFSetField(m_tif, TIFFTAG_SAMPLESPERPIXEL, image.channels());
-    TIFFSetField(m_tif, TIFFTAG_BITSPERSAMPLE, isFloat ? 32 : 8);
+    TIFFSetField(m_tif, TIFFTAG_BITSPERSAMPLE, int(image.elemSize1() * 8));
     TIFFSetField(m_tif, TIFFTAG_SAMPLEFORMAT, isFloat ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT);
     TIFFSetField(m_tif, TIFFTAG_PHOTOMETRIC, image.channels() == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
     TIFFSetField(m_tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);

@@ -21,8 +21,8 @@ public:
     bool openRead(const QString& path, qint64 maxAllocation);
     // bigTiff when the data may pass 4 GB; classic TIFF otherwise, which every reader knows.
     bool openWrite(const QString& path, bool bigTiff);
-    // One directory: 8-bit grey or RGB (deflate, horizontal predictor) or
-    // 32-bit float (deflate); the description goes in ImageDescription when given.
+    // One directory: 8 or 16-bit grey or RGB (deflate, horizontal predictor)
+    // or 32-bit float (deflate); the description goes in ImageDescription when given.
     bool writeImage(const cv::Mat& image, const QByteArray& description);
     // The pixel size, in µm, of the directories written next (0: unknown).
     void setPixelSize(double umPerPxX, double umPerPxY);
