@@ -1,6 +1,7 @@
 #include "imaging/FocusFusion.h"
 #include "imaging/PictureFile.h"
 #include "imaging/StackFile.h"
+#include "imaging/StackLayout.h"
 #include "imaging/StackReader.h"
 #include "imaging/TiffFile.h"
 #include "sim/SlideModel.h"
@@ -263,6 +264,56 @@ private slots:
         QCOMPARE(fuse.exitCode(), 1);
         QVERIFY2(fuse.readAllStandardError().contains(message.toUtf8()), qPrintable(message));
         QVERIFY(!QFile::exists(dir.filePath("out.ome.tif")));
+    }
+
+    // The page of each channel and z-plane, as OME-XML and ImageJ lay them out:
+    // "channels x z-planes: pages, z step", or what the refusal names.
+    void stackLayout_data()
+    {
+        QTest::addColumn<QByteArray>("description");
+        QTest::addColumn<int>("samples");
+        QTest::addColumn<QString>("layout");
+        const QByteArray ome = "<OME><Image ID='Image:0'><Pixels ID='Pixels:0' SizeX='4' SizeY='4' ";
+        QTest::newRow("ImageJ, channel fastest, no decimal comma")
+            << QByteArray("ImageJ=1.54f\nimages=6\nchannels=2\nslices=3\nspacing=0,5\nunit=micron\n") << 1
+            << "2 x 3: 0 1 2 3 4 5, 0";
+        QTest::newRow("ImageJ in nm") << QByteArray("ImageJ=1.54f\nimages=3\nspacing=250\nunit=nm\n") << 1
+                                      << "1 x 3: 0 1 2, 0.25";
+        QTest::newRow("OME, z fastest")
+            << ome + "DimensionOrder='XYZCT' SizeC='2' SizeZ='3'><TiffData/></Pixels></Image></OME>" << 1
+            << "2 x 3: 0 3 1 4 2 5, 0";
+        QTest::newRow("OME, a TiffData per plane")
+            << ome + "DimensionOrder='XYCZT' SizeC='2' SizeZ='2'><TiffData IFD='3'/><TiffData IFD='2' FirstC='1'/>"
+                     "<TiffData IFD='1' FirstZ='1'/><TiffData IFD='0' FirstC='1' FirstZ='1'/></Pixels></Image></OME>"
+            << 1 << "2 x 2: 3 2 1 0, 0";
+        QTest::newRow("OME RGB, no SamplesPerPixel")
+            << ome + "SizeC='3' SizeZ='2'><Channel ID='Channel:0:0'/><TiffData/></Pixels></Image></OME>" << 3
+            << "1 x 2: 0 1, 0";
+        QTest::newRow("OME, a plane without page")
+            << ome + "SizeZ='3'><TiffData IFD='0' PlaneCount='2'/></Pixels></Image></OME>" << 1 << "no page";
+    }
+    void stackLayout()
+    {
+        QFETCH(QByteArray, description);
+        QFETCH(int, samples);
+        QFETCH(QString, layout);
+        StackLayout got;
+        QString why;
+        QVector<OmeImage> images;
+        const bool ok = description.startsWith("ImageJ")
+                            ? StackLayout::fromImageJ(description, StackReader::kMaxPages, &got, &why)
+                            : OmeXml::read(description, &images, &why) &&
+                                  StackLayout::fromOme(images.first(), samples, StackReader::kMaxPages, &got, &why);
+        QStringList pages;
+        for (const int page : got.pages)
+            pages << QString::number(page);
+        QVERIFY2(ok ? QStringLiteral("%1 x %2: %3, %4")
+                              .arg(got.channels)
+                              .arg(got.sizeZ)
+                              .arg(pages.join(' '))
+                              .arg(got.zStepUm) == layout
+                    : why.contains(layout),
+                 qPrintable(why + pages.join(' ')));
     }
 
     // Lengths in other units come back in µm; positions without a unit are the
