@@ -44,7 +44,7 @@ bool checkChunks(TIFF* tif, const Page& page, qint64 fileSize, QString* why)
     const uint32_t chunks = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
     for (uint32_t i = 0; i < chunks; ++i) {
         if (TIFFGetStrileByteCount(tif, i) > uint64_t(fileSize))
-            return *why = QStringLiteral("a strip or tile of %1 bytes in a file of %2")
+            return *why = QStringLiteral("a strip or tile of %1 bytes in a file of %2 bytes")
                               .arg(TIFFGetStrileByteCount(tif, i))
                               .arg(fileSize),
                    false;
@@ -64,7 +64,11 @@ bool readPage(TIFF* tif, qint64 fileSize, Page* page, QString* why)
     if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &page->photometric))
         page->photometric = page->samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
     if (page->width == 0 || page->height == 0 || qint64(page->width) * page->height > StackReader::kMaxPixels)
-        return *why = QStringLiteral("a page of %1 x %2 pixels").arg(page->width).arg(page->height), false;
+        return *why = QStringLiteral("%1 x %2 pixels (%3 at most)")
+                          .arg(page->width)
+                          .arg(page->height)
+                          .arg(StackReader::kMaxPixels),
+               false;
     if (page->format != SAMPLEFORMAT_UINT || (page->bits != 8 && page->bits != 16))
         return *why = QStringLiteral("%1-bit samples (8 or 16-bit integers are read)").arg(page->bits), false;
     if (page->samples != 1 && page->samples != 3 && page->samples != 4)
