@@ -161,6 +161,9 @@ bool StackReader::open(const QString& path, QString* error)
                         .arg(kMaxChannels));
     const bool described = ome || imageJ;
     const int last = described ? *std::max_element(layout.pages.begin(), layout.pages.end()) : kMaxPages;
+    std::vector<bool> wanted(described ? size_t(last) + 1 : 0); // the described pages, by directory
+    for (const int page : layout.pages)
+        wanted[size_t(page)] = true;
 
     std::map<int, Page> found; // by directory
     int dir = 0;
@@ -171,7 +174,7 @@ bool StackReader::open(const QString& path, QString* error)
             break;
         uint32_t subfile = 0;
         TIFFGetFieldDefaulted(tif, TIFFTAG_SUBFILETYPE, &subfile);
-        if (described ? !layout.pages.contains(dir) : (subfile & FILETYPE_REDUCEDIMAGE) != 0)
+        if (described ? !wanted[size_t(dir)] : (subfile & FILETYPE_REDUCEDIMAGE) != 0)
             continue;
         Page page;
         page.directory = static_cast<tdir_t>(dir);
@@ -197,12 +200,11 @@ bool StackReader::open(const QString& path, QString* error)
                         .arg(path, layout.describe())
                         .arg(last + 1)
                         .arg(dir));
-    if (!described)
-        layout = StackLayout::planes(int(found.size()));
     if (described) {
         for (const int page : layout.pages)
             d->pages.push_back(found.at(page));
     } else {
+        layout = StackLayout::planes(int(found.size()));
         for (const auto& entry : found)
             d->pages.push_back(entry.second);
     }
