@@ -21,13 +21,13 @@ def ome(path):
         series = [s.asarray() for s in tif.series]
         axes = [s.axes for s in tif.series]
         resolutions = [(p.resolution, p.resolutionunit) for p in tif.pages]
+    psx = ET.fromstring(xml).find(".//ome:Pixels", NS).get("PhysicalSizeX")
+    check(psx is None or all(u == tifffile.RESUNIT.CENTIMETER and np.allclose(r, 1e4 / float(psx))
+                             for r, u in resolutions), f"{path.name}: resolution {resolutions}")
     doc = path.with_suffix(".xml")
     doc.write_text(xml, encoding="utf-8")
     run = subprocess.run(["xmllint", "--noout", "--nonet", "--schema", xsd, str(doc)], capture_output=True, text=True)
     check(run.returncode == 0, f"{path.name}: schema: {run.stderr.strip()[-300:]}")
-    psx = ET.fromstring(xml).find(".//ome:Pixels", NS).get("PhysicalSizeX")
-    check(psx is None or all(u == tifffile.RESUNIT.CENTIMETER and np.allclose(r, 1e4 / float(psx))
-                             for r, u in resolutions), f"{path.name}: resolution {resolutions}")
     return series, axes, ET.fromstring(xml)
 
 
@@ -73,6 +73,12 @@ with tempfile.TemporaryDirectory() as tmp:
                      'DimensionOrder="XYCZT" Type="uint8" SizeX="40" SizeY="30" SizeC="2" SizeZ="4" SizeT="1" '
                      'PhysicalSizeZ="2.5"><Channel ID="Channel:0:0"/><Channel ID="Channel:0:1"/>'
                      '<TiffData PlaneCount="8"/></Pixels></Image></OME>')
+    # PNG keeps the 16 bits; JPEG is stretched from the picture's darkest to its brightest value
+    for suffix, top in (("png", 4095), ("jpg", 255)):
+        run = subprocess.run([fuse, str(d / "camera12.tif"), "-o", str(d / f"camera12.{suffix}")], capture_output=True)
+        seen = np.asarray(Image.open(d / f"camera12.{suffix}")) if run.returncode == 0 else np.array([-9])
+        check(seen.min() <= 1 and abs(int(seen.max()) - top) <= 1, f"camera12.{suffix}: {run.stderr} {seen.max()}")
+
     for stack, lo, hi, shape, pixels in (("stack.ome.tif", 1000, 1007.5, (30, 40, 3), None),
                                          ("grey.tif", 0, 2, (30, 40), None), ("camera12.tif", 0, 2, (30, 40), camera),
                                          ("hyperstack.tif", 0, 7.5, (2, 30, 40), two),
@@ -92,12 +98,6 @@ with tempfile.TemporaryDirectory() as tmp:
         series, _, _ = ome(height)
         check(series[0].dtype == np.float32 and lo <= series[0].min() and series[0].max() <= hi,
               f"height {stack}: {series[0].min()}..{series[0].max()}")
-
-    # PNG keeps the 16 bits; JPEG is stretched from the picture's darkest to its brightest value
-    for suffix, top in (("png", 4095), ("jpg", 255)):
-        run = subprocess.run([fuse, str(d / "camera12.tif"), "-o", str(d / f"camera12.{suffix}")], capture_output=True)
-        seen = np.asarray(Image.open(d / f"camera12.{suffix}")) if run.returncode == 0 else np.array([-9])
-        check(seen.min() <= 1 and abs(int(seen.max()) - top) <= 1, f"camera12.{suffix}: {run.stderr} {seen.max()}")
 
 print("\n".join(failures) or "every file read back and valid")
 sys.exit(1 if failures else 0)
