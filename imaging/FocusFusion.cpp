@@ -70,6 +70,23 @@ void majority(const cv::Mat& src, cv::Mat& tmp, cv::Mat& dst)
     });
 }
 
+// One row of a detail level: level - expanded coarser level, and the weighted
+// sum of its channels squared. CN fixes the channel count for the compiler
+// (RGB and grey); 0 takes it from cn.
+template <int CN>
+void detailRow(const float* g, const float* u, float* det, float* sq, int width, const float* wt, int cn)
+{
+    const int n = CN > 0 ? CN : cn;
+    for (int c = 0; c < width; ++c) {
+        float y = 0;
+        for (int k = 0; k < n; ++k) {
+            det[n * c + k] = g[n * c + k] - u[n * c + k];
+            y += wt[k] * det[n * c + k];
+        }
+        sq[c] = y * y;
+    }
+}
+
 // 8-bit planes as they are; 16-bit ones stretched from their darkest to
 // their brightest value, since a 12-bit camera fills a sixteenth of the range.
 QImage eightBitRgb(const cv::Mat& image)
@@ -225,14 +242,12 @@ void FocusFusion::Private::fold(double zUm)
                 const float* u = w.up.ptr<float>(r);
                 float* det = w.detail.ptr<float>(r);
                 float* sq = w.square.ptr<float>(r);
-                for (int c = 0; c < sz.width; ++c) {
-                    float y = 0;
-                    for (int i = cn * c; i < cn * (c + 1); ++i) {
-                        det[i] = g[i] - u[i];
-                        y += wt[i - cn * c] * det[i];
-                    }
-                    sq[c] = y * y;
-                }
+                if (cn == 3)
+                    detailRow<3>(g, u, det, sq, sz.width, wt, cn);
+                else if (cn == 1)
+                    detailRow<1>(g, u, det, sq, sz.width, wt, cn);
+                else
+                    detailRow<0>(g, u, det, sq, sz.width, wt, cn);
             }
         });
     }
