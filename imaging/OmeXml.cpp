@@ -131,6 +131,7 @@ OmeImage OmeImage::singlePlane(int width, int height, int samples, const QString
     image.pixelType = type;
     image.physicalSizeZUm = 0;
     image.firstIfd = 0;
+    image.channels = 1;
     image.planes.resize(1);
     image.planes[0].theZ = image.planes[0].theC = image.planes[0].theT = 0;
     return image;
