@@ -8,7 +8,10 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageWriter>
+#include <QSaveFile>
 #include <cstdio>
+#include <opencv2/imgproc.hpp>
 
 namespace {
 
@@ -39,6 +42,39 @@ QVector<double> planeHeights(const OmeImage& meta, int count, bool* inMicrons)
     return z;
 }
 
+// PNG keeps the picture's own depth (16-bit PNG for 16-bit stacks); JPEG
+// holds 8 bits, stretched from the picture's darkest to brightest value.
+bool writePicture(const QString& path, const FusionResult& result, bool separate, const OmeImage& meta, QString* error)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    const bool png = suffix == QLatin1String("png");
+    if (!png && suffix != QLatin1String("jpg") && suffix != QLatin1String("jpeg"))
+        return PictureFile::writeOmeTiff(path, result.image, separate, meta, nullptr, error);
+    if (result.picture.isNull())
+        return *error = QStringLiteral("%1 channels need OME-TIFF; PNG and JPEG hold grey or RGB pictures")
+                            .arg(result.image.channels()),
+               false;
+    QImage picture = result.picture;
+    const cv::Mat& image = result.image;
+    if (png && image.depth() == CV_16U) {
+        const bool grey = image.channels() == 1;
+        picture = QImage(image.cols, image.rows, grey ? QImage::Format_Grayscale16 : QImage::Format_RGBX64);
+        for (int r = 0; r < image.rows; ++r) {
+            cv::Mat row(1, image.cols, grey ? CV_16UC1 : CV_16UC4, picture.scanLine(r));
+            if (grey)
+                image.row(r).copyTo(row);
+            else
+                cv::cvtColor(image.row(r), row, cv::COLOR_RGB2RGBA);
+        }
+    }
+    QSaveFile file(path);
+    QImageWriter writer(&file, png ? "PNG" : "JPEG");
+    writer.setQuality(png ? -1 : 95);
+    if (!file.open(QIODevice::WriteOnly) || !writer.write(picture) || !file.commit())
+        return *error = writer.error() != QImageWriter::UnknownError ? writer.errorString() : file.errorString(), false;
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -47,11 +83,14 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("tessan-fuse"));
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Fuses a z-stack (OME-TIFF or multi-page TIFF, RGB or grey, 8 or 16 bit) into one picture "
-                       "that is sharp wherever some plane was, written as OME-TIFF."));
+        QStringLiteral("Fuses a z-stack (OME-TIFF, ImageJ or multi-page TIFF, RGB or grey, 8 or 16 bit, or several "
+                       "grey channels) into one picture that is sharp wherever some plane was, at the stack's bit "
+                       "depth, written as OME-TIFF, or as PNG or JPEG by the name's suffix. Channels are fused each "
+                       "on its own, the planes chosen by their sum."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("STACK"), QStringLiteral("the z-stack to fuse"));
-    const QCommandLineOption output(QStringList{"o", "output"}, QStringLiteral("the all-in-focus picture to write"),
+    const QCommandLineOption output(QStringList{"o", "output"},
+                                    QStringLiteral("the all-in-focus picture to write (.ome.tif, .png or .jpg)"),
                                     QStringLiteral("OUT.ome.tif"));
     const QCommandLineOption heightMap(
         QStringLiteral("height-map"),
@@ -81,12 +120,13 @@ int main(int argc, char** argv)
         return failWith(error);
     if (reader.planeCount() < 2)
         return failWith(QStringLiteral("%1 holds a single picture, not a z-stack").arg(stackPath));
+    const bool separate = reader.channelCount() > 1;
 
     const OmeImage meta = reader.meta();
     bool inMicrons = false;
     const QVector<double> z = planeHeights(meta, reader.planeCount(), &inMicrons);
     FocusFusion fusion;
-    fusion.begin(reader.size());
+    fusion.begin(reader.size(), separate ? FocusFusion::Sharpness::ChannelSum : FocusFusion::Sharpness::Luminance);
     for (int i = 0; i < reader.planeCount(); ++i) {
         cv::Mat plane;
         if (!reader.readPlane(i, &plane, &error))
@@ -105,7 +145,7 @@ int main(int argc, char** argv)
     if (!meta.planes.isEmpty())
         where = meta.planes.first();
     out.planes = {where};
-    if (!PictureFile::writeOmeTiff(outPath, result.picture, out, nullptr, &error))
+    if (!writePicture(outPath, result, separate, out, &error))
         return failWith(QStringLiteral("%1: %2").arg(outPath, error));
     if (!heightPath.isEmpty()) {
         OmeImage height = out;

@@ -41,14 +41,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     fuzzCheck(reader.planeCount() > 0 && !reader.size().isEmpty(), "an open stack without planes");
     // larger planes only slow the search down
-    if (qint64(reader.size().width()) * reader.size().height() > (1 << 22))
+    if (qint64(reader.size().width()) * reader.size().height() * reader.channelCount() > (1 << 22))
         return 0;
     for (int i = 0; i < std::min(reader.planeCount(), 4); ++i) {
         cv::Mat plane;
         if (!reader.readPlane(i, &plane, &error))
             continue;
         fuzzCheck(plane.cols == reader.size().width() && plane.rows == reader.size().height(), "plane size");
-        fuzzCheck(plane.channels() == 1 || plane.channels() == 3, "plane channels");
+        fuzzCheck(reader.channelCount() > 1 ? plane.channels() == reader.channelCount()
+                                            : plane.channels() == 1 || plane.channels() == 3,
+                  "plane channels");
     }
     return 0;
 }

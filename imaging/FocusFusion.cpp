@@ -70,14 +70,56 @@ void majority(const cv::Mat& src, cv::Mat& tmp, cv::Mat& dst)
     });
 }
 
+// One row of a detail level: level - expanded coarser level, and the weighted
+// sum of its channels squared. CN fixes the channel count for the compiler
+// (RGB and grey); 0 takes it from cn.
+template <int CN>
+void detailRow(const float* g, const float* u, float* det, float* sq, int width, const float* wt, int cn)
+{
+    const int n = CN > 0 ? CN : cn;
+    for (int c = 0; c < width; ++c) {
+        float y = 0;
+        for (int k = 0; k < n; ++k) {
+            det[n * c + k] = g[n * c + k] - u[n * c + k];
+            y += wt[k] * det[n * c + k];
+        }
+        sq[c] = y * y;
+    }
+}
+
+// 8-bit planes as they are; 16-bit ones stretched from their darkest to
+// their brightest value, since a 12-bit camera fills a sixteenth of the range.
+QImage eightBitRgb(const cv::Mat& image)
+{
+    cv::Mat eight = image;
+    if (image.depth() == CV_16U) {
+        double lo = 0, hi = 0;
+        cv::minMaxLoc(image.reshape(1), &lo, &hi);
+        const double scale = hi > lo ? 255.0 / (hi - lo) : 0.0;
+        image.convertTo(eight, CV_8U, scale, -lo * scale);
+    }
+    QImage picture(image.cols, image.rows, QImage::Format_RGB888);
+    for (int r = 0; r < image.rows; ++r) {
+        cv::Mat row(1, image.cols, CV_8UC3, picture.scanLine(r));
+        if (eight.channels() == 1)
+            cv::cvtColor(eight.row(r), row, cv::COLOR_GRAY2RGB);
+        else
+            eight.row(r).copyTo(row);
+    }
+    return picture;
+}
+
 } // namespace
 
 struct FocusFusion::Private
 {
     cv::Size size;
+    Sharpness by = Sharpness::Luminance;
     int levels = 0;
     int planes = 0;
-    // Per detail level: the chosen coefficients (RGB) and their sharpness.
+    int depth = CV_8U, channels = 1;
+    std::vector<float> weights; // of each channel in the sharpness
+    // Per detail level: the chosen coefficients (all channels) and their sharpness.
     std::vector<cv::Mat> lap, sharpness;
     // Coarsest level: sharpness-weighted sum of the planes and the weights.
     cv::Mat baseSum, baseWeight;
@@ -95,7 +137,7 @@ struct FocusFusion::Private
         cv::Mat up, detail, square, e, take, votes, chosen;
     };
     std::vector<Work> work;
-    cv::Mat converted, rgb, fine, tmp, f, weight, weight3, weighted;
+    cv::Mat converted, plane, fine, tmp, f, weight, weightN, weighted;
     std::vector<cv::Mat> gauss;
 
     void fold(double zUm);
@@ -109,10 +151,11 @@ FocusFusion::FocusFusion()
 
 FocusFusion::~FocusFusion() = default;
 
-void FocusFusion::begin(QSize size)
+void FocusFusion::begin(QSize size, Sharpness by)
 {
     *d = Private();
     d->size = cv::Size(size.width(), size.height());
+    d->by = by;
     d->levels = levelsFor(d->size);
     m_cancelled = false;
 }
@@ -149,21 +192,23 @@ bool FocusFusion::addPlane(const cv::Mat& plane, double zUm)
     if (m_cancelled || plane.empty() || plane.cols != d->size.width || plane.rows != d->size.height ||
         d->size.empty() || !std::isfinite(zUm))
         return false;
-    const int depth = plane.depth();
-    if ((depth != CV_8U && depth != CV_16U) || (plane.channels() != 1 && plane.channels() != 3))
+    const int depth = plane.depth(), cn = plane.channels();
+    if ((depth != CV_8U && depth != CV_16U) || cn > kMaxChannels ||
+        (d->by == Sharpness::Luminance && cn != 1 && cn != 3) ||
+        (d->planes > 0 && (depth != d->depth || cn != d->channels)))
         return false;
-    // Work in float on the 8-bit scale whatever the input depth.
-    const double scale = depth == CV_16U ? 1.0 / 257.0 : 1.0;
-    d->rgb.create(plane.size(), CV_32FC3);
+    if (d->planes == 0) {
+        d->depth = depth;
+        d->channels = cn;
+        d->weights.assign(size_t(cn), 1.0f);
+        if (d->by == Sharpness::Luminance && cn == 3)
+            d->weights.assign(kLuma, kLuma + 3);
+    }
+    // Work in float on the planes' own scale: 16 bits keep their precision.
+    d->plane.create(plane.size(), CV_32FC(cn));
     forRows(plane.rows, [&](int r0, int r1) {
-        cv::Mat out = d->rgb.rowRange(r0, r1);
-        if (plane.channels() == 3) {
-            plane.rowRange(r0, r1).convertTo(out, CV_32F, scale);
-        } else {
-            cv::Mat grey;
-            plane.rowRange(r0, r1).convertTo(grey, CV_32F, scale);
-            cv::cvtColor(grey, out, cv::COLOR_GRAY2RGB);
-        }
+        cv::Mat out = d->plane.rowRange(r0, r1);
+        plane.rowRange(r0, r1).convertTo(out, CV_32F);
     });
     d->fold(zUm);
     return !m_cancelled;
@@ -174,7 +219,9 @@ void FocusFusion::Private::fold(double zUm)
     const size_t n = static_cast<size_t>(levels);
     gauss.resize(n + 1);
     work.resize(n);
-    gauss[0] = rgb;
+    gauss[0] = plane;
+    const int cn = channels;
+    const float* wt = weights.data();
     for (size_t k = 0; k < n; ++k)
         cv::pyrDown(gauss[k], gauss[k + 1], cv::Size(), cv::BORDER_REFLECT101);
     const bool first = planes == 0;
@@ -186,24 +233,21 @@ void FocusFusion::Private::fold(double zUm)
         const cv::Size sz = gauss[k].size();
         Work& w = work[k];
         cv::pyrUp(gauss[k + 1], w.up, sz, cv::BORDER_REFLECT101);
-        w.detail.create(sz, CV_32FC3);
+        w.detail.create(sz, CV_32FC(cn));
         w.square.create(sz, CV_32F);
-        // One pass: detail = level - expanded coarser level, and its luminance squared.
+        // One pass: detail = level - expanded coarser level, and its weighted sum squared.
         forRows(sz.height, [&](int r0, int r1) {
             for (int r = r0; r < r1; ++r) {
                 const float* g = gauss[k].ptr<float>(r);
                 const float* u = w.up.ptr<float>(r);
                 float* det = w.detail.ptr<float>(r);
                 float* sq = w.square.ptr<float>(r);
-                for (int c = 0; c < sz.width; ++c) {
-                    const float dr = g[3 * c] - u[3 * c], dg = g[3 * c + 1] - u[3 * c + 1],
-                                db = g[3 * c + 2] - u[3 * c + 2];
-                    det[3 * c] = dr;
-                    det[3 * c + 1] = dg;
-                    det[3 * c + 2] = db;
-                    const float y = kLuma[0] * dr + kLuma[1] * dg + kLuma[2] * db;
-                    sq[c] = y * y;
-                }
+                if (cn == 3)
+                    detailRow<3>(g, u, det, sq, sz.width, wt, cn);
+                else if (cn == 1)
+                    detailRow<1>(g, u, det, sq, sz.width, wt, cn);
+                else
+                    detailRow<0>(g, u, det, sq, sz.width, wt, cn);
             }
         });
     }
@@ -247,9 +291,7 @@ void FocusFusion::Private::fold(double zUm)
                 for (int c = 0; c < sz.width; ++c) {
                     if (!t[c])
                         continue;
-                    l[3 * c] = det[3 * c];
-                    l[3 * c + 1] = det[3 * c + 1];
-                    l[3 * c + 2] = det[3 * c + 2];
+                    std::copy_n(det + cn * c, cn, l + cn * c);
                     acc[c] = en[c];
                 }
             }
@@ -266,8 +308,8 @@ void FocusFusion::Private::fold(double zUm)
         cv::multiply(weight, weight, weight);
     }
     weight += 1e-6f;
-    cv::merge(std::vector<cv::Mat>{weight, weight, weight}, weight3);
-    cv::multiply(gauss[n], weight3, weighted);
+    cv::merge(std::vector<cv::Mat>(size_t(cn), weight), weightN);
+    cv::multiply(gauss[n], weightN, weighted);
     if (first) {
         baseSum = weighted.clone();
         baseWeight = weight.clone();
@@ -346,20 +388,17 @@ FusionResult FocusFusion::finish()
     Private& p = *d;
 
     // Collapse the pyramid.
-    cv::Mat weight3, img;
-    cv::merge(std::vector<cv::Mat>{p.baseWeight, p.baseWeight, p.baseWeight}, weight3);
-    cv::divide(p.baseSum, weight3, img);
+    cv::Mat weightN, img;
+    cv::merge(std::vector<cv::Mat>(size_t(p.channels), p.baseWeight), weightN);
+    cv::divide(p.baseSum, weightN, img);
     for (int k = p.levels - 1; k >= 0; --k) {
         cv::Mat up;
         cv::pyrUp(img, up, p.lap[size_t(k)].size(), cv::BORDER_REFLECT101);
         img = up + p.lap[size_t(k)];
     }
-    QImage picture(img.cols, img.rows, QImage::Format_RGB888);
-    for (int r = 0; r < img.rows; ++r) {
-        cv::Mat row(1, img.cols, CV_8UC3, picture.scanLine(r));
-        img.row(r).convertTo(row, CV_8U);
-    }
-    result.picture = picture;
+    img.convertTo(result.image, p.depth);
+    if (p.channels == 1 || p.channels == 3)
+        result.picture = eightBitRgb(result.image);
 
     // Height: a log-parabola (Gaussian) through the best plane and its
     // neighbours where both exist and lie on either side of it in z.

@@ -8,7 +8,10 @@
 
 struct FusionResult
 {
-    QImage picture;   // RGB888
+    cv::Mat image; // the planes' depth (CV_8U or CV_16U) and channels
+    // RGB888 of a grey or RGB image, 16-bit ones stretched from their own
+    // darkest to brightest value; null for other channel counts.
+    QImage picture;
     cv::Mat heightUm; // CV_32F, the z at which each point is sharpest
     double minUm = 0, maxUm = 0;
 };
@@ -26,11 +29,18 @@ public:
     FocusFusion(const FocusFusion&) = delete;
     FocusFusion& operator=(const FocusFusion&) = delete;
 
-    void begin(QSize size);
+    // What decides which plane is sharpest at a point: the luminance of RGB
+    // (or grey) planes, or the sum of channels recorded apart, each of which
+    // is then fused with the same choice of planes.
+    enum class Sharpness { Luminance, ChannelSum };
+    static constexpr int kMaxChannels = 16;
+
+    void begin(QSize size, Sharpness by = Sharpness::Luminance);
     // Any QImage format; it is converted to RGB. False when cancelled or the
     // size differs from begin().
     bool addPlane(const QImage& rgb, double zUm);
-    // CV_8U or CV_16U, one or three channels (RGB order).
+    // CV_8U or CV_16U, all planes alike; one or three channels (RGB order)
+    // by luminance, up to kMaxChannels by their sum.
     bool addPlane(const cv::Mat& plane, double zUm);
     int planeCount() const;
     // An empty result when no plane was added or the fusion was cancelled.

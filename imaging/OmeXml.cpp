@@ -46,12 +46,13 @@ void writeImage(QXmlStreamWriter& w, const OmeImage& im, int index)
     const int spp = std::max(1, im.samplesPerPixel);
     w.writeStartElement("Pixels");
     w.writeAttribute("ID", QStringLiteral("Pixels:%1").arg(index));
-    w.writeAttribute("DimensionOrder", "XYZCT");
+    w.writeAttribute("DimensionOrder", "XYCZT");
     w.writeAttribute("Type", im.pixelType);
     w.writeAttribute("SizeX", QString::number(std::max(1, im.sizeX)));
     w.writeAttribute("SizeY", QString::number(std::max(1, im.sizeY)));
     w.writeAttribute("SizeZ", QString::number(std::max(1, im.sizeZ)));
-    w.writeAttribute("SizeC", QString::number(spp));
+    const int channels = std::max(1, im.channels);
+    w.writeAttribute("SizeC", QString::number(spp * channels));
     w.writeAttribute("SizeT", "1");
     const struct
     {
@@ -68,14 +69,17 @@ void writeImage(QXmlStreamWriter& w, const OmeImage& im, int index)
     }
     w.writeAttribute("Interleaved", "false");
 
-    // One channel holding all samples: an RGB picture is one channel of three samples.
-    w.writeEmptyElement("Channel");
-    w.writeAttribute("ID", QStringLiteral("Channel:%1:0").arg(index));
-    w.writeAttribute("SamplesPerPixel", QString::number(spp));
+    // An RGB picture is one channel of three samples; channels of their own
+    // follow each other in the pages of every z.
+    for (int c = 0; c < channels; ++c) {
+        w.writeEmptyElement("Channel");
+        w.writeAttribute("ID", QStringLiteral("Channel:%1:%2").arg(index).arg(c));
+        w.writeAttribute("SamplesPerPixel", QString::number(spp));
+    }
 
     w.writeEmptyElement("TiffData");
     w.writeAttribute("IFD", QString::number(std::max(0, im.firstIfd)));
-    w.writeAttribute("PlaneCount", QString::number(std::max(1, im.sizeZ)));
+    w.writeAttribute("PlaneCount", QString::number(std::max(1, im.sizeZ) * channels));
 
     for (const OmePlane& p : im.planes) {
         w.writeEmptyElement("Plane");
@@ -127,7 +131,7 @@ OmeImage OmeImage::singlePlane(int width, int height, int samples, const QString
     image.pixelType = type;
     image.physicalSizeZUm = 0;
     image.firstIfd = 0;
-    image.pagesPerZ = 1;
+    image.channels = 1;
     image.planes.resize(1);
     image.planes[0].theZ = image.planes[0].theC = image.planes[0].theT = 0;
     return image;
@@ -167,7 +171,6 @@ bool OmeXml::read(const QByteArray& xml, QVector<OmeImage>* images, QString* err
 
     QXmlStreamReader r(xml);
     int planes = 0;
-    QVector<QPair<int, int>> channelsAndTimes; // SizeC and SizeT of each image
     bool sawOme = false;
     OmeImage* current = nullptr;
     while (!r.atEnd()) {
@@ -182,7 +185,6 @@ bool OmeXml::read(const QByteArray& xml, QVector<OmeImage>* images, QString* err
             if (images->size() >= kMaxImages)
                 return fail(QStringLiteral("OME-XML: too many images"));
             images->append(OmeImage());
-            channelsAndTimes.append({1, 1});
             current = &images->last();
             current->name = a.value(QLatin1String("Name")).toString();
         } else if (!current) {
@@ -193,8 +195,9 @@ bool OmeXml::read(const QByteArray& xml, QVector<OmeImage>* images, QString* err
             current->sizeX = intAttr(a, "SizeX", 0);
             current->sizeY = intAttr(a, "SizeY", 0);
             current->sizeZ = intAttr(a, "SizeZ", 1);
-            current->samplesPerPixel = intAttr(a, "SizeC", 1);
-            channelsAndTimes.last() = {current->samplesPerPixel, intAttr(a, "SizeT", 1)};
+            current->samplesPerPixel = current->sizeC = intAttr(a, "SizeC", 1);
+            current->sizeT = intAttr(a, "SizeT", 1);
+            current->dimensionOrder = a.value(QLatin1String("DimensionOrder")).toString();
             current->pixelType = a.value(QLatin1String("Type")).toString();
             const double px = lengthAttr(a, "PhysicalSizeX", kMicron);
             const double py = lengthAttr(a, "PhysicalSizeY", kMicron);
@@ -207,9 +210,10 @@ bool OmeXml::read(const QByteArray& xml, QVector<OmeImage>* images, QString* err
             if (spp > 0)
                 current->samplesPerPixel = spp;
         } else if (name == QLatin1String("TiffData")) {
-            // The first TiffData tells where the image starts; later ones continue it.
-            if (!a.hasAttribute(QLatin1String("FirstZ")) || intAttr(a, "FirstZ", 0) == 0)
-                current->firstIfd = std::max(0, intAttr(a, "IFD", 0));
+            if (++planes > kMaxPlanes)
+                return fail(QStringLiteral("OME-XML: too many planes"));
+            current->tiffData.append({intAttr(a, "IFD", -1), intAttr(a, "PlaneCount", -1), intAttr(a, "FirstC", 0),
+                                      intAttr(a, "FirstZ", 0), intAttr(a, "FirstT", 0)});
         } else if (name == QLatin1String("Plane")) {
             if (++planes > kMaxPlanes)
                 return fail(QStringLiteral("OME-XML: too many planes"));
@@ -236,10 +240,5 @@ bool OmeXml::read(const QByteArray& xml, QVector<OmeImage>* images, QString* err
         return fail(QStringLiteral("OME-XML: %1 (line %2)").arg(r.errorString()).arg(r.lineNumber()));
     if (!sawOme)
         return fail(QStringLiteral("not an OME-XML document"));
-    for (int i = 0; i < images->size(); ++i) {
-        OmeImage& image = (*images)[i];
-        const qint64 channels = std::max(1, channelsAndTimes[i].first / std::max(1, image.samplesPerPixel));
-        image.pagesPerZ = int(std::min<qint64>(kMaxPlanes, channels * std::max(1, channelsAndTimes[i].second)));
-    }
     return true;
 }

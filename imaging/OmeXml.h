@@ -15,6 +15,14 @@ struct OmePlane
     double xUm = 0, yUm = 0, zUm = 0;
 };
 
+// One TiffData block: PlaneCount planes from (FirstC, FirstZ, FirstT) on, in
+// the image's dimension order, lie in the pages from IFD on. -1: not given.
+struct OmeTiffData
+{
+    int ifd = -1, planeCount = -1;
+    int firstC = 0, firstZ = 0, firstT = 0;
+};
+
 // One OME image (one Pixels block). Sizes of 0 mean unknown and are not written.
 struct OmeImage
 {
@@ -22,12 +30,15 @@ struct OmeImage
     QDateTime acquired;
     int sizeX = 0, sizeY = 0, sizeZ = 1;
     int samplesPerPixel = 3;
+    int channels = 1; // of samplesPerPixel each, one page per channel
     QString pixelType = "uint8";
     double physicalSizeXUm = 0, physicalSizeYUm = 0, physicalSizeZUm = 0;
     int firstIfd = 0;
     QVector<OmePlane> planes;
-    // Read only: pages per z, more than one for channels stored apart or time points.
-    int pagesPerZ = 1;
+    // Read only: the sizes and page layout as the Pixels block gives them.
+    QString dimensionOrder;
+    int sizeC = 1, sizeT = 1;
+    QVector<OmeTiffData> tiffData;
 
     // This image's name, date, scale and first plane's position, as one plane
     // of the given size and samples starting at the file's first page.

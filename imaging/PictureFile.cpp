@@ -5,34 +5,53 @@
 bool PictureFile::writeOmeTiff(const QString& path, const QImage& rgb, const OmeImage& meta, const cv::Mat* heightUm,
                                QString* error)
 {
+    const QImage img = rgb.convertToFormat(QImage::Format_RGB888);
+    const cv::Mat view(img.height(), img.width(), CV_8UC3, const_cast<uchar*>(img.constBits()),
+                       static_cast<size_t>(img.bytesPerLine()));
+    return writeOmeTiff(path, img.isNull() ? cv::Mat() : view, false, meta, heightUm, error);
+}
+
+bool PictureFile::writeOmeTiff(const QString& path, const cv::Mat& picture, bool separate, const OmeImage& meta,
+                               const cv::Mat* heightUm, QString* error)
+{
     auto fail = [&](const QString& message) {
         if (error)
             *error = message;
         return false;
     };
-    const QImage img = rgb.convertToFormat(QImage::Format_RGB888);
-    if (img.isNull())
+    if (picture.empty() || (picture.depth() != CV_8U && picture.depth() != CV_16U))
         return fail(QStringLiteral("no picture to save"));
-    if (heightUm && (heightUm->type() != CV_32FC1 || heightUm->cols != img.width() || heightUm->rows != img.height()))
+    if (heightUm && (heightUm->type() != CV_32FC1 || heightUm->cols != picture.cols || heightUm->rows != picture.rows))
         return fail(QStringLiteral("the height map does not match the picture"));
 
-    const OmeImage picture = meta.singlePlane(img.width(), img.height(), 3, QStringLiteral("uint8"));
-    QVector<OmeImage> images{picture};
+    const int pages = separate ? picture.channels() : 1;
+    const QString type = picture.depth() == CV_16U ? QStringLiteral("uint16") : QStringLiteral("uint8");
+    OmeImage image = meta.singlePlane(picture.cols, picture.rows, picture.channels() / pages, type);
+    image.channels = pages;
+    image.planes.resize(pages);
+    for (int c = 0; c < pages; ++c) {
+        image.planes[c] = image.planes[0];
+        image.planes[c].theC = c;
+    }
+    QVector<OmeImage> images{image};
     if (heightUm) {
-        OmeImage height = picture;
+        OmeImage height = meta.singlePlane(picture.cols, picture.rows, 1, QStringLiteral("float"));
         height.name = meta.name.isEmpty() ? QStringLiteral("height (µm)") : meta.name + QStringLiteral(" height (µm)");
-        height.samplesPerPixel = 1;
-        height.pixelType = QStringLiteral("float");
-        height.firstIfd = 1;
+        height.firstIfd = pages;
         images.append(height);
     }
 
     TiffFile tiff;
-    const double bytes = double(img.width()) * img.height() * (heightUm ? 7 : 3);
+    const double bytes = double(picture.total()) * (picture.elemSize() + (heightUm ? 4 : 0));
+    tiff.setPixelSize(meta.physicalSizeXUm, meta.physicalSizeYUm);
     if (tiff.openWrite(path, bytes > 3.5e9)) {
-        const cv::Mat view(img.height(), img.width(), CV_8UC3, const_cast<uchar*>(img.constBits()),
-                           static_cast<size_t>(img.bytesPerLine()));
-        if (tiff.writeImage(view, OmeXml::write(images)) && heightUm)
+        cv::Mat channel = picture;
+        for (int c = 0; c < pages && !tiff.failed(); ++c) {
+            if (separate)
+                cv::extractChannel(picture, channel, c);
+            tiff.writeImage(channel, c == 0 ? OmeXml::write(images) : QByteArray());
+        }
+        if (!tiff.failed() && heightUm)
             tiff.writeImage(*heightUm, QByteArray());
         tiff.commit();
     }
@@ -48,6 +67,7 @@ bool PictureFile::writeHeightOmeTiff(const QString& path, const cv::Mat& height,
     }
     const OmeImage image = meta.singlePlane(height.cols, height.rows, 1, QStringLiteral("float"));
     TiffFile tiff;
+    tiff.setPixelSize(meta.physicalSizeXUm, meta.physicalSizeYUm);
     if (tiff.openWrite(path, false) && tiff.writeImage(height, OmeXml::write({image})))
         tiff.commit();
     if (tiff.failed() && error)

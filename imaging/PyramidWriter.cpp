@@ -47,6 +47,8 @@ struct PyramidWriter::Run
     std::vector<std::unique_ptr<Level>> levels;
     std::vector<uchar> tileBuffer;
     QString error;
+    QSize full;
+    double umPerPxX = 0, umPerPxY = 0; // of the full resolution
 
     bool failed(const QString& message)
     {
@@ -64,6 +66,8 @@ struct PyramidWriter::Run
                   TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8) && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3) &&
                   TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
                   TIFFSetField(tif, TIFFTAG_TILEWIDTH, kTile) && TIFFSetField(tif, TIFFTAG_TILELENGTH, kTile);
+        ok = ok && TiffFile::writeResolution(tif, umPerPxX * full.width() / size.width(),
+                                             umPerPxY * full.height() / size.height());
         if (reduced)
             ok = ok && TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
         if (jpeg) {
@@ -102,11 +106,14 @@ struct PyramidWriter::Run
         return true;
     }
 
+    // 2 x 2 means; an odd last row or column is averaged with itself. rows is
+    // a part of the strip buffer: isolated, the border never reads past it.
     static cv::Mat halve(const cv::Mat& rows)
     {
         cv::Mat src = rows;
         if (rows.rows % 2 || rows.cols % 2)
-            cv::copyMakeBorder(rows, src, 0, rows.rows % 2, 0, rows.cols % 2, cv::BORDER_REPLICATE);
+            cv::copyMakeBorder(rows, src, 0, rows.rows % 2, 0, rows.cols % 2,
+                               cv::BORDER_REPLICATE | cv::BORDER_ISOLATED);
         cv::Mat half;
         cv::resize(src, half, cv::Size(src.cols / 2, src.rows / 2), 0, 0, cv::INTER_AREA);
         return half;
@@ -200,6 +207,9 @@ bool PyramidWriter::write(const QString& path, QSize size, const OmeImage& meta,
     // temporary files until the full resolution's directory is written
     Run run;
     run.self = this;
+    run.full = size;
+    run.umPerPxX = meta.physicalSizeXUm;
+    run.umPerPxY = meta.physicalSizeYUm;
     for (int k = 0; k < sizes.size(); ++k) {
         auto level = std::make_unique<Level>();
         level->size = sizes[k];

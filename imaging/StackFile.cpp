@@ -54,6 +54,7 @@ bool StackFile::begin(const QString& path, const OmeImage& meta, QString* error)
     for (int i = 0; i < d->meta.sizeZ; ++i)
         d->meta.planes[i].theZ = i;
     const double bytes = double(std::max(1, meta.sizeX)) * std::max(1, meta.sizeY) * 3 * std::max(1, meta.sizeZ);
+    d->tiff.setPixelSize(meta.physicalSizeXUm, meta.physicalSizeYUm);
     d->open = d->tiff.openWrite(path, bytes > 3.5e9);
     if (!d->open && error)
         *error = d->tiff.error();

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <tiffio.h>
@@ -86,7 +87,7 @@ bool TiffFile::writeImage(const cv::Mat& image, const QByteArray& description)
     TIFFSetField(m_tif, TIFFTAG_IMAGEWIDTH, image.cols);
     TIFFSetField(m_tif, TIFFTAG_IMAGELENGTH, image.rows);
     TIFFSetField(m_tif, TIFFTAG_SAMPLESPERPIXEL, image.channels());
-    TIFFSetField(m_tif, TIFFTAG_BITSPERSAMPLE, isFloat ? 32 : 8);
+    TIFFSetField(m_tif, TIFFTAG_BITSPERSAMPLE, int(image.elemSize1() * 8));
     TIFFSetField(m_tif, TIFFTAG_SAMPLEFORMAT, isFloat ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT);
     TIFFSetField(m_tif, TIFFTAG_PHOTOMETRIC, image.channels() == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
     TIFFSetField(m_tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
@@ -97,6 +98,7 @@ bool TiffFile::writeImage(const cv::Mat& image, const QByteArray& description)
     TIFFSetField(m_tif, TIFFTAG_PREDICTOR, isFloat ? PREDICTOR_NONE : PREDICTOR_HORIZONTAL);
     TIFFSetField(m_tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(m_tif, 0));
     TIFFSetField(m_tif, TIFFTAG_SOFTWARE, "Tessan");
+    writeResolution(m_tif, m_umPerPxX, m_umPerPxY);
     if (!description.isEmpty())
         TIFFSetField(m_tif, TIFFTAG_IMAGEDESCRIPTION, description.constData());
     for (int r = 0; r < image.rows && !failed(); ++r) {
@@ -106,6 +108,21 @@ bool TiffFile::writeImage(const cv::Mat& image, const QByteArray& description)
     if (!failed() && !TIFFWriteDirectory(m_tif))
         fail(QStringLiteral("cannot write the image directory"));
     return !failed();
+}
+
+void TiffFile::setPixelSize(double umPerPxX, double umPerPxY)
+{
+    m_umPerPxX = umPerPxX;
+    m_umPerPxY = umPerPxY;
+}
+
+bool TiffFile::writeResolution(TIFF* tif, double umPerPxX, double umPerPxY)
+{
+    if (!(umPerPxX > 0 && umPerPxY > 0 && std::isfinite(umPerPxX) && std::isfinite(umPerPxY)))
+        return true;
+    return TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_CENTIMETER) &&
+           TIFFSetField(tif, TIFFTAG_XRESOLUTION, float(1e4 / umPerPxX)) &&
+           TIFFSetField(tif, TIFFTAG_YRESOLUTION, float(1e4 / umPerPxY));
 }
 
 bool TiffFile::rewriteFirstDescription(const QByteArray& description)

@@ -21,9 +21,14 @@ public:
     bool openRead(const QString& path, qint64 maxAllocation);
     // bigTiff when the data may pass 4 GB; classic TIFF otherwise, which every reader knows.
     bool openWrite(const QString& path, bool bigTiff);
-    // One directory: 8-bit grey or RGB (deflate, horizontal predictor) or
-    // 32-bit float (deflate); the description goes in ImageDescription when given.
+    // One directory: 8 or 16-bit grey or RGB (deflate, horizontal predictor)
+    // or 32-bit float (deflate); the description goes in ImageDescription when given.
     bool writeImage(const cv::Mat& image, const QByteArray& description);
+    // The pixel size, in µm, of the directories written next (0: unknown).
+    void setPixelSize(double umPerPxX, double umPerPxY);
+    // XResolution and YResolution in pixels per centimetre for readers that
+    // ignore the OME-XML; nothing when the size is unknown.
+    static bool writeResolution(TIFF* tif, double umPerPxX, double umPerPxY);
     // Replaces the first directory's ImageDescription with one of the same or
     // different length once all directories are written.
     bool rewriteFirstDescription(const QByteArray& description);
@@ -42,4 +47,5 @@ private:
 
     TIFF* m_tif = nullptr;
     QString m_path, m_tempPath, m_error;
+    double m_umPerPxX = 0, m_umPerPxY = 0;
 };

@@ -5,7 +5,15 @@ import json
 import sys
 import xml.etree.ElementTree as ET
 
+import numpy as np
 import tifffile
+
+
+def halve(a):
+    """2 x 2 mean rounded half up; an odd last row or column is averaged with itself."""
+    a = np.pad(a.astype(np.int32), ((0, a.shape[0] % 2), (0, a.shape[1] % 2), (0, 0)), mode="edge")
+    return (a[0::2, 0::2] + a[1::2, 0::2] + a[0::2, 1::2] + a[1::2, 1::2] + 2) // 4
+
 
 path, xml_out = sys.argv[1], sys.argv[2]
 points = [tuple(int(v) for v in p.split(",")) for p in sys.argv[3:]]
@@ -30,8 +38,15 @@ with tifffile.TiffFile(path) as tif:
         "subsampling": list(page.subsampling or ()),
         "physical": [float(pixels.get("PhysicalSizeX")), float(pixels.get("PhysicalSizeY")),
                      pixels.get("PhysicalSizeXUnit")],
+        # pixels per cm of each level, as TIFF readers without OME see the scale
+        "resolution": [[*p.resolution, int(p.resolutionunit)] for p in levels],
         "position": [float(plane.get("PositionX")), float(plane.get("PositionY")), plane.get("PositionXUnit")],
     }
+    # the largest difference of each reduced level from the 2 x 2 mean of the
+    # level above (lossless levels only: JPEG needs imagecodecs to decode)
+    if page.compression != tifffile.COMPRESSION.JPEG:
+        pyramid = [level.asarray() for level in series.levels]
+        out["leveldiff"] = [int(np.abs(halve(a) - b).max()) for a, b in zip(pyramid, pyramid[1:])]
     if points:
         full = series.levels[0].asarray()
         series.levels[-1].asarray()

@@ -183,6 +183,7 @@ private slots:
         QCOMPARE(file.value("subfiletypes").toArray(), types);
         QCOMPARE(file.value("subifds").toInt(), levels.size() - 1);
         QCOMPARE(file.value("physical").toArray(), (QJsonArray{0.5, 0.5, QStringLiteral("µm")}));
+        QCOMPARE(file.value("resolution").toArray().first().toArray(), (QJsonArray{2e4, 2e4, RESUNIT_CENTIMETER}));
         const QPointF origin = stitcher.mosaicOriginUm();
         const QJsonArray position = file.value("position").toArray();
         QVERIFY(qAbs(position.at(0).toDouble() - origin.x()) < 1e-3);
@@ -236,6 +237,44 @@ private slots:
         QVERIFY2(qAbs(int(TIFFGetR(p)) - 200) <= 4, qPrintable(rgb));
         QVERIFY2(qAbs(int(TIFFGetG(p)) - 40) <= 4, qPrintable(rgb));
         QVERIFY2(qAbs(int(TIFFGetB(p)) - 30) <= 4, qPrintable(rgb));
+    }
+
+    void levelsAreMeansOfTheLevelAbove_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("odd") << QSize(2309, 1537);
+        QTest::newRow("even") << QSize(2048, 1536);
+        QTest::newRow("one tile row") << QSize(4101, 301);
+    }
+
+    // Every reduced level is the 2 x 2 mean of the level above, to its last
+    // row and column, which are white here against a darker pattern.
+    void levelsAreMeansOfTheLevelAbove()
+    {
+        QFETCH(QSize, size);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("levels.ome.tif"));
+        OmeImage meta;
+        meta.physicalSizeXUm = meta.physicalSizeYUm = 0.5;
+        meta.planes = {OmePlane{0, 0, 0, true, 10.0, 20.0, 0.0}};
+        QString error;
+        const bool written = PyramidWriter().write(
+            path, size, meta,
+            [&](int y, int rows, cv::Mat* out, QString*) {
+                out->create(rows, size.width(), CV_8UC3);
+                for (int r = 0; r < rows; ++r)
+                    for (int c = 0; c < size.width(); ++c)
+                        out->at<cv::Vec3b>(r, c) = y + r == size.height() - 1 || c == size.width() - 1
+                                                       ? cv::Vec3b(255, 255, 255)
+                                                       : cv::Vec3b((c * 7) & 127, ((y + r) * 13) & 127, (c ^ r) & 63);
+                return true;
+            },
+            &error);
+        QVERIFY2(written, qPrintable(error));
+        const QJsonArray diff = readBack(path, dir.filePath(QStringLiteral("levels.xml"))).value("leveldiff").toArray();
+        QCOMPARE(diff.size(), PyramidWriter::levelSizes(size).size() - 1);
+        for (const QJsonValue& d : diff)
+            QCOMPARE(d.toInt(), 0);
     }
 
     void failedSaveLeavesNothing_data()
