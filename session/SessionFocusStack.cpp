@@ -77,11 +77,11 @@ void Session::startNextZImage(QImage& picture)
     }
 
     const int frames = frameCountSelector->value();
-    const int interval = frameRangeSelector->value();
-    const double step = (interval / frames) * 10.0;
-    const int half = frames / 2;
-    const double z = double(stackStart.z) + (half - framesLeft) * step;
-    zSlider->setValue(frames - framesLeft);
+    // The interval in µm, in stage units of 0.1 µm; the planes are centred on the start.
+    const double step = frameRangeSelector->value() * 10.0 / frames;
+    const int k = frames - framesLeft;
+    const double z = double(stackStart.z) + (k - (frames - 1) / 2.0) * step;
+    zSlider->setValue(k);
 
     if (!(z > 0.0 && z < 30000.0)) {
         stopStack(QStringLiteral("***Focus stack stopped: the next position lies outside the focus range."));

@@ -93,7 +93,7 @@ private slots:
             else if (target.contains("f=p&"))
                 chain << (target.endsWith(picture) ? QStringLiteral("picture") : target);
         QCOMPARE(chain.join(' '), QStringLiteral("move picture move picture move picture move picture"));
-        QCOMPARE(s->stackZ, QVector<double>({9000, 9500, 10000, 10500}));
+        QCOMPARE(s->stackZ, QVector<double>({9250, 9750, 10250, 10750}));
         QCOMPARE(s->insetStack->count(), 4);
         for (const StackPlane& p : s->insetStack->planes()) {
             QCOMPARE(p.isEncoded(), fullFrame);
@@ -101,7 +101,7 @@ private slots:
             QCOMPARE(p.image().size(), plane);
         }
         s->zSlider->setValue(1);
-        QCOMPARE(s->zCoord->text(), QStringLiteral("950"));
+        QCOMPARE(s->zCoord->text(), QStringLiteral("975"));
         QCOMPARE(s->allInFocusButton->isEnabled(), fullFrame);
 
         // Save Stack: Z x Y x X x 3, the scale, the step and each plane's place in µm.
@@ -120,7 +120,7 @@ private slots:
         QCOMPARE(image["PhysicalSizeX"].toString().toDouble(), double(s->mppX));
         QCOMPARE(image["PhysicalSizeZ"].toString().toDouble(), 50.0);
         QCOMPARE(image["PhysicalSizeZUnit"].toString(), QStringLiteral("µm"));
-        QCOMPARE(image["planes"][2].toArray(), QJsonArray({37835.0, 25162.5, 1000.0, "µm", "µm"}));
+        QCOMPARE(image["planes"][2].toArray(), QJsonArray({37835.0, 25162.5, 1025.0, "µm", "µm"}));
 
         if (!fullFrame)
             return;
