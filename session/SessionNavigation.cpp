@@ -58,12 +58,17 @@ void Session::newCoordsHere()
     pointToScreen(currentCoords);
     emit physicalLocationChanged(currentCoords);
     if (kind == PositionReport::Kind::Final) {
+        // A plain query (the one at session start) moved nothing: the frame
+        // already asked for shows this position.
+        const bool moved = stageMoving;
         stageMoving = false;
-        scanTiming.moveArrived();
-        // Restarting drops a frame still in flight from before the move, so
-        // the frame that releases the controls shows the new position.
-        videoFetcher.setUrl(videoFetcher.url());
-        videoFetcher.get();
+        if (moved) {
+            scanTiming.moveArrived();
+            // Restarting drops a frame still in flight from before the move, so
+            // the frame that releases the controls shows the new position.
+            videoFetcher.setUrl(videoFetcher.url());
+            videoFetcher.get();
+        }
         showCurrent();
         statusBar()->showMessage(QStringLiteral("Ready."));
     } else {
