@@ -230,8 +230,7 @@ void Session::fileSave()
 
 void Session::fileExit()
 {
-    if (videoWindow)
-        videoWindow->close();
+    // closeEvent asks about a running scan or an unsaved mosaic before it hides the video window.
     close();
 }
 
