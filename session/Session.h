@@ -288,6 +288,8 @@ private:
     void beginStageMove();
     // Fills the fields with a destination and sends the move.
     void moveToPoint(CoordinateTriple& destination);
+    // True, with a word in the status bar, while coordinates typed into the fields have not been sent.
+    bool keepTypedCoordinates();
     void stopStack(const QString& reason);
     void stackFetchFailed();
     void recordSharpness(const QImage& picture);

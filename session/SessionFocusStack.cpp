@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPoint>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -66,7 +67,12 @@ void Session::startNextZImage(QImage& picture)
         updateStackActions();
         // Without a clear sharpest frame the slider stays where the stack ended.
         const int best = FocusMeasure::sharpest(stackSharpness);
-        if (best >= 0) {
+        if (best >= 0 && keepTypedCoordinates()) {
+            // The sharpest frame is shown, its z not put over what the user typed.
+            const QSignalBlocker quiet(zSlider);
+            zSlider->setValue(best);
+            insetStack->displayImage(best);
+        } else if (best >= 0) {
             if (zSlider->value() == best)
                 focusSliderChanged(best);
             else
