@@ -2,6 +2,7 @@
 #include "SessionHarness.h"
 
 #include "session/FocusMeasure.h"
+#include "session/RegionScan.h"
 #include "setup/ScopeBrowser.h"
 #include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
@@ -498,6 +499,77 @@ private slots:
             // the message carries what is needed to submit again
             QVERIFY(h.infoText().contains("(10.5000, 20.2500) mm and (12.0000, 22.5000) mm, 2 samples / mm"));
         }
+    }
+
+    // What goes out and what is shown for replies the protocol allows.
+    void wire_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("outcome");
+        const auto row = [](const char* tag, const char* fault, const char* action, const char* outcome) {
+            QTest::newRow(tag) << QString(fault) << QString(action) << QString(outcome);
+        };
+        const char* started = "1 frame, 1 time request, counting";
+        row("'+' while the first frame comes", "p:drip:1", "begin", started);
+        row("time reply ended by NUL", "t:nulend:1", "begin", started);
+        row("empty job reply", "cj:empty:1", "job", "Job wire submitted. | 1 job");
+        row("job reply of unknown form", "cj:status:1", "job", "Job wire submitted. | 1 job");
+        row("exit kept for the mosaic", "", "exit", "video shown, session open");
+        row("double-click keeps typed x", "", "double-click", "12.5, 0 moves");
+        row("stack end keeps typed x", "", "stack", "12.5, 0 moves");
+    }
+
+    void wire()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, action);
+        Session* s = h.session.get();
+        const int focusUm = qRound(h.server->focalPlaneAt(h.info.scope.slides.value(0), 378350, 251625) / 10);
+        QVERIFY(h.moveTo(QStringLiteral("37.835"), QStringLiteral("25.1625"), QString::number(focusUm)));
+        QTRY_VERIFY(s->mppX > 0.0f && s->countdownTimer.isActive());
+        h.log.clear();
+        QVERIFY(fault.isEmpty() || h.server->addFault(fault));
+        MessageBoxCatcher catcher;
+        s->xCoord->setText(QStringLiteral("12.5"));
+        s->xCoord->setModified(action == "double-click" || action == "stack"); // typed, not sent
+        QString outcome;
+        if (action == "begin") {
+            h.session.reset();
+            QVERIFY(h.open(h.info));
+            outcome = QStringLiteral("%1 frame, %2 time request, %3")
+                          .arg(h.requests("f=p&ps=1").size())
+                          .arg(h.requests("f=t").size())
+                          .arg(h.session->countdownTimer.isActive() ? "counting" : "waiting");
+        } else if (action == "job") {
+            corner(s->PushButton6, "10", "10");
+            corner(s->PushButton7, "12", "12");
+            s->jobNameEdit->setText(QStringLiteral("wire"));
+            s->createJobButton->click();
+            QVERIFY(h.settle());
+            outcome = h.status() + QStringLiteral(" | %1 job").arg(h.server->jobs().size());
+        } else if (action == "exit") {
+            QSignalSpy finished(s->regionScan, &RegionScan::mosaicFinished);
+            corner(s->PushButton6, "20", "15");
+            corner(s->PushButton7, "20", "15");
+            s->scanRegionButton->click(); // one tile
+            QVERIFY(finished.wait(30000));
+            s->fileExitAction->trigger(); // "Cancel" to the unsaved mosaic
+            outcome = QStringLiteral("video %1, session %2")
+                          .arg(s->videoWindow->isVisible() ? "shown" : "hidden", s->isVisible() ? "open" : "closed");
+        } else {
+            CoordinateTriple elsewhere = s->currentCoords;
+            elsewhere.x += 500;
+            if (action == "double-click")
+                emit s->videoWindow->centreRequested(elsewhere);
+            else
+                s->frameCountSelector->setValue(5);
+            const QList<double> zs = action == "stack" ? stack() : QList<double>();
+            QVERIFY(action != "stack" || (zs.size() == 5 && s->zSlider->value() == 2));
+            QVERIFY(h.settle());
+            outcome = s->xCoord->text() + QStringLiteral(", %1 moves").arg(h.requests("f=m&x=").size());
+        }
+        QTEST(outcome, "outcome");
     }
 
     void menu()
