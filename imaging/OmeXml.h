@@ -5,7 +5,8 @@
 #include <QString>
 #include <QVector>
 
-// One plane of an OME image: its indices and, when known, its stage position in µm.
+// One plane of an OME image: its indices and, when known, its stage position in µm
+// (a z that is not a number is unknown and left out).
 struct OmePlane
 {
     int theZ = 0;
@@ -20,6 +21,8 @@ struct OmeImage
 {
     QString name;
     QDateTime acquired;
+    // The image's Description, such as the z range behind a mosaic's one z.
+    QString description;
     int sizeX = 0, sizeY = 0, sizeZ = 1;
     int samplesPerPixel = 3;
     QString pixelType = "uint8";

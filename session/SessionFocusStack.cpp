@@ -2,6 +2,7 @@
 
 #include "session/FocusMeasure.h"
 #include "views/FocusCurve.h"
+#include "views/PictureMap.h"
 #include "views/VideoStack.h"
 #include "views/VideoView.h"
 #include "views/VideoWindow.h"
@@ -38,8 +39,14 @@ void Session::beginZAcquire()
     stackStart = currentCoords;
 
     QPoint origin;
-    if (videoWindow && videoWindow->imageView)
+    QSize frame;
+    if (videoWindow && videoWindow->imageView) {
         origin = videoWindow->imageView->focusAreaOrigin();
+        frame = videoWindow->imageView->sourcePicture().size();
+    }
+    // A small stack's planes are the sampling region of the live frame.
+    stackTopLeftUm = PictureMap::topLeftUm(stackStart, mppX, mppY, frame) +
+                     (stackFullFrame ? QPointF() : QPointF(origin.x() * double(mppX), origin.y() * double(mppY)));
     // A whole frame is the live video request itself, at the current picture size.
     if (stackFullFrame)
         stackImageFetcher.setUrl(videoFetcher.url());
