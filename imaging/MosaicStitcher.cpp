@@ -427,6 +427,13 @@ QPointF MosaicStitcher::mosaicOriginUm() const
     return m_plan.originUm + QPointF(m_min.x() * m_plan.umPerPxX, m_min.y() * m_plan.umPerPxY);
 }
 
+void MosaicStitcher::setStageZ(double zUm, const QString& description)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_zUm = zUm;
+    m_zDescription = description;
+}
+
 QVector<TilePlacement> MosaicStitcher::placements() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -525,7 +532,9 @@ bool MosaicStitcher::save(const QString& path, QString* error, const std::functi
         plane.hasPosition = true;
         plane.xUm = m_plan.originUm.x() + m_min.x() * m_plan.umPerPxX;
         plane.yUm = m_plan.originUm.y() + m_min.y() * m_plan.umPerPxY;
+        plane.zUm = m_zUm;
         meta.planes = {plane};
+        meta.description = m_zDescription;
     }
     bool any = false;
     for (const TilePlacement& p : placed) {

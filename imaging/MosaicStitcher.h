@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <opencv2/core.hpp>
@@ -49,6 +50,9 @@ public:
     MosaicPlan plan() const;
     QSize mosaicSize() const;
     QPointF mosaicOriginUm() const; // stage position of the mosaic's top-left pixel
+    // The stage z the tiles were taken at and, when it varied, a description
+    // of its range; saved with the mosaic. Unknown, and not written, until set.
+    void setStageZ(double zUm, const QString& description);
     QVector<TilePlacement> placements() const;
     QVector<PairMeasurement> pairs() const;
     double acceptanceThreshold() const;
@@ -110,6 +114,8 @@ private:
     QPointF m_min;                  // mosaic frame, relative to the plan's origin
     QSize m_size;
     double m_threshold = 0.0;
+    double m_zUm = std::numeric_limits<double>::quiet_NaN();
+    QString m_zDescription;
     int m_done = 0;
     int m_sinceSolve = 0;
 };

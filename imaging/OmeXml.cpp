@@ -42,6 +42,8 @@ void writeImage(QXmlStreamWriter& w, const OmeImage& im, int index)
         w.writeAttribute("Name", im.name);
     if (im.acquired.isValid())
         w.writeTextElement("AcquisitionDate", im.acquired.toUTC().toString(Qt::ISODate));
+    if (!im.description.isEmpty())
+        w.writeTextElement("Description", im.description);
 
     const int spp = std::max(1, im.samplesPerPixel);
     w.writeStartElement("Pixels");
@@ -86,13 +88,15 @@ void writeImage(QXmlStreamWriter& w, const OmeImage& im, int index)
         w.writeAttribute("TheZ", QString::number(p.theZ));
         w.writeAttribute("TheT", QString::number(p.theT));
         w.writeAttribute("TheC", QString::number(p.theC));
-        if (p.hasPosition && std::isfinite(p.xUm) && std::isfinite(p.yUm) && std::isfinite(p.zUm)) {
+        if (p.hasPosition && std::isfinite(p.xUm) && std::isfinite(p.yUm)) {
             w.writeAttribute("PositionX", num(p.xUm));
             w.writeAttribute("PositionXUnit", kMicron);
             w.writeAttribute("PositionY", num(p.yUm));
             w.writeAttribute("PositionYUnit", kMicron);
-            w.writeAttribute("PositionZ", num(p.zUm));
-            w.writeAttribute("PositionZUnit", kMicron);
+            if (std::isfinite(p.zUm)) {
+                w.writeAttribute("PositionZ", num(p.zUm));
+                w.writeAttribute("PositionZUnit", kMicron);
+            }
         }
     }
     w.writeEndElement(); // Pixels

@@ -5,7 +5,8 @@
 #include <QString>
 #include <QVector>
 
-// One plane of an OME image: its indices and, when known, its stage position in µm.
+// One plane of an OME image: its indices and, when known, its stage position in µm
+// (a z that is not a number is unknown and left out).
 struct OmePlane
 {
     int theZ = 0;
@@ -28,6 +29,8 @@ struct OmeImage
 {
     QString name;
     QDateTime acquired;
+    // The image's Description, such as the z range behind a mosaic's one z.
+    QString description;
     int sizeX = 0, sizeY = 0, sizeZ = 1;
     int samplesPerPixel = 3;
     int channels = 1; // of samplesPerPixel each, one page per channel

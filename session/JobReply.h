@@ -2,15 +2,15 @@
 
 #include <QString>
 
-// The server's answer to a create-job request: "+" and details when the job
-// was queued, "-" and a reason when it was refused.
+// The server's answer to a create-job request: "-" and a reason when it was
+// refused; anything else, "+" and details or even nothing, means it was queued.
 class JobReply
 {
 public:
     static JobReply read(const char* data, int length);
 
     bool accepted = false;
-    // The server's words after the status character, trimmed, as plain text;
-    // for a reply without a known status character, a description of it.
+    // The server's words after a "+" or "-", or all of them without either,
+    // trimmed, as plain text.
     QString text;
 };

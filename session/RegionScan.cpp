@@ -27,6 +27,9 @@
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
+#include <numeric>
+
 namespace {
 
 QString duration(double seconds)
@@ -115,6 +118,7 @@ RegionScan::RegionScan(Session* owner)
     connect(&scan, &TileScan::tileTaken, this,
             [this](int id, int row, int col, QPointF reportedUm, const QImage& frame) {
                 ++tilesTaken;
+                tileZUm.append(double(session->currentCoords.z) * 0.1);
                 const ScanTile tile{id, row, col, reportedUm};
                 MosaicStitcher* target = mosaic.get();
                 ++tilesQueued;
@@ -288,6 +292,7 @@ void RegionScan::begin(const TileGrid& grid)
     mosaicReady = false;
     unsaved = false;
     tilesTaken = 0;
+    tileZUm.clear();
     session->saveMosaicAction->setEnabled(false);
     showMosaicWindow();
     MosaicStitcher* source = mosaic.get();
@@ -370,6 +375,17 @@ void RegionScan::scanFinished(bool cancelled)
                        : QStringLiteral(" Missing: %1 tiles, first %2.").arg(names.size()).arg(names[0]);
     }
     emit message(result);
+
+    // One z for the mosaic: the focus kept, or the mean of those autofocus found, with their range.
+    if (!tileZUm.isEmpty()) {
+        const auto [low, high] = std::minmax_element(tileZUm.cbegin(), tileZUm.cend());
+        const double mean = std::accumulate(tileZUm.cbegin(), tileZUm.cend(), 0.0) / tileZUm.size();
+        mosaic->setStageZ(mean, *low == *high ? QString()
+                                              : QStringLiteral("Tiles taken at stage z from %1 to %2 µm; the "
+                                                               "position's z is their mean.")
+                                                    .arg(*low, 0, 'f', 1)
+                                                    .arg(*high, 0, 'f', 1));
+    }
 
     stitching = true;
     MosaicStitcher* target = mosaic.get();

@@ -108,4 +108,6 @@ private:
     // The scale of the mosaic in hand, for the marks written beside it.
     double mosaicUmPerPx = 0.0;
     int tilesTaken = 0;
+    // The stage z of every tile taken, in µm, for the mosaic's position.
+    QVector<double> tileZUm;
 };

@@ -14,6 +14,7 @@
 #include <QImage>
 #include <QList>
 #include <QMainWindow>
+#include <QPointF>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
@@ -165,6 +166,8 @@ public:
     float mppY = 0.0f;
     CoordinateTriple currentCoords;
     CoordinateTriple stackStart;
+    // Stage micrometres of the top-left pixel of the stack's planes.
+    QPointF stackTopLeftUm;
     CoordinateTriple jobTopLeft;
     CoordinateTriple jobBottomRight;
     int sampleCount = 0;
@@ -288,6 +291,8 @@ private:
     void beginStageMove();
     // Fills the fields with a destination and sends the move.
     void moveToPoint(CoordinateTriple& destination);
+    // True, with a word in the status bar, while coordinates typed into the fields have not been sent.
+    bool keepTypedCoordinates();
     void stopStack(const QString& reason);
     void stackFetchFailed();
     void recordSharpness(const QImage& picture);

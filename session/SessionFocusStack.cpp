@@ -2,6 +2,7 @@
 
 #include "session/FocusMeasure.h"
 #include "views/FocusCurve.h"
+#include "views/PictureMap.h"
 #include "views/VideoStack.h"
 #include "views/VideoView.h"
 #include "views/VideoWindow.h"
@@ -9,6 +10,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPoint>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -37,8 +39,14 @@ void Session::beginZAcquire()
     stackStart = currentCoords;
 
     QPoint origin;
-    if (videoWindow && videoWindow->imageView)
+    QSize frame;
+    if (videoWindow && videoWindow->imageView) {
         origin = videoWindow->imageView->focusAreaOrigin();
+        frame = videoWindow->imageView->sourcePicture().size();
+    }
+    // A small stack's planes are the sampling region of the live frame.
+    stackTopLeftUm = PictureMap::topLeftUm(stackStart, mppX, mppY, frame) +
+                     (stackFullFrame ? QPointF() : QPointF(origin.x() * double(mppX), origin.y() * double(mppY)));
     // A whole frame is the live video request itself, at the current picture size.
     if (stackFullFrame)
         stackImageFetcher.setUrl(videoFetcher.url());
@@ -66,7 +74,12 @@ void Session::startNextZImage(QImage& picture)
         updateStackActions();
         // Without a clear sharpest frame the slider stays where the stack ended.
         const int best = FocusMeasure::sharpest(stackSharpness);
-        if (best >= 0) {
+        if (best >= 0 && keepTypedCoordinates()) {
+            // The sharpest frame is shown, its z not put over what the user typed.
+            const QSignalBlocker quiet(zSlider);
+            zSlider->setValue(best);
+            insetStack->displayImage(best);
+        } else if (best >= 0) {
             if (zSlider->value() == best)
                 focusSliderChanged(best);
             else
@@ -77,11 +90,11 @@ void Session::startNextZImage(QImage& picture)
     }
 
     const int frames = frameCountSelector->value();
-    const int interval = frameRangeSelector->value();
-    const double step = (interval / frames) * 10.0;
-    const int half = frames / 2;
-    const double z = double(stackStart.z) + (half - framesLeft) * step;
-    zSlider->setValue(frames - framesLeft);
+    // The interval in µm, in stage units of 0.1 µm; the planes are centred on the start.
+    const double step = frameRangeSelector->value() * 10.0 / frames;
+    const int k = frames - framesLeft;
+    const double z = double(stackStart.z) + (k - (frames - 1) / 2.0) * step;
+    zSlider->setValue(k);
 
     if (!(z > 0.0 && z < 30000.0)) {
         stopStack(QStringLiteral("***Focus stack stopped: the next position lies outside the focus range."));

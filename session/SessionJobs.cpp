@@ -121,7 +121,7 @@ void Session::jobReplyArrived()
     }
     const JobReply reply = JobReply::read(jobFetcher.data(), jobFetcher.length());
     if (reply.accepted) {
-        appendInfo(job + QStringLiteral(" submitted. ") + reply.text);
+        appendInfo((job + QStringLiteral(" submitted. ") + reply.text).trimmed());
         showNotice(job + QStringLiteral(" submitted."));
     } else {
         appendInfo(QStringLiteral("***") + job + QStringLiteral(" was not accepted: ") + reply.text +

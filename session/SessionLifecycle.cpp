@@ -19,8 +19,6 @@
 #include <QSlider>
 #include <QStatusBar>
 
-#include <cstring>
-
 void Session::begin(SessionInfo& info)
 {
     sessionInfo = info;
@@ -138,9 +136,7 @@ void Session::sysInfoArrived()
 
 void Session::startTimer()
 {
-    // A NUL byte marks a corrupt reply; read as text, it could cut the
-    // remaining time short and end control for nothing.
-    if (!timeFetcher.succeeded() || std::memchr(timeFetcher.data(), 0, static_cast<size_t>(timeFetcher.length()))) {
+    if (!timeFetcher.succeeded() || TimeReply::cutShort(timeFetcher.data(), timeFetcher.length())) {
         appendInfo(QStringLiteral("***Error - Unable to query server for remaining control time"));
         // Until a first answer starts the countdown, ask again as often as the countdown would.
         if (!countdownTimer.isActive() && !controlExpired)
@@ -234,8 +230,7 @@ void Session::fileSave()
 
 void Session::fileExit()
 {
-    if (videoWindow)
-        videoWindow->close();
+    // closeEvent asks about a running scan or an unsaved mosaic before it hides the video window.
     close();
 }
 

@@ -58,12 +58,17 @@ void Session::newCoordsHere()
     pointToScreen(currentCoords);
     emit physicalLocationChanged(currentCoords);
     if (kind == PositionReport::Kind::Final) {
+        // A plain query (the one at session start) moved nothing: the frame
+        // already asked for shows this position.
+        const bool moved = stageMoving;
         stageMoving = false;
-        scanTiming.moveArrived();
-        // Restarting drops a frame still in flight from before the move, so
-        // the frame that releases the controls shows the new position.
-        videoFetcher.setUrl(videoFetcher.url());
-        videoFetcher.get();
+        if (moved) {
+            scanTiming.moveArrived();
+            // Restarting drops a frame still in flight from before the move, so
+            // the frame that releases the controls shows the new position.
+            videoFetcher.setUrl(videoFetcher.url());
+            videoFetcher.get();
+        }
         showCurrent();
         statusBar()->showMessage(QStringLiteral("Ready."));
     } else {
@@ -113,21 +118,25 @@ bool Session::stageBusy() const
 void Session::goTo(CoordinateTriple& destination)
 {
     // A live frame during a stack enables the buttons again; the stage is still busy.
-    if (stageBusy() || controlExpired)
+    if (stageBusy() || controlExpired || keepTypedCoordinates())
         return;
-    // Coordinates typed but not yet sent are the user's; a step must not replace them.
-    if (xCoord->isModified() || yCoord->isModified() || zCoord->isModified()) {
-        statusBar()->showMessage(QStringLiteral("The typed coordinates have not been sent: press \"Move\" "
-                                                "or \"Show Current Position\" first."),
-                                 5000);
-        return;
-    }
     moveToPoint(destination);
+}
+
+bool Session::keepTypedCoordinates()
+{
+    // Coordinates typed but not yet sent are the user's; a step, a click or a stack must not replace them.
+    if (!xCoord->isModified() && !yCoord->isModified() && !zCoord->isModified())
+        return false;
+    statusBar()->showMessage(QStringLiteral("The typed coordinates have not been sent: press \"Move\" "
+                                            "or \"Show Current Position\" first."),
+                             5000);
+    return true;
 }
 
 void Session::centreOn(CoordinateTriple& destination)
 {
-    if (stageBusy() || controlExpired)
+    if (stageBusy() || controlExpired || keepTypedCoordinates())
         return;
     moveToPoint(destination);
     if (videoWindow)

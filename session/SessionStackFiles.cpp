@@ -66,7 +66,7 @@ void Session::saveStackTo(const QString& fileName)
         path += QStringLiteral(".ome.tif");
     const QList<StackPlane> planes = insetStack->planes();
     const OmeImage meta =
-        StackExport::describe(sessionInfo.scope.slides.value(0), stackBegan, stackStart, stackZ, mppX, mppY);
+        StackExport::describe(sessionInfo.scope.slides.value(0), stackBegan, stackTopLeftUm, stackZ, mppX, mppY);
 
     stackSaving = new QFutureWatcher<QString>(this);
     connect(stackSaving, &QFutureWatcher<QString>::progressValueChanged, this, [this](int done) {
@@ -103,7 +103,7 @@ void Session::fuseStack()
     const QList<StackPlane> planes = insetStack->planes();
     const QVector<double> zs = stackZ;
     const QString slide = sessionInfo.scope.slides.value(0);
-    OmeImage meta = StackExport::describe(slide, stackBegan, stackStart, {stackStart.z}, mppX, mppY);
+    OmeImage meta = StackExport::describe(slide, stackBegan, stackTopLeftUm, {stackStart.z}, mppX, mppY);
     const QString text =
         QStringList{QStringLiteral("All in focus from %1 planes, z %2 to %3 µm")
                         .arg(zs.size())

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-OmeImage StackExport::describe(const QString& slide, const QDateTime& began, const CoordinateTriple& at,
+OmeImage StackExport::describe(const QString& slide, const QDateTime& began, const QPointF& topLeftUm,
                                const QVector<double>& zStage, float mppX, float mppY)
 {
     OmeImage image;
@@ -20,8 +20,8 @@ OmeImage StackExport::describe(const QString& slide, const QDateTime& began, con
         OmePlane plane;
         plane.theZ = z;
         plane.hasPosition = true;
-        plane.xUm = double(at.x) * 0.1;
-        plane.yUm = double(at.y) * 0.1;
+        plane.xUm = topLeftUm.x();
+        plane.yUm = topLeftUm.y();
         plane.zUm = zStage[z] * 0.1;
         image.planes.append(plane);
     }

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "imaging/OmeXml.h"
-#include "views/CoordinateTriple.h"
 #include "views/StackPlane.h"
 
 #include <QDateTime>
 #include <QList>
+#include <QPointF>
 #include <QPromise>
 #include <QString>
 #include <QVector>
@@ -15,9 +15,9 @@
 class StackExport
 {
 public:
-    // zStage holds each plane's z in stage units (0.1 µm); x and y of at are
-    // the stage position of every plane. The z step is taken from the planes.
-    static OmeImage describe(const QString& slide, const QDateTime& began, const CoordinateTriple& at,
+    // zStage holds each plane's z in stage units (0.1 µm); topLeftUm is the
+    // stage position of every plane's top-left pixel. The z step is taken from the planes.
+    static OmeImage describe(const QString& slide, const QDateTime& began, const QPointF& topLeftUm,
                              const QVector<double>& zStage, float mppX, float mppY);
 
     // Decodes and writes plane after plane, reporting progress in planes;

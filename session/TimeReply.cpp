@@ -16,3 +16,10 @@ bool TimeReply::read(const char* data, int length, int& seconds)
     seconds = std::max(value, 0);
     return true;
 }
+
+bool TimeReply::cutShort(const char* data, int length)
+{
+    const char* end = data + std::max(length, 0);
+    const char* nul = std::find(data, end, '\0');
+    return std::find_if(nul, end, [](char c) { return c != '\0'; }) != end;
+}

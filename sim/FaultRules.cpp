@@ -25,6 +25,8 @@ Fault FaultRules::faultFromName(const QString& name)
         return Fault::Status;
     if (n == QLatin1String("nul"))
         return Fault::Nul;
+    if (n == QLatin1String("nulend"))
+        return Fault::NulEnd;
     return Fault::None;
 }
 

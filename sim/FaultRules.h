@@ -15,7 +15,8 @@ enum class Fault {
     Drip,     // the correct reply, a few bytes at a time
     Oversize, // a body far beyond any sane cap
     Status,   // a text reply whose status character is wrong
-    Nul       // NUL bytes mixed into the reply
+    Nul,      // NUL bytes mixed into the reply
+    NulEnd    // the reply followed by one NUL byte, as a C string ends
 };
 
 // Rules "KIND:FAULT" or "KIND:FAULT:COUNT"; KIND "*" matches every request.

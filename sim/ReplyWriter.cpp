@@ -103,6 +103,9 @@ void ReplyWriter::deliver(QTcpSocket* socket, std::shared_ptr<QHttpServerRespond
         r.body = mixed;
         break;
     }
+    case Fault::NulEnd:
+        r.body += '\0';
+        break;
     case Fault::None:
         break;
     }

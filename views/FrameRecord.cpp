@@ -1,5 +1,7 @@
 #include "views/FrameRecord.h"
 
+#include "views/PictureMap.h"
+
 #include <QRegularExpression>
 
 namespace {
@@ -45,8 +47,9 @@ OmeImage FrameRecord::ome() const
     image.physicalSizeYUm = double(mppY);
     OmePlane plane;
     plane.hasPosition = true;
-    plane.xUm = double(stage.x) * 0.1;
-    plane.yUm = double(stage.y) * 0.1;
+    const QPointF topLeft = PictureMap::topLeftUm(stage, mppX, mppY, size);
+    plane.xUm = topLeft.x();
+    plane.yUm = topLeft.y();
     plane.zUm = double(stage.z) * 0.1;
     image.planes = {plane};
     return image;

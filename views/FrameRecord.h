@@ -27,7 +27,8 @@ public:
     // to "Filters: ...". A JPEG keeps it as one comment, which exiftool and
     // identify show whole; one comment per field would show only the last.
     QString comment() const;
-    // The same facts as OME-XML: slide, time, scale and stage position in µm.
+    // The same facts as OME-XML: slide, time, scale and the stage position of
+    // the top-left pixel in µm.
     OmeImage ome() const;
     // Slide, stage x and y in mm and the time, e.g. "liver-01_x37.8350_y25.1625_20261207-101530.jpg";
     // only letters, digits, '.', '-' and '_', so any file system takes it.

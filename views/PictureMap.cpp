@@ -37,6 +37,12 @@ QPointF PictureMap::toStageMm(const QPointF& drawnPoint) const
                    double(stage.y) * 0.0001 + offset.y() * scaleY() * 0.001);
 }
 
+QPointF PictureMap::topLeftUm(const CoordinateTriple& stage, float mppX, float mppY, const QSize& picture)
+{
+    return QPointF(double(stage.x) * 0.1 - picture.width() * 0.5 * double(mppX),
+                   double(stage.y) * 0.1 - picture.height() * 0.5 * double(mppY));
+}
+
 QPointF PictureMap::toDrawn(const QPointF& stageMm) const
 {
     if (!isValid())

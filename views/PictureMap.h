@@ -26,6 +26,9 @@ public:
     QPointF toStageMm(const QPointF& drawnPoint) const;
     QPointF toDrawn(const QPointF& stageMm) const;
     QSize drawnSize() const { return drawn; }
+    // Stage micrometres of the top-left pixel of a picture whose centre is at
+    // `stage`: half the picture left and up, as the mosaic places its tiles.
+    static QPointF topLeftUm(const CoordinateTriple& stage, float mppX, float mppY, const QSize& picture);
     double zMicrometres() const { return double(stage.z) * 0.1; }
 
 private:

@@ -214,7 +214,7 @@ private slots:
         QTest::addColumn<int>("interval");
         QTest::addColumn<bool>("clear");
         QTest::newRow("through focus") << true << 200 << true;
-        QTest::newRow("one z") << true << 10 << false;
+        QTest::newRow("within 1 um") << true << 1 << false;
         QTest::newRow("blank glass") << false << 200 << false;
     }
 

@@ -66,18 +66,24 @@ private slots:
         QTest::addColumn<QString>("outcome"); // in the result
         QTest::addColumn<int>("moveCount");
         QTest::addColumn<int>("placed");
-        QTest::addColumn<QString>("retry"); // in the messages
+        QTest::addColumn<QString>("retry");   // in the messages
+        QTest::addColumn<QString>("missing"); // tile ids, row by row
 
-        QTest::newRow("2 x 2, serpentine") << QStringList() << false << "done: 4 of 4 tiles taken." << 4 << 4 << "";
+        QTest::newRow("2 x 2, serpentine") << QStringList() << false << "done: 4 of 4 tiles taken." << 4 << 4 << ""
+                                           << "";
+        // tile 0 taken, the serpentine's 1, 3 and 2 never reached
         QTest::newRow("cancelled keeps the first tile")
-            << QStringList() << true << "cancelled after 1 of 4 tiles; the mosaic keeps the 1 taken." << 1 << 1 << "";
+            << QStringList() << true << "cancelled after 1 of 4 tiles; the mosaic keeps the 1 taken." << 1 << 1 << ""
+            << "1 2 3";
         // an unreadable picture must not pass for the tile: the fetcher repeats the last one
         QTest::newRow("unreadable frame retried")
             << QStringList{"p:garbage:1"} << false << "done: 4 of 4 tiles taken." << 4 << 4
-            << "Tile row 1, column 1: frame failed (the picture could not be read); trying again.";
+            << "Tile row 1, column 1: frame failed (the picture could not be read); trying again."
+            << "";
         QTest::newRow("move retried, frame missing")
             << QStringList{"m:500:1", "p:500:2"} << false << "3 of 4 tiles taken. Missing: row 1, column 1." << 5 << 3
-            << "Tile row 1, column 1: move failed (the server did not answer); trying again.";
+            << "Tile row 1, column 1: move failed (the server did not answer); trying again."
+            << "0";
     }
 
     void scan()
@@ -130,9 +136,16 @@ private slots:
             QVERIFY(sent[2].y() == sent[3].y());
         }
         int present = 0;
-        for (const TilePlacement& p : region()->stitcher()->placements())
-            present += p.missing ? 0 : 1;
+        QStringList missing;
+        for (const TilePlacement& p : region()->stitcher()->placements()) {
+            if (p.missing)
+                missing << QString::number(p.id);
+            else
+                ++present;
+        }
         QCOMPARE(present, placed);
+        missing.sort();
+        QTEST(missing.join(' '), "missing");
         QVERIFY(h.settle());
         QVERIFY(h.controlsEnabled(true));
         QCOMPARE(s->scanRegionButton->text(), QStringLiteral("Scan Region"));

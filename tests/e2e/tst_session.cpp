@@ -2,6 +2,7 @@
 #include "SessionHarness.h"
 
 #include "session/FocusMeasure.h"
+#include "session/RegionScan.h"
 #include "setup/ScopeBrowser.h"
 #include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
@@ -13,9 +14,12 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSpinBox>
 #include <QUrlQuery>
 #include <QtTest>
+
+#include <numeric>
 
 // The control window against the test server, one flow at a time.
 class TestSession : public QObject
@@ -293,38 +297,61 @@ private slots:
     void focusStack()
     {
         Session* s = h.session.get();
-        // start 20 um over the focal plane: the stack spans -104 to +78 um
+        // start 20 um over the focal plane: the stack spans -93.3 to +93.3 um
         const int startUm = qRound(h.server->focalPlaneAt(h.info.scope.slides.value(0), 378350, 251625) / 10) + 20;
-        const double first = startUm * 10.0 - 1040.0;
+        const double step = 2000.0 / 15;
+        const double first = startUm * 10.0 - 7 * step;
         QVERIFY(h.moveTo(QStringLiteral("37.835"), QStringLiteral("25.1625"), QString::number(startUm)));
         s->zSlider->setValue(2);
         // without a stack the slider leaves the field alone
         QCOMPARE(s->zCoord->text(), QString::number(startUm));
         const QList<double> zs = stack();
-        // 15 frames 130 units apart around the start, each the picture of the region
+        // 15 frames 133.3 units apart around the start, each the picture of the region
         QCOMPARE(zs.size(), 15);
         for (int k = 0; k < zs.size(); ++k)
-            QCOMPARE(zs[k], first + 130.0 * k);
+            QVERIFY(qAbs(zs[k] - (first + step * k)) < 1e-5);
         QCOMPARE(h.requests(h.info.requestPrefix + "f=m&b=y&x=378350.000000&y=251625.000000&z=").size(), 15);
         QCOMPARE(h.requests(h.info.requestPrefix + "f=p&ps=1&x=16&y=30&inset=1").size(), 15);
         QCOMPARE(QPoint(s->insetStack->count(), s->zSlider->maximum()), QPoint(15, 14));
         QCOMPARE(h.state(), QStringLiteral(" | on"));
-        // the sharpest frame is shown: 6 and 7 lie 6 and 7 um from the focal plane
+        // the sharpest frame is shown: 5 and 6 lie 6.7 um either side of the focal plane
         const int best = s->zSlider->value();
-        QVERIFY2(best == 6 || best == 7, qPrintable(QString::number(best)));
+        QVERIFY2(best == 5 || best == 6, qPrintable(QString::number(best)));
         QCOMPARE(s->insetStack->currentIndex(), best);
         QVERIFY(s->focusMeasureLabel->text().contains(QStringLiteral("Sharpest: frame %1").arg(best + 1)));
         // the slider puts a frame's z in the field and "Move" goes there, y shown to three places
-        const int pick = best == 3 ? 4 : 3;
+        const int pick = 3;
         s->zSlider->setValue(pick);
-        QCOMPARE(s->zCoord->text(), QString::number(startUm - 104 + 13 * pick));
+        QCOMPARE(s->zCoord->text(), QString::number(startUm - 53));
         h.log.clear();
         s->frameGrabButton->click();
         QVERIFY(h.settle());
-        QCOMPARE(h.requests(QStringLiteral("f=m&x=378350&y=251630&z=%1&").arg(first + 130 * pick)).size(), 1);
-        // a small interval takes every frame at the start
-        s->frameRangeSelector->setValue(10);
-        QCOMPARE(stack(), QList<double>(15, first + 130 * pick));
+        QCOMPARE(h.requests(QStringLiteral("f=m&x=378350&y=251630&z=%1&").arg((startUm - 53) * 10)).size(), 1);
+    }
+
+    void stackPlanes_data()
+    {
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<int>("rangeUm");
+        QTest::addColumn<double>("step");
+        QTest::newRow("120 frames over 60 um") << 120 << 60 << 5.0;
+        QTest::newRow("4 frames over 3 um") << 4 << 3 << 7.5;
+    }
+
+    // Every plane at its own z, evenly apart and centred on the start.
+    void stackPlanes()
+    {
+        QFETCH(int, frames);
+        QFETCH(int, rangeUm);
+        QFETCH(double, step);
+        QVERIFY(h.moveTo(QStringLiteral("37.835"), QStringLiteral("25.1625"), QStringLiteral("1000")));
+        h.session->frameCountSelector->setValue(frames);
+        h.session->frameRangeSelector->setValue(rangeUm);
+        const QList<double> zs = stack();
+        QCOMPARE(QSet<double>(zs.begin(), zs.end()).size(), frames);
+        for (int k = 1; k < zs.size(); ++k)
+            QVERIFY2(qAbs(zs[k] - zs[k - 1] - step) < 1e-5, qPrintable(QString::number(zs[k] - zs[k - 1])));
+        QVERIFY(qAbs(std::accumulate(zs.begin(), zs.end(), 0.0) / frames - 10000.0) < 1e-5);
     }
 
     // "Get Focus Stack" again during a stack (the button enabled by a live
@@ -341,8 +368,8 @@ private slots:
         s->focusStackButton->click();
         QVERIFY(QTest::qWaitFor([s] { return !s->stackAcquiring; }, 60000));
         QVERIFY(h.settle());
-        // 5 frames 40 um apart from 3 steps below the start
-        QCOMPARE(s->stackZ, (QVector<double>{8800, 9200, 9600, 10000, 10400}));
+        // 5 frames 40 um apart, centred on the start
+        QCOMPARE(s->stackZ, (QVector<double>{9200, 9600, 10000, 10400, 10800}));
         QCOMPARE(s->insetStack->count(), 5);
     }
 
@@ -358,8 +385,8 @@ private slots:
         };
         const char* range = "next position lies outside the focus range.";
         row("below the range", "50", "", 0, range);
-        // from 29900 the frames from 29900 - 8 x 130 up stay below 30000 for 9 frames
-        row("off the top", "2990", "", 9, range);
+        // from 29900 the frames from 29900 - 7 x 133.3 up stay below 30000 for 8 frames
+        row("off the top", "2990", "", 8, range);
         row("move fails", "1000", "mb:500:1", 0, "server did not answer.");
         row("move refused", "1000", "wrong key", 0, "server refused the stage move (-BAD_AUTH).");
         row("picture fails", "1000", "inset:500:1", 2, "server did not answer.");
@@ -395,7 +422,7 @@ private slots:
                      qPrintable(s->focusMeasureLabel->text()));
             s->zSlider->setValue(0);
             s->zSlider->setValue(1);
-            QCOMPARE(s->zCoord->text(), QStringLiteral("909"));
+            QCOMPARE(s->zCoord->text(), QStringLiteral("920"));
         }
     }
 
@@ -472,6 +499,77 @@ private slots:
             // the message carries what is needed to submit again
             QVERIFY(h.infoText().contains("(10.5000, 20.2500) mm and (12.0000, 22.5000) mm, 2 samples / mm"));
         }
+    }
+
+    // What goes out and what is shown for replies the protocol allows.
+    void wire_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("outcome");
+        const auto row = [](const char* tag, const char* fault, const char* action, const char* outcome) {
+            QTest::newRow(tag) << QString(fault) << QString(action) << QString(outcome);
+        };
+        const char* started = "1 frame, 1 time request, counting";
+        row("'+' while the first frame comes", "p:drip:1", "begin", started);
+        row("time reply ended by NUL", "t:nulend:1", "begin", started);
+        row("empty job reply", "cj:empty:1", "job", "Job wire submitted. | 1 job");
+        row("job reply of unknown form", "cj:status:1", "job", "Job wire submitted. | 1 job");
+        row("exit kept for the mosaic", "", "exit", "video shown, session open");
+        row("double-click keeps typed x", "", "double-click", "12.5, 0 moves");
+        row("stack end keeps typed x", "", "stack", "12.5, 0 moves");
+    }
+
+    void wire()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, action);
+        Session* s = h.session.get();
+        const int focusUm = qRound(h.server->focalPlaneAt(h.info.scope.slides.value(0), 378350, 251625) / 10);
+        QVERIFY(h.moveTo(QStringLiteral("37.835"), QStringLiteral("25.1625"), QString::number(focusUm)));
+        QTRY_VERIFY(s->mppX > 0.0f && s->countdownTimer.isActive());
+        h.log.clear();
+        QVERIFY(fault.isEmpty() || h.server->addFault(fault));
+        MessageBoxCatcher catcher;
+        s->xCoord->setText(QStringLiteral("12.5"));
+        s->xCoord->setModified(action == "double-click" || action == "stack"); // typed, not sent
+        QString outcome;
+        if (action == "begin") {
+            h.session.reset();
+            QVERIFY(h.open(h.info));
+            outcome = QStringLiteral("%1 frame, %2 time request, %3")
+                          .arg(h.requests("f=p&ps=1").size())
+                          .arg(h.requests("f=t").size())
+                          .arg(h.session->countdownTimer.isActive() ? "counting" : "waiting");
+        } else if (action == "job") {
+            corner(s->PushButton6, "10", "10");
+            corner(s->PushButton7, "12", "12");
+            s->jobNameEdit->setText(QStringLiteral("wire"));
+            s->createJobButton->click();
+            QVERIFY(h.settle());
+            outcome = h.status() + QStringLiteral(" | %1 job").arg(h.server->jobs().size());
+        } else if (action == "exit") {
+            QSignalSpy finished(s->regionScan, &RegionScan::mosaicFinished);
+            corner(s->PushButton6, "20", "15");
+            corner(s->PushButton7, "20", "15");
+            s->scanRegionButton->click(); // one tile
+            QVERIFY(finished.wait(30000));
+            s->fileExitAction->trigger(); // "Cancel" to the unsaved mosaic
+            outcome = QStringLiteral("video %1, session %2")
+                          .arg(s->videoWindow->isVisible() ? "shown" : "hidden", s->isVisible() ? "open" : "closed");
+        } else {
+            CoordinateTriple elsewhere = s->currentCoords;
+            elsewhere.x += 500;
+            if (action == "double-click")
+                emit s->videoWindow->centreRequested(elsewhere);
+            else
+                s->frameCountSelector->setValue(5);
+            const QList<double> zs = action == "stack" ? stack() : QList<double>();
+            QVERIFY(action != "stack" || (zs.size() == 5 && s->zSlider->value() == 2));
+            QVERIFY(h.settle());
+            outcome = s->xCoord->text() + QStringLiteral(", %1 moves").arg(h.requests("f=m&x=").size());
+        }
+        QTEST(outcome, "outcome");
     }
 
     void menu()

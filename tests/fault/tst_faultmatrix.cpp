@@ -192,7 +192,7 @@ private slots:
             QStringLiteral(
                 "i:empty i:garbage i:nul i:status ticket:nul d:empty d:garbage d:nul d:status t:empty t:status "
                 "sl:empty sl:garbage sl:nul sl:status mb:empty mb:garbage mb:nul mb:status a:nul m:nul r:nul w:nul "
-                "cj:nul")
+                "cj:empty cj:garbage cj:status cj:nul")
                 .split(' ');
         if (QStringList{"empty", "garbage", "status", "nul"}.contains(fault))
             QVERIFY2(cell.visible != silent.contains(kind + ':' + fault), qPrintable(cell.outcome));

@@ -254,13 +254,17 @@ private slots:
                 mark.shape = shape;
                 mark.pointsMm = shape == Annotation::Shape::Rectangle
                                     ? Annotation::rectangleCorners({37.8351, 25.16}, {37.9, 25.2})
-                                    : QVector<QPointF>{{37.83512, 25.16251}, {37.91234, 25.1}, {37.95, 25.3}};
+                                    : QVector<QPointF>{{37.95, 25.3}, {37.91234, 25.1}, {37.83512, 25.16251}};
                 marks.store()->add(mark);
             }
             QVERIFY(marks.exportTo(path, &error));
             QFile read(path);
             QVERIFY(read.open(QIODevice::ReadOnly));
             file = read.readAll();
+            // drawn clockwise as the numbers go (x right, y up): the ring runs the other way
+            const QJsonArray ring{QJsonArray{37.95, 25.3}, QJsonArray{37.83512, 25.16251}, QJsonArray{37.91234, 25.1},
+                                  QJsonArray{37.95, 25.3}};
+            compareNumbers(coordinatesOf(file)[3], QJsonArray{ring});
         }
         QFile written(path);
         QVERIFY(written.open(QIODevice::WriteOnly));
