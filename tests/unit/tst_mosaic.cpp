@@ -1,3 +1,4 @@
+#include "imaging/MosaicSolver.h"
 #include "imaging/MosaicStitcher.h"
 #include "imaging/OmeXml.h"
 #include "imaging/PyramidWriter.h"
@@ -5,6 +6,7 @@
 #include "sim/ScanRenderer.h"
 #include "sim/SlideModel.h"
 
+#include <Eigen/Dense>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -132,6 +134,38 @@ private slots:
         for (const QPointF& e : error)
             QVERIFY2(std::hypot(e.x() - mean.x(), e.y() - mean.y()) <= 1.5,
                      qPrintable(QStringLiteral("%1 %2").arg(e.x() - mean.x()).arg(e.y() - mean.y())));
+    }
+
+    // The placements are the weighted least-squares fit of the edges: beside
+    // a dense solve with tile 0 held still, on a grid whose edges disagree.
+    void solveMatchesDenseLeastSquares()
+    {
+        const int cols = 4, n = 12;
+        QVector<QPointF> nominal;
+        QVector<MosaicSolver::Edge> edges;
+        for (int id = 0; id < n; ++id) {
+            nominal.append(QPointF(id % cols * 500.0, id / cols * 400.0));
+            if (id % cols + 1 < cols)
+                edges.append({id, id + 1, QPointF(503 + id % 3, id % 2 - 2.0), 0.2 + 0.05 * id});
+            if (id + cols < n)
+                edges.append({id, id + cols, QPointF(1.5 - id % 2, 398 + id % 5), 0.5 - 0.02 * id});
+        }
+        Eigen::MatrixXd a = Eigen::MatrixXd::Zero(n, n);
+        Eigen::MatrixX2d b = Eigen::MatrixX2d::Zero(n, 2);
+        for (const MosaicSolver::Edge& e : edges) {
+            a(e.i, e.i) += e.weight;
+            a(e.j, e.j) += e.weight;
+            a(e.i, e.j) -= e.weight;
+            a(e.j, e.i) -= e.weight;
+            b.row(e.j) += e.weight * Eigen::RowVector2d(e.offset.x(), e.offset.y());
+            b.row(e.i) -= e.weight * Eigen::RowVector2d(e.offset.x(), e.offset.y());
+        }
+        const Eigen::MatrixX2d dense = a.bottomRightCorner(n - 1, n - 1).ldlt().solve(b.bottomRows(n - 1));
+        const QVector<QPointF> found = MosaicSolver::solve(nominal, edges);
+        for (int k = 1; k < n; ++k) {
+            const QPointF off = found[k] - found[0] - QPointF(dense(k - 1, 0), dense(k - 1, 1));
+            QVERIFY2(std::hypot(off.x(), off.y()) < 0.01, qPrintable(QString::number(k)));
+        }
     }
 
     void stitchedMosaicReadsBack_data()
