@@ -19,8 +19,9 @@ namespace {
 // Below this correlation peak a match is never trusted, however weak the
 // peaks of strips that cannot overlap are.
 constexpr double kScoreFloor = 0.03;
-// Solving costs the cube of the tile count; larger scans solve less often.
-constexpr int kSolveEvery = 400;
+// A solve costs about the tile count; solving after every done/kSolveEvery-th
+// taken tile keeps its share of a tile's work the same in any scan size.
+constexpr int kSolveEvery = 100;
 // Strips that cannot overlap are sampled until the threshold is settled.
 constexpr int kNullSamples = 16;
 // Wider than the stage's whole travel at 0.5 um per pixel; a band of the
@@ -99,7 +100,7 @@ bool MosaicStitcher::begin(const MosaicPlan& plan, QString* error)
     m_size = QSize();
     m_threshold = kScoreFloor;
     m_done = 0;
-    m_sinceSolve = 0;
+    m_sinceSolve = m_solves = 0;
     m_stop = m_finishing = m_finalDone = m_working = false;
     m_worker = std::thread([this]() { run(); });
     return true;
@@ -157,7 +158,13 @@ void MosaicStitcher::run()
                 m_prepared.clear();
                 m_working = true;
                 lock.unlock();
-                solve();
+                try {
+                    solve();
+                } catch (const std::exception& e) {
+                    emit problem(QStringLiteral("The tiles could not be placed a last time (%1); the mosaic "
+                                                "keeps their earlier places.")
+                                     .arg(QString::fromUtf8(e.what())));
+                }
                 lock.lock();
                 m_working = false;
                 m_finalDone = true;
@@ -243,7 +250,9 @@ void MosaicStitcher::process(const Job& job)
         m_state[id] = missing ? 2 : 1;
         forgetPrepared(id);
         done = ++m_done;
-        solveNow = ++m_sinceSolve >= 1 + m_done / kSolveEvery;
+        // a missing tile moves no other: it waits for the next solve, so
+        // the untaken rest of a cancelled scan costs one solve in all
+        solveNow = !missing && ++m_sinceSolve >= 1 + m_done / kSolveEvery;
     }
     if (solveNow)
         solve();
@@ -367,6 +376,7 @@ void MosaicStitcher::solve()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_sinceSolve = 0;
+        ++m_solves;
         // calibrate on the strips that cannot overlap: accept a peak well above all of them
         if (!m_nullScores.isEmpty()) {
             double mean = 0.0, square = 0.0, highest = 0.0;
@@ -453,6 +463,12 @@ int MosaicStitcher::tilesDone() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_done;
+}
+
+int MosaicStitcher::solves() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_solves;
 }
 
 QImage MosaicStitcher::preview(const QRectF& mosaicPx, QSize out) const

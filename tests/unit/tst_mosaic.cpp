@@ -168,6 +168,21 @@ private slots:
         }
     }
 
+    // A large scan cancelled after a few tiles, the rest marked missing as the
+    // region scan does: the untaken tiles are placed by the one last solve.
+    void cancelledScanSolvesOnce()
+    {
+        const int rows = 35, cols = 35, taken = 5;
+        QList<int> untaken;
+        for (int id = taken; id < rows * cols; ++id)
+            untaken.append(id);
+        QTemporaryDir dir;
+        MosaicStitcher stitcher;
+        scan(&stitcher, QPointF(388000, 244000), rows, cols, dir.path(), untaken);
+        QCOMPARE(stitcher.placements().size(), rows * cols);
+        QVERIFY2(stitcher.solves() <= taken + 1, qPrintable(QString::number(stitcher.solves())));
+    }
+
     void stitchedMosaicReadsBack_data()
     {
         QTest::addColumn<QList<int>>("missing");
