@@ -1,3 +1,4 @@
+#include "imaging/MosaicSolver.h"
 #include "imaging/MosaicStitcher.h"
 #include "sim/BlankGlass.h"
 #include "sim/ScanRenderer.h"
@@ -242,3 +243,85 @@ static void BM_StitchAndSave20x20(benchmark::State& state)
     state.counters["pyramid_per_full"] = pyramidMs / fullMs;
 }
 BENCHMARK(BM_StitchAndSave20x20)->Unit(benchmark::kSecond)->Iterations(1);
+
+namespace {
+
+// A side x side grid at 85 % overlap whose edges disagree by up to a pixel.
+void solveGrid(int side, QVector<QPointF>* nominal, QVector<MosaicSolver::Edge>* edges)
+{
+    const int n = side * side;
+    for (int id = 0; id < n; ++id) {
+        nominal->append(QPointF(id % side * 1088.0, id / side * 816.0));
+        if (id % side + 1 < side)
+            edges->append({id, id + 1, QPointF(1088.0 + (id * 7 % 11) / 10.0, (id * 3 % 7) / 10.0), 0.5});
+        if (id + side < n)
+            edges->append({id, id + side, QPointF((id * 5 % 9) / 10.0, 816.0 + (id * 3 % 11) / 10.0), 0.4});
+    }
+}
+
+} // namespace
+
+// Placement solves of 30 x 30, 50 x 50 and 100 x 100 tiles side by side: the
+// time of each, its time per tile against the smallest (1 when the solve is
+// linear) and the memory the largest takes beyond what was in use.
+static void BM_PlacementSolve(benchmark::State& state)
+{
+    const int sides[] = {30, 50, 100};
+    double ms[3] = {};
+    qint64 extraKb = 0;
+    for (auto _ : state)
+        for (int k = 0; k < 3; ++k) {
+            QVector<QPointF> nominal;
+            QVector<MosaicSolver::Edge> edges;
+            solveGrid(sides[k], &nominal, &edges);
+            resetPeakRss();
+            const qint64 before = peakRssKb();
+            QElapsedTimer t;
+            t.start();
+            benchmark::DoNotOptimize(MosaicSolver::solve(nominal, edges));
+            ms[k] = elapsedMs(t);
+            extraKb = peakRssKb() - before;
+        }
+    for (int k = 0; k < 3; ++k)
+        state.counters[QStringLiteral("solve_%1x%1_ms").arg(sides[k]).toStdString()] = ms[k];
+    state.counters["per_tile_100_per_30"] = (ms[2] / 10000.0) / (ms[0] / 900.0);
+    state.counters["extra_MB_100x100"] = extraKb / 1024.0;
+}
+BENCHMARK(BM_PlacementSolve)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// A 35 x 35 scan cancelled after 5 tiles: the rest is marked missing as the
+// region scan does, then the mosaic is finished. The time from the cancel to
+// the placed mosaic, and the solves it took.
+static void BM_CancelledScan35x35(benchmark::State& state)
+{
+    const SlideModel slide(QStringLiteral("liver-01"), 1);
+    const ScanRenderer scanner(slide, 1, kStageErrorUm);
+    const QSize tile(1280, 960);
+    const QPointF step(tile.width() * 0.85 * kUnitsPerPx, tile.height() * 0.85 * kUnitsPerPx);
+    const QPointF first(388200, 238400);
+    const int rows = 35, cols = 35, taken = 5;
+    const QVector<ScanRenderer::Frame> frames = scanner.grid(first, step, rows, cols);
+    QTemporaryDir dir;
+    double cancelMs = 0.0;
+    int solves = 0;
+    for (auto _ : state) {
+        MosaicStitcher stitcher;
+        stitcher.begin(planFor(first, step, rows, cols, tile, dir.path()));
+        for (int id = 0; id < taken; ++id) {
+            const ScanRenderer::Frame& f = frames[id];
+            stitcher.addTile({id, f.row, f.col, f.requested / 10.0}, scanner.render(f, tile.width(), tile.height()));
+        }
+        stitcher.waitUntilIdle();
+        QElapsedTimer t;
+        t.start();
+        for (int id = taken; id < rows * cols; ++id)
+            stitcher.markMissing(id);
+        stitcher.finish();
+        stitcher.waitUntilIdle();
+        cancelMs = elapsedMs(t);
+        solves = stitcher.solves();
+    }
+    state.counters["cancel_to_mosaic_s"] = cancelMs / 1000.0;
+    state.counters["solves"] = solves;
+}
+BENCHMARK(BM_CancelledScan35x35)->Unit(benchmark::kMillisecond)->Iterations(1);
