@@ -1,11 +1,13 @@
 #include "imaging/MosaicSolver.h"
 #include "imaging/MosaicStitcher.h"
 #include "sim/BlankGlass.h"
+#include "sim/CameraEffects.h"
 #include "sim/ScanRenderer.h"
 #include "sim/SimStage.h"
 #include "sim/SlideLibrary.h"
 #include "sim/SlideModel.h"
 #include "sim/StageError.h"
+#include "sim/TruthRequest.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -325,3 +327,112 @@ static void BM_CancelledScan35x35(benchmark::State& state)
     state.counters["solves"] = solves;
 }
 BENCHMARK(BM_CancelledScan35x35)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+namespace {
+
+struct PlacementFigures
+{
+    double medianPx = 0.0, maxPx = 0.0; // tiles with something to register, up to a common shift
+    int over1Px = 0;                    // of those, how many are off by more than a pixel
+    int empty = 0;                      // tiles showing nothing but glass
+    double emptyPullPx = 0.0;           // how far those moved from their reported place
+};
+
+// Whether a frame's truth shows anything but glass (seen at a quarter of the resolution).
+bool showsSomething(const SlideModel& slide, QPointF topLeft, QSize tile)
+{
+    const QImage truth =
+        TruthRequest::render(slide, topLeft.x(), topLeft.y(), tile.width() / 4, tile.height() / 4, kUnitsPerPx * 4);
+    for (int y = 0; y < truth.height(); ++y)
+        for (int x = 0; x < truth.width(); ++x)
+            if (qGreen(truth.pixel(x, y)) < 200)
+                return true;
+    return false;
+}
+
+// A 6 x 5 scan with the stage error on, every frame through the camera's
+// effects and JPEG at the quality given, placed and compared with the truth.
+PlacementFigures placeScan(const QString& slideName, QPointF first, const CameraEffects& camera, int quality)
+{
+    const SlideModel slide(slideName, 1);
+    const ScanRenderer scanner(slide, 1, kStageErrorUm);
+    const QSize tile(1280, 960);
+    const QPointF step(tile.width() * 0.85 * kUnitsPerPx, tile.height() * 0.85 * kUnitsPerPx);
+    const int rows = 5, cols = 6;
+    const QVector<ScanRenderer::Frame> frames = scanner.grid(first, step, rows, cols);
+    QTemporaryDir dir;
+    MosaicStitcher stitcher;
+    stitcher.begin(planFor(first, step, rows, cols, tile, dir.path()));
+    for (int id : serpentine(rows, cols)) {
+        const ScanRenderer::Frame& f = frames[id];
+        QImage picture = scanner.render(f, tile.width(), tile.height());
+        camera.apply(&picture);
+        const QImage decoded = QImage::fromData(SlideLibrary::encodeJpeg(picture, quality), "JPEG");
+        stitcher.addTile({id, f.row, f.col, f.requested / 10.0}, decoded);
+    }
+    stitcher.finish();
+    stitcher.waitUntilIdle();
+
+    const QPointF shiftPx = (stitcher.mosaicOriginUm() - stitcher.plan().originUm) / stitcher.plan().umPerPxX;
+    const QPointF half = QPointF(tile.width(), tile.height()) * (kUnitsPerPx / 2.0);
+    PlacementFigures out;
+    QVector<QPointF> error;
+    QPointF mean;
+    for (const TilePlacement& p : stitcher.placements()) {
+        const ScanRenderer::Frame& f = frames[p.id];
+        const QPointF found = p.topLeftPx + shiftPx;
+        if (!showsSomething(slide, f.actual - half, tile)) {
+            ++out.empty;
+            const QPointF pull = found - (f.requested - first) / kUnitsPerPx;
+            out.emptyPullPx = std::max({out.emptyPullPx, std::abs(pull.x()), std::abs(pull.y())});
+            continue;
+        }
+        error.append(found - (f.actual - first) / kUnitsPerPx);
+        mean += error.last();
+    }
+    if (error.isEmpty())
+        return out;
+    mean /= error.size();
+    std::vector<double> lengths;
+    for (const QPointF& e : error)
+        lengths.push_back(std::hypot(e.x() - mean.x(), e.y() - mean.y()));
+    std::sort(lengths.begin(), lengths.end());
+    out.medianPx = lengths[lengths.size() / 2];
+    out.maxPx = lengths.back();
+    out.over1Px = int(std::count_if(lengths.begin(), lengths.end(), [](double v) { return v > 1.0; }));
+    return out;
+}
+
+} // namespace
+
+// Placement against the truth with the 5 um stage error and JPEG 85, side by
+// side: the tissue slide beside the slide of loose cells with wide empty
+// glass, each as drawn and with sensor dust and lens fall-off to 75 %.
+static void BM_PlacementConditions(benchmark::State& state)
+{
+    struct Condition
+    {
+        const char* name;
+        QString slide;
+        QPointF first;
+        bool camera;
+    };
+    const Condition conditions[] = {{"liver", QStringLiteral("liver-01"), QPointF(388200, 238400), false},
+                                    {"liver_dust", QStringLiteral("liver-01"), QPointF(388200, 238400), true},
+                                    {"cells", QStringLiteral("cells-41"), QPointF(300000, 250000), false},
+                                    {"cells_dust", QStringLiteral("cells-41"), QPointF(300000, 250000), true}};
+    for (auto _ : state)
+        for (const Condition& c : conditions) {
+            CameraEffects camera;
+            camera.dust = c.camera;
+            camera.cornerLight = c.camera ? 0.75 : 1.0;
+            const PlacementFigures f = placeScan(c.slide, c.first, camera, 85);
+            const std::string name(c.name);
+            state.counters[name + "_median_px"] = f.medianPx;
+            state.counters[name + "_max_px"] = f.maxPx;
+            state.counters[name + "_over_1px"] = f.over1Px;
+            state.counters[name + "_empty"] = f.empty;
+            state.counters[name + "_empty_pull_px"] = f.emptyPullPx;
+        }
+}
+BENCHMARK(BM_PlacementConditions)->Unit(benchmark::kSecond)->Iterations(1);
