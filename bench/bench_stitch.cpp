@@ -336,13 +336,17 @@ struct PlacementFigures
     int over1Px = 0;                    // of those, how many are off by more than a pixel
     int empty = 0;                      // tiles showing nothing but glass
     double emptyPullPx = 0.0;           // how far those moved from their reported place
+    // seams: neighbours whose shared part shows something, placed against each other
+    int seams = 0;
+    double seamMedianPx = 0.0, seamMaxPx = 0.0;
 };
 
-// Whether a frame's truth shows anything but glass (seen at a quarter of the resolution).
-bool showsSomething(const SlideModel& slide, QPointF topLeft, QSize tile)
+// Whether the truth of a part of the slide (stage units) shows anything but
+// glass, seen at a quarter of the resolution.
+bool showsSomething(const SlideModel& slide, const QRectF& part)
 {
-    const QImage truth =
-        TruthRequest::render(slide, topLeft.x(), topLeft.y(), tile.width() / 4, tile.height() / 4, kUnitsPerPx * 4);
+    const QImage truth = TruthRequest::render(slide, part.x(), part.y(), int(part.width() / kUnitsPerPx / 4) + 1,
+                                              int(part.height() / kUnitsPerPx / 4) + 1, kUnitsPerPx * 4);
     for (int y = 0; y < truth.height(); ++y)
         for (int x = 0; x < truth.width(); ++x)
             if (qGreen(truth.pixel(x, y)) < 200)
@@ -378,10 +382,27 @@ PlacementFigures placeScan(const QString& slideName, QPointF first, const Camera
     PlacementFigures out;
     QVector<QPointF> error;
     QPointF mean;
-    for (const TilePlacement& p : stitcher.placements()) {
+    const QVector<TilePlacement> placed = stitcher.placements();
+    std::vector<double> seams;
+    for (const TilePlacement& p : placed)
+        for (const TilePlacement& q : placed) {
+            const ScanRenderer::Frame &a = frames[p.id], &b = frames[q.id];
+            const QRectF shared = QRectF(a.actual - half, a.actual + half) & QRectF(b.actual - half, b.actual + half);
+            if (std::abs(a.row - b.row) + std::abs(a.col - b.col) != 1 || p.id > q.id || !showsSomething(slide, shared))
+                continue;
+            const QPointF e = (q.topLeftPx - p.topLeftPx) - (b.actual - a.actual) / kUnitsPerPx;
+            seams.push_back(std::hypot(e.x(), e.y()));
+        }
+    std::sort(seams.begin(), seams.end());
+    out.seams = int(seams.size());
+    if (!seams.empty()) {
+        out.seamMedianPx = seams[seams.size() / 2];
+        out.seamMaxPx = seams.back();
+    }
+    for (const TilePlacement& p : placed) {
         const ScanRenderer::Frame& f = frames[p.id];
         const QPointF found = p.topLeftPx + shiftPx;
-        if (!showsSomething(slide, f.actual - half, tile)) {
+        if (!showsSomething(slide, QRectF(f.actual - half, f.actual + half))) {
             ++out.empty;
             const QPointF pull = found - (f.requested - first) / kUnitsPerPx;
             out.emptyPullPx = std::max({out.emptyPullPx, std::abs(pull.x()), std::abs(pull.y())});
@@ -433,6 +454,9 @@ static void BM_PlacementConditions(benchmark::State& state)
             state.counters[name + "_over_1px"] = f.over1Px;
             state.counters[name + "_empty"] = f.empty;
             state.counters[name + "_empty_pull_px"] = f.emptyPullPx;
+            state.counters[name + "_seams"] = f.seams;
+            state.counters[name + "_seam_median_px"] = f.seamMedianPx;
+            state.counters[name + "_seam_max_px"] = f.seamMaxPx;
         }
 }
 BENCHMARK(BM_PlacementConditions)->Unit(benchmark::kSecond)->Iterations(1);
