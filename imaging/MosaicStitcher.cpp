@@ -18,12 +18,10 @@ namespace {
 
 // Below this correlation peak a match is never trusted, however weak the
 // peaks of strips that cannot overlap are.
-constexpr double kScoreFloor = 0.03;
+constexpr double kScoreFloor = 0.25;
 // A solve costs about the tile count; solving after every done/kSolveEvery-th
 // taken tile keeps its share of a tile's work the same in any scan size.
 constexpr int kSolveEvery = 100;
-// Strips that cannot overlap are sampled until the threshold is settled.
-constexpr int kNullSamples = 16;
 // Wider than the stage's whole travel at 0.5 um per pixel; a band of the
 // mosaic stays within a few hundred megabytes.
 constexpr double kMaxSide = 200000.0;
@@ -297,6 +295,8 @@ void MosaicStitcher::registerPairs(const ScanTile& tile, const cv::Mat& rgb)
 {
     static const int around[4][2] = {{0, -1}, {-1, 0}, {0, 1}, {1, 0}};
     const int k = OverlapRegistration::kScale;
+    // two landings off by up to the stage error each
+    const int search = int(std::ceil(2.0 * m_plan.stageErrorUm / std::min(m_plan.umPerPxX, m_plan.umPerPxY))) + 1;
     const cv::Mat mine = OverlapRegistration::prepare(rgb);
     auto reduced = [](const cv::Rect& r) {
         constexpr int by = OverlapRegistration::kScale;
@@ -326,18 +326,18 @@ void MosaicStitcher::registerPairs(const ScanTile& tile, const cv::Mat& rgb)
         cv::Rect inA, inB;
         if (!OverlapRegistration::strips(m_plan.tileSize, at, &inA, &inB))
             continue;
-        const cv::Mat stripB = mine(reduced(inB));
-        const OverlapRegistration::Result r = OverlapRegistration::measure(theirs(reduced(inA)), stripB, at);
+        const OverlapRegistration::Result r =
+            OverlapRegistration::measure(theirs(reduced(inA)), mine(reduced(inB)), at, search);
         if (!r.valid)
             continue;
-        // what no match looks like: the other tile's strip on its far side
-        // shows a place a whole step away from the new tile's strip
-        double nullScore = -1.0;
-        if (m_nullScores.size() < kNullSamples)
-            nullScore = OverlapRegistration::measure(theirs(reduced(inB)), stripB, at).score;
+        // what no match looks like: the far sides of both tiles, two steps
+        // apart and each at the other's place on the sensor, so dust and
+        // JPEG blocks fixed there cannot match themselves
+        const OverlapRegistration::Result none =
+            OverlapRegistration::measure(theirs(reduced(inB)), mine(reduced(inA)), at, search);
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (nullScore >= 0.0)
-            m_nullScores.append(nullScore);
+        if (none.valid)
+            m_nullScores.append(none.score);
         m_pairs.append({other, tile.id, r.offsetPx, r.score, false});
     }
     m_prepared.insert(tile.id, mine);
@@ -377,18 +377,7 @@ void MosaicStitcher::solve()
         std::lock_guard<std::mutex> lock(m_mutex);
         m_sinceSolve = 0;
         ++m_solves;
-        // calibrate on the strips that cannot overlap: accept a peak well above all of them
-        if (!m_nullScores.isEmpty()) {
-            double mean = 0.0, square = 0.0, highest = 0.0;
-            for (double s : m_nullScores) {
-                mean += s;
-                square += s * s;
-                highest = std::max(highest, s);
-            }
-            mean /= m_nullScores.size();
-            const double sd = std::sqrt(std::max(0.0, square / m_nullScores.size() - mean * mean));
-            m_threshold = std::max({kScoreFloor, mean + 5.0 * sd, highest * 1.2});
-        }
+        m_threshold = OverlapRegistration::threshold(m_nullScores, kScoreFloor);
         QVector<int> index(m_state.size(), -1);
         for (int id = 0; id < m_state.size(); ++id)
             if (m_state[id] != 0) {

@@ -2,11 +2,14 @@
 
 #include <QPointF>
 #include <QSize>
+#include <QVector>
 #include <opencv2/core.hpp>
 
-// Registers the overlap of two tiles by phase correlation of the strips that
-// the nominal offset says show the same place, each under a Hann window so
-// the strip borders do not correlate. Offsets are where tile b's top-left
+// Registers the overlap of two tiles by normalised cross-correlation of the
+// strips that the nominal offset says show the same place, searched over the
+// range the stage error allows. It weighs pixels by their contrast, so a few
+// cells on bare glass still decide where sensor noise and JPEG blocks would
+// drown them in a phase correlation. Offsets are where tile b's top-left
 // pixel lies relative to tile a's.
 class OverlapRegistration
 {
@@ -14,7 +17,7 @@ public:
     struct Result
     {
         QPointF offsetPx;
-        double score = 0.0; // correlation peak, 0 (nothing alike) .. 1 (identical)
+        double score = 0.0; // correlation peak, -1 .. 1 (identical)
         bool valid = false;
     };
     static constexpr int kMinSide = 24;
@@ -28,6 +31,10 @@ public:
     // An RGB strip as measure() takes it: grey CV_32F, reduced by kScale.
     static cv::Mat prepare(const cv::Mat& rgb);
     // stripA and stripB as cut by strips() for the integer offset; the result
-    // is the offset found and the strength of the match.
-    static Result measure(const cv::Mat& stripA, const cv::Mat& stripB, QPoint offset);
+    // is the offset found within searchPx of it in x and y, and the strength
+    // of the match.
+    static Result measure(const cv::Mat& stripA, const cv::Mat& stripB, QPoint offset, int searchPx);
+    // The score a match needs: far above the scores of strips that cannot
+    // overlap, by their median and median absolute deviation.
+    static double threshold(QVector<double> nullScores, double floor);
 };

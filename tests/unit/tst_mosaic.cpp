@@ -3,7 +3,9 @@
 #include "imaging/OmeXml.h"
 #include "imaging/PyramidWriter.h"
 #include "sim/BlankGlass.h"
+#include "sim/CameraEffects.h"
 #include "sim/ScanRenderer.h"
+#include "sim/SlideLibrary.h"
 #include "sim/SlideModel.h"
 
 #include <Eigen/Dense>
@@ -21,14 +23,16 @@ constexpr double kUnitsPerPx = 5.0; // the test server's 0.5 um per pixel
 constexpr double kStageErrorUm = 5.0;
 const QSize kTile(640, 480);
 
-// Stitches a scan of the test server's slide with the stage error on, drawn
+// Stitches a scan of a test server's slide with the stage error on, drawn
 // directly; tiles in missing are marked so, tiles past taken never arrive
-// (a cancelled scan).
+// (a cancelled scan). camera adds sensor dust, lens fall-off and JPEG 85.
 QVector<ScanRenderer::Frame> scan(MosaicStitcher* stitcher, QPointF first, int rows, int cols, const QString& dir,
-                                  const QList<int>& missing = {}, int taken = -1)
+                                  const QList<int>& missing = {}, int taken = -1,
+                                  const QString& slideName = QStringLiteral("liver-01"), bool camera = false)
 {
-    static const SlideModel slide(QStringLiteral("liver-01"), 1);
+    const SlideModel slide(slideName, 1);
     const ScanRenderer renderer(slide, 1, kStageErrorUm);
+    const CameraEffects effects{camera, camera ? 0.75 : 1.0};
     const QPointF step(kTile.width() * 0.85 * kUnitsPerPx, kTile.height() * 0.85 * kUnitsPerPx);
     const QVector<ScanRenderer::Frame> frames = renderer.grid(first, step, rows, cols);
     MosaicPlan plan;
@@ -45,9 +49,13 @@ QVector<ScanRenderer::Frame> scan(MosaicStitcher* stitcher, QPointF first, int r
         const ScanRenderer::Frame& f = frames[id];
         if (missing.contains(id))
             stitcher->markMissing(id);
-        else
-            stitcher->addTile({id, f.row, f.col, f.requested / 10.0},
-                              renderer.render(f, kTile.width(), kTile.height()));
+        else {
+            QImage picture = renderer.render(f, kTile.width(), kTile.height());
+            effects.apply(&picture);
+            if (camera)
+                picture = QImage::fromData(SlideLibrary::encodeJpeg(picture, 85), "JPEG");
+            stitcher->addTile({id, f.row, f.col, f.requested / 10.0}, picture);
+        }
     }
     stitcher->finish();
     stitcher->waitUntilIdle();
@@ -96,8 +104,14 @@ private slots:
     {
         QTest::addColumn<QPointF>("first");
         QTest::addColumn<int>("glassTiles");
-        QTest::newRow("tissue") << QPointF(388000, 244000) << 0;
-        QTest::newRow("tissue into bare glass") << QPointF(396500, 246000) << 3;
+        QTest::addColumn<QString>("slide");
+        QTest::addColumn<bool>("camera");
+        const QString liver = QStringLiteral("liver-01");
+        QTest::newRow("tissue") << QPointF(388000, 244000) << 0 << liver << false;
+        QTest::newRow("tissue into bare glass") << QPointF(396500, 246000) << 3 << liver << false;
+        QTest::newRow("tissue, dust, fall-off, JPEG") << QPointF(388000, 244000) << 0 << liver << true;
+        QTest::newRow("loose cells, dust, fall-off, JPEG")
+            << QPointF(538600, 226200) << 0 << QStringLiteral("cells-41") << true;
     }
 
     // Tiles with something to register land within a loose floor of the
@@ -106,9 +120,11 @@ private slots:
     {
         QFETCH(QPointF, first);
         QFETCH(int, glassTiles);
+        QFETCH(QString, slide);
+        QFETCH(bool, camera);
         QTemporaryDir dir;
         MosaicStitcher stitcher;
-        const QVector<ScanRenderer::Frame> frames = scan(&stitcher, first, 3, 3, dir.path());
+        const QVector<ScanRenderer::Frame> frames = scan(&stitcher, first, 3, 3, dir.path(), {}, -1, slide, camera);
         const QPointF shift = (stitcher.mosaicOriginUm() - stitcher.plan().originUm) * (10.0 / kUnitsPerPx);
         const QPointF half = QPointF(kTile.width(), kTile.height()) * (kUnitsPerPx / 2);
         QVector<QPointF> error;
