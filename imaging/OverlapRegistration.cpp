@@ -6,24 +6,16 @@
 
 namespace {
 constexpr int kHighPass = 9;
-constexpr int kMaxLength = 640;
 } // namespace
 
 bool OverlapRegistration::strips(QSize tile, QPoint offset, cv::Rect* inA, cv::Rect* inB)
 {
     const cv::Rect a(0, 0, tile.width(), tile.height());
     const cv::Rect b(offset.x(), offset.y(), tile.width(), tile.height());
-    cv::Rect common = a & b;
+    // the whole length: on sparse cells the few there may lie anywhere along it
+    const cv::Rect common = a & b;
     if (common.width < kMinSide || common.height < kMinSide)
         return false;
-    // the middle of a long overlap holds enough to register, at half the work
-    auto middle = [](int& start, int& length) {
-        const int keep = std::min(length, kMaxLength);
-        start += (length - keep) / 2 / kScale * kScale;
-        length = keep;
-    };
-    middle(common.x, common.width);
-    middle(common.y, common.height);
     *inA = common;
     *inB = common - cv::Point(offset.x(), offset.y());
     return true;
