@@ -294,14 +294,9 @@ QPointF MosaicStitcher::nominalTopLeft(int id) const
 void MosaicStitcher::registerPairs(const ScanTile& tile, const cv::Mat& rgb)
 {
     static const int around[4][2] = {{0, -1}, {-1, 0}, {0, 1}, {1, 0}};
-    const int k = OverlapRegistration::kScale;
     // two landings off by up to the stage error each
     const int search = int(std::ceil(2.0 * m_plan.stageErrorUm / std::min(m_plan.umPerPxX, m_plan.umPerPxY))) + 1;
     const cv::Mat mine = OverlapRegistration::prepare(rgb);
-    auto reduced = [](const cv::Rect& r) {
-        constexpr int by = OverlapRegistration::kScale;
-        return cv::Rect(r.x / by, r.y / by, r.width / by, r.height / by);
-    };
     for (const auto& d : around) {
         const int row = tile.row + d[0], col = tile.col + d[1];
         if (row < 0 || col < 0 || row >= m_plan.rows || col >= m_plan.cols)
@@ -321,20 +316,13 @@ void MosaicStitcher::registerPairs(const ScanTile& tile, const cv::Mat& rgb)
                 continue;
             theirs = OverlapRegistration::prepare(pixels);
         }
-        // a multiple of the reduction, so the reduced strips cut the same place
-        const QPoint at(k * qRound(nominal.x() / k), k * qRound(nominal.y() / k));
-        cv::Rect inA, inB;
-        if (!OverlapRegistration::strips(m_plan.tileSize, at, &inA, &inB))
-            continue;
-        const OverlapRegistration::Result r =
-            OverlapRegistration::measure(theirs(reduced(inA)), mine(reduced(inB)), at, search);
+        const OverlapRegistration::Result r = OverlapRegistration::measure(theirs, mine, nominal, search);
         if (!r.valid)
             continue;
-        // what no match looks like: the far sides of both tiles, two steps
-        // apart and each at the other's place on the sensor, so dust and
-        // JPEG blocks fixed there cannot match themselves
-        const OverlapRegistration::Result none =
-            OverlapRegistration::measure(theirs(reduced(inB)), mine(reduced(inA)), at, search);
+        // what no match looks like: b as if it lay on a's other side, so the
+        // far sides of both tiles, two steps apart and each at the other's
+        // place on the sensor, where dust and JPEG blocks cannot match themselves
+        const OverlapRegistration::Result none = OverlapRegistration::measure(theirs, mine, -nominal, search);
         std::lock_guard<std::mutex> lock(m_mutex);
         if (none.valid)
             m_nullScores.append(none.score);

@@ -8,19 +8,6 @@ namespace {
 constexpr int kHighPass = 9;
 } // namespace
 
-bool OverlapRegistration::strips(QSize tile, QPoint offset, cv::Rect* inA, cv::Rect* inB)
-{
-    const cv::Rect a(0, 0, tile.width(), tile.height());
-    const cv::Rect b(offset.x(), offset.y(), tile.width(), tile.height());
-    // the whole length: on sparse cells the few there may lie anywhere along it
-    const cv::Rect common = a & b;
-    if (common.width < kMinSide || common.height < kMinSide)
-        return false;
-    *inA = common;
-    *inB = common - cv::Point(offset.x(), offset.y());
-    return true;
-}
-
 cv::Mat OverlapRegistration::prepare(const cv::Mat& rgb)
 {
     cv::Mat g, small, f;
@@ -34,35 +21,64 @@ cv::Mat OverlapRegistration::prepare(const cv::Mat& rgb)
     return f - smooth;
 }
 
-OverlapRegistration::Result OverlapRegistration::measure(const cv::Mat& stripA, const cv::Mat& stripB, QPoint offset,
+OverlapRegistration::Result OverlapRegistration::measure(const cv::Mat& a, const cv::Mat& b, QPointF offset,
                                                          int searchPx)
 {
     Result r;
-    // at least half of b's strip stays to be matched
-    const int reach = std::min(searchPx / kScale + 1, std::min(stripB.cols, stripB.rows) / 4);
-    if (stripA.size() != stripB.size() || stripA.cols < kMinSide / kScale || stripA.rows < kMinSide / kScale)
+    if (a.size() != b.size() || a.empty())
         return r;
-    // b's strip without a margin of the reach, moved over a's
-    const cv::Mat middle = stripB(cv::Rect(reach, reach, stripB.cols - 2 * reach, stripB.rows - 2 * reach));
+    const cv::Point at(qRound(offset.x() / kScale), qRound(offset.y() / kScale));
+    const int reach = searchPx / kScale + 1;
+    const cv::Rect tile(0, 0, a.cols, a.rows);
+    // the part of b that lies on a wherever in the range b landed, in a's pixels
+    const cv::Rect sure = cv::Rect(reach, reach, a.cols - 2 * reach, a.rows - 2 * reach) & (tile + at);
+    // ncc(y, x): b's top-left at at + (x, y) - reach
     cv::Mat ncc;
-    cv::matchTemplate(stripA, middle, ncc, cv::TM_CCOEFF_NORMED);
+    if (sure.width >= kMinSide / kScale && sure.height >= kMinSide / kScale) {
+        const cv::Rect area(sure.x - reach, sure.y - reach, sure.width + 2 * reach, sure.height + 2 * reach);
+        cv::matchTemplate(a(area), b(sure - at), ncc, cv::TM_CCOEFF_NORMED);
+    } else {
+        ncc = narrowOverlap(a, b, at, reach);
+    }
     double best = 0.0;
-    cv::Point at;
-    cv::minMaxLoc(ncc, nullptr, &best, nullptr, &at);
+    cv::Point peak;
+    cv::minMaxLoc(ncc, nullptr, &best, nullptr, &peak);
+    if (!(best > -1.0))
+        return r;
     // the vertex of a parabola through the peak and its neighbours
-    auto vertex = [](float below, float peak, float above) {
-        const float d = below - 2.0f * peak + above;
+    auto vertex = [](float below, float top, float above) {
+        const float d = below - 2.0f * top + above;
         return d < 0.0f ? 0.5 * (below - above) / d : 0.0;
     };
-    double dx = at.x, dy = at.y;
-    if (at.x > 0 && at.x + 1 < ncc.cols)
-        dx += vertex(ncc.at<float>(at.y, at.x - 1), ncc.at<float>(at), ncc.at<float>(at.y, at.x + 1));
-    if (at.y > 0 && at.y + 1 < ncc.rows)
-        dy += vertex(ncc.at<float>(at.y - 1, at.x), ncc.at<float>(at), ncc.at<float>(at.y + 1, at.x));
-    r.offsetPx = QPointF(offset.x() + (dx - reach) * kScale, offset.y() + (dy - reach) * kScale);
+    double dx = peak.x, dy = peak.y;
+    if (peak.x > 0 && peak.x + 1 < ncc.cols)
+        dx += vertex(ncc.at<float>(peak.y, peak.x - 1), ncc.at<float>(peak), ncc.at<float>(peak.y, peak.x + 1));
+    if (peak.y > 0 && peak.y + 1 < ncc.rows)
+        dy += vertex(ncc.at<float>(peak.y - 1, peak.x), ncc.at<float>(peak), ncc.at<float>(peak.y + 1, peak.x));
+    r.offsetPx = QPointF((at.x + dx - reach) * kScale, (at.y + dy - reach) * kScale);
     r.score = best;
     r.valid = std::isfinite(best);
     return r;
+}
+
+cv::Mat OverlapRegistration::narrowOverlap(const cv::Mat& a, const cv::Mat& b, cv::Point at, int reach)
+{
+    // no part of b is sure to lie on a: every landing in the range is tried
+    // on the overlap it leaves, -1 where that is too small to tell
+    const cv::Rect tile(0, 0, a.cols, a.rows);
+    cv::Mat ncc(2 * reach + 1, 2 * reach + 1, CV_32F, cv::Scalar(-1.0f));
+    for (int y = 0; y < ncc.rows; ++y)
+        for (int x = 0; x < ncc.cols; ++x) {
+            const cv::Point o = at + cv::Point(x - reach, y - reach);
+            const cv::Rect common = tile & (tile + o);
+            if (std::min(common.width, common.height) < kNarrowSide ||
+                common.area() < kMinSide * kMinSide / (kScale * kScale))
+                continue;
+            cv::Mat one;
+            cv::matchTemplate(a(common), b(common - o), one, cv::TM_CCOEFF_NORMED);
+            ncc.at<float>(y, x) = one.at<float>(0, 0);
+        }
+    return ncc;
 }
 
 double OverlapRegistration::threshold(QVector<double> nullScores, double floor)
