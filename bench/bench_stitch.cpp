@@ -1,10 +1,13 @@
+#include "imaging/MosaicSolver.h"
 #include "imaging/MosaicStitcher.h"
 #include "sim/BlankGlass.h"
+#include "sim/CameraEffects.h"
 #include "sim/ScanRenderer.h"
 #include "sim/SimStage.h"
 #include "sim/SlideLibrary.h"
 #include "sim/SlideModel.h"
 #include "sim/StageError.h"
+#include "sim/TruthRequest.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -242,3 +245,218 @@ static void BM_StitchAndSave20x20(benchmark::State& state)
     state.counters["pyramid_per_full"] = pyramidMs / fullMs;
 }
 BENCHMARK(BM_StitchAndSave20x20)->Unit(benchmark::kSecond)->Iterations(1);
+
+namespace {
+
+// A side x side grid at 85 % overlap whose edges disagree by up to a pixel.
+void solveGrid(int side, QVector<QPointF>* nominal, QVector<MosaicSolver::Edge>* edges)
+{
+    const int n = side * side;
+    for (int id = 0; id < n; ++id) {
+        nominal->append(QPointF(id % side * 1088.0, id / side * 816.0));
+        if (id % side + 1 < side)
+            edges->append({id, id + 1, QPointF(1088.0 + (id * 7 % 11) / 10.0, (id * 3 % 7) / 10.0), 0.5});
+        if (id + side < n)
+            edges->append({id, id + side, QPointF((id * 5 % 9) / 10.0, 816.0 + (id * 3 % 11) / 10.0), 0.4});
+    }
+}
+
+} // namespace
+
+// Placement solves of 30 x 30, 50 x 50 and 100 x 100 tiles side by side: the
+// time of each, its time per tile against the smallest (1 when the solve is
+// linear) and the memory the largest takes beyond what was in use.
+static void BM_PlacementSolve(benchmark::State& state)
+{
+    const int sides[] = {30, 50, 100};
+    double ms[3] = {};
+    qint64 extraKb = 0;
+    for (auto _ : state)
+        for (int k = 0; k < 3; ++k) {
+            QVector<QPointF> nominal;
+            QVector<MosaicSolver::Edge> edges;
+            solveGrid(sides[k], &nominal, &edges);
+            resetPeakRss();
+            const qint64 before = peakRssKb();
+            QElapsedTimer t;
+            t.start();
+            benchmark::DoNotOptimize(MosaicSolver::solve(nominal, edges));
+            ms[k] = elapsedMs(t);
+            extraKb = peakRssKb() - before;
+        }
+    for (int k = 0; k < 3; ++k)
+        state.counters[QStringLiteral("solve_%1x%1_ms").arg(sides[k]).toStdString()] = ms[k];
+    state.counters["per_tile_100_per_30"] = (ms[2] / 10000.0) / (ms[0] / 900.0);
+    state.counters["extra_MB_100x100"] = extraKb / 1024.0;
+}
+BENCHMARK(BM_PlacementSolve)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// A 35 x 35 scan cancelled after 5 tiles: the rest is marked missing as the
+// region scan does, then the mosaic is finished. The time from the cancel to
+// the placed mosaic, and the solves it took.
+static void BM_CancelledScan35x35(benchmark::State& state)
+{
+    const SlideModel slide(QStringLiteral("liver-01"), 1);
+    const ScanRenderer scanner(slide, 1, kStageErrorUm);
+    const QSize tile(1280, 960);
+    const QPointF step(tile.width() * 0.85 * kUnitsPerPx, tile.height() * 0.85 * kUnitsPerPx);
+    const QPointF first(388200, 238400);
+    const int rows = 35, cols = 35, taken = 5;
+    const QVector<ScanRenderer::Frame> frames = scanner.grid(first, step, rows, cols);
+    QTemporaryDir dir;
+    double cancelMs = 0.0;
+    int solves = 0;
+    for (auto _ : state) {
+        MosaicStitcher stitcher;
+        stitcher.begin(planFor(first, step, rows, cols, tile, dir.path()));
+        for (int id = 0; id < taken; ++id) {
+            const ScanRenderer::Frame& f = frames[id];
+            stitcher.addTile({id, f.row, f.col, f.requested / 10.0}, scanner.render(f, tile.width(), tile.height()));
+        }
+        stitcher.waitUntilIdle();
+        QElapsedTimer t;
+        t.start();
+        for (int id = taken; id < rows * cols; ++id)
+            stitcher.markMissing(id);
+        stitcher.finish();
+        stitcher.waitUntilIdle();
+        cancelMs = elapsedMs(t);
+        solves = stitcher.solves();
+    }
+    state.counters["cancel_to_mosaic_s"] = cancelMs / 1000.0;
+    state.counters["solves"] = solves;
+}
+BENCHMARK(BM_CancelledScan35x35)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+namespace {
+
+struct PlacementFigures
+{
+    double medianPx = 0.0, maxPx = 0.0; // tiles with something to register, up to a common shift
+    int over1Px = 0;                    // of those, how many are off by more than a pixel
+    int empty = 0;                      // tiles showing nothing but glass
+    double emptyPullPx = 0.0;           // how far those moved from their reported place
+    // seams: neighbours whose shared part shows something, placed against each other
+    int seams = 0;
+    double seamMedianPx = 0.0, seamMaxPx = 0.0;
+};
+
+// Whether the truth of a part of the slide (stage units) shows anything but
+// glass, seen at a quarter of the resolution.
+bool showsSomething(const SlideModel& slide, const QRectF& part)
+{
+    const QImage truth = TruthRequest::render(slide, part.x(), part.y(), int(part.width() / kUnitsPerPx / 4) + 1,
+                                              int(part.height() / kUnitsPerPx / 4) + 1, kUnitsPerPx * 4);
+    for (int y = 0; y < truth.height(); ++y)
+        for (int x = 0; x < truth.width(); ++x)
+            if (qGreen(truth.pixel(x, y)) < 200)
+                return true;
+    return false;
+}
+
+// A 6 x 5 scan with the stage error on, every frame through the camera's
+// effects and JPEG at the quality given, placed and compared with the truth.
+PlacementFigures placeScan(const QString& slideName, QPointF first, const CameraEffects& camera, int quality)
+{
+    const SlideModel slide(slideName, 1);
+    const ScanRenderer scanner(slide, 1, kStageErrorUm);
+    const QSize tile(1280, 960);
+    const QPointF step(tile.width() * 0.85 * kUnitsPerPx, tile.height() * 0.85 * kUnitsPerPx);
+    const int rows = 5, cols = 6;
+    const QVector<ScanRenderer::Frame> frames = scanner.grid(first, step, rows, cols);
+    QTemporaryDir dir;
+    MosaicStitcher stitcher;
+    stitcher.begin(planFor(first, step, rows, cols, tile, dir.path()));
+    for (int id : serpentine(rows, cols)) {
+        const ScanRenderer::Frame& f = frames[id];
+        QImage picture = scanner.render(f, tile.width(), tile.height());
+        camera.apply(&picture);
+        const QImage decoded = QImage::fromData(SlideLibrary::encodeJpeg(picture, quality), "JPEG");
+        stitcher.addTile({id, f.row, f.col, f.requested / 10.0}, decoded);
+    }
+    stitcher.finish();
+    stitcher.waitUntilIdle();
+
+    const QPointF shiftPx = (stitcher.mosaicOriginUm() - stitcher.plan().originUm) / stitcher.plan().umPerPxX;
+    const QPointF half = QPointF(tile.width(), tile.height()) * (kUnitsPerPx / 2.0);
+    PlacementFigures out;
+    QVector<QPointF> error;
+    QPointF mean;
+    const QVector<TilePlacement> placed = stitcher.placements();
+    std::vector<double> seams;
+    for (const TilePlacement& p : placed)
+        for (const TilePlacement& q : placed) {
+            const ScanRenderer::Frame &a = frames[p.id], &b = frames[q.id];
+            const QRectF shared = QRectF(a.actual - half, a.actual + half) & QRectF(b.actual - half, b.actual + half);
+            if (std::abs(a.row - b.row) + std::abs(a.col - b.col) != 1 || p.id > q.id || !showsSomething(slide, shared))
+                continue;
+            const QPointF e = (q.topLeftPx - p.topLeftPx) - (b.actual - a.actual) / kUnitsPerPx;
+            seams.push_back(std::hypot(e.x(), e.y()));
+        }
+    std::sort(seams.begin(), seams.end());
+    out.seams = int(seams.size());
+    if (!seams.empty()) {
+        out.seamMedianPx = seams[seams.size() / 2];
+        out.seamMaxPx = seams.back();
+    }
+    for (const TilePlacement& p : placed) {
+        const ScanRenderer::Frame& f = frames[p.id];
+        const QPointF found = p.topLeftPx + shiftPx;
+        if (!showsSomething(slide, QRectF(f.actual - half, f.actual + half))) {
+            ++out.empty;
+            const QPointF pull = found - (f.requested - first) / kUnitsPerPx;
+            out.emptyPullPx = std::max({out.emptyPullPx, std::abs(pull.x()), std::abs(pull.y())});
+            continue;
+        }
+        error.append(found - (f.actual - first) / kUnitsPerPx);
+        mean += error.last();
+    }
+    if (error.isEmpty())
+        return out;
+    mean /= error.size();
+    std::vector<double> lengths;
+    for (const QPointF& e : error)
+        lengths.push_back(std::hypot(e.x() - mean.x(), e.y() - mean.y()));
+    std::sort(lengths.begin(), lengths.end());
+    out.medianPx = lengths[lengths.size() / 2];
+    out.maxPx = lengths.back();
+    out.over1Px = int(std::count_if(lengths.begin(), lengths.end(), [](double v) { return v > 1.0; }));
+    return out;
+}
+
+} // namespace
+
+// Placement against the truth with the 5 um stage error and JPEG 85, side by
+// side: the tissue slide beside the slide of loose cells with wide empty
+// glass, each as drawn and with sensor dust and lens fall-off to 75 %.
+static void BM_PlacementConditions(benchmark::State& state)
+{
+    struct Condition
+    {
+        const char* name;
+        QString slide;
+        QPointF first;
+        bool camera;
+    };
+    const Condition conditions[] = {{"liver", QStringLiteral("liver-01"), QPointF(388200, 238400), false},
+                                    {"liver_dust", QStringLiteral("liver-01"), QPointF(388200, 238400), true},
+                                    {"cells", QStringLiteral("cells-41"), QPointF(300000, 250000), false},
+                                    {"cells_dust", QStringLiteral("cells-41"), QPointF(300000, 250000), true}};
+    for (auto _ : state)
+        for (const Condition& c : conditions) {
+            CameraEffects camera;
+            camera.dust = c.camera;
+            camera.cornerLight = c.camera ? 0.75 : 1.0;
+            const PlacementFigures f = placeScan(c.slide, c.first, camera, 85);
+            const std::string name(c.name);
+            state.counters[name + "_median_px"] = f.medianPx;
+            state.counters[name + "_max_px"] = f.maxPx;
+            state.counters[name + "_over_1px"] = f.over1Px;
+            state.counters[name + "_empty"] = f.empty;
+            state.counters[name + "_empty_pull_px"] = f.emptyPullPx;
+            state.counters[name + "_seams"] = f.seams;
+            state.counters[name + "_seam_median_px"] = f.seamMedianPx;
+            state.counters[name + "_seam_max_px"] = f.seamMaxPx;
+        }
+}
+BENCHMARK(BM_PlacementConditions)->Unit(benchmark::kSecond)->Iterations(1);

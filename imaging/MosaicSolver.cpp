@@ -1,8 +1,12 @@
 #include "imaging/MosaicSolver.h"
 
+#include <Eigen/SparseCholesky>
+#include <Eigen/SparseCore>
 #include <algorithm>
 #include <numeric>
 #include <opencv2/core.hpp>
+#include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -58,36 +62,46 @@ QVector<QPointF> MosaicSolver::solve(const QVector<QPointF>& nominal, const QVec
     if (n == 0)
         return {};
     double weightSum = 0.0;
-    cv::Mat a = cv::Mat::zeros(n, n, CV_64F), b = cv::Mat::zeros(n, 2, CV_64F);
-    QVector<int> parent(n);
-    std::iota(parent.begin(), parent.end(), 0);
-    for (const Edge& e : edges) {
-        const double w = e.weight;
-        weightSum += w;
-        a.at<double>(e.i, e.i) += w;
-        a.at<double>(e.j, e.j) += w;
-        a.at<double>(e.i, e.j) -= w;
-        a.at<double>(e.j, e.i) -= w;
-        b.at<double>(e.j, 0) += w * e.offset.x();
-        b.at<double>(e.j, 1) += w * e.offset.y();
-        b.at<double>(e.i, 0) -= w * e.offset.x();
-        b.at<double>(e.i, 1) -= w * e.offset.y();
-        parent[root(parent, e.i)] = root(parent, e.j);
-    }
+    for (const Edge& e : edges)
+        weightSum += e.weight;
     // a faint pull toward a prior fixes where each group lies as a whole
     // without bending it: tiles of a group agree with their edges to within
     // a thousandth of a pixel
     const double pull = 1e-5 * (edges.isEmpty() ? 1.0 : weightSum / edges.size());
+
+    // the normal equations of one row per edge and one per pull; x and y
+    // share the matrix, so one factorisation serves both and both passes
+    std::vector<Eigen::Triplet<double>> entries;
+    entries.reserve(4 * size_t(edges.size()) + size_t(n));
+    Eigen::MatrixX2d b = Eigen::MatrixX2d::Zero(n, 2);
+    QVector<int> parent(n);
+    std::iota(parent.begin(), parent.end(), 0);
+    for (const Edge& e : edges) {
+        const double w = e.weight;
+        entries.emplace_back(e.i, e.i, w);
+        entries.emplace_back(e.j, e.j, w);
+        entries.emplace_back(e.i, e.j, -w);
+        entries.emplace_back(e.j, e.i, -w);
+        b.row(e.j) += w * Eigen::RowVector2d(e.offset.x(), e.offset.y());
+        b.row(e.i) -= w * Eigen::RowVector2d(e.offset.x(), e.offset.y());
+        parent[root(parent, e.i)] = root(parent, e.j);
+    }
+    for (int k = 0; k < n; ++k)
+        entries.emplace_back(k, k, pull);
+    Eigen::SparseMatrix<double> a(n, n);
+    a.setFromTriplets(entries.begin(), entries.end());
+    const Eigen::SimplicialLDLT<Eigen::SparseMatrix<double>> ldlt(a);
+    if (ldlt.info() != Eigen::Success)
+        throw std::runtime_error("the placement equations could not be solved");
+
     auto pass = [&](const QVector<QPointF>& prior) {
-        cv::Mat lhs = a + cv::Mat::eye(n, n, CV_64F) * pull, rhs = b.clone(), x;
-        for (int k = 0; k < n; ++k) {
-            rhs.at<double>(k, 0) += pull * prior[k].x();
-            rhs.at<double>(k, 1) += pull * prior[k].y();
-        }
-        cv::solve(lhs, rhs, x, cv::DECOMP_CHOLESKY);
+        Eigen::MatrixX2d rhs = b;
+        for (int k = 0; k < n; ++k)
+            rhs.row(k) += pull * Eigen::RowVector2d(prior[k].x(), prior[k].y());
+        const Eigen::MatrixX2d x = ldlt.solve(rhs);
         QVector<QPointF> out(n);
         for (int k = 0; k < n; ++k)
-            out[k] = QPointF(x.at<double>(k, 0), x.at<double>(k, 1));
+            out[k] = QPointF(x(k, 0), x(k, 1));
         return out;
     };
     const QVector<QPointF> first = pass(nominal);

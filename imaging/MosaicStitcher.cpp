@@ -18,11 +18,10 @@ namespace {
 
 // Below this correlation peak a match is never trusted, however weak the
 // peaks of strips that cannot overlap are.
-constexpr double kScoreFloor = 0.03;
-// Solving costs the cube of the tile count; larger scans solve less often.
-constexpr int kSolveEvery = 400;
-// Strips that cannot overlap are sampled until the threshold is settled.
-constexpr int kNullSamples = 16;
+constexpr double kScoreFloor = 0.25;
+// A solve costs about the tile count; solving after every done/kSolveEvery-th
+// taken tile keeps its share of a tile's work the same in any scan size.
+constexpr int kSolveEvery = 100;
 // Wider than the stage's whole travel at 0.5 um per pixel; a band of the
 // mosaic stays within a few hundred megabytes.
 constexpr double kMaxSide = 200000.0;
@@ -99,7 +98,7 @@ bool MosaicStitcher::begin(const MosaicPlan& plan, QString* error)
     m_size = QSize();
     m_threshold = kScoreFloor;
     m_done = 0;
-    m_sinceSolve = 0;
+    m_sinceSolve = m_solves = 0;
     m_stop = m_finishing = m_finalDone = m_working = false;
     m_worker = std::thread([this]() { run(); });
     return true;
@@ -157,7 +156,13 @@ void MosaicStitcher::run()
                 m_prepared.clear();
                 m_working = true;
                 lock.unlock();
-                solve();
+                try {
+                    solve();
+                } catch (const std::exception& e) {
+                    emit problem(QStringLiteral("The tiles could not be placed a last time (%1); the mosaic "
+                                                "keeps their earlier places.")
+                                     .arg(QString::fromUtf8(e.what())));
+                }
                 lock.lock();
                 m_working = false;
                 m_finalDone = true;
@@ -243,7 +248,9 @@ void MosaicStitcher::process(const Job& job)
         m_state[id] = missing ? 2 : 1;
         forgetPrepared(id);
         done = ++m_done;
-        solveNow = ++m_sinceSolve >= 1 + m_done / kSolveEvery;
+        // a missing tile moves no other: it waits for the next solve, so
+        // the untaken rest of a cancelled scan costs one solve in all
+        solveNow = !missing && ++m_sinceSolve >= 1 + m_done / kSolveEvery;
     }
     if (solveNow)
         solve();
@@ -287,12 +294,9 @@ QPointF MosaicStitcher::nominalTopLeft(int id) const
 void MosaicStitcher::registerPairs(const ScanTile& tile, const cv::Mat& rgb)
 {
     static const int around[4][2] = {{0, -1}, {-1, 0}, {0, 1}, {1, 0}};
-    const int k = OverlapRegistration::kScale;
+    // two landings off by up to the stage error each
+    const int search = int(std::ceil(2.0 * m_plan.stageErrorUm / std::min(m_plan.umPerPxX, m_plan.umPerPxY))) + 1;
     const cv::Mat mine = OverlapRegistration::prepare(rgb);
-    auto reduced = [](const cv::Rect& r) {
-        constexpr int by = OverlapRegistration::kScale;
-        return cv::Rect(r.x / by, r.y / by, r.width / by, r.height / by);
-    };
     for (const auto& d : around) {
         const int row = tile.row + d[0], col = tile.col + d[1];
         if (row < 0 || col < 0 || row >= m_plan.rows || col >= m_plan.cols)
@@ -312,23 +316,16 @@ void MosaicStitcher::registerPairs(const ScanTile& tile, const cv::Mat& rgb)
                 continue;
             theirs = OverlapRegistration::prepare(pixels);
         }
-        // a multiple of the reduction, so the reduced strips cut the same place
-        const QPoint at(k * qRound(nominal.x() / k), k * qRound(nominal.y() / k));
-        cv::Rect inA, inB;
-        if (!OverlapRegistration::strips(m_plan.tileSize, at, &inA, &inB))
-            continue;
-        const cv::Mat stripB = mine(reduced(inB));
-        const OverlapRegistration::Result r = OverlapRegistration::measure(theirs(reduced(inA)), stripB, at);
+        const OverlapRegistration::Result r = OverlapRegistration::measure(theirs, mine, nominal, search);
         if (!r.valid)
             continue;
-        // what no match looks like: the other tile's strip on its far side
-        // shows a place a whole step away from the new tile's strip
-        double nullScore = -1.0;
-        if (m_nullScores.size() < kNullSamples)
-            nullScore = OverlapRegistration::measure(theirs(reduced(inB)), stripB, at).score;
+        // what no match looks like: b as if it lay on a's other side, so the
+        // far sides of both tiles, two steps apart and each at the other's
+        // place on the sensor, where dust and JPEG blocks cannot match themselves
+        const OverlapRegistration::Result none = OverlapRegistration::measure(theirs, mine, -nominal, search);
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (nullScore >= 0.0)
-            m_nullScores.append(nullScore);
+        if (none.valid)
+            m_nullScores.append(none.score);
         m_pairs.append({other, tile.id, r.offsetPx, r.score, false});
     }
     m_prepared.insert(tile.id, mine);
@@ -367,18 +364,8 @@ void MosaicStitcher::solve()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_sinceSolve = 0;
-        // calibrate on the strips that cannot overlap: accept a peak well above all of them
-        if (!m_nullScores.isEmpty()) {
-            double mean = 0.0, square = 0.0, highest = 0.0;
-            for (double s : m_nullScores) {
-                mean += s;
-                square += s * s;
-                highest = std::max(highest, s);
-            }
-            mean /= m_nullScores.size();
-            const double sd = std::sqrt(std::max(0.0, square / m_nullScores.size() - mean * mean));
-            m_threshold = std::max({kScoreFloor, mean + 5.0 * sd, highest * 1.2});
-        }
+        ++m_solves;
+        m_threshold = OverlapRegistration::threshold(m_nullScores, kScoreFloor);
         QVector<int> index(m_state.size(), -1);
         for (int id = 0; id < m_state.size(); ++id)
             if (m_state[id] != 0) {
@@ -460,6 +447,12 @@ int MosaicStitcher::tilesDone() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_done;
+}
+
+int MosaicStitcher::solves() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_solves;
 }
 
 QImage MosaicStitcher::preview(const QRectF& mosaicPx, QSize out) const

@@ -22,7 +22,8 @@ class TileCache;
 
 // Stitches a tile scan while it runs: every tile goes to a worker thread that
 // stores it in an on-disk cache, registers its overlaps with the neighbours
-// already there, solves all placements again and reports. Every public call
+// already there, solves all placements again (less often as the scan grows,
+// never for a missing tile) and reports. Every public call
 // is thread-safe; addTile blocks only while a few tiles wait in the queue.
 // Signals come from the worker thread (queued to receivers elsewhere).
 class MosaicStitcher : public QObject
@@ -57,6 +58,7 @@ public:
     QVector<PairMeasurement> pairs() const;
     double acceptanceThreshold() const;
     int tilesDone() const;
+    int solves() const; // placement solves since begin()
 
     // Any part of the current mosaic scaled to out (RGB32); missing tiles hatched, the rest dark.
     QImage preview(const QRectF& mosaicPx, QSize out) const;
@@ -118,4 +120,5 @@ private:
     QString m_zDescription;
     int m_done = 0;
     int m_sinceSolve = 0;
+    int m_solves = 0;
 };

@@ -95,6 +95,10 @@ OrvexServer::OrvexServer(const OrvexServerOptions& options, QObject* parent)
              QStringLiteral("<b>Brightfield, 40x / 0.95 NA</b><br>Thick specimens: smears and thick sections, "
                             "never sharp everywhere in one frame.<br><i>For focus stacking.</i>"),
              {QStringLiteral("smear-31"), QStringLiteral("thick-32")});
+    addScope(QStringLiteral("Orvex-BF-20x-Cells"), false,
+             QStringLiteral("<b>Brightfield, 20x / 0.75 NA</b><br>Loose cells on clean glass, with wide "
+                            "empty stretches between the clusters.<br><i>Cytology.</i>"),
+             {QStringLiteral("cells-41")});
     schedule(QStringLiteral("demo"), QStringLiteral("Orvex-BF-20x"));
     schedule(QStringLiteral("demo"), QStringLiteral("Orvex-BF-40x-Thick"));
 }
@@ -555,12 +559,13 @@ SimReply OrvexServer::picture(Scope& scope, const QUrlQuery& query)
                                         static_cast<quint32>(qint64(x)) * 31u ^ static_cast<quint32>(qint64(y)),
                                         static_cast<quint32>(qint64(z * 8.0)));
     QImage img = SlideRenderer::frame(slideUnder(scope), x, y, z, w, h, seed);
+    m_options.camera.apply(&img);
     if (value(query, "inset") == QLatin1String("1")) {
         const int left = std::clamp(value(query, "x").toInt(), 0, w - kInsetWidth);
         const int top = std::clamp(value(query, "y").toInt(), 0, h - kInsetHeight);
         img = img.copy(left, top, kInsetWidth, kInsetHeight);
     }
-    return SimReply::jpeg(SlideLibrary::encodeJpeg(img));
+    return SimReply::jpeg(SlideLibrary::encodeJpeg(img, m_options.jpegQuality));
 }
 
 SimReply OrvexServer::createJob(const QString& login, Scope& scope, const QUrlQuery& query)

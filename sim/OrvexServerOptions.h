@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sim/CameraEffects.h"
+
 #include <QtGlobal>
 
 // Settings of the simulated Orvex server; the command line of orvex-sim fills
@@ -18,4 +20,6 @@ struct OrvexServerOptions
     // point in x and y (repeatable per seed) while the stage reports the
     // requested point, like a stage without encoders; 0 lands exactly.
     double stageErrorUm = 0.0;
+    int jpegQuality = 85; // of the camera frames
+    CameraEffects camera; // sensor dust and light fall-off in the frames
 };

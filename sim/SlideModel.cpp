@@ -2,6 +2,7 @@
 
 #include "sim/BlankGlass.h"
 #include "sim/SimNoise.h"
+#include "sim/SparseCells.h"
 
 #include <algorithm>
 #include <cmath>
@@ -37,6 +38,7 @@ float clamp01(float v)
 SlideModel::SlideModel(const QString& name, quint32 seed)
     : m_name(name)
     , m_salt(SimNoise::hashText(name.toUtf8(), seed))
+    , m_sparse(SparseCells::isSparse(name))
 {
     quint32 counter = 0;
     auto draw = [this, &counter]() { return SimNoise::unit(SimNoise::hash(m_salt, ++counter, 77u)); };
@@ -165,6 +167,8 @@ SlideModel::Rgb SlideModel::colourAt(double x, double y, const Coarse& c, double
         }
         return {kLabel.r + mottle, kLabel.g + mottle, kLabel.b + mottle};
     }
+    if (m_sparse)
+        return SparseCells::colourAt(x, y, m_salt, footprint);
 
     Rgb glass{kGlass.r + mottle, kGlass.g + mottle, std::min(255.f, kGlass.b + mottle)};
     if (footprint < 200.0) {

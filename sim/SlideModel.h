@@ -65,6 +65,7 @@ private:
     };
     QString m_name;
     quint32 m_salt;
+    bool m_sparse; // loose cells instead of tissue sections
     QVector<Section> m_sections;
     QVector<Mark> m_marks;
     Fiducials m_fiducials;

@@ -30,7 +30,9 @@ int main(int argc, char** argv)
         "The truth of any region of any slide, for testing the stitching of tile scans:\n"
         "  /cgi-bin/otruth?f=region&s=SLIDE&x=X&y=Y&w=W&h=H&upp=U  W x H pixels (PNG, at most 4096 a side),\n"
         "  the top-left one centred on x, y, U stage units per pixel (default 5, the camera's).\n"
-        "Every slide has a patch of bare glass at x 40.0 to 41.5 mm, y 24.0 to 26.5 mm."));
+        "Every slide has a patch of bare glass at x 40.0 to 41.5 mm, y 24.0 to 26.5 mm.\n"
+        "The slide cells-41 on Orvex-BF-20x-Cells holds loose flat-coloured cells with wide empty glass between.\n"
+        "The truth never shows dust, light fall-off, noise or JPEG loss."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("TCP port (default 8642)."),
@@ -65,8 +67,19 @@ int main(int argc, char** argv)
                                                              "requested point in x and y, while the stage reports "
                                                              "the requested point (default 0, exact)."),
                                               QStringLiteral("UM"), QStringLiteral("0"));
+    const QCommandLineOption jpegOption(QStringLiteral("jpeg-quality"),
+                                        QStringLiteral("JPEG quality of the camera frames, 1 to 100 (default 85)."),
+                                        QStringLiteral("Q"), QStringLiteral("85"));
+    const QCommandLineOption dustOption(QStringLiteral("dust"),
+                                        QStringLiteral("Dust on the camera's sensor: a few faint shadows at the "
+                                                       "same places in every frame."));
+    const QCommandLineOption cornerOption(QStringLiteral("corner-light"),
+                                          QStringLiteral("Lens fall-off: the frames' corners get F of the light "
+                                                         "of the middle, 0.1 to 1, on top of the uneven lighting "
+                                                         "every frame has (default 1, none; 0.75 is typical)."),
+                                          QStringLiteral("F"), QStringLiteral("1"));
     parser.addOptions({portOption, logOption, faultOption, latencyOption, speedOption, sessionOption, seedOption,
-                       usersOption, legacyOption, stageErrorOption});
+                       usersOption, legacyOption, stageErrorOption, jpegOption, dustOption, cornerOption});
     parser.process(app);
 
     auto fail = [](const QString& message) {
@@ -94,6 +107,13 @@ int main(int argc, char** argv)
     options.stageErrorUm = parser.value(stageErrorOption).toDouble(&ok);
     if (!ok || options.stageErrorUm < 0.0 || options.stageErrorUm > 1000.0)
         return fail(QStringLiteral("invalid --stage-error"));
+    options.jpegQuality = parser.value(jpegOption).toInt(&ok);
+    if (!ok || options.jpegQuality < 1 || options.jpegQuality > 100)
+        return fail(QStringLiteral("invalid --jpeg-quality"));
+    options.camera.cornerLight = parser.value(cornerOption).toDouble(&ok);
+    if (!ok || !(options.camera.cornerLight >= 0.1 && options.camera.cornerLight <= 1.0))
+        return fail(QStringLiteral("invalid --corner-light"));
+    options.camera.dust = parser.isSet(dustOption);
     options.legacy = parser.isSet(legacyOption);
 
     OrvexServer server(options);

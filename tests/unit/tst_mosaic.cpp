@@ -1,10 +1,14 @@
+#include "imaging/MosaicSolver.h"
 #include "imaging/MosaicStitcher.h"
 #include "imaging/OmeXml.h"
 #include "imaging/PyramidWriter.h"
 #include "sim/BlankGlass.h"
+#include "sim/CameraEffects.h"
 #include "sim/ScanRenderer.h"
+#include "sim/SlideLibrary.h"
 #include "sim/SlideModel.h"
 
+#include <Eigen/Dense>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,15 +23,18 @@ constexpr double kUnitsPerPx = 5.0; // the test server's 0.5 um per pixel
 constexpr double kStageErrorUm = 5.0;
 const QSize kTile(640, 480);
 
-// Stitches a scan of the test server's slide with the stage error on, drawn
+// Stitches a scan of a test server's slide with the stage error on, drawn
 // directly; tiles in missing are marked so, tiles past taken never arrive
-// (a cancelled scan).
+// (a cancelled scan). camera adds sensor dust, lens fall-off and JPEG 85.
 QVector<ScanRenderer::Frame> scan(MosaicStitcher* stitcher, QPointF first, int rows, int cols, const QString& dir,
-                                  const QList<int>& missing = {}, int taken = -1)
+                                  const QList<int>& missing = {}, int taken = -1,
+                                  const QString& slideName = QStringLiteral("liver-01"), bool camera = false,
+                                  double stepShare = 0.85)
 {
-    static const SlideModel slide(QStringLiteral("liver-01"), 1);
+    const SlideModel slide(slideName, 1);
     const ScanRenderer renderer(slide, 1, kStageErrorUm);
-    const QPointF step(kTile.width() * 0.85 * kUnitsPerPx, kTile.height() * 0.85 * kUnitsPerPx);
+    const CameraEffects effects{camera, camera ? 0.75 : 1.0};
+    const QPointF step(kTile.width() * stepShare * kUnitsPerPx, kTile.height() * stepShare * kUnitsPerPx);
     const QVector<ScanRenderer::Frame> frames = renderer.grid(first, step, rows, cols);
     MosaicPlan plan;
     plan.rows = rows;
@@ -43,9 +50,13 @@ QVector<ScanRenderer::Frame> scan(MosaicStitcher* stitcher, QPointF first, int r
         const ScanRenderer::Frame& f = frames[id];
         if (missing.contains(id))
             stitcher->markMissing(id);
-        else
-            stitcher->addTile({id, f.row, f.col, f.requested / 10.0},
-                              renderer.render(f, kTile.width(), kTile.height()));
+        else {
+            QImage picture = renderer.render(f, kTile.width(), kTile.height());
+            effects.apply(&picture);
+            if (camera)
+                picture = QImage::fromData(SlideLibrary::encodeJpeg(picture, 85), "JPEG");
+            stitcher->addTile({id, f.row, f.col, f.requested / 10.0}, picture);
+        }
     }
     stitcher->finish();
     stitcher->waitUntilIdle();
@@ -94,8 +105,17 @@ private slots:
     {
         QTest::addColumn<QPointF>("first");
         QTest::addColumn<int>("glassTiles");
-        QTest::newRow("tissue") << QPointF(388000, 244000) << 0;
-        QTest::newRow("tissue into bare glass") << QPointF(396500, 246000) << 3;
+        QTest::addColumn<QString>("slide");
+        QTest::addColumn<bool>("camera");
+        QTest::addColumn<double>("stepShare");
+        const QString liver = QStringLiteral("liver-01");
+        QTest::newRow("tissue") << QPointF(388000, 244000) << 0 << liver << false << 0.85;
+        QTest::newRow("tissue into bare glass") << QPointF(396500, 246000) << 3 << liver << false << 0.85;
+        QTest::newRow("tissue, dust, fall-off, JPEG") << QPointF(388000, 244000) << 0 << liver << true << 0.85;
+        QTest::newRow("loose cells, dust, fall-off, JPEG")
+            << QPointF(538600, 226200) << 0 << QStringLiteral("cells-41") << true << 0.85;
+        // overlaps of 19 to 26 pixels, narrower than two landings' error
+        QTest::newRow("narrow overlaps") << QPointF(388000, 244000) << 0 << liver << false << 0.96;
     }
 
     // Tiles with something to register land within a loose floor of the
@@ -104,9 +124,13 @@ private slots:
     {
         QFETCH(QPointF, first);
         QFETCH(int, glassTiles);
+        QFETCH(QString, slide);
+        QFETCH(bool, camera);
+        QFETCH(double, stepShare);
         QTemporaryDir dir;
         MosaicStitcher stitcher;
-        const QVector<ScanRenderer::Frame> frames = scan(&stitcher, first, 3, 3, dir.path());
+        const QVector<ScanRenderer::Frame> frames =
+            scan(&stitcher, first, 3, 3, dir.path(), {}, -1, slide, camera, stepShare);
         const QPointF shift = (stitcher.mosaicOriginUm() - stitcher.plan().originUm) * (10.0 / kUnitsPerPx);
         const QPointF half = QPointF(kTile.width(), kTile.height()) * (kUnitsPerPx / 2);
         QVector<QPointF> error;
@@ -132,6 +156,53 @@ private slots:
         for (const QPointF& e : error)
             QVERIFY2(std::hypot(e.x() - mean.x(), e.y() - mean.y()) <= 1.5,
                      qPrintable(QStringLiteral("%1 %2").arg(e.x() - mean.x()).arg(e.y() - mean.y())));
+    }
+
+    // The placements are the weighted least-squares fit of the edges: beside
+    // a dense solve with tile 0 held still, on a grid whose edges disagree.
+    void solveMatchesDenseLeastSquares()
+    {
+        const int cols = 4, n = 12;
+        QVector<QPointF> nominal;
+        QVector<MosaicSolver::Edge> edges;
+        for (int id = 0; id < n; ++id) {
+            nominal.append(QPointF(id % cols * 500.0, id / cols * 400.0));
+            if (id % cols + 1 < cols)
+                edges.append({id, id + 1, QPointF(503 + id % 3, id % 2 - 2.0), 0.2 + 0.05 * id});
+            if (id + cols < n)
+                edges.append({id, id + cols, QPointF(1.5 - id % 2, 398 + id % 5), 0.5 - 0.02 * id});
+        }
+        Eigen::MatrixXd a = Eigen::MatrixXd::Zero(n, n);
+        Eigen::MatrixX2d b = Eigen::MatrixX2d::Zero(n, 2);
+        for (const MosaicSolver::Edge& e : edges) {
+            a(e.i, e.i) += e.weight;
+            a(e.j, e.j) += e.weight;
+            a(e.i, e.j) -= e.weight;
+            a(e.j, e.i) -= e.weight;
+            b.row(e.j) += e.weight * Eigen::RowVector2d(e.offset.x(), e.offset.y());
+            b.row(e.i) -= e.weight * Eigen::RowVector2d(e.offset.x(), e.offset.y());
+        }
+        const Eigen::MatrixX2d dense = a.bottomRightCorner(n - 1, n - 1).ldlt().solve(b.bottomRows(n - 1));
+        const QVector<QPointF> found = MosaicSolver::solve(nominal, edges);
+        for (int k = 1; k < n; ++k) {
+            const QPointF off = found[k] - found[0] - QPointF(dense(k - 1, 0), dense(k - 1, 1));
+            QVERIFY2(std::hypot(off.x(), off.y()) < 0.01, qPrintable(QString::number(k)));
+        }
+    }
+
+    // A large scan cancelled after a few tiles, the rest marked missing as the
+    // region scan does: the untaken tiles are placed by the one last solve.
+    void cancelledScanSolvesOnce()
+    {
+        const int rows = 35, cols = 35, taken = 5;
+        QList<int> untaken;
+        for (int id = taken; id < rows * cols; ++id)
+            untaken.append(id);
+        QTemporaryDir dir;
+        MosaicStitcher stitcher;
+        scan(&stitcher, QPointF(388000, 244000), rows, cols, dir.path(), untaken);
+        QCOMPARE(stitcher.placements().size(), rows * cols);
+        QVERIFY2(stitcher.solves() <= taken + 1, qPrintable(QString::number(stitcher.solves())));
     }
 
     void stitchedMosaicReadsBack_data()
