@@ -9,6 +9,7 @@
 #include "views/LowResPreview.h"
 #include "views/VideoStack.h"
 #include "views/VideoWindow.h"
+#include "views/ViewerWindow.h"
 #include "views/WindowPlacement.h"
 
 #include <QAction>
@@ -203,7 +204,11 @@ void Session::closeEvent(QCloseEvent* event)
     QMainWindow::closeEvent(event);
 }
 
-void Session::fileOpen() {}
+void Session::fileOpen()
+{
+    ViewerWindow::chooseAndOpen(this);
+}
+
 void Session::fileSaveAs() {}
 void Session::filePrint() {}
 void Session::editUndo() {}

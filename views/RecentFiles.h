@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QStringList>
+
+class QMenu;
+class QWidget;
+
+// The files opened last, newest first, kept in the settings; a menu lists
+// them and opens the one chosen in the viewer.
+class RecentFiles
+{
+public:
+    static constexpr int kCount = 10;
+
+    static QStringList list();
+    static void add(const QString& path);
+    // Fills the menu each time it is about to show; `parent` owns the message of a failed open.
+    static void attach(QMenu* menu, QWidget* parent);
+};

@@ -1,0 +1,199 @@
+#include "views/ViewerWindow.h"
+
+#include "imaging/TileReader.h"
+#include "views/RecentFiles.h"
+#include "views/TileLoader.h"
+#include "views/TiledView.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSlider>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+ViewerWindow::ViewerWindow(std::shared_ptr<TileReader> reader, const QString& path, QWidget* parent)
+    : QMainWindow(parent)
+    , source(std::move(reader))
+    , filePath(path)
+{
+    setObjectName(QStringLiteral("viewerWindow"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Tessan: Viewer – %1").arg(QFileInfo(path).fileName()));
+    loader = new TileLoader(source, this);
+    connect(loader, &TileLoader::readFailed, this, [this](const QString& message) {
+        statusBar()->showMessage(QStringLiteral("Cannot read: %1").arg(message));
+    });
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    view = new TiledView(central);
+    layout->addWidget(view, 1);
+    auto* controls = new QHBoxLayout;
+    controls->setContentsMargins(6, 0, 6, 0);
+    planeSlider = new QSlider(Qt::Horizontal, central);
+    planeSlider->setObjectName(QStringLiteral("planeSlider"));
+    planeSlider->setRange(0, std::max(0, source->planeCount() - 1));
+    channelBox = new QComboBox(central);
+    channelBox->setObjectName(QStringLiteral("channelBox"));
+    for (int c = 0; c < source->channelCount(); ++c)
+        channelBox->addItem(QStringLiteral("Channel %1").arg(c + 1));
+    heightBox = new QCheckBox(QStringLiteral("Height map"), central);
+    heightBox->setObjectName(QStringLiteral("heightBox"));
+    heightBox->setChecked(source->planeCount() == 0);
+    heightBox->setEnabled(source->heightPage() >= 0 && source->planeCount() > 0);
+    auto* planeLabel = new QLabel(QStringLiteral("z:"), central);
+    controls->addWidget(planeLabel);
+    controls->addWidget(planeSlider, 1);
+    controls->addWidget(channelBox);
+    controls->addWidget(heightBox);
+    planeLabel->setVisible(source->planeCount() > 1);
+    planeSlider->setVisible(source->planeCount() > 1);
+    channelBox->setVisible(source->channelCount() > 1);
+    heightBox->setVisible(source->heightPage() >= 0);
+    layout->addLayout(controls);
+    setCentralWidget(central);
+    pointerLabel = new QLabel(statusBar());
+    statusBar()->addPermanentWidget(pointerLabel);
+
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->addAction(QStringLiteral("&Open..."), QKeySequence::Open, this, [this] { chooseAndOpen(this); });
+    RecentFiles::attach(file->addMenu(QStringLiteral("Open &Recent")), this);
+    saveViewAction = file->addAction(QStringLiteral("Save &View..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
+                                     this, &ViewerWindow::chooseSaveView);
+    file->addSeparator();
+    file->addAction(QStringLiteral("&Close"), QKeySequence::Close, this, &QWidget::close);
+    QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
+    viewMenu->addAction(QStringLiteral("&Fit to Window"), QKeySequence(Qt::Key_Home), view, &TiledView::fitToWindow);
+
+    const double umPerPx = source->meta().physicalSizeXUm;
+    findHeightRange();
+    view->setSource(source, loader, umPerPx);
+    connect(planeSlider, &QSlider::valueChanged, this, &ViewerWindow::showPage);
+    connect(channelBox, &QComboBox::currentIndexChanged, this, &ViewerWindow::showPage);
+    connect(heightBox, &QCheckBox::toggled, this, &ViewerWindow::showPage);
+    connect(view, &TiledView::pointerMoved, this, &ViewerWindow::describePointer);
+    connect(view, &TiledView::pointDoubleClicked, this, [this](const QPointF& p) {
+        if (source->hasStagePosition() && source->meta().physicalSizeXUm > 0)
+            emit stageTargetRequested(stagePointUm(p));
+    });
+    showPage();
+    resize(1000, 760);
+}
+
+ViewerWindow::~ViewerWindow() = default;
+
+QString ViewerWindow::fileFilter()
+{
+    return QStringLiteral("Pictures, stacks and mosaics (*.tif *.tiff *.png *.jpg *.jpeg);;All files (*)");
+}
+
+ViewerWindow* ViewerWindow::open(const QString& path, QString* error)
+{
+    auto reader = std::make_shared<TileReader>();
+    if (!reader->open(path, error))
+        return nullptr;
+    RecentFiles::add(path);
+    auto* window = new ViewerWindow(reader, path);
+    window->show();
+    return window;
+}
+
+ViewerWindow* ViewerWindow::openOrWarn(const QString& path, QWidget* parent)
+{
+    QString why;
+    ViewerWindow* window = open(path, &why);
+    if (!window)
+        QMessageBox::warning(parent, QStringLiteral("Tessan: Viewer"),
+                             QStringLiteral("%1 cannot be opened: %2.").arg(QFileInfo(path).fileName(), why));
+    return window;
+}
+
+void ViewerWindow::chooseAndOpen(QWidget* parent)
+{
+    const QStringList recent = RecentFiles::list();
+    const QString dir = recent.isEmpty() ? QString() : QFileInfo(recent.first()).absolutePath();
+    const QString path = QFileDialog::getOpenFileName(parent, QStringLiteral("Open"), dir, fileFilter());
+    if (!path.isEmpty())
+        openOrWarn(path, parent);
+}
+
+void ViewerWindow::showPage()
+{
+    const bool height = heightBox->isChecked() && source->heightPage() >= 0;
+    const int page = height ? source->heightPage() : source->pageOf(channelBox->currentIndex(), planeSlider->value());
+    planeSlider->setEnabled(!height);
+    channelBox->setEnabled(!height);
+    view->setPage(page);
+}
+
+void ViewerWindow::findHeightRange()
+{
+    // The colours span the heights of the coarsest level, read once: it is small.
+    const int page = source->heightPage();
+    if (page < 0)
+        return;
+    const TileReader::Level top = source->levels(page).constLast();
+    double low = 0, high = 0;
+    bool any = false;
+    for (int y = 0; y * top.tile.height() < top.size.height() && qint64(y) * top.tile.height() < 4096; ++y)
+        for (int x = 0; x * top.tile.width() < top.size.width() && qint64(x) * top.tile.width() < 4096; ++x) {
+            cv::Mat tile;
+            if (!source->readTile(page, int(source->levels(page).size()) - 1, QPoint(x, y), &tile, nullptr))
+                continue;
+            double lo = 0, hi = 0;
+            cv::minMaxLoc(tile, &lo, &hi);
+            low = any ? std::min(low, lo) : lo;
+            high = any ? std::max(high, hi) : hi;
+            any = true;
+        }
+    loader->setHeightRange(low, high);
+}
+
+QPointF ViewerWindow::stagePointUm(const QPointF& p) const
+{
+    const OmeImage& meta = source->meta();
+    return source->stagePositionUm() + QPointF(p.x() * meta.physicalSizeXUm, p.y() * meta.physicalSizeYUm);
+}
+
+void ViewerWindow::describePointer(const QPointF& p)
+{
+    const OmeImage& meta = source->meta();
+    QString text = QStringLiteral("x %1, y %2 px").arg(std::floor(p.x())).arg(std::floor(p.y()));
+    if (meta.physicalSizeXUm > 0 && meta.physicalSizeYUm > 0) {
+        text += QStringLiteral(" · %1, %2 µm")
+                    .arg(p.x() * meta.physicalSizeXUm, 0, 'f', 1)
+                    .arg(p.y() * meta.physicalSizeYUm, 0, 'f', 1);
+        if (source->hasStagePosition()) {
+            const QPointF stage = stagePointUm(p) / 1000.0;
+            text += QStringLiteral(" · stage %1, %2 mm").arg(stage.x(), 0, 'f', 4).arg(stage.y(), 0, 'f', 4);
+        }
+    }
+    pointerLabel->setText(text);
+}
+
+bool ViewerWindow::saveView(const QString& path, QString* error) const
+{
+    if (view->grab().save(path, "PNG"))
+        return true;
+    if (error)
+        *error = QStringLiteral("cannot write %1").arg(path);
+    return false;
+}
+
+void ViewerWindow::chooseSaveView()
+{
+    const QString suggested = QFileInfo(filePath).absolutePath() + QLatin1Char('/') +
+                              QFileInfo(filePath).completeBaseName() + QStringLiteral("-view.png");
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Save View"), suggested, QStringLiteral("PNG (*.png)"));
+    QString why;
+    if (!path.isEmpty() && !saveView(path, &why))
+        QMessageBox::warning(this, QStringLiteral("Tessan: Viewer"), why);
+}

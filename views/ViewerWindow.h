@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPointF>
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QSlider;
+class TileLoader;
+class TileReader;
+class TiledView;
+
+// "Tessan: Viewer – NAME": a saved mosaic, stack or picture of any size, with
+// a z slider for stacks, a channel chooser, the picture or its height map,
+// and the picture point, µm and stage position under the pointer.
+class ViewerWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    ViewerWindow(std::shared_ptr<TileReader> reader, const QString& path, QWidget* parent = nullptr);
+    ~ViewerWindow() override;
+
+    // Opens the file in a new window, shown; nullptr and the reason when it cannot be read.
+    static ViewerWindow* open(const QString& path, QString* error);
+    // The same, saying why in a message box over `parent` when it fails.
+    static ViewerWindow* openOrWarn(const QString& path, QWidget* parent);
+    // Asks for a file and opens it.
+    static void chooseAndOpen(QWidget* parent);
+    static QString fileFilter();
+
+    TiledView* view = nullptr;
+    TileLoader* loader = nullptr;
+    QSlider* planeSlider = nullptr;
+    QComboBox* channelBox = nullptr;
+    QCheckBox* heightBox = nullptr;
+    QLabel* pointerLabel = nullptr;
+    QAction* saveViewAction = nullptr;
+
+    const TileReader& reader() const { return *source; }
+    // The stage position in µm of a picture point; needs hasStagePosition().
+    QPointF stagePointUm(const QPointF& imagePoint) const;
+    bool saveView(const QString& path, QString* error) const;
+
+signals:
+    // A double-click asked the stage to go to this position (µm).
+    void stageTargetRequested(const QPointF& stageUm);
+
+private:
+    void showPage();
+    void describePointer(const QPointF& imagePoint);
+    void chooseSaveView();
+    void findHeightRange();
+
+    std::shared_ptr<TileReader> source;
+    QString filePath;
+};
