@@ -87,11 +87,11 @@ void TileLoader::arrived(quint64 k, const QImage& image, const QString& error)
 QImage TileLoader::toDisplay(const cv::Mat& tile, double low, double high)
 {
     if (tile.type() == CV_32FC1)
-        return HeightMapView::colourize(tile, low, high);
+        return HeightMapView::colourize(tile, low, high).convertToFormat(QImage::Format_RGB32);
     cv::Mat eight = tile;
     if (tile.depth() == CV_16U)
         tile.convertTo(eight, CV_8U, 1.0 / 257.0);
-    if (eight.channels() == 1)
-        return QImage(eight.data, eight.cols, eight.rows, int(eight.step), QImage::Format_Grayscale8).copy();
-    return QImage(eight.data, eight.cols, eight.rows, int(eight.step), QImage::Format_RGB888).copy();
+    // RGB32 is what the screen's painter draws without converting each time.
+    const QImage::Format format = eight.channels() == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888;
+    return QImage(eight.data, eight.cols, eight.rows, int(eight.step), format).convertToFormat(QImage::Format_RGB32);
 }

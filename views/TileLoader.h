@@ -32,6 +32,8 @@ public:
     void setCacheBytes(qint64 bytes);
     // Heights (float pages) are drawn in colour over this range, in µm.
     void setHeightRange(double lowUm, double highUm);
+    double heightLow() const { return lowUm; }
+    double heightHigh() const { return highUm; }
     // The cached tile, or a null image; with `request`, a missing tile is read.
     QImage tile(const Id& id, bool request);
     // Only these tiles are still wanted: reads of others not yet begun are dropped.
@@ -40,8 +42,8 @@ public:
     // Reads queued or running.
     int pending() const { return inFlight.size(); }
 
-    // A tile as the screen shows it: RGB or grey 8-bit; 16-bit scaled down;
-    // heights through the colour scale.
+    // A tile as the screen shows it, in RGB32: 16-bit scaled down, heights
+    // through the colour scale.
     static QImage toDisplay(const cv::Mat& tile, double lowUm, double highUm);
 
 signals:

@@ -42,6 +42,13 @@ void TiledView::setPage(int newPage)
     changed();
 }
 
+void TiledView::setOverview(const QImage& image, int factor)
+{
+    overview = image;
+    overviewScale = factor;
+    changed();
+}
+
 void TiledView::changed()
 {
     drawnComplete = false;
@@ -180,15 +187,33 @@ void TiledView::paintEvent(QPaintEvent*)
         return;
     const int finest = level();
     const int coarsest = int(reader->levels(shownPage).size()) - 1;
-    const QVector<TileLoader::Id> wanted = tilesInView(finest);
-    const QVector<TileLoader::Id> overview = tilesInView(coarsest);
-    loader->keepOnly(wanted + overview);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, scale < 1.0);
+    if (overviewScale > 0 && scale * overviewScale <= 1.001) {
+        loader->keepOnly({});
+        if (overview.isNull()) {
+            painter.setPen(Qt::lightGray);
+            painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("Making an overview…"));
+        } else {
+            painter.drawImage(
+                QRectF(viewPoint(QPointF(0, 0)), viewPoint(QPointF(pictureSize().width(), pictureSize().height()))),
+                overview);
+        }
+        drawnComplete = !overview.isNull();
+        ScaleBar::choose(umPerPx / scale, width()).draw(painter, rect());
+        return;
+    }
+    const QVector<TileLoader::Id> wanted = tilesInView(finest);
+    const QVector<TileLoader::Id> coarse = tilesInView(coarsest);
+    loader->keepOnly(wanted + coarse);
     // Coarse to fine: whatever is loaded shows until the finer tiles cover it.
-    drawTiles(painter, overview, true);
+    if (!overview.isNull())
+        painter.drawImage(
+            QRectF(viewPoint(QPointF(0, 0)), viewPoint(QPointF(pictureSize().width(), pictureSize().height()))),
+            overview);
+    drawTiles(painter, coarse, true);
     for (int l = coarsest - 1; l > finest; --l)
         drawTiles(painter, tilesInView(l), false);
-    drawnComplete = finest == coarsest ? drawTiles(painter, overview, false) : drawTiles(painter, wanted, true);
+    drawnComplete = finest == coarsest ? drawTiles(painter, coarse, false) : drawTiles(painter, wanted, true);
     ScaleBar::choose(umPerPx / scale, width()).draw(painter, rect());
 }
 

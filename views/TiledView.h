@@ -20,6 +20,11 @@ public:
 
     void setSource(std::shared_ptr<const TileReader> reader, TileLoader* loader, double umPerPx);
     void setPage(int page);
+    // A page without reduced levels gets a reduced copy, each side divided by
+    // `factor`: while it is made (null image), zoomed-out views wait for it
+    // instead of reading every tile; once there, they show it.
+    void setOverview(const QImage& image, int factor);
+    int overviewFactor() const { return overviewScale; }
     int page() const { return shownPage; }
     void fitToWindow();
     // Zooms by a factor, keeping the picture point under `at` (view pixels) in place.
@@ -76,4 +81,6 @@ private:
     QPoint pressPos;
     QPointF pressOffset;
     bool drawnComplete = false;
+    QImage overview;
+    int overviewScale = 0;
 };

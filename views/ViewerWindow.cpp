@@ -1,5 +1,6 @@
 #include "views/ViewerWindow.h"
 
+#include "imaging/Overview.h"
 #include "imaging/TileReader.h"
 #include "views/RecentFiles.h"
 #include "views/TileLoader.h"
@@ -16,6 +17,7 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 
 ViewerWindow::ViewerWindow(std::shared_ptr<TileReader> reader, const QString& path, QWidget* parent)
     : QMainWindow(parent)
@@ -85,9 +87,15 @@ ViewerWindow::ViewerWindow(std::shared_ptr<TileReader> reader, const QString& pa
     });
     showPage();
     resize(1000, 760);
+    makeOverview(view->page());
 }
 
-ViewerWindow::~ViewerWindow() = default;
+ViewerWindow::~ViewerWindow()
+{
+    // The worker posts to this window: it ends first.
+    cancelOverview->store(true);
+    overviewRun.waitForFinished();
+}
 
 QString ViewerWindow::fileFilter()
 {
@@ -131,6 +139,46 @@ void ViewerWindow::showPage()
     planeSlider->setEnabled(!height);
     channelBox->setEnabled(!height);
     view->setPage(page);
+}
+
+void ViewerWindow::makeOverview(int page)
+{
+    const QSize coarsest = source->levels(page).constLast().size;
+    if (std::max(coarsest.width(), coarsest.height()) <= Overview::kNeededAbove)
+        return;
+    const int factor = Overview::factorFor(coarsest);
+    view->setOverview(QImage(), factor);
+    statusBar()->showMessage(QStringLiteral("Making an overview…"));
+    overviewRun = QtConcurrent::run([this, page, factor, reader = source, cancel = cancelOverview,
+                                     low = loader->heightLow(), high = loader->heightHigh()] {
+        cv::Mat overview;
+        QString error;
+        const bool ok = Overview::build(
+            *reader, page, factor,
+            [this, cancel](double done) {
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, done] {
+                        statusBar()->showMessage(QStringLiteral("Making an overview… %1 %").arg(int(done * 100)));
+                    },
+                    Qt::QueuedConnection);
+                return !cancel->load();
+            },
+            &overview, &error);
+        const QImage image = ok ? TileLoader::toDisplay(overview, low, high) : QImage();
+        QMetaObject::invokeMethod(
+            this,
+            [this, image, factor, error] {
+                if (image.isNull()) {
+                    statusBar()->showMessage(QStringLiteral("No overview: %1").arg(error));
+                    view->setOverview(QImage(), 0);
+                    return;
+                }
+                statusBar()->clearMessage();
+                view->setOverview(image, factor);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void ViewerWindow::findHeightRange()

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QFuture>
 #include <QMainWindow>
 #include <QPointF>
+#include <atomic>
 #include <memory>
 
 class QAction;
@@ -54,7 +56,11 @@ private:
     void describePointer(const QPointF& imagePoint);
     void chooseSaveView();
     void findHeightRange();
+    // For a large page without reduced levels, on a worker; progress in the status bar.
+    void makeOverview(int page);
 
     std::shared_ptr<TileReader> source;
     QString filePath;
+    std::shared_ptr<std::atomic<bool>> cancelOverview = std::make_shared<std::atomic<bool>>(false);
+    QFuture<void> overviewRun;
 };

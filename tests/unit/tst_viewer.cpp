@@ -1,3 +1,4 @@
+#include "imaging/Overview.h"
 #include "imaging/PictureFile.h"
 #include "imaging/PyramidWriter.h"
 #include "imaging/StackFile.h"
@@ -102,7 +103,7 @@ QString writeKind(const QString& kind, const QDir& dir)
         ok = PictureFile::writeOmeTiff(path, two, true, scaled(), nullptr, &error);
     } else if (kind == QLatin1String("strips")) {
         TiffFile tiff;
-        cv::Mat bgr = blocks(1100, 700);
+        cv::Mat bgr = blocks(4500, 700);
         ok = tiff.openWrite(path, false) && tiff.writeImage(bgr, QByteArray("a plain TIFF")) && tiff.commit();
     } else {
         path = dir.filePath(kind + QStringLiteral(".") + kind);
@@ -137,14 +138,15 @@ private slots:
         QTest::addColumn<bool>("height");
         QTest::addColumn<int>("tolerance");
         QTest::addColumn<bool>("inverted"); // level 1 holds the inverse
-        QTest::newRow("Tessan mosaic") << "mosaic" << 3 << 1 << 1 << false << 0 << false;
-        QTest::newRow("tifffile pyramid") << "tifffile" << 2 << 1 << 1 << false << 0 << true;
-        QTest::newRow("z-stack") << "stack" << 1 << 3 << 1 << false << 0 << false;
-        QTest::newRow("all in focus") << "allinfocus" << 1 << 1 << 1 << true << 0 << false;
-        QTest::newRow("two channels") << "channels" << 1 << 1 << 2 << false << 0 << false;
-        QTest::newRow("plain TIFF") << "strips" << 1 << 1 << 1 << false << 0 << false;
-        QTest::newRow("PNG") << "png" << 1 << 1 << 1 << false << 0 << false;
-        QTest::newRow("JPEG") << "jpg" << 1 << 1 << 1 << false << 12 << false;
+        QTest::addColumn<bool>("overview"); // made on a worker: no reduced levels in a large file
+        QTest::newRow("Tessan mosaic") << "mosaic" << 3 << 1 << 1 << false << 0 << false << false;
+        QTest::newRow("tifffile pyramid") << "tifffile" << 2 << 1 << 1 << false << 0 << true << false;
+        QTest::newRow("z-stack") << "stack" << 1 << 3 << 1 << false << 0 << false << false;
+        QTest::newRow("all in focus") << "allinfocus" << 1 << 1 << 1 << true << 0 << false << false;
+        QTest::newRow("two channels") << "channels" << 1 << 1 << 2 << false << 0 << false << false;
+        QTest::newRow("plain TIFF") << "strips" << 1 << 1 << 1 << false << 0 << false << true;
+        QTest::newRow("PNG") << "png" << 1 << 1 << 1 << false << 0 << false << false;
+        QTest::newRow("JPEG") << "jpg" << 1 << 1 << 1 << false << 12 << false << false;
     }
 
     // The pixels shown at full size and at half size are the file's levels.
@@ -157,6 +159,7 @@ private slots:
         QFETCH(bool, height);
         QFETCH(int, tolerance);
         QFETCH(bool, inverted);
+        QFETCH(bool, overview);
         QTemporaryDir dir;
         const QString path = writeKind(kind, QDir(dir.path()));
         QVERIFY(!path.isEmpty());
@@ -172,6 +175,8 @@ private slots:
         if (kind == QLatin1String("jpg") || kind == QLatin1String("png"))
             QCOMPARE(reader.comment(), QStringLiteral("X 1.5 mm"));
         TiledView* view = window->view;
+        QTRY_VERIFY(view->complete());
+        QCOMPARE(view->overviewFactor() > 0, overview);
         for (const double zoom : {1.0, 0.5}) {
             view->setZoom(zoom, QPointF(0, 0));
             QTRY_VERIFY(view->complete());
