@@ -199,6 +199,8 @@ void TiledView::paintEvent(QPaintEvent*)
                 overview);
         }
         drawnComplete = !overview.isNull();
+        if (overlay)
+            overlay(painter);
         ScaleBar::choose(umPerPx / scale, width()).draw(painter, rect());
         return;
     }
@@ -214,6 +216,8 @@ void TiledView::paintEvent(QPaintEvent*)
     for (int l = coarsest - 1; l > finest; --l)
         drawTiles(painter, tilesInView(l), false);
     drawnComplete = finest == coarsest ? drawTiles(painter, coarse, false) : drawTiles(painter, wanted, true);
+    if (overlay)
+        overlay(painter);
     ScaleBar::choose(umPerPx / scale, width()).draw(painter, rect());
 }
 

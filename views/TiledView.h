@@ -5,6 +5,7 @@
 
 #include <QPointF>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 // Shows one page of a file of any size: only the tiles in view, from the
@@ -25,6 +26,8 @@ public:
     // instead of reading every tile; once there, they show it.
     void setOverview(const QImage& image, int factor);
     int overviewFactor() const { return overviewScale; }
+    // Drawn over the picture after the tiles: marks, grid, crosshair.
+    void setOverlay(std::function<void(QPainter&)> paint) { overlay = std::move(paint); }
     int page() const { return shownPage; }
     void fitToWindow();
     // Zooms by a factor, keeping the picture point under `at` (view pixels) in place.
@@ -81,6 +84,7 @@ private:
     QPoint pressPos;
     QPointF pressOffset;
     bool drawnComplete = false;
+    std::function<void(QPainter&)> overlay;
     QImage overview;
     int overviewScale = 0;
 };

@@ -2,18 +2,26 @@
 
 #include "imaging/Overview.h"
 #include "imaging/TileReader.h"
+#include "session/AnnotationStore.h"
+#include "session/MarksGeoJson.h"
+#include "views/MarksPanel.h"
 #include "views/RecentFiles.h"
 #include "views/TileLoader.h"
 #include "views/TiledView.h"
+#include "views/ViewerMarks.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDockWidget>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QRegularExpression>
+#include <QSaveFile>
 #include <QSlider>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -69,6 +77,7 @@ ViewerWindow::ViewerWindow(std::shared_ptr<TileReader> reader, const QString& pa
     RecentFiles::attach(file->addMenu(QStringLiteral("Open &Recent")), this);
     saveViewAction = file->addAction(QStringLiteral("Save &View..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
                                      this, &ViewerWindow::chooseSaveView);
+    buildMarks(file);
     file->addSeparator();
     file->addAction(QStringLiteral("&Close"), QKeySequence::Close, this, &QWidget::close);
     QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
@@ -82,7 +91,7 @@ ViewerWindow::ViewerWindow(std::shared_ptr<TileReader> reader, const QString& pa
     connect(heightBox, &QCheckBox::toggled, this, &ViewerWindow::showPage);
     connect(view, &TiledView::pointerMoved, this, &ViewerWindow::describePointer);
     connect(view, &TiledView::pointDoubleClicked, this, [this](const QPointF& p) {
-        if (source->hasStagePosition() && source->meta().physicalSizeXUm > 0)
+        if (source->hasStagePosition() && source->meta().physicalSizeXUm > 0 && marks->mode() == ViewerMarks::Mode::Off)
             emit stageTargetRequested(stagePointUm(p));
     });
     showPage();
@@ -139,6 +148,141 @@ void ViewerWindow::showPage()
     planeSlider->setEnabled(!height);
     channelBox->setEnabled(!height);
     view->setPage(page);
+}
+
+void ViewerWindow::buildMarks(QMenu* file)
+{
+    const OmeImage& meta = source->meta();
+    marks = new ViewerMarks(view, source->stagePositionUm(), meta.physicalSizeXUm, meta.physicalSizeYUm,
+                            QSize(meta.sizeX, meta.sizeY));
+    view->setOverlay([this](QPainter& painter) { marks->paint(painter); });
+    const bool scaled = meta.physicalSizeXUm > 0 && meta.physicalSizeYUm > 0;
+    file->addSeparator();
+    file->addAction(QStringLiteral("&Export Marks..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E), this,
+                    &ViewerWindow::exportMarks)
+        ->setEnabled(scaled);
+    file->addAction(QStringLiteral("&Import Marks..."), this, &ViewerWindow::importMarks)->setEnabled(scaled);
+    file->addAction(QStringLiteral("Save Marks &Beside File"), this,
+                    [this] {
+                        QString why;
+                        if (!saveMarksBeside(&why))
+                            QMessageBox::warning(this, QStringLiteral("Tessan: Viewer"), why);
+                        else
+                            statusBar()->showMessage(QStringLiteral("Marks saved in %1").arg(besideMarksPath()), 5000);
+                    })
+        ->setEnabled(scaled);
+
+    QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
+    tools->setEnabled(scaled);
+    measureAction = tools->addAction(QStringLiteral("&Measure"), QKeySequence(Qt::CTRL | Qt::Key_M));
+    measureAction->setCheckable(true);
+    QAction* annotate = tools->addAction(QStringLiteral("&Annotate"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
+    annotate->setCheckable(true);
+    connect(measureAction, &QAction::toggled, this, [this, annotate](bool on) {
+        if (on)
+            annotate->setChecked(false);
+        marks->setMode(on                      ? ViewerMarks::Mode::Measure
+                       : annotate->isChecked() ? ViewerMarks::Mode::Note
+                                               : ViewerMarks::Mode::Off);
+    });
+    connect(annotate, &QAction::toggled, this, [this](bool on) {
+        if (on)
+            measureAction->setChecked(false);
+        marks->setMode(on                           ? ViewerMarks::Mode::Note
+                       : measureAction->isChecked() ? ViewerMarks::Mode::Measure
+                                                    : ViewerMarks::Mode::Off);
+    });
+    tools->addAction(QStringLiteral("&Bookmark Position"), QKeySequence(Qt::CTRL | Qt::Key_D), this,
+                     [this] { marks->addBookmark(); });
+    QAction* crosshair = tools->addAction(QStringLiteral("&Crosshair"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    crosshair->setCheckable(true);
+    connect(crosshair, &QAction::toggled, this, [this](bool on) {
+        marks->crosshair = on;
+        view->update();
+    });
+    QMenu* grid = tools->addMenu(QStringLiteral("&Grid"));
+    for (const int um : {0, 10, 50, 100, 500})
+        grid->addAction(um ? QStringLiteral("%1 µm").arg(um) : QStringLiteral("Off"), this, [this, um] {
+            marks->gridMicrometres = um;
+            view->update();
+        });
+    connect(marks, &ViewerMarks::notePlaced, this, [this](const QPointF& pixel) {
+        bool ok = false;
+        const QString label = QInputDialog::getText(this, QStringLiteral("Annotate"), QStringLiteral("Label:"),
+                                                    QLineEdit::Normal, QString(), &ok);
+        if (ok && !label.trimmed().isEmpty())
+            marks->addNote(pixel, label.trimmed());
+    });
+
+    auto* dock = new QDockWidget(QStringLiteral("Marks"), this);
+    dock->setObjectName(QStringLiteral("marksDock"));
+    auto* panel = new MarksPanel(dock, marks->store);
+    dock->setWidget(panel);
+    addDockWidget(Qt::RightDockWidgetArea, dock);
+    connect(panel, &MarksPanel::goToRequested, this, &ViewerWindow::goToMark);
+
+    // The marks Save Mosaic left beside the file come with it.
+    QFile beside(besideMarksPath());
+    QString why;
+    if (scaled && beside.open(QIODevice::ReadOnly) && !marks->readPixelGeoJson(beside.readAll(), &why))
+        statusBar()->showMessage(QStringLiteral("The marks beside the file were not read: %1").arg(why));
+}
+
+QString ViewerWindow::besideMarksPath() const
+{
+    QString path = filePath;
+    path.remove(QRegularExpression(QStringLiteral("(\\.ome)?\\.(tiff?|png|jpe?g)$"),
+                                   QRegularExpression::CaseInsensitiveOption));
+    return path + QStringLiteral(".geojson");
+}
+
+bool ViewerWindow::saveMarksBeside(QString* error) const
+{
+    QSaveFile file(besideMarksPath());
+    if (file.open(QIODevice::WriteOnly) && file.write(marks->pixelGeoJson()) >= 0 && file.commit())
+        return true;
+    *error = QStringLiteral("%1: %2").arg(besideMarksPath(), file.errorString());
+    return false;
+}
+
+void ViewerWindow::goToMark(int id)
+{
+    const Annotation* mark = marks->store->find(id);
+    if (mark && source->hasStagePosition())
+        emit stageTargetRequested(MarksPanel::placeOf(mark->pointsMm) * 1000.0);
+}
+
+void ViewerWindow::exportMarks()
+{
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export Marks"), besideMarksPath(),
+                                                      QStringLiteral("GeoJSON (*.geojson *.json)"));
+    if (path.isEmpty())
+        return;
+    MarksGeoJson::Source from;
+    from.slide = source->meta().name;
+    from.micrometresPerPixelX = source->meta().physicalSizeXUm;
+    from.micrometresPerPixelY = source->meta().physicalSizeYUm;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(MarksGeoJson::write(marks->store->all(), from)) < 0 ||
+        !file.commit())
+        QMessageBox::warning(this, QStringLiteral("Tessan: Viewer"),
+                             QStringLiteral("%1: %2").arg(path, file.errorString()));
+}
+
+void ViewerWindow::importMarks()
+{
+    const QString path =
+        QFileDialog::getOpenFileName(this, QStringLiteral("Import Marks"), QFileInfo(filePath).absolutePath(),
+                                     QStringLiteral("GeoJSON (*.geojson *.json)"));
+    if (path.isEmpty())
+        return;
+    QFile file(path);
+    QList<Annotation> read;
+    QString why = file.open(QIODevice::ReadOnly) ? QString() : file.errorString();
+    if (why.isEmpty() && MarksGeoJson::read(file.readAll(), &read, &why))
+        marks->store->addAll(read);
+    else
+        QMessageBox::warning(this, QStringLiteral("Tessan: Viewer"), QStringLiteral("%1: %2").arg(path, why));
 }
 
 void ViewerWindow::makeOverview(int page)

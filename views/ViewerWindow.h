@@ -14,6 +14,7 @@ class QSlider;
 class TileLoader;
 class TileReader;
 class TiledView;
+class ViewerMarks;
 
 // "Tessan: Viewer – NAME": a saved mosaic, stack or picture of any size, with
 // a z slider for stacks, a channel chooser, the picture or its height map,
@@ -41,11 +42,18 @@ public:
     QCheckBox* heightBox = nullptr;
     QLabel* pointerLabel = nullptr;
     QAction* saveViewAction = nullptr;
+    QAction* measureAction = nullptr;
+    ViewerMarks* marks = nullptr;
 
     const TileReader& reader() const { return *source; }
     // The stage position in µm of a picture point; needs hasStagePosition().
     QPointF stagePointUm(const QPointF& imagePoint) const;
     bool saveView(const QString& path, QString* error) const;
+    // NAME.geojson beside the file, in the file's pixels, as Save Mosaic writes it.
+    QString besideMarksPath() const;
+    bool saveMarksBeside(QString* error) const;
+    // Asks the session to move the stage to a mark (needs the file's stage position).
+    void goToMark(int id);
 
 signals:
     // A double-click asked the stage to go to this position (µm).
@@ -56,6 +64,9 @@ private:
     void describePointer(const QPointF& imagePoint);
     void chooseSaveView();
     void findHeightRange();
+    void buildMarks(QMenu* file);
+    void exportMarks();
+    void importMarks();
     // For a large page without reduced levels, on a worker; progress in the status bar.
     void makeOverview(int page);
 

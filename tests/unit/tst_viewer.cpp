@@ -4,14 +4,19 @@
 #include "imaging/StackFile.h"
 #include "imaging/TiffFile.h"
 #include "imaging/TileReader.h"
+#include "session/AnnotationStore.h"
 #include "views/TileLoader.h"
 #include "views/TiledView.h"
+#include "views/ViewerMarks.h"
 #include "views/ViewerWindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QImageWriter>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSlider>
 #include <QStandardPaths>
@@ -210,6 +215,47 @@ private slots:
             const QRgb want = channels > 1 ? qRgb(qGreen(c), qGreen(c), qGreen(c)) : c;
             QCOMPARE(view->grab().toImage().pixel(view->viewPoint(QPointF(108, 68)).toPoint()), want);
         }
+    }
+
+    // A 200-pixel drag at 0.5 µm per pixel is 100 µm, at any zoom; the marks
+    // go beside the file in its pixels and come back when it is opened again.
+    void measuresAndKeepsMarks()
+    {
+        QTemporaryDir dir;
+        const QString path = writeKind(QStringLiteral("mosaic"), QDir(dir.path()));
+        std::unique_ptr<ViewerWindow> window(ViewerWindow::open(path, nullptr));
+        QVERIFY(window);
+        TiledView* view = window->view;
+        view->setZoom(0.5, QPointF(0, 0));
+        window->measureAction->setChecked(true);
+        QTest::mousePress(view, Qt::LeftButton, {}, view->viewPoint(QPointF(100, 120)).toPoint());
+        QTest::mouseMove(view, view->viewPoint(QPointF(200, 120)).toPoint());
+        QTest::mouseRelease(view, Qt::LeftButton, {}, view->viewPoint(QPointF(300, 120)).toPoint());
+        AnnotationStore* store = window->marks->store;
+        QCOMPARE(store->all().size(), 1);
+        QCOMPARE(store->all()[0].lengthMicrometres(), 100.0);
+        window->marks->addNote(QPointF(40, 30), QStringLiteral("nucleus"));
+
+        QString error;
+        QVERIFY2(window->saveMarksBeside(&error), qPrintable(error));
+        QCOMPARE(window->besideMarksPath(), dir.filePath(QStringLiteral("mosaic.geojson")));
+        const QJsonArray features = QJsonDocument::fromJson([&] {
+                                        QFile f(window->besideMarksPath());
+                                        f.open(QIODevice::ReadOnly);
+                                        return f.readAll();
+                                    }())
+                                        .object()
+                                        .value(QStringLiteral("features"))
+                                        .toArray();
+        QCOMPARE(features.size(), 2);
+        const QJsonArray note = features[1].toObject()["geometry"].toObject()["coordinates"].toArray();
+        QVERIFY(qAbs(note[0].toDouble() - 40) < 1e-6 && qAbs(note[1].toDouble() - 30) < 1e-6);
+        window.reset(ViewerWindow::open(path, nullptr));
+        const QList<Annotation> back = window->marks->store->all();
+        QCOMPARE(back.size(), 2);
+        QCOMPARE(back[0].lengthMicrometres(), 100.0);
+        QVERIFY(QLineF(window->marks->toPixel(back[1].pointsMm[0]), QPointF(40, 30)).length() < 1e-6);
+        QCOMPARE(back[1].name, QStringLiteral("nucleus"));
     }
 
     void refusesHostileFiles_data()
