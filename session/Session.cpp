@@ -206,7 +206,28 @@ void Session::closeEvent(QCloseEvent* event)
 
 void Session::fileOpen()
 {
-    ViewerWindow::chooseAndOpen(this);
+    const QString path = ViewerWindow::choose(this);
+    if (!path.isEmpty())
+        openInViewer(path);
+}
+
+ViewerWindow* Session::openInViewer(const QString& path)
+{
+    ViewerWindow* viewer = ViewerWindow::openOrWarn(path, this);
+    if (!viewer)
+        return nullptr;
+    // A place on the file is a stage position: the same rules as Go To on a mark.
+    connect(viewer, &ViewerWindow::stageTargetRequested, this, [this](const QPointF& stageUm) {
+        if (stageBusy() || controlExpired || !frameGrabButton->isEnabled()) {
+            statusBar()->showMessage(QStringLiteral("The stage is busy: try again once it is ready."), 8000);
+            return;
+        }
+        CoordinateTriple destination = currentCoords;
+        destination.x = float(stageUm.x() * 10.0);
+        destination.y = float(stageUm.y() * 10.0);
+        goTo(destination);
+    });
+    return viewer;
 }
 
 void Session::fileSaveAs() {}

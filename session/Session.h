@@ -44,6 +44,7 @@ class RegionScan;
 class StageKeys;
 class VideoStack;
 class VideoWindow;
+class ViewerWindow;
 
 // The control window of one granted microscope session: stage moves and
 // position reports, autofocus, live video size, the focus stack, acquisition
@@ -194,6 +195,8 @@ public:
 
 public slots:
     virtual void fileOpen();
+    // Opens a file in the viewer, whose double-clicks and Go To steer this session's stage.
+    ViewerWindow* openInViewer(const QString& path);
     virtual void fileSave();
     virtual void fileSaveAs();
     virtual void filePrint();

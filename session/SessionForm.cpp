@@ -348,7 +348,8 @@ void Session::buildActions()
     fileMenu->setObjectName(QStringLiteral("fileMenu"));
     fileMenu->addAction(newSessionAction);
     fileMenu->addAction(fileOpenAction);
-    RecentFiles::attach(fileMenu->addMenu(QStringLiteral("Open &Recent")), this);
+    RecentFiles::attach(fileMenu->addMenu(QStringLiteral("Open &Recent")), this,
+                        [this](const QString& path) { openInViewer(path); });
     fileMenu->addSeparator();
     fileMenu->addAction(fileSaveStackAction);
     fileMenu->addAction(fileSaveAllInFocusAction);

@@ -1,7 +1,5 @@
 #include "views/RecentFiles.h"
 
-#include "views/ViewerWindow.h"
-
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
@@ -25,15 +23,14 @@ void RecentFiles::add(const QString& path)
     QSettings().setValue(QLatin1String(kKey), files.mid(0, kCount));
 }
 
-void RecentFiles::attach(QMenu* menu, QWidget* parent)
+void RecentFiles::attach(QMenu* menu, QObject* context, std::function<void(const QString&)> open)
 {
-    QObject::connect(menu, &QMenu::aboutToShow, menu, [menu, parent] {
+    QObject::connect(menu, &QMenu::aboutToShow, menu, [menu, context, open] {
         menu->clear();
         const QStringList files = list();
         for (const QString& file : files) {
             QAction* action = menu->addAction(QDir::toNativeSeparators(file));
-            QObject::connect(action, &QAction::triggered, parent,
-                             [file, parent] { ViewerWindow::openOrWarn(file, parent); });
+            QObject::connect(action, &QAction::triggered, context, [file, open] { open(file); });
         }
         if (files.isEmpty())
             menu->addAction(QStringLiteral("No recent files"))->setEnabled(false);

@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QStringList>
+#include <functional>
 
 class QMenu;
-class QWidget;
+class QObject;
 
 // The files opened last, newest first, kept in the settings; a menu lists
 // them and opens the one chosen in the viewer.
@@ -14,6 +15,6 @@ public:
 
     static QStringList list();
     static void add(const QString& path);
-    // Fills the menu each time it is about to show; `parent` owns the message of a failed open.
-    static void attach(QMenu* menu, QWidget* parent);
+    // Fills the menu each time it is about to show; a chosen file goes to `open`.
+    static void attach(QMenu* menu, QObject* context, std::function<void(const QString&)> open);
 };

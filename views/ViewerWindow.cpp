@@ -74,7 +74,8 @@ ViewerWindow::ViewerWindow(std::shared_ptr<TileReader> reader, const QString& pa
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->addAction(QStringLiteral("&Open..."), QKeySequence::Open, this, [this] { chooseAndOpen(this); });
-    RecentFiles::attach(file->addMenu(QStringLiteral("Open &Recent")), this);
+    RecentFiles::attach(file->addMenu(QStringLiteral("Open &Recent")), this,
+                        [this](const QString& recent) { openOrWarn(recent, this); });
     saveViewAction = file->addAction(QStringLiteral("Save &View..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
                                      this, &ViewerWindow::chooseSaveView);
     buildMarks(file);
@@ -132,11 +133,16 @@ ViewerWindow* ViewerWindow::openOrWarn(const QString& path, QWidget* parent)
     return window;
 }
 
-void ViewerWindow::chooseAndOpen(QWidget* parent)
+QString ViewerWindow::choose(QWidget* parent)
 {
     const QStringList recent = RecentFiles::list();
     const QString dir = recent.isEmpty() ? QString() : QFileInfo(recent.first()).absolutePath();
-    const QString path = QFileDialog::getOpenFileName(parent, QStringLiteral("Open"), dir, fileFilter());
+    return QFileDialog::getOpenFileName(parent, QStringLiteral("Open"), dir, fileFilter());
+}
+
+void ViewerWindow::chooseAndOpen(QWidget* parent)
+{
+    const QString path = choose(parent);
     if (!path.isEmpty())
         openOrWarn(path, parent);
 }

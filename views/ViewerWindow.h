@@ -31,7 +31,8 @@ public:
     static ViewerWindow* open(const QString& path, QString* error);
     // The same, saying why in a message box over `parent` when it fails.
     static ViewerWindow* openOrWarn(const QString& path, QWidget* parent);
-    // Asks for a file and opens it.
+    // Asks for a file to open; empty when none was chosen.
+    static QString choose(QWidget* parent);
     static void chooseAndOpen(QWidget* parent);
     static QString fileFilter();
 
