@@ -62,6 +62,8 @@ public:
     // A move, an autofocus or a focus stack is under way: the stage is not the
     // user's to step. Every feature that drives the stage adds itself here.
     bool stageBusy() const;
+    // Opens a file in the viewer, whose double-clicks and Go To steer this session's stage.
+    ViewerWindow* openInViewer(const QString& path);
 
     // Widgets of the form, named like their object names.
     LowResPreview* lowRes = nullptr;
@@ -195,8 +197,6 @@ public:
 
 public slots:
     virtual void fileOpen();
-    // Opens a file in the viewer, whose double-clicks and Go To steer this session's stage.
-    ViewerWindow* openInViewer(const QString& path);
     virtual void fileSave();
     virtual void fileSaveAs();
     virtual void filePrint();
