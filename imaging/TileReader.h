@@ -54,13 +54,14 @@ public:
 
     // Beyond these a file is refused. Each side of a level; tile sides (also
     // a multiple of 16); bytes of one strip or tile; pages of the file;
-    // reduced levels of a page; pixels of a PNG or JPEG, read whole.
+    // reduced levels of a page; pixels of a PNG or JPEG, which Qt decodes
+    // only whole (32 M: about 130 MB with its levels, half the tile cache).
     static constexpr int kMaxSide = 1 << 20;
     static constexpr int kMaxTileSide = 4096;
     static constexpr qint64 kMaxChunkBytes = qint64(256) << 20;
     static constexpr int kMaxPages = 1 << 14;
     static constexpr int kMaxLevels = 24;
-    static constexpr qint64 kMaxPicturePixels = qint64(1) << 26;
+    static constexpr qint64 kMaxPicturePixels = qint64(1) << 25;
     static constexpr int kVirtualTile = 512;
 
 private:
