@@ -8,6 +8,7 @@
 #include "views/ViewerMarks.h"
 #include "views/ViewerWindow.h"
 
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -16,6 +17,9 @@ class TestViewerStage : public QObject
     Q_OBJECT
 
 private slots:
+    // The recent-files list goes to a test folder, not the user's settings.
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
     void marksOnTheMosaicMoveTheStage()
     {
         SessionHarness h;
