@@ -17,10 +17,10 @@
 
 namespace {
 
-// One level of a TIFF page as libtiff describes it; subOffset 0 for the page itself.
+// One level of a TIFF page as libtiff describes it, and where its directory lies.
 struct TiffLevel
 {
-    uint64_t subOffset = 0;
+    uint64_t ifdOffset = 0;
     uint32_t width = 0, height = 0, tileW = 0, tileH = 0, rowsPerStrip = 0;
     uint16_t samples = 1, bits = 8, photometric = PHOTOMETRIC_MINISBLACK, planar = PLANARCONFIG_CONTIG;
     uint16_t format = SAMPLEFORMAT_UINT;
@@ -267,6 +267,7 @@ bool TileReader::Private::readPageLevels(TIFF* tif, tdir_t dir, Page* page, QStr
     TiffLevel top;
     if (!readLevel(tif, &top, why))
         return false;
+    top.ifdOffset = TIFFCurrentDirOffset(tif);
     page->tiff.append(top);
     uint16_t count = 0;
     uint64_t* offsets = nullptr;
@@ -281,7 +282,7 @@ bool TileReader::Private::readPageLevels(TIFF* tif, tdir_t dir, Page* page, QStr
         TiffLevel l;
         if (!readLevel(tif, &l, why))
             return *why = QStringLiteral("reduced level %1: %2").arg(page->tiff.size()).arg(*why), false;
-        l.subOffset = offset;
+        l.ifdOffset = offset;
         page->tiff.append(l);
     }
     if (!subs.empty() && !TIFFSetDirectory(tif, dir))
@@ -339,6 +340,7 @@ bool TileReader::Private::openTiff(QString* why)
                 TiffLevel l;
                 if (!readLevel(tif, &l, why))
                     return *why = QStringLiteral("page %1 has %2").arg(dir + 1).arg(*why), false;
+                l.ifdOffset = TIFFCurrentDirOffset(tif);
                 pages.back().tiff.append(l);
             }
             continue;
@@ -481,7 +483,8 @@ bool TileReader::readTile(int page, int level, QPoint tile, cv::Mat* out, QStrin
         const Private::Page& p = d->pages[size_t(page)];
         const TiffLevel& tl = p.tiff[level];
         TIFF* tif = tiff->handle();
-        const bool placed = TIFFSetDirectory(tif, p.dir) && (!tl.subOffset || TIFFSetSubDirectory(tif, tl.subOffset));
+        // Reading a directory again costs its tile tables: a handle stays where it was.
+        const bool placed = TIFFCurrentDirOffset(tif) == tl.ifdOffset || TIFFSetSubDirectory(tif, tl.ifdOffset);
         if (placed && d->readTiffTile(tif, tl, tile, out, &why) && !tiff->failed()) {
             d->giveBack(std::move(tiff));
             return true;

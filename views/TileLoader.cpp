@@ -8,6 +8,9 @@ TileLoader::TileLoader(std::shared_ptr<const TileReader> tileReader, QObject* pa
     , reader(std::move(tileReader))
 {
     setCacheBytes(kDefaultCacheBytes);
+    batch.setSingleShot(true);
+    batch.setInterval(kBatchMs);
+    connect(&batch, &QTimer::timeout, this, &TileLoader::tileReady);
 }
 
 TileLoader::~TileLoader()
@@ -76,7 +79,13 @@ void TileLoader::arrived(quint64 k, const QImage& image, const QString& error)
     inFlight.remove(k);
     if (!image.isNull()) {
         cache.insert(k, new QImage(image), int(std::max<qint64>(1, image.sizeInBytes() >> 10)));
-        emit tileReady();
+        // One repaint for the last of a field's tiles, and at most one per batch before it.
+        if (inFlight.isEmpty()) {
+            batch.stop();
+            emit tileReady();
+        } else if (!batch.isActive()) {
+            batch.start();
+        }
     } else if (!error.isEmpty() && !reportedFailure) {
         // One message for a damaged file, not one per tile.
         reportedFailure = true;

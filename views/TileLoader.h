@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QSet>
 #include <QThreadPool>
+#include <QTimer>
 #include <memory>
 #include <mutex>
 #include <opencv2/core.hpp>
@@ -20,6 +21,7 @@ class TileLoader : public QObject
 
 public:
     static constexpr qint64 kDefaultCacheBytes = qint64(256) << 20;
+    static constexpr int kBatchMs = 30;
 
     struct Id
     {
@@ -58,6 +60,7 @@ private:
     QThreadPool pool;
     QCache<quint64, QImage> cache; // cost in KiB
     QSet<quint64> inFlight;
+    QTimer batch;
     std::shared_ptr<std::mutex> wantedMutex = std::make_shared<std::mutex>();
     std::shared_ptr<QSet<quint64>> wanted = std::make_shared<QSet<quint64>>();
     double lowUm = 0, highUm = 1;
