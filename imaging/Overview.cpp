@@ -37,10 +37,11 @@ bool Overview::build(const TileReader& reader, int page, int factor, const std::
             cv::Mat reduced;
             cv::resize(tile, reduced, at.size(), 0, 0, cv::INTER_AREA);
             reduced(cv::Rect(0, 0, inside.width, inside.height)).copyTo(overview(inside));
-        }
-        if (progress && !progress(double(y + 1) / rows)) {
-            *error = QStringLiteral("cancelled");
-            return false;
+            // After every tile, so that closing the window never waits for a whole row.
+            if (progress && !progress(double(y * cols + x + 1) / (double(rows) * cols))) {
+                *error = QStringLiteral("cancelled");
+                return false;
+            }
         }
     }
     *out = overview;

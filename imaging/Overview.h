@@ -19,7 +19,7 @@ public:
 
     // The power of two that brings the long side within kLongSide.
     static int factorFor(QSize size);
-    // Each side divided by `factor` (rounded up); progress gets the fraction
+    // Each side divided by `factor` (rounded up); after each tile, progress gets the fraction
     // done and returns false to cancel.
     static bool build(const TileReader& reader, int page, int factor, const std::function<bool(double)>& progress,
                       cv::Mat* out, QString* error);

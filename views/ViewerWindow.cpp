@@ -305,13 +305,17 @@ void ViewerWindow::makeOverview(int page)
         QString error;
         const bool ok = Overview::build(
             *reader, page, factor,
-            [this, cancel](double done) {
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, done] {
-                        statusBar()->showMessage(QStringLiteral("Making an overview… %1 %").arg(int(done * 100)));
-                    },
-                    Qt::QueuedConnection);
+            [this, cancel, shown = -1](double done) mutable {
+                // One message per percent, not one per tile.
+                const int percent = int(done * 100);
+                if (percent != shown)
+                    QMetaObject::invokeMethod(
+                        this,
+                        [this, percent] {
+                            statusBar()->showMessage(QStringLiteral("Making an overview… %1 %").arg(percent));
+                        },
+                        Qt::QueuedConnection);
+                shown = percent;
                 return !cancel->load();
             },
             &overview, &error);
