@@ -3,6 +3,7 @@
 #include "imaging/OmeXml.h"
 
 #include <QPoint>
+#include <QPointF>
 #include <QSize>
 #include <QString>
 #include <QVector>

@@ -63,6 +63,14 @@ ViewerWindow::ViewerWindow(std::shared_ptr<TileReader> reader, const QString& pa
     controls->addWidget(planeSlider, 1);
     controls->addWidget(channelBox);
     controls->addWidget(heightBox);
+    // What a picture says of itself (Tessan's stage position and settings), in full on hover.
+    auto* comment = new QLabel(source->comment().simplified(), central);
+    comment->setObjectName(QStringLiteral("commentLabel"));
+    comment->setToolTip(source->comment());
+    comment->setMinimumWidth(0);
+    comment->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    comment->setVisible(!source->comment().isEmpty());
+    controls->addWidget(comment, 2);
     planeLabel->setVisible(source->planeCount() > 1);
     planeSlider->setVisible(source->planeCount() > 1);
     channelBox->setVisible(source->channelCount() > 1);
