@@ -325,6 +325,8 @@ bool TileReader::Private::openTiff(QString* why)
     if (heightBeside)
         wanted.append(heightLayout.pages.value(0));
     const bool described = ome || imageJ;
+    if (described && wanted.isEmpty())
+        return *why = QStringLiteral("metadata that names no page"), false;
     const int last = described ? *std::max_element(wanted.begin(), wanted.end()) : kMaxPages - 1;
     std::map<int, int> pageOfDir;
     for (int dir = 0; dir <= last; ++dir) {
