@@ -1,15 +1,32 @@
 #include "setup/ScopeBrowser.h"
+#include "views/ViewerWindow.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 
 int main(int argc, char** argv)
 {
     // Qt's network module needs no protocol registration before the first request.
     QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Tessan"));
+    QCoreApplication::setApplicationName(QStringLiteral("tessan"));
     // Lets the desktop match the windows to the installed entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.tessan.Tessan"));
-    auto* browser = new ScopeBrowser(nullptr, nullptr, false);
-    browser->show();
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Drive a remote microscope, or view the files it saved."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Mosaics, stacks or pictures to view."),
+                                 QStringLiteral("[FILE...]"));
+    parser.process(app);
+    const QStringList files = parser.positionalArguments();
+    // With files, only their viewers open: no server is needed.
+    int opened = 0;
+    for (const QString& file : files)
+        opened += ViewerWindow::openOrWarn(file, nullptr) != nullptr;
+    if (!files.isEmpty() && opened == 0)
+        return 1;
+    if (files.isEmpty())
+        (new ScopeBrowser(nullptr, nullptr, false))->show();
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
     return app.exec();
 }

@@ -9,6 +9,7 @@
 #include "views/LowResPreview.h"
 #include "views/VideoStack.h"
 #include "views/VideoWindow.h"
+#include "views/ViewerWindow.h"
 #include "views/WindowPlacement.h"
 
 #include <QAction>
@@ -203,7 +204,32 @@ void Session::closeEvent(QCloseEvent* event)
     QMainWindow::closeEvent(event);
 }
 
-void Session::fileOpen() {}
+void Session::fileOpen()
+{
+    const QString path = ViewerWindow::choose(this);
+    if (!path.isEmpty())
+        openInViewer(path);
+}
+
+ViewerWindow* Session::openInViewer(const QString& path)
+{
+    ViewerWindow* viewer = ViewerWindow::openOrWarn(path, this);
+    if (!viewer)
+        return nullptr;
+    // A place on the file is a stage position: the same rules as Go To on a mark.
+    connect(viewer, &ViewerWindow::stageTargetRequested, this, [this](const QPointF& stageUm) {
+        if (stageBusy() || controlExpired || !frameGrabButton->isEnabled()) {
+            statusBar()->showMessage(QStringLiteral("The stage is busy: try again once it is ready."), 8000);
+            return;
+        }
+        CoordinateTriple destination = currentCoords;
+        destination.x = float(stageUm.x() * 10.0);
+        destination.y = float(stageUm.y() * 10.0);
+        goTo(destination);
+    });
+    return viewer;
+}
+
 void Session::fileSaveAs() {}
 void Session::filePrint() {}
 void Session::editUndo() {}

@@ -45,6 +45,7 @@ class RegionScan;
 class StageKeys;
 class VideoStack;
 class VideoWindow;
+class ViewerWindow;
 
 // The control window of one granted microscope session: stage moves and
 // position reports, autofocus, live video size, the focus stack, acquisition
@@ -62,6 +63,8 @@ public:
     // A move, an autofocus or a focus stack is under way: the stage is not the
     // user's to step. Every feature that drives the stage adds itself here.
     bool stageBusy() const;
+    // Opens a file in the viewer, whose double-clicks and Go To steer this session's stage.
+    ViewerWindow* openInViewer(const QString& path);
 
     // Widgets of the form, named like their object names.
     LowResPreview* lowRes = nullptr;

@@ -5,6 +5,7 @@
 #include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
 #include "views/MarksPanel.h"
+#include "views/RecentFiles.h"
 #include "views/VideoStack.h"
 
 #include <QAction>
@@ -346,6 +347,9 @@ void Session::buildActions()
     QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
     fileMenu->setObjectName(QStringLiteral("fileMenu"));
     fileMenu->addAction(newSessionAction);
+    fileMenu->addAction(fileOpenAction);
+    RecentFiles::attach(fileMenu->addMenu(QStringLiteral("Open &Recent")), this,
+                        [this](const QString& path) { openInViewer(path); });
     fileMenu->addSeparator();
     fileMenu->addAction(fileSaveStackAction);
     fileMenu->addAction(fileSaveAllInFocusAction);

@@ -50,6 +50,8 @@ public:
     QPushButton* cancelButton;
     QPushButton* reserveButton;
     QPushButton* beginButton;
+    // Opens a saved mosaic, stack or picture in the viewer; needs no server.
+    QPushButton* openFileButton;
 
     // The host as the user means it: blanks around it and an "http://" in front dropped.
     static QString hostFromTyped(const QString& typed);

@@ -1,6 +1,7 @@
 #include "setup/ScopeBrowser.h"
 
 #include "setup/InertTextBrowser.h"
+#include "views/ViewerWindow.h"
 
 #include <QCoreApplication>
 #include <QFrame>
@@ -128,6 +129,9 @@ void ScopeBrowser::buildForm()
     beginButton->setObjectName(QStringLiteral("beginButton"));
     beginButton->setGeometry(620, 340, 120, 32);
     beginButton->setEnabled(false);
+    openFileButton = new QPushButton(this);
+    openFileButton->setObjectName(QStringLiteral("openFileButton"));
+    openFileButton->setGeometry(10, 340, 120, 32);
 
     languageChange();
     // The login labels keep their right edge next to their fields but grow to
@@ -152,6 +156,7 @@ void ScopeBrowser::buildForm()
     connect(connectToServer, &QPushButton::clicked, this, &ScopeBrowser::fetchScopeList);
     connect(beginButton, &QPushButton::clicked, this, &ScopeBrowser::startsession);
     connect(cancelButton, &QPushButton::pressed, this, &ScopeBrowser::close);
+    connect(openFileButton, &QPushButton::clicked, this, [this] { ViewerWindow::chooseAndOpen(this); });
     connect(scopeListBox, &QListWidget::activated, this,
             [this](const QModelIndex& index) { describeScope(index.row()); });
     connect(scopeListBox, &QListWidget::currentRowChanged, this, &ScopeBrowser::describeScope);
@@ -183,4 +188,5 @@ void ScopeBrowser::languageChange()
     cancelButton->setText(form("Cancel"));
     reserveButton->setText(form("Reserve Next Available"));
     beginButton->setText(form("Control Scope"));
+    openFileButton->setText(form("Open File..."));
 }

@@ -2,17 +2,25 @@
 // README's screenshots: tessan-shots setup|scheduled|session|video|focus|marks|
 // allinfocus|heightmap|mosaic (video: the first live frame with its scale bar;
 // focus: a focus stack taken; marks: a measured picture with crosshair, grid, a
-// bookmark and a note; mosaic: a 6 x 5 region scan with the stage error on)
+// bookmark and a note; mosaic: a 6 x 5 region scan with the stage error on;
+// viewer [PNG]: a saved mosaic of the test slide opened and measured, the
+// window also written to PNG when named)
+#include "imaging/PyramidWriter.h"
 #include "session/AnnotationStore.h"
 #include "session/MarksController.h"
 #include "session/Session.h"
 #include "setup/ScopeBrowser.h"
 #include "sim/OrvexServer.h"
+#include "sim/SlideModel.h"
+#include "sim/TruthRequest.h"
 #include "views/AllInFocusWindow.h"
 #include "views/MarksPanel.h"
 #include "views/MosaicWindow.h"
+#include "views/TiledView.h"
 #include "views/VideoView.h"
 #include "views/VideoWindow.h"
+#include "views/ViewerMarks.h"
+#include "views/ViewerWindow.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -27,6 +35,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
@@ -64,12 +73,61 @@ void markUp(Session* s)
     s->Stack_Acquisition->setCurrentWidget(marks->panel());
 }
 
+// A 4096 x 3072 mosaic of the test slide at 0.5 µm per pixel, saved as Save
+// Mosaic saves it, opened in the viewer with a measurement, a note and a grid.
+int viewerScene(const QString& png)
+{
+    static QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("liver-01 mosaic.ome.tif"));
+    const SlideModel slide(QStringLiteral("liver-01"), 1);
+    OmeImage meta;
+    meta.name = QStringLiteral("liver-01 mosaic");
+    meta.physicalSizeXUm = meta.physicalSizeYUm = 0.5;
+    OmePlane origin;
+    origin.hasPosition = true;
+    origin.xUm = 37000;
+    origin.yUm = 24800;
+    meta.planes = {origin};
+    QString error;
+    const bool written = PyramidWriter().write(
+        path, QSize(4096, 3072), meta,
+        [&](int y, int rows, cv::Mat* out, QString*) {
+            const QImage band = TruthRequest::render(slide, 370000, 248000 + y * 5.0, 4096, rows, 5)
+                                    .convertToFormat(QImage::Format_RGB888);
+            *out = cv::Mat(band.height(), band.width(), CV_8UC3, const_cast<uchar*>(band.constBits()),
+                           size_t(band.bytesPerLine()))
+                       .clone();
+            return true;
+        },
+        &error);
+    ViewerWindow* viewer = written ? ViewerWindow::open(path, &error) : nullptr;
+    if (!viewer) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    viewer->resize(1100, 760);
+    viewer->view->setZoom(0.5, QPointF(700, 500));
+    viewer->marks->addMeasurement({QPointF(1100, 900), QPointF(1300, 900)}, false);
+    viewer->marks->addMeasurement({QPointF(1500, 700), QPointF(1700, 820)}, true);
+    viewer->marks->addNote(QPointF(1250, 1100), QStringLiteral("Portal vein"));
+    viewer->marks->gridMicrometres = 100;
+    if (png.isEmpty())
+        return QApplication::exec();
+    QTimer::singleShot(3000, viewer, [viewer, png] {
+        viewer->grab().save(png);
+        QApplication::quit();
+    });
+    return QApplication::exec();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     const QString scene = app.arguments().value(1, QStringLiteral("setup"));
+    if (scene == QLatin1String("viewer"))
+        return viewerScene(app.arguments().value(2));
 
     OrvexServerOptions options;
     if (scene == QLatin1String("mosaic"))

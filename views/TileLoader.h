@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QCache>
+#include <QImage>
+#include <QObject>
+#include <QSet>
+#include <QThreadPool>
+#include <QTimer>
+#include <memory>
+#include <mutex>
+#include <opencv2/core.hpp>
+
+class TileReader;
+
+// Decoded tiles of a file for the screen: reads run on a pool of worker
+// threads and arrive by queued signal; the decoded tiles are kept in a cache
+// bounded in bytes, so memory follows the cache, not the picture.
+class TileLoader : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr qint64 kDefaultCacheBytes = qint64(256) << 20;
+    static constexpr int kBatchMs = 30;
+
+    struct Id
+    {
+        int page = 0, level = 0, x = 0, y = 0;
+    };
+
+    explicit TileLoader(std::shared_ptr<const TileReader> reader, QObject* parent = nullptr);
+    ~TileLoader() override;
+
+    void setCacheBytes(qint64 bytes);
+    // Heights (float pages) are drawn in colour over this range, in µm.
+    void setHeightRange(double lowUm, double highUm);
+    double heightLow() const { return lowUm; }
+    double heightHigh() const { return highUm; }
+    // The cached tile, or a null image; with `request`, a missing tile is read.
+    QImage tile(const Id& id, bool request);
+    // Only these tiles are still wanted: reads of others not yet begun are dropped.
+    void keepOnly(const QVector<Id>& ids);
+    qint64 cachedBytes() const { return qint64(cache.totalCost()) << 10; }
+    // Reads queued or running.
+    int pending() const { return inFlight.size(); }
+
+    // A tile as the screen shows it, in RGB32: 16-bit scaled down, heights
+    // through the colour scale.
+    static QImage toDisplay(const cv::Mat& tile, double lowUm, double highUm);
+
+signals:
+    void tileReady();
+    void readFailed(const QString& message);
+
+private:
+    static quint64 key(const Id& id);
+    void arrived(quint64 k, const QImage& image, const QString& error);
+
+    std::shared_ptr<const TileReader> reader;
+    QThreadPool pool;
+    QCache<quint64, QImage> cache; // cost in KiB
+    QSet<quint64> inFlight;
+    QTimer batch;
+    std::shared_ptr<std::mutex> wantedMutex = std::make_shared<std::mutex>();
+    std::shared_ptr<QSet<quint64>> wanted = std::make_shared<QSet<quint64>>();
+    double lowUm = 0, highUm = 1;
+    bool reportedFailure = false;
+};
