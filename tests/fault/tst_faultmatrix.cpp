@@ -55,8 +55,7 @@ class TestFaultMatrix : public QObject
         s->countdownTimer.stop();
         s->frameCountSelector->setValue(3);
         const int before = h.infoText().size();
-        // the server renders the accurate autofocus for seconds before its first byte
-        MyHTTP::setStallTimeoutCap(kind == QLatin1String("r") ? 8000 : 2500);
+        capStalls(rule, kind == QLatin1String("r") ? 8000 : 2500);
         h.server->addFault(rule);
         MessageBoxCatcher catcher;
         const QString trigger = kind.size() > 5 || kind == QLatin1String("d") || kind == QLatin1String("sl")
@@ -115,10 +114,18 @@ class TestFaultMatrix : public QObject
         return cell;
     }
 
+    // A stall becomes a failed request after a few seconds instead of a minute.
+    // Only the stall cells are capped: elsewhere a busy machine (the sanitizer
+    // build under load) may pause that long before a sound reply's first byte;
+    // the server renders the accurate autofocus for seconds before its first byte.
+    static void capStalls(const QString& rule, int ms)
+    {
+        MyHTTP::setStallTimeoutCap(rule.contains(QLatin1String(":stall")) ? ms : 0);
+    }
+
     Cell dialogCell(const QString& kind, const QString& rule)
     {
-        // a stall becomes a failed request after 2.5 s instead of a minute
-        MyHTTP::setStallTimeoutCap(2500);
+        capStalls(rule, 2500);
         OrvexServer server;
         server.listen(0);
         auto* browser = new ScopeBrowser;
