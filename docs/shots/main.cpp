@@ -3,7 +3,6 @@
 // allinfocus|heightmap|mosaic (video: the first live frame with its scale bar;
 // focus: a focus stack taken; marks: a measured picture with crosshair, grid, a
 // bookmark and a note; mosaic: a 6 x 5 region scan with the stage error on)
-#include "session/AnnotationStore.h"
 #include "session/MarksController.h"
 #include "session/Session.h"
 #include "setup/ScopeBrowser.h"
@@ -13,6 +12,7 @@
 #include "views/MosaicWindow.h"
 #include "views/VideoView.h"
 #include "views/VideoWindow.h"
+#include "views/marks/AnnotationStore.h"
 
 #include <QAction>
 #include <QActionGroup>
