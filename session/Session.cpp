@@ -1,7 +1,6 @@
 #include "session/Session.h"
 
 #include "imaging/FocusFusion.h"
-#include "net/OrvexUrl.h"
 #include "session/RegionScan.h"
 #include "setup/ServerText.h"
 #include "views/AllInFocusWindow.h"
@@ -88,8 +87,15 @@ void Session::connectForm()
         if (Stack_Acquisition->currentWidget() == tab)
             markSystemInfo(false);
     });
-    timeRetryTimer.setSingleShot(true);
-    connect(&timeRetryTimer, &QTimer::timeout, this, &Session::requestTime);
+    connect(&clock, &ControlClock::message, this, &Session::appendInfo);
+    connect(&clock, &ControlClock::ticked, this, &Session::showRemainingTime);
+    connect(&clock, &ControlClock::expired, this, [this] {
+        disableControls();
+        appendInfo(QStringLiteral("\n***Your control time has expired.  If you wish to continue controlling the "
+                                  "microscope, you may choose \"New Session\" from the File menu to schedule "
+                                  "additional time."));
+        statusBar()->showMessage(QStringLiteral("Your control time has expired."));
+    });
 }
 
 void Session::init()
@@ -102,7 +108,7 @@ void Session::init()
 
 QString Session::sessionUrl(const QString& query) const
 {
-    return OrvexUrl::session(sessionInfo.host, sessionInfo.requestPrefix, query);
+    return link.url(query);
 }
 
 void Session::appendInfo(const QString& text)
@@ -188,13 +194,12 @@ void Session::closeEvent(QCloseEvent* event)
         fusion->cancel();
         fusing->cancel();
     }
-    countdownTimer.stop();
-    timeRetryTimer.stop();
+    clock.stop();
     requeryTimer.stop();
     stackAcquiring = false;
     stageMoving = false;
     // An empty address aborts the request in flight without a report and sends nothing later.
-    for (MyHTTP* fetcher : {&moveFetcher, &stackMoveFetcher, &sysInfoFetcher, &timeFetcher, &jobFetcher})
+    for (MyHTTP* fetcher : {&moveFetcher, &stackMoveFetcher, &sysInfoFetcher, &jobFetcher})
         fetcher->setUrl(QString());
     videoFetcher.setUrl(QString());
     stackImageFetcher.setUrl(QString());

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "acquire/ControlClock.h"
+#include "acquire/SessionLink.h"
 #include "imaging/OmeXml.h"
 #include "net/MyHTTP.h"
 #include "net/MyWebJPEG.h"
 #include "session/ScanTiming.h"
-#include "setup/Auth.h"
 #include "setup/SessionInfo.h"
 #include "views/CoordinateTriple.h"
 
@@ -146,7 +147,9 @@ public:
 
     // Session state, open to tests and to the other windows of the client.
     SessionInfo sessionInfo;
-    Auth auth;
+    // The session's address and tokens, and its control time.
+    SessionLink link;
+    ControlClock clock{link};
     QPointer<VideoWindow> videoWindow;
     // Opened by the first fusion of a whole-frame stack and kept for the next.
     QPointer<AllInFocusWindow> allInFocusWindow;
@@ -155,13 +158,7 @@ public:
     MyHTTP moveFetcher;
     MyHTTP stackMoveFetcher;
     MyHTTP sysInfoFetcher;
-    MyHTTP timeFetcher;
     MyHTTP jobFetcher;
-    QTimer countdownTimer;
-    // Asks for the remaining time again while no answer has started the countdown.
-    QTimer timeRetryTimer;
-    int remainingSeconds = 0;
-    bool controlExpired = false;
     float mppX = 0.0f;
     float mppY = 0.0f;
     CoordinateTriple currentCoords;
@@ -186,9 +183,6 @@ public:
     RegionScan* regionScan = nullptr;
     // A region scan is taking its tiles: the stage is not the user's.
     bool scanRunning() const;
-
-    // The tick of the countdown in milliseconds; tests shorten it.
-    int countdownInterval = 1000;
 
     // While the stage reports '*', the next coordinate query waits until this
     // long after the previous request: a local server answers in microseconds.
@@ -271,7 +265,6 @@ private:
     void connectForm();
     void showVideoWindow();
     void placeVideoWindow();
-    void requestTime();
     // The remaining time in timeLabel, in the warning colour from five minutes on.
     void showRemainingTime();
 
@@ -306,7 +299,6 @@ private:
     // What a sent job was, so its outcome can name it.
     QString pendingJobName;
     QString pendingJobParameters;
-    bool countdownConnected = false;
     QElapsedTimer positionRequestSent;
     // From "Move" or an autofocus until the server reports the final position or fails.
     bool stageMoving = false;

@@ -103,8 +103,7 @@ void Session::startNextZImage(QImage& picture)
     stackZ.append(z);
     const QString query = QStringLiteral("f=m&b=y&x=") + QString::asprintf("%f", double(stackStart.x)) +
                           QStringLiteral("&y=") + QString::asprintf("%f", double(stackStart.y)) +
-                          QStringLiteral("&z=") + QString::asprintf("%f", z) + QStringLiteral("&auth=") +
-                          auth.makeToken();
+                          QStringLiteral("&z=") + QString::asprintf("%f", z) + QStringLiteral("&auth=") + link.token();
     stackMoveFetcher.setUrl(sessionUrl(query));
     stackMoveFetcher.start();
     --framesLeft;

@@ -95,7 +95,7 @@ void Session::handleCreateJob()
                                    .arg(bry, 0, 'f', 4);
     // The name goes out with its blanks, percent-encoded so '&' or '#' in it
     // cannot cut the request.
-    const QString query = QStringLiteral("f=cj&auth=") + auth.makeToken() + parameters + OrvexUrl::encode(typed);
+    const QString query = QStringLiteral("f=cj&auth=") + link.token() + parameters + OrvexUrl::encode(typed);
 
     // The selection is reset at once; keep enough to resubmit from the message.
     pendingJobName = typed;

@@ -2,7 +2,6 @@
 
 #include "session/MarksController.h"
 #include "session/SystemInfoReply.h"
-#include "session/TimeReply.h"
 #include "setup/ScopeBrowser.h"
 #include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
@@ -24,9 +23,8 @@ void Session::begin(SessionInfo& info)
     sessionInfo = info;
     setWindowTitle(QStringLiteral("Tessan: Controlling ") + sessionInfo.scope.name + QStringLiteral(" at <") +
                    sessionInfo.host + QStringLiteral(">"));
-    controlExpired = false;
-    auth.setKey(sessionInfo.password);
-    auth.setChallenge(sessionInfo.ticket);
+    link.grant(sessionInfo.host, sessionInfo.requestPrefix, sessionInfo.password, sessionInfo.ticket);
+    clock.controlExpired = false;
 
     // Closing the video window only hides it: View > Video Window brings it back as it was.
     videoWindow = new VideoWindow();
@@ -59,7 +57,6 @@ void Session::begin(SessionInfo& info)
     connect(&stackMoveFetcher, qOverload<>(&MyHTTP::done), this, &Session::zMoveComplete);
     connect(&sysInfoFetcher, qOverload<>(&MyHTTP::done), this, &Session::sysInfoArrived);
     connect(zSlider, &QSlider::valueChanged, insetStack, &VideoStack::displayImage);
-    connect(&timeFetcher, qOverload<>(&MyHTTP::done), this, &Session::startTimer);
 
     // Failures that would otherwise leave the window waiting for ever.
     connect(&videoFetcher, &MyWebJPEG::fetchFailed, this, &Session::videoFetchFailed);
@@ -99,7 +96,7 @@ void Session::begin(SessionInfo& info)
     sysInfoFetcher.setUrl(sessionUrl(QStringLiteral("f=d")));
     sysInfoFetcher.start();
     changeVideoFormat(1);
-    requestTime();
+    clock.request();
 
     lowRes->setHost(sessionInfo.host);
     highRes->setHost(sessionInfo.host);
@@ -136,60 +133,27 @@ void Session::sysInfoArrived()
 
 void Session::startTimer()
 {
-    if (!timeFetcher.succeeded() || TimeReply::cutShort(timeFetcher.data(), timeFetcher.length())) {
-        appendInfo(QStringLiteral("***Error - Unable to query server for remaining control time"));
-        // Until a first answer starts the countdown, ask again as often as the countdown would.
-        if (!countdownTimer.isActive() && !controlExpired)
-            timeRetryTimer.start(30 * countdownInterval);
-        return;
-    }
-    TimeReply::read(timeFetcher.data(), timeFetcher.length(), remainingSeconds);
-    if (!countdownTimer.isActive()) {
-        if (!countdownConnected) {
-            connect(&countdownTimer, &QTimer::timeout, this, &Session::tickme);
-            countdownConnected = true;
-        }
-        countdownTimer.start(countdownInterval);
-    }
+    clock.timeArrived();
 }
 
 void Session::tickme()
 {
-    --remainingSeconds;
-    if (remainingSeconds <= 0) {
-        remainingSeconds = 0;
-        controlExpired = true;
-        disableControls();
-        appendInfo(QStringLiteral("\n***Your control time has expired.  If you wish to continue controlling the "
-                                  "microscope, you may choose \"New Session\" from the File menu to schedule "
-                                  "additional time."));
-        statusBar()->showMessage(QStringLiteral("Your control time has expired."));
-        countdownTimer.stop();
-    } else if (remainingSeconds % 30 == 0) {
-        requestTime();
-    }
-    showRemainingTime();
-}
-
-void Session::requestTime()
-{
-    timeFetcher.setUrl(sessionUrl(QStringLiteral("f=t")));
-    timeFetcher.start();
+    clock.tick();
 }
 
 void Session::showRemainingTime()
 {
-    timeLabel->setText(QString::asprintf("%02i:%02i", remainingSeconds / 60, remainingSeconds % 60));
+    timeLabel->setText(QString::asprintf("%02i:%02i", clock.remainingSeconds / 60, clock.remainingSeconds % 60));
     // A longer time from the server takes the warnings back, so they come again.
-    const int level = remainingSeconds <= 60 ? 2 : remainingSeconds <= 300 ? 1 : 0;
-    if (level > timeWarning && !controlExpired) {
-        const int minutes = (remainingSeconds + 59) / 60;
+    const int level = clock.remainingSeconds <= 60 ? 2 : clock.remainingSeconds <= 300 ? 1 : 0;
+    if (level > timeWarning && !clock.controlExpired) {
+        const int minutes = (clock.remainingSeconds + 59) / 60;
         showNotice(minutes == 1 ? QStringLiteral("1 minute of control time left.")
                                 : QStringLiteral("%1 minutes of control time left.").arg(minutes));
     }
     timeWarning = level;
     QPalette palette;
-    if (level > 0 || controlExpired)
+    if (level > 0 || clock.controlExpired)
         palette.setColor(QPalette::WindowText, QColor(200, 0, 0));
     timeLabel->setPalette(palette);
 }
@@ -206,7 +170,7 @@ void Session::disableControls()
 
 void Session::enableControls()
 {
-    if (controlExpired || scanRunning())
+    if (clock.controlExpired || scanRunning())
         return;
     showCurrentPosition->setEnabled(true);
     focusStackButton->setEnabled(true);

@@ -191,7 +191,7 @@ private slots:
             s->videoWindow->PushButton14->click();
             QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 30000);
         } else if (file == "mosaic") {
-            QTRY_VERIFY(s->mppX > 0.0f && s->countdownTimer.isActive());
+            QTRY_VERIFY(s->mppX > 0.0f && s->clock.countdownTimer.isActive());
             for (QPushButton* corner : {s->PushButton6, s->PushButton7}) {
                 s->xCoord->setText(QStringLiteral("20"));
                 s->yCoord->setText(QStringLiteral("15"));

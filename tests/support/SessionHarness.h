@@ -80,7 +80,7 @@ public:
         return QTest::qWaitFor(
             [s] {
                 return !s->moveFetcher.isBusy() && !s->requeryTimer.isActive() && !s->videoFetcher.http().isBusy() &&
-                       !s->sysInfoFetcher.isBusy() && !s->timeFetcher.isBusy() && !s->stackMoveFetcher.isBusy() &&
+                       !s->sysInfoFetcher.isBusy() && !s->clock.timeFetcher.isBusy() && !s->stackMoveFetcher.isBusy() &&
                        !s->stackImageFetcher.http().isBusy() && !s->jobFetcher.isBusy();
             },
             timeoutMs);
