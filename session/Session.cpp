@@ -88,6 +88,11 @@ void Session::connectForm()
             markSystemInfo(false);
     });
     connect(&clock, &ControlClock::message, this, &Session::appendInfo);
+    connect(&jobs, &JobSubmitter::message, this, &Session::appendInfo);
+    connect(&jobs, &JobSubmitter::submitted, this, [this](const QString& job, const QString& serverText) {
+        appendInfo((job + QStringLiteral(" submitted. ") + serverText).trimmed());
+        showNotice(job + QStringLiteral(" submitted."));
+    });
     connect(&clock, &ControlClock::ticked, this, &Session::showRemainingTime);
     connect(&clock, &ControlClock::expired, this, [this] {
         disableControls();
@@ -195,11 +200,12 @@ void Session::closeEvent(QCloseEvent* event)
         fusing->cancel();
     }
     clock.stop();
+    jobs.stop();
     requeryTimer.stop();
     stackAcquiring = false;
     stageMoving = false;
     // An empty address aborts the request in flight without a report and sends nothing later.
-    for (MyHTTP* fetcher : {&moveFetcher, &stackMoveFetcher, &sysInfoFetcher, &jobFetcher})
+    for (MyHTTP* fetcher : {&moveFetcher, &stackMoveFetcher, &sysInfoFetcher})
         fetcher->setUrl(QString());
     videoFetcher.setUrl(QString());
     stackImageFetcher.setUrl(QString());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "acquire/ControlClock.h"
+#include "acquire/JobSubmitter.h"
 #include "acquire/SessionLink.h"
 #include "imaging/OmeXml.h"
 #include "net/MyHTTP.h"
@@ -150,6 +151,7 @@ public:
     // The session's address and tokens, and its control time.
     SessionLink link;
     ControlClock clock{link};
+    JobSubmitter jobs{link};
     QPointer<VideoWindow> videoWindow;
     // Opened by the first fusion of a whole-frame stack and kept for the next.
     QPointer<AllInFocusWindow> allInFocusWindow;
@@ -158,7 +160,6 @@ public:
     MyHTTP moveFetcher;
     MyHTTP stackMoveFetcher;
     MyHTTP sysInfoFetcher;
-    MyHTTP jobFetcher;
     float mppX = 0.0f;
     float mppY = 0.0f;
     CoordinateTriple currentCoords;
@@ -290,15 +291,11 @@ private:
     void stackFetchFailed();
     void recordSharpness(const QImage& picture);
     void showSharpness();
-    void jobReplyArrived();
     void videoFetchFailed();
     // Save Stack and All in Focus follow the stack in hand and the fusion.
     void updateStackActions();
     void showAllInFocus(const FusionResult& fused, const OmeImage& meta, const QString& text, const QString& summary);
 
-    // What a sent job was, so its outcome can name it.
-    QString pendingJobName;
-    QString pendingJobParameters;
     QElapsedTimer positionRequestSent;
     // From "Move" or an autofocus until the server reports the final position or fails.
     bool stageMoving = false;

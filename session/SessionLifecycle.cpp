@@ -69,7 +69,6 @@ void Session::begin(SessionInfo& info)
         if (stackAcquiring)
             stopStack(QStringLiteral("***Focus stack stopped: the server sent a picture that could not be read."));
     });
-    connect(&jobFetcher, qOverload<>(&MyHTTP::done), this, &Session::jobReplyArrived);
 
     // Keys step the stage at the scale of the live picture, from either window.
     stageKeys = new StageKeys(this);

@@ -1,5 +1,7 @@
 #include "acquire/ControlClock.h"
+#include "acquire/JobSubmitter.h"
 #include "acquire/SessionLink.h"
+#include "acquire/TicketReply.h"
 #include "net/MyHTTP.h"
 #include "net/OrvexUrl.h"
 #include "sim/OrvexServer.h"
@@ -39,8 +41,9 @@ private slots:
         ticket.start();
         QVERIFY(done.wait(30000));
         QVERIFY(ticket.succeeded() && ticket.length() > 0 && ticket.data()[0] == '+');
-        // The clock sends no token, so neither the ticket nor the password is needed.
-        link.grant(server->host(), OrvexUrl::requestPrefix(QStringLiteral("demo"), scope), QString(), 0);
+        // The test server's demo account.
+        link.grant(server->host(), OrvexUrl::requestPrefix(QStringLiteral("demo"), scope), QStringLiteral("orvex-demo"),
+                   TicketReply::hexAt(ticket.data(), ticket.length(), 3));
     }
 
     void init()
@@ -129,6 +132,37 @@ private slots:
         }
         clock.stop();
         QVERIFY(!clock.countdownTimer.isActive() && !clock.timeRetryTimer.isActive() && !clock.timeFetcher.isBusy());
+    }
+
+    void jobs_data()
+    {
+        QTest::addColumn<QPointF>("topLeft");
+        QTest::addColumn<QPointF>("bottomRight");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("queued") << QPointF(10.5, 20.25) << QPointF(12, 22.5) << "Job liver submitted.";
+        QTest::newRow("corners swapped")
+            << QPointF(12, 22.5) << QPointF(10.5, 20.25)
+            << "***Job liver was not accepted: EMPTY_REGION (corners (12.0000, 22.5000) mm and (10.5000, 20.2500) mm, "
+               "2 samples / mm, 15 sampling points)";
+    }
+
+    // The server's verdict reaches the listener with what is needed to submit again.
+    void jobs()
+    {
+        QFETCH(QPointF, topLeft);
+        QFETCH(QPointF, bottomRight);
+        QFETCH(QString, outcome);
+        JobSubmitter submitter(link);
+        QStringList heard;
+        connect(&submitter, &JobSubmitter::submitted, this,
+                [&heard](const QString& job, const QString&) { heard << job + QStringLiteral(" submitted."); });
+        connect(&submitter, &JobSubmitter::message, this, [&heard](const QString& text) { heard << text; });
+        const qsizetype queued = server->jobs().size();
+        QSignalSpy answered(&submitter.jobFetcher, qOverload<>(&MyHTTP::done));
+        submitter.submit(QStringLiteral("liver"), topLeft, bottomRight, 2, 15);
+        QVERIFY(answered.wait(10000));
+        QCOMPARE(heard, QStringList{outcome});
+        QCOMPARE(server->jobs().size() - queued, outcome.startsWith(QLatin1String("***")) ? 0 : 1);
     }
 };
 
