@@ -1,7 +1,7 @@
 #include "FuzzInput.h"
 
-#include "acquire/TimeReply.h"
 #include "acquire/JobReply.h"
+#include "acquire/TimeReply.h"
 #include "session/SystemInfoReply.h"
 
 #include <cstring>
