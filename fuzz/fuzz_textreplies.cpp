@@ -1,8 +1,8 @@
 #include "FuzzInput.h"
 
 #include "acquire/JobReply.h"
+#include "acquire/SystemInfoReply.h"
 #include "acquire/TimeReply.h"
-#include "session/SystemInfoReply.h"
 
 #include <cstring>
 

@@ -163,9 +163,9 @@ TileGrid RegionScan::plannedGrid() const
     const int size = session->videoWindow ? session->videoWindow->ComboBox3->currentIndex() + 1 : 1;
     const CoordinateTriple& tl = session->jobTopLeft;
     const CoordinateTriple& br = session->jobBottomRight;
-    TileGrid grid =
-        TileGrid::plan(QPointF(tl.x * 1000.0, tl.y * 1000.0), QPointF(br.x * 1000.0, br.y * 1000.0),
-                       TileScan::pictureOf(size), session->mppX, session->mppY, session->overlapBox->value());
+    TileGrid grid = TileGrid::plan(QPointF(tl.x * 1000.0, tl.y * 1000.0), QPointF(br.x * 1000.0, br.y * 1000.0),
+                                   TileScan::pictureOf(size), session->scopeInfo.mppX, session->scopeInfo.mppY,
+                                   session->overlapBox->value());
     const bool unset = (tl.x == 0.0f && tl.y == 0.0f) || (br.x == 0.0f && br.y == 0.0f);
     if (unset && grid.refusal.isEmpty())
         grid.refusal = QStringLiteral("Set the top left and the bottom right corner of the region first.");

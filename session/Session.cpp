@@ -89,6 +89,8 @@ void Session::connectForm()
     });
     connect(&clock, &ControlClock::message, this, &Session::appendInfo);
     connect(&jobs, &JobSubmitter::message, this, &Session::appendInfo);
+    connect(&scopeInfo, &ScopeInfo::message, this, &Session::appendInfo);
+    connect(&scopeInfo, &ScopeInfo::arrived, this, &Session::sysInfoArrived);
     connect(&jobs, &JobSubmitter::submitted, this, [this](const QString& job, const QString& serverText) {
         appendInfo((job + QStringLiteral(" submitted. ") + serverText).trimmed());
         showNotice(job + QStringLiteral(" submitted."));
@@ -201,11 +203,12 @@ void Session::closeEvent(QCloseEvent* event)
     }
     clock.stop();
     jobs.stop();
+    scopeInfo.stop();
     requeryTimer.stop();
     stackAcquiring = false;
     stageMoving = false;
     // An empty address aborts the request in flight without a report and sends nothing later.
-    for (MyHTTP* fetcher : {&moveFetcher, &stackMoveFetcher, &sysInfoFetcher})
+    for (MyHTTP* fetcher : {&moveFetcher, &stackMoveFetcher})
         fetcher->setUrl(QString());
     videoFetcher.setUrl(QString());
     stackImageFetcher.setUrl(QString());

@@ -2,6 +2,7 @@
 
 #include "acquire/ControlClock.h"
 #include "acquire/JobSubmitter.h"
+#include "acquire/ScopeInfo.h"
 #include "acquire/SessionLink.h"
 #include "imaging/OmeXml.h"
 #include "net/MyHTTP.h"
@@ -152,6 +153,8 @@ public:
     SessionLink link;
     ControlClock clock{link};
     JobSubmitter jobs{link};
+    // The scale of the video pictures, scopeInfo.mppX and mppY, and the server's text.
+    ScopeInfo scopeInfo{link};
     QPointer<VideoWindow> videoWindow;
     // Opened by the first fusion of a whole-frame stack and kept for the next.
     QPointer<AllInFocusWindow> allInFocusWindow;
@@ -159,9 +162,6 @@ public:
     MyWebJPEG stackImageFetcher;
     MyHTTP moveFetcher;
     MyHTTP stackMoveFetcher;
-    MyHTTP sysInfoFetcher;
-    float mppX = 0.0f;
-    float mppY = 0.0f;
     CoordinateTriple currentCoords;
     CoordinateTriple stackStart;
     // Stage micrometres of the top-left pixel of the stack's planes.

@@ -1,7 +1,6 @@
 #include "session/Session.h"
 
 #include "session/MarksController.h"
-#include "session/SystemInfoReply.h"
 #include "setup/ScopeBrowser.h"
 #include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
@@ -55,7 +54,6 @@ void Session::begin(SessionInfo& info)
     });
     connect(&stackImageFetcher, &MyWebJPEG::newImageAvailable, this, &Session::startNextZImage);
     connect(&stackMoveFetcher, qOverload<>(&MyHTTP::done), this, &Session::zMoveComplete);
-    connect(&sysInfoFetcher, qOverload<>(&MyHTTP::done), this, &Session::sysInfoArrived);
     connect(zSlider, &QSlider::valueChanged, insetStack, &VideoStack::displayImage);
 
     // Failures that would otherwise leave the window waiting for ever.
@@ -92,8 +90,7 @@ void Session::begin(SessionInfo& info)
         goTo(destination);
     });
 
-    sysInfoFetcher.setUrl(sessionUrl(QStringLiteral("f=d")));
-    sysInfoFetcher.start();
+    scopeInfo.request();
     changeVideoFormat(1);
     clock.request();
 
@@ -112,22 +109,14 @@ void Session::begin(SessionInfo& info)
 
 void Session::sysInfoArrived()
 {
-    // Without the scale the video read-outs would silently stay at zero.
-    if (!sysInfoFetcher.succeeded()) {
-        appendInfo(QStringLiteral("***Error fetching system information from microscope."));
-        return;
-    }
-    const SystemInfoReply reply = SystemInfoReply::read(sysInfoFetcher.data(), sysInfoFetcher.length(), mppX, mppY);
-    mppX = reply.mppX;
-    mppY = reply.mppY;
     if (videoWindow)
-        videoWindow->setMPP(mppX, mppY);
-    marks->setScale(mppX, mppY);
+        videoWindow->setMPP(scopeInfo.mppX, scopeInfo.mppY);
+    marks->setScale(scopeInfo.mppX, scopeInfo.mppY);
 
     const QString rule(59, QLatin1Char('-'));
     appendInfo(QLatin1Char('\n') + rule + QStringLiteral("\nBeginning control session.\n") + rule + QLatin1Char('\n'));
-    if (!reply.rest.isEmpty())
-        appendInfo(reply.rest);
+    if (!scopeInfo.text.isEmpty())
+        appendInfo(scopeInfo.text);
 }
 
 void Session::startTimer()

@@ -1,5 +1,6 @@
 #include "acquire/ControlClock.h"
 #include "acquire/JobSubmitter.h"
+#include "acquire/ScopeInfo.h"
 #include "acquire/SessionLink.h"
 #include "acquire/TicketReply.h"
 #include "net/MyHTTP.h"
@@ -50,6 +51,30 @@ private slots:
     {
         server->clearFaults();
         log.clear();
+    }
+
+    void scopeInfo_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("scale and text") << QString();
+        QTest::newRow("unreachable") << QStringLiteral("d:500:1");
+    }
+
+    void scopeInfo()
+    {
+        QFETCH(QString, fault);
+        ScopeInfo info(link);
+        QSignalSpy arrived(&info, &ScopeInfo::arrived);
+        QSignalSpy messages(&info, &ScopeInfo::message);
+        QSignalSpy answered(&info.sysInfoFetcher, qOverload<>(&MyHTTP::done));
+        if (!fault.isEmpty())
+            QVERIFY(server->addFault(fault));
+        info.request();
+        QVERIFY(answered.wait(10000));
+        QCOMPARE(arrived.size(), fault.isEmpty() ? 1 : 0);
+        QCOMPARE(messages.size(), fault.isEmpty() ? 0 : 1);
+        QCOMPARE(info.mppX, fault.isEmpty() ? float(server->micronsPerPixel()) : 0.0f);
+        QCOMPARE(info.text.isEmpty(), !fault.isEmpty());
     }
 
     void countdown_data()

@@ -56,7 +56,7 @@ private slots:
     {
         QVERIFY(dir.isValid());
         QVERIFY(h.start());
-        QTRY_VERIFY(h.session->mppX > 0.0f && h.session->clock.countdownTimer.isActive());
+        QTRY_VERIFY(h.session->scopeInfo.mppX > 0.0f && h.session->clock.countdownTimer.isActive());
     }
 
     void scan_data()

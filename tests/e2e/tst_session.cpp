@@ -81,7 +81,7 @@ private slots:
         QCOMPARE(s->videoWindow->xCoord->text(), QString::asprintf("%.4f", stage.x() * 0.0001));
         QVERIFY(s->videoWindow->isVisible());
         QVERIFY(!s->videoWindow->imageView->sourcePicture().isNull());
-        QCOMPARE(s->mppX, float(h.server->micronsPerPixel()));
+        QCOMPARE(s->scopeInfo.mppX, float(h.server->micronsPerPixel()));
         const QString rule(59, '-');
         QVERIFY(h.infoText().contains("\n" + rule + "\nBeginning control session.\n" + rule + "\n"));
         QCOMPARE(s->clock.countdownTimer.isActive() ? s->clock.countdownTimer.interval() : 0, 1000);
@@ -160,7 +160,7 @@ private slots:
         h = SessionHarness();
         QVERIFY(h.start(options));
         Session* s = h.session.get();
-        QCOMPARE(s->mppX, 0.5f);
+        QCOMPARE(s->scopeInfo.mppX, 0.5f);
         QVERIFY(h.infoText().contains("\nCamera: "));
         QVERIFY(!h.infoText().contains('\r'));
         const QVector3D stage = h.server->stagePosition(h.info.scope.name);
@@ -513,7 +513,7 @@ private slots:
         Session* s = h.session.get();
         const int focusUm = qRound(h.server->focalPlaneAt(h.info.scope.slides.value(0), 378350, 251625) / 10);
         QVERIFY(h.moveTo(QStringLiteral("37.835"), QStringLiteral("25.1625"), QString::number(focusUm)));
-        QTRY_VERIFY(s->mppX > 0.0f && s->clock.countdownTimer.isActive());
+        QTRY_VERIFY(s->scopeInfo.mppX > 0.0f && s->clock.countdownTimer.isActive());
         h.log.clear();
         QVERIFY(fault.isEmpty() || h.server->addFault(fault));
         MessageBoxCatcher catcher;

@@ -59,7 +59,7 @@ private slots:
         Session* s = h.session.get();
         s->Stack_Acquisition->setCurrentIndex(1);
         // information marks nothing, a failure does
-        emit s->sysInfoFetcher.done();
+        emit s->scopeInfo.sysInfoFetcher.done();
         QVERIFY(s->Stack_Acquisition->tabIcon(0).isNull());
         QVERIFY(h.server->addFault(QStringLiteral("m:500:1")));
         s->xCoord->setText(QStringLiteral("30"));

@@ -80,8 +80,9 @@ public:
         return QTest::qWaitFor(
             [s] {
                 return !s->moveFetcher.isBusy() && !s->requeryTimer.isActive() && !s->videoFetcher.http().isBusy() &&
-                       !s->sysInfoFetcher.isBusy() && !s->clock.timeFetcher.isBusy() && !s->stackMoveFetcher.isBusy() &&
-                       !s->stackImageFetcher.http().isBusy() && !s->jobs.jobFetcher.isBusy();
+                       !s->scopeInfo.sysInfoFetcher.isBusy() && !s->clock.timeFetcher.isBusy() &&
+                       !s->stackMoveFetcher.isBusy() && !s->stackImageFetcher.http().isBusy() &&
+                       !s->jobs.jobFetcher.isBusy();
             },
             timeoutMs);
     }
