@@ -1,6 +1,6 @@
 #include "FuzzInput.h"
 
-#include "session/MarksGeoJson.h"
+#include "views/marks/MarksGeoJson.h"
 
 #include <QByteArray>
 

@@ -1,8 +1,8 @@
 #include "FuzzInput.h"
 
-#include "session/JobReply.h"
-#include "session/SystemInfoReply.h"
-#include "session/TimeReply.h"
+#include "acquire/JobReply.h"
+#include "acquire/SystemInfoReply.h"
+#include "acquire/TimeReply.h"
 
 #include <cstring>
 

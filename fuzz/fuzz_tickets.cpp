@@ -1,6 +1,6 @@
 #include "FuzzInput.h"
 
-#include "setup/TicketReply.h"
+#include "acquire/TicketReply.h"
 
 #include <cstring>
 

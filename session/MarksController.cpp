@@ -1,6 +1,5 @@
 #include "session/MarksController.h"
 
-#include "session/AnnotationStore.h"
 #include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
 #include "views/MarksOverlay.h"
@@ -8,6 +7,7 @@
 #include "views/OverviewMap.h"
 #include "views/VideoView.h"
 #include "views/VideoWindow.h"
+#include "views/marks/AnnotationStore.h"
 
 #include <QAction>
 #include <QActionGroup>

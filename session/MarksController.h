@@ -1,8 +1,8 @@
 #pragma once
 
-#include "session/MarksGeoJson.h"
 #include "views/CoordinateTriple.h"
 #include "views/MeasureTool.h"
+#include "views/marks/MarksGeoJson.h"
 
 #include <QObject>
 #include <QPointer>

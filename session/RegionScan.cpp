@@ -1,7 +1,6 @@
 #include "session/RegionScan.h"
 
 #include "imaging/MosaicStitcher.h"
-#include "net/OrvexUrl.h"
 #include "session/MarksController.h"
 #include "session/ScanTiming.h"
 #include "session/Session.h"
@@ -53,8 +52,8 @@ RegionScan::RegionScan(Session* owner)
     : QObject(owner)
     , scan(
           [owner](const QString& query, bool authenticated) {
-              const QString full = authenticated ? query + QStringLiteral("&auth=") + owner->auth.makeToken() : query;
-              return OrvexUrl::session(owner->sessionInfo.host, owner->sessionInfo.requestPrefix, full);
+              const QString full = authenticated ? query + QStringLiteral("&auth=") + owner->link.token() : query;
+              return owner->link.url(full);
           },
           owner->scanTiming)
     , session(owner)
@@ -97,11 +96,11 @@ RegionScan::RegionScan(Session* owner)
     // Frames the live video brings after a move: their time counts for the estimate.
     connect(&session->videoFetcher, &MyWebJPEG::newImageAvailable, this,
             [this] { session->scanTiming.frameArrived(); });
-    // After the session's own tick, which marks the end of control time.
+    // Queued: after the window has taken its controls back.
     connect(
-        &session->countdownTimer, &QTimer::timeout, this,
+        &session->clock, &ControlClock::expired, this,
         [this] {
-            if (session->controlExpired && scan.isRunning() && !scan.cancelRequested()) {
+            if (scan.isRunning() && !scan.cancelRequested()) {
                 scan.cancel();
                 emit message(QStringLiteral("***Region scan stopped: the control time has run out."));
             }
@@ -164,9 +163,9 @@ TileGrid RegionScan::plannedGrid() const
     const int size = session->videoWindow ? session->videoWindow->ComboBox3->currentIndex() + 1 : 1;
     const CoordinateTriple& tl = session->jobTopLeft;
     const CoordinateTriple& br = session->jobBottomRight;
-    TileGrid grid =
-        TileGrid::plan(QPointF(tl.x * 1000.0, tl.y * 1000.0), QPointF(br.x * 1000.0, br.y * 1000.0),
-                       TileScan::pictureOf(size), session->mppX, session->mppY, session->overlapBox->value());
+    TileGrid grid = TileGrid::plan(QPointF(tl.x * 1000.0, tl.y * 1000.0), QPointF(br.x * 1000.0, br.y * 1000.0),
+                                   TileScan::pictureOf(size), session->scopeInfo.mppX, session->scopeInfo.mppY,
+                                   session->overlapBox->value());
     const bool unset = (tl.x == 0.0f && tl.y == 0.0f) || (br.x == 0.0f && br.y == 0.0f);
     if (unset && grid.refusal.isEmpty())
         grid.refusal = QStringLiteral("Set the top left and the bottom right corner of the region first.");
@@ -181,7 +180,7 @@ int RegionScan::autofocusEvery() const
 
 QString RegionScan::refusal(const TileGrid& grid, double seconds) const
 {
-    if (session->controlExpired)
+    if (session->clock.controlExpired)
         return QStringLiteral("Your control time has expired.");
     if (isBusy())
         return QStringLiteral("The last region scan is still being stitched or saved.");
@@ -189,13 +188,13 @@ QString RegionScan::refusal(const TileGrid& grid, double seconds) const
         return grid.refusal;
     if (session->stageBusy())
         return QStringLiteral("Wait until the stage is free: a move, an autofocus or a focus stack is running.");
-    if (!session->countdownTimer.isActive())
+    if (!session->clock.countdownTimer.isActive())
         return QStringLiteral("The remaining control time is not known yet; try again in a moment.");
-    if (seconds > session->remainingSeconds)
+    if (seconds > session->clock.remainingSeconds)
         return QStringLiteral("The scan of %1 tiles would take about %2, but only %3 of control time are left. "
                               "Mark a smaller region, lower the overlap or autofocus less often.")
             .arg(grid.count())
-            .arg(duration(seconds), duration(session->remainingSeconds));
+            .arg(duration(seconds), duration(session->clock.remainingSeconds));
     return QString();
 }
 
@@ -234,7 +233,7 @@ void RegionScan::startOrCancel()
                        .arg(grid.rows)
                        .arg(grid.picture.width())
                        .arg(grid.picture.height())
-                       .arg(duration(seconds), duration(session->remainingSeconds));
+                       .arg(duration(seconds), duration(session->clock.remainingSeconds));
     if (unsaved)
         text += QStringLiteral("\n\nThe mosaic of the last scan has not been saved and will be replaced.");
     QMessageBox box(QMessageBox::Question, QStringLiteral("Scan Region"), text, QMessageBox::NoButton, session);
@@ -333,8 +332,8 @@ void RegionScan::showProgress(int done, int total, double secondsLeft)
                        .arg(total)
                        .arg(duration(secondsLeft));
     // The progress takes the status bar: the control-time warning stays in it.
-    if (session->countdownTimer.isActive() && session->remainingSeconds <= 300)
-        text += QStringLiteral(" (%1 of control time left)").arg(duration(session->remainingSeconds));
+    if (session->clock.countdownTimer.isActive() && session->clock.remainingSeconds <= 300)
+        text += QStringLiteral(" (%1 of control time left)").arg(duration(session->clock.remainingSeconds));
     session->statusBar()->showMessage(text);
     if (mosaicWindow)
         mosaicWindow->setState(text);

@@ -1,7 +1,6 @@
 #include "session/Session.h"
 
 #include "imaging/FocusFusion.h"
-#include "net/OrvexUrl.h"
 #include "session/RegionScan.h"
 #include "setup/ServerText.h"
 #include "views/AllInFocusWindow.h"
@@ -89,8 +88,22 @@ void Session::connectForm()
         if (Stack_Acquisition->currentWidget() == tab)
             markSystemInfo(false);
     });
-    timeRetryTimer.setSingleShot(true);
-    connect(&timeRetryTimer, &QTimer::timeout, this, &Session::requestTime);
+    connect(&clock, &ControlClock::message, this, &Session::appendInfo);
+    connect(&jobs, &JobSubmitter::message, this, &Session::appendInfo);
+    connect(&scopeInfo, &ScopeInfo::message, this, &Session::appendInfo);
+    connect(&scopeInfo, &ScopeInfo::arrived, this, &Session::sysInfoArrived);
+    connect(&jobs, &JobSubmitter::submitted, this, [this](const QString& job, const QString& serverText) {
+        appendInfo((job + QStringLiteral(" submitted. ") + serverText).trimmed());
+        showNotice(job + QStringLiteral(" submitted."));
+    });
+    connect(&clock, &ControlClock::ticked, this, &Session::showRemainingTime);
+    connect(&clock, &ControlClock::expired, this, [this] {
+        disableControls();
+        appendInfo(QStringLiteral("\n***Your control time has expired.  If you wish to continue controlling the "
+                                  "microscope, you may choose \"New Session\" from the File menu to schedule "
+                                  "additional time."));
+        statusBar()->showMessage(QStringLiteral("Your control time has expired."));
+    });
 }
 
 void Session::init()
@@ -103,7 +116,7 @@ void Session::init()
 
 QString Session::sessionUrl(const QString& query) const
 {
-    return OrvexUrl::session(sessionInfo.host, sessionInfo.requestPrefix, query);
+    return link.url(query);
 }
 
 void Session::appendInfo(const QString& text)
@@ -189,13 +202,14 @@ void Session::closeEvent(QCloseEvent* event)
         fusion->cancel();
         fusing->cancel();
     }
-    countdownTimer.stop();
-    timeRetryTimer.stop();
+    clock.stop();
+    jobs.stop();
+    scopeInfo.stop();
     requeryTimer.stop();
     stackAcquiring = false;
     stageMoving = false;
     // An empty address aborts the request in flight without a report and sends nothing later.
-    for (MyHTTP* fetcher : {&moveFetcher, &stackMoveFetcher, &sysInfoFetcher, &timeFetcher, &jobFetcher})
+    for (MyHTTP* fetcher : {&moveFetcher, &stackMoveFetcher})
         fetcher->setUrl(QString());
     videoFetcher.setUrl(QString());
     stackImageFetcher.setUrl(QString());
@@ -218,7 +232,7 @@ ViewerWindow* Session::openInViewer(const QString& path)
         return nullptr;
     // A place on the file is a stage position: the same rules as Go To on a mark.
     connect(viewer, &ViewerWindow::stageTargetRequested, this, [this](const QPointF& stageUm) {
-        if (stageBusy() || controlExpired || !frameGrabButton->isEnabled()) {
+        if (stageBusy() || clock.controlExpired || !frameGrabButton->isEnabled()) {
             statusBar()->showMessage(QStringLiteral("The stage is busy: try again once it is ready."), 8000);
             return;
         }

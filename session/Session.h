@@ -1,10 +1,13 @@
 #pragma once
 
+#include "acquire/ControlClock.h"
+#include "acquire/JobSubmitter.h"
+#include "acquire/ScopeInfo.h"
+#include "acquire/SessionLink.h"
 #include "imaging/OmeXml.h"
 #include "net/MyHTTP.h"
 #include "net/MyWebJPEG.h"
 #include "session/ScanTiming.h"
-#include "setup/Auth.h"
 #include "setup/SessionInfo.h"
 #include "views/CoordinateTriple.h"
 
@@ -149,7 +152,12 @@ public:
 
     // Session state, open to tests and to the other windows of the client.
     SessionInfo sessionInfo;
-    Auth auth;
+    // The session's address and tokens, and its control time.
+    SessionLink link;
+    ControlClock clock{link};
+    JobSubmitter jobs{link};
+    // The scale of the video pictures, scopeInfo.mppX and mppY, and the server's text.
+    ScopeInfo scopeInfo{link};
     QPointer<VideoWindow> videoWindow;
     // Opened by the first fusion of a whole-frame stack and kept for the next.
     QPointer<AllInFocusWindow> allInFocusWindow;
@@ -157,16 +165,6 @@ public:
     MyWebJPEG stackImageFetcher;
     MyHTTP moveFetcher;
     MyHTTP stackMoveFetcher;
-    MyHTTP sysInfoFetcher;
-    MyHTTP timeFetcher;
-    MyHTTP jobFetcher;
-    QTimer countdownTimer;
-    // Asks for the remaining time again while no answer has started the countdown.
-    QTimer timeRetryTimer;
-    int remainingSeconds = 0;
-    bool controlExpired = false;
-    float mppX = 0.0f;
-    float mppY = 0.0f;
     CoordinateTriple currentCoords;
     CoordinateTriple stackStart;
     // Stage micrometres of the top-left pixel of the stack's planes.
@@ -189,9 +187,6 @@ public:
     RegionScan* regionScan = nullptr;
     // A region scan is taking its tiles: the stage is not the user's.
     bool scanRunning() const;
-
-    // The tick of the countdown in milliseconds; tests shorten it.
-    int countdownInterval = 1000;
 
     // While the stage reports '*', the next coordinate query waits until this
     // long after the previous request: a local server answers in microseconds.
@@ -274,7 +269,6 @@ private:
     void connectForm();
     void showVideoWindow();
     void placeVideoWindow();
-    void requestTime();
     // The remaining time in timeLabel, in the warning colour from five minutes on.
     void showRemainingTime();
 
@@ -300,16 +294,11 @@ private:
     void stackFetchFailed();
     void recordSharpness(const QImage& picture);
     void showSharpness();
-    void jobReplyArrived();
     void videoFetchFailed();
     // Save Stack and All in Focus follow the stack in hand and the fusion.
     void updateStackActions();
     void showAllInFocus(const FusionResult& fused, const OmeImage& meta, const QString& text, const QString& summary);
 
-    // What a sent job was, so its outcome can name it.
-    QString pendingJobName;
-    QString pendingJobParameters;
-    bool countdownConnected = false;
     QElapsedTimer positionRequestSent;
     // From "Move" or an autofocus until the server reports the final position or fails.
     bool stageMoving = false;

@@ -45,8 +45,10 @@ void Session::beginZAcquire()
         frame = videoWindow->imageView->sourcePicture().size();
     }
     // A small stack's planes are the sampling region of the live frame.
-    stackTopLeftUm = PictureMap::topLeftUm(stackStart, mppX, mppY, frame) +
-                     (stackFullFrame ? QPointF() : QPointF(origin.x() * double(mppX), origin.y() * double(mppY)));
+    stackTopLeftUm =
+        PictureMap::topLeftUm(stackStart, scopeInfo.mppX, scopeInfo.mppY, frame) +
+        (stackFullFrame ? QPointF()
+                        : QPointF(origin.x() * double(scopeInfo.mppX), origin.y() * double(scopeInfo.mppY)));
     // A whole frame is the live video request itself, at the current picture size.
     if (stackFullFrame)
         stackImageFetcher.setUrl(videoFetcher.url());
@@ -103,8 +105,7 @@ void Session::startNextZImage(QImage& picture)
     stackZ.append(z);
     const QString query = QStringLiteral("f=m&b=y&x=") + QString::asprintf("%f", double(stackStart.x)) +
                           QStringLiteral("&y=") + QString::asprintf("%f", double(stackStart.y)) +
-                          QStringLiteral("&z=") + QString::asprintf("%f", z) + QStringLiteral("&auth=") +
-                          auth.makeToken();
+                          QStringLiteral("&z=") + QString::asprintf("%f", z) + QStringLiteral("&auth=") + link.token();
     stackMoveFetcher.setUrl(sessionUrl(query));
     stackMoveFetcher.start();
     --framesLeft;

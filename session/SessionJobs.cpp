@@ -1,9 +1,7 @@
 #include "session/Session.h"
 
-#include "net/OrvexUrl.h"
 #include "session/CoordinateField.h"
 #include "session/JobGrid.h"
-#include "session/JobReply.h"
 #include "views/HighResPreview.h"
 
 #include <QLineEdit>
@@ -82,49 +80,9 @@ void Session::handleCreateJob()
     if (sampleCount <= 0)
         return;
 
-    const double tlx = double(jobTopLeft.x) * 10000.0;
-    const double tly = double(jobTopLeft.y) * 10000.0;
-    const double brx = double(jobBottomRight.x) * 10000.0;
-    const double bry = double(jobBottomRight.y) * 10000.0;
-    const int density = densityBox->value();
-    const QString parameters = QStringLiteral("&ld=%1&tlx=%2&tly=%3&brx=%4&bry=%5&n=")
-                                   .arg(density)
-                                   .arg(tlx, 0, 'f', 4)
-                                   .arg(tly, 0, 'f', 4)
-                                   .arg(brx, 0, 'f', 4)
-                                   .arg(bry, 0, 'f', 4);
-    // The name goes out with its blanks, percent-encoded so '&' or '#' in it
-    // cannot cut the request.
-    const QString query = QStringLiteral("f=cj&auth=") + auth.makeToken() + parameters + OrvexUrl::encode(typed);
-
-    // The selection is reset at once; keep enough to resubmit from the message.
-    pendingJobName = typed;
-    pendingJobParameters = QString::asprintf("corners (%.4f, %.4f) mm and (%.4f, %.4f) mm, %i samples / mm, "
-                                             "%i sampling points",
-                                             double(jobTopLeft.x), double(jobTopLeft.y), double(jobBottomRight.x),
-                                             double(jobBottomRight.y), density, sampleCount);
-    jobFetcher.setUrl(sessionUrl(query));
-    jobFetcher.start();
+    jobs.submit(typed, QPointF(jobTopLeft.x, jobTopLeft.y), QPointF(jobBottomRight.x, jobBottomRight.y),
+                densityBox->value(), sampleCount);
 
     jobNameEdit->clear();
     handleJobReset();
-}
-
-void Session::jobReplyArrived()
-{
-    const QString job = QStringLiteral("Job ") + pendingJobName;
-    if (!jobFetcher.succeeded()) {
-        appendInfo(QStringLiteral("***") + job +
-                   QStringLiteral(" was not accepted: the server could not be reached. (") + pendingJobParameters +
-                   QStringLiteral(")"));
-        return;
-    }
-    const JobReply reply = JobReply::read(jobFetcher.data(), jobFetcher.length());
-    if (reply.accepted) {
-        appendInfo((job + QStringLiteral(" submitted. ") + reply.text).trimmed());
-        showNotice(job + QStringLiteral(" submitted."));
-    } else {
-        appendInfo(QStringLiteral("***") + job + QStringLiteral(" was not accepted: ") + reply.text +
-                   QStringLiteral(" (") + pendingJobParameters + QStringLiteral(")"));
-    }
 }

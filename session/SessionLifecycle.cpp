@@ -1,8 +1,6 @@
 #include "session/Session.h"
 
 #include "session/MarksController.h"
-#include "session/SystemInfoReply.h"
-#include "session/TimeReply.h"
 #include "setup/ScopeBrowser.h"
 #include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
@@ -24,9 +22,8 @@ void Session::begin(SessionInfo& info)
     sessionInfo = info;
     setWindowTitle(QStringLiteral("Tessan: Controlling ") + sessionInfo.scope.name + QStringLiteral(" at <") +
                    sessionInfo.host + QStringLiteral(">"));
-    controlExpired = false;
-    auth.setKey(sessionInfo.password);
-    auth.setChallenge(sessionInfo.ticket);
+    link.grant(sessionInfo.host, sessionInfo.requestPrefix, sessionInfo.password, sessionInfo.ticket);
+    clock.controlExpired = false;
 
     // Closing the video window only hides it: View > Video Window brings it back as it was.
     videoWindow = new VideoWindow();
@@ -57,9 +54,7 @@ void Session::begin(SessionInfo& info)
     });
     connect(&stackImageFetcher, &MyWebJPEG::newImageAvailable, this, &Session::startNextZImage);
     connect(&stackMoveFetcher, qOverload<>(&MyHTTP::done), this, &Session::zMoveComplete);
-    connect(&sysInfoFetcher, qOverload<>(&MyHTTP::done), this, &Session::sysInfoArrived);
     connect(zSlider, &QSlider::valueChanged, insetStack, &VideoStack::displayImage);
-    connect(&timeFetcher, qOverload<>(&MyHTTP::done), this, &Session::startTimer);
 
     // Failures that would otherwise leave the window waiting for ever.
     connect(&videoFetcher, &MyWebJPEG::fetchFailed, this, &Session::videoFetchFailed);
@@ -72,7 +67,6 @@ void Session::begin(SessionInfo& info)
         if (stackAcquiring)
             stopStack(QStringLiteral("***Focus stack stopped: the server sent a picture that could not be read."));
     });
-    connect(&jobFetcher, qOverload<>(&MyHTTP::done), this, &Session::jobReplyArrived);
 
     // Keys step the stage at the scale of the live picture, from either window.
     stageKeys = new StageKeys(this);
@@ -96,10 +90,9 @@ void Session::begin(SessionInfo& info)
         goTo(destination);
     });
 
-    sysInfoFetcher.setUrl(sessionUrl(QStringLiteral("f=d")));
-    sysInfoFetcher.start();
+    scopeInfo.request();
     changeVideoFormat(1);
-    requestTime();
+    clock.request();
 
     lowRes->setHost(sessionInfo.host);
     highRes->setHost(sessionInfo.host);
@@ -116,80 +109,39 @@ void Session::begin(SessionInfo& info)
 
 void Session::sysInfoArrived()
 {
-    // Without the scale the video read-outs would silently stay at zero.
-    if (!sysInfoFetcher.succeeded()) {
-        appendInfo(QStringLiteral("***Error fetching system information from microscope."));
-        return;
-    }
-    const SystemInfoReply reply = SystemInfoReply::read(sysInfoFetcher.data(), sysInfoFetcher.length(), mppX, mppY);
-    mppX = reply.mppX;
-    mppY = reply.mppY;
     if (videoWindow)
-        videoWindow->setMPP(mppX, mppY);
-    marks->setScale(mppX, mppY);
+        videoWindow->setMPP(scopeInfo.mppX, scopeInfo.mppY);
+    marks->setScale(scopeInfo.mppX, scopeInfo.mppY);
 
     const QString rule(59, QLatin1Char('-'));
     appendInfo(QLatin1Char('\n') + rule + QStringLiteral("\nBeginning control session.\n") + rule + QLatin1Char('\n'));
-    if (!reply.rest.isEmpty())
-        appendInfo(reply.rest);
+    if (!scopeInfo.text.isEmpty())
+        appendInfo(scopeInfo.text);
 }
 
 void Session::startTimer()
 {
-    if (!timeFetcher.succeeded() || TimeReply::cutShort(timeFetcher.data(), timeFetcher.length())) {
-        appendInfo(QStringLiteral("***Error - Unable to query server for remaining control time"));
-        // Until a first answer starts the countdown, ask again as often as the countdown would.
-        if (!countdownTimer.isActive() && !controlExpired)
-            timeRetryTimer.start(30 * countdownInterval);
-        return;
-    }
-    TimeReply::read(timeFetcher.data(), timeFetcher.length(), remainingSeconds);
-    if (!countdownTimer.isActive()) {
-        if (!countdownConnected) {
-            connect(&countdownTimer, &QTimer::timeout, this, &Session::tickme);
-            countdownConnected = true;
-        }
-        countdownTimer.start(countdownInterval);
-    }
+    clock.timeArrived();
 }
 
 void Session::tickme()
 {
-    --remainingSeconds;
-    if (remainingSeconds <= 0) {
-        remainingSeconds = 0;
-        controlExpired = true;
-        disableControls();
-        appendInfo(QStringLiteral("\n***Your control time has expired.  If you wish to continue controlling the "
-                                  "microscope, you may choose \"New Session\" from the File menu to schedule "
-                                  "additional time."));
-        statusBar()->showMessage(QStringLiteral("Your control time has expired."));
-        countdownTimer.stop();
-    } else if (remainingSeconds % 30 == 0) {
-        requestTime();
-    }
-    showRemainingTime();
-}
-
-void Session::requestTime()
-{
-    timeFetcher.setUrl(sessionUrl(QStringLiteral("f=t")));
-    timeFetcher.start();
+    clock.tick();
 }
 
 void Session::showRemainingTime()
 {
-    timeLabel->setText(QString::asprintf("%02i:%02i", remainingSeconds / 60, remainingSeconds % 60));
+    timeLabel->setText(QString::asprintf("%02i:%02i", clock.remainingSeconds / 60, clock.remainingSeconds % 60));
     // A longer time from the server takes the warnings back, so they come again.
-    const int level = remainingSeconds <= 60 ? 2 : remainingSeconds <= 300 ? 1 : 0;
-    if (level > timeWarning && !controlExpired) {
-        const int minutes = (remainingSeconds + 59) / 60;
+    const int level = clock.remainingSeconds <= 60 ? 2 : clock.remainingSeconds <= 300 ? 1 : 0;
+    if (level > timeWarning && !clock.controlExpired) {
+        const int minutes = (clock.remainingSeconds + 59) / 60;
         showNotice(minutes == 1 ? QStringLiteral("1 minute of control time left.")
                                 : QStringLiteral("%1 minutes of control time left.").arg(minutes));
     }
     timeWarning = level;
     QPalette palette;
-    if (level > 0 || controlExpired)
+    if (level > 0 || clock.controlExpired)
         palette.setColor(QPalette::WindowText, QColor(200, 0, 0));
     timeLabel->setPalette(palette);
 }
@@ -206,7 +158,7 @@ void Session::disableControls()
 
 void Session::enableControls()
 {
-    if (controlExpired || scanRunning())
+    if (clock.controlExpired || scanRunning())
         return;
     showCurrentPosition->setEnabled(true);
     focusStackButton->setEnabled(true);

@@ -91,7 +91,7 @@ void Session::sendPositionRequest(const QString& query, int stallTimeoutMs)
     requeryTimer.stop();
     positionRequestSent.start();
     moveFetcher.setStallTimeout(stallTimeoutMs);
-    moveFetcher.setUrl(sessionUrl(query + QStringLiteral("&auth=") + auth.makeToken()));
+    moveFetcher.setUrl(sessionUrl(query + QStringLiteral("&auth=") + link.token()));
     moveFetcher.start();
 }
 
@@ -118,7 +118,7 @@ bool Session::stageBusy() const
 void Session::goTo(CoordinateTriple& destination)
 {
     // A live frame during a stack enables the buttons again; the stage is still busy.
-    if (stageBusy() || controlExpired || keepTypedCoordinates())
+    if (stageBusy() || clock.controlExpired || keepTypedCoordinates())
         return;
     moveToPoint(destination);
 }
@@ -136,7 +136,7 @@ bool Session::keepTypedCoordinates()
 
 void Session::centreOn(CoordinateTriple& destination)
 {
-    if (stageBusy() || controlExpired || keepTypedCoordinates())
+    if (stageBusy() || clock.controlExpired || keepTypedCoordinates())
         return;
     moveToPoint(destination);
     if (videoWindow)

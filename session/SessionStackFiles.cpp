@@ -65,8 +65,8 @@ void Session::saveStackTo(const QString& fileName)
         !path.endsWith(QLatin1String(".tiff"), Qt::CaseInsensitive))
         path += QStringLiteral(".ome.tif");
     const QList<StackPlane> planes = insetStack->planes();
-    const OmeImage meta =
-        StackExport::describe(sessionInfo.scope.slides.value(0), stackBegan, stackTopLeftUm, stackZ, mppX, mppY);
+    const OmeImage meta = StackExport::describe(sessionInfo.scope.slides.value(0), stackBegan, stackTopLeftUm, stackZ,
+                                                scopeInfo.mppX, scopeInfo.mppY);
 
     stackSaving = new QFutureWatcher<QString>(this);
     connect(stackSaving, &QFutureWatcher<QString>::progressValueChanged, this, [this](int done) {
@@ -103,20 +103,21 @@ void Session::fuseStack()
     const QList<StackPlane> planes = insetStack->planes();
     const QVector<double> zs = stackZ;
     const QString slide = sessionInfo.scope.slides.value(0);
-    OmeImage meta = StackExport::describe(slide, stackBegan, stackTopLeftUm, {stackStart.z}, mppX, mppY);
+    OmeImage meta =
+        StackExport::describe(slide, stackBegan, stackTopLeftUm, {stackStart.z}, scopeInfo.mppX, scopeInfo.mppY);
     const QString text =
-        QStringList{QStringLiteral("All in focus from %1 planes, z %2 to %3 µm")
-                        .arg(zs.size())
-                        .arg(micrometres(zs.constFirst()), micrometres(zs.constLast())),
-                    QStringLiteral("Stage X: ") + QString::asprintf("%.4f mm", double(stackStart.x) * 0.0001),
-                    QStringLiteral("Stage Y: ") + QString::asprintf("%.4f mm", double(stackStart.y) * 0.0001),
-                    QStringLiteral("Scale: ") + QString::asprintf("%g x %g", double(mppX), double(mppY)) +
-                        QStringLiteral(" µm per pixel"),
-                    QStringLiteral("Microscope: ") + sessionInfo.scope.name,
-                    QStringLiteral("Slide: ") + slide,
-                    QStringLiteral("Server: ") + sessionInfo.host,
-                    QStringLiteral("Taken: ") +
-                        stackBegan.toOffsetFromUtc(stackBegan.offsetFromUtc()).toString(Qt::ISODate)}
+        QStringList{
+            QStringLiteral("All in focus from %1 planes, z %2 to %3 µm")
+                .arg(zs.size())
+                .arg(micrometres(zs.constFirst()), micrometres(zs.constLast())),
+            QStringLiteral("Stage X: ") + QString::asprintf("%.4f mm", double(stackStart.x) * 0.0001),
+            QStringLiteral("Stage Y: ") + QString::asprintf("%.4f mm", double(stackStart.y) * 0.0001),
+            QStringLiteral("Scale: ") + QString::asprintf("%g x %g", double(scopeInfo.mppX), double(scopeInfo.mppY)) +
+                QStringLiteral(" µm per pixel"),
+            QStringLiteral("Microscope: ") + sessionInfo.scope.name,
+            QStringLiteral("Slide: ") + slide,
+            QStringLiteral("Server: ") + sessionInfo.host,
+            QStringLiteral("Taken: ") + stackBegan.toOffsetFromUtc(stackBegan.offsetFromUtc()).toString(Qt::ISODate)}
             .join(QStringLiteral("; "));
     const QString summary = QStringLiteral("%1 planes, z %2 to %3 µm, %4 µm apart")
                                 .arg(zs.size())

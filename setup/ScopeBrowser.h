@@ -1,6 +1,6 @@
 #pragma once
 
-#include "setup/Auth.h"
+#include "acquire/Auth.h"
 #include "setup/ScopeRecord.h"
 
 #include <QDialog>

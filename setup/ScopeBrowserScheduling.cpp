@@ -1,10 +1,10 @@
 #include "setup/ScopeBrowser.h"
 
+#include "acquire/TicketReply.h"
 #include "net/MyHTTP.h"
 #include "net/OrvexUrl.h"
 #include "session/Session.h"
 #include "setup/SessionInfo.h"
-#include "setup/TicketReply.h"
 
 #include <QLineEdit>
 #include <QListWidget>

@@ -1,6 +1,6 @@
 #include "views/MarksOverlay.h"
 
-#include "session/AnnotationStore.h"
+#include "views/marks/AnnotationStore.h"
 
 #include <QEvent>
 #include <QPainter>

@@ -1,6 +1,6 @@
 #include "views/MarksPanel.h"
 
-#include "session/AnnotationStore.h"
+#include "views/marks/AnnotationStore.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>

@@ -1,7 +1,7 @@
 #include "views/MeasureTool.h"
 
-#include "session/AnnotationStore.h"
 #include "views/VideoView.h"
+#include "views/marks/AnnotationStore.h"
 
 #include <QKeyEvent>
 #include <QLineF>

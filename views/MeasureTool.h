@@ -1,6 +1,6 @@
 #pragma once
 
-#include "session/Annotation.h"
+#include "views/marks/Annotation.h"
 
 #include <QList>
 #include <QObject>

@@ -1,6 +1,6 @@
 #include "views/OverlayPainter.h"
 
-#include "session/AnnotationStore.h"
+#include "views/marks/AnnotationStore.h"
 
 #include <QFontMetrics>
 #include <QPainter>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "session/Annotation.h"
 #include "views/PictureMap.h"
 #include "views/ScaleBar.h"
+#include "views/marks/Annotation.h"
 
 #include <QPointer>
 

@@ -1,9 +1,9 @@
 #include "views/ViewerMarks.h"
 
-#include "session/AnnotationStore.h"
-#include "session/MarksGeoJson.h"
 #include "views/OverlayPainter.h"
 #include "views/TiledView.h"
+#include "views/marks/AnnotationStore.h"
+#include "views/marks/MarksGeoJson.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -2,13 +2,13 @@
 
 #include "imaging/Overview.h"
 #include "imaging/TileReader.h"
-#include "session/AnnotationStore.h"
-#include "session/MarksGeoJson.h"
 #include "views/MarksPanel.h"
 #include "views/RecentFiles.h"
 #include "views/TileLoader.h"
 #include "views/TiledView.h"
 #include "views/ViewerMarks.h"
+#include "views/marks/AnnotationStore.h"
+#include "views/marks/MarksGeoJson.h"
 
 #include <QCheckBox>
 #include <QComboBox>

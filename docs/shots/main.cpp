@@ -6,7 +6,6 @@
 // viewer [PNG]: a saved mosaic of the test slide opened and measured, the
 // window also written to PNG when named)
 #include "imaging/PyramidWriter.h"
-#include "session/AnnotationStore.h"
 #include "session/MarksController.h"
 #include "session/Session.h"
 #include "setup/ScopeBrowser.h"
@@ -21,6 +20,7 @@
 #include "views/VideoWindow.h"
 #include "views/ViewerMarks.h"
 #include "views/ViewerWindow.h"
+#include "views/marks/AnnotationStore.h"
 
 #include <QAction>
 #include <QActionGroup>

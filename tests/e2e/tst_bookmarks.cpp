@@ -1,9 +1,9 @@
 // Bookmarks against the test server: Go To sends the bookmarked position.
 #include "SessionHarness.h"
 
-#include "session/AnnotationStore.h"
 #include "session/MarksController.h"
 #include "views/MarksPanel.h"
+#include "views/marks/AnnotationStore.h"
 
 #include <QAction>
 #include <QTableWidget>

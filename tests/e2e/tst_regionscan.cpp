@@ -56,7 +56,7 @@ private slots:
     {
         QVERIFY(dir.isValid());
         QVERIFY(h.start());
-        QTRY_VERIFY(h.session->mppX > 0.0f && h.session->countdownTimer.isActive());
+        QTRY_VERIFY(h.session->scopeInfo.mppX > 0.0f && h.session->clock.countdownTimer.isActive());
     }
 
     void scan_data()
@@ -224,7 +224,7 @@ private slots:
             markRegion(corners[0], corners[1], corners[2], corners[3]);
         else
             s->resetAcquisitionButton->click();
-        s->remainingSeconds = secondsLeft;
+        s->clock.remainingSeconds = secondsLeft;
         h.log.clear();
         MessageBoxCatcher catcher;
         s->scanRegionButton->click();
@@ -233,7 +233,7 @@ private slots:
         QVERIFY(h.settle());
         QVERIFY(!region()->isBusy());
         QVERIFY(h.requests("f=m&").isEmpty());
-        s->remainingSeconds = 1000;
+        s->clock.remainingSeconds = 1000;
     }
 };
 

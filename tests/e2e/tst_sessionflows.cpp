@@ -59,7 +59,7 @@ private slots:
         Session* s = h.session.get();
         s->Stack_Acquisition->setCurrentIndex(1);
         // information marks nothing, a failure does
-        emit s->sysInfoFetcher.done();
+        emit s->scopeInfo.sysInfoFetcher.done();
         QVERIFY(s->Stack_Acquisition->tabIcon(0).isNull());
         QVERIFY(h.server->addFault(QStringLiteral("m:500:1")));
         s->xCoord->setText(QStringLiteral("30"));
@@ -73,7 +73,7 @@ private slots:
         QCOMPARE(bar->value(), bar->maximum());
         QVERIFY(!s->Stack_Acquisition->tabIcon(0).isNull());
         // a time warning gives the failure back after a few seconds
-        s->remainingSeconds = 300;
+        s->clock.remainingSeconds = 300;
         s->tickme();
         QCOMPARE(h.status(), QStringLiteral("5 minutes of control time left."));
         QTRY_VERIFY_WITH_TIMEOUT(h.status().startsWith(QStringLiteral("Error fetching coordinates")), 6000);
@@ -177,8 +177,8 @@ private slots:
         s->xCoord->setText(QStringLiteral("30"));
         s->frameGrabButton->click();
         QTRY_VERIFY(s->requeryTimer.isActive());
-        s->remainingSeconds = 31;
-        s->countdownTimer.start(1);
+        s->clock.remainingSeconds = 31;
+        s->clock.countdownTimer.start(1);
         QSignalSpy sent(h.server.get(), &OrvexServer::requestReceived);
         s->close();
         QVERIFY(!s->videoWindow->isVisible());
@@ -193,14 +193,14 @@ private slots:
         h.log.clear();
         h.session = std::make_unique<Session>();
         Session* s = h.session.get();
-        s->countdownInterval = 2;
+        s->clock.countdownInterval = 2;
         QSignalSpy messages(s->statusBar(), &QStatusBar::messageChanged);
         s->show();
         s->begin(h.info);
-        QTRY_VERIFY_WITH_TIMEOUT(s->countdownTimer.isActive(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(s->clock.countdownTimer.isActive(), 10000);
         QVERIFY(h.requests(QStringLiteral("f=t")).size() >= 3);
         QVERIFY(h.server->addFault(QStringLiteral("t:500")));
-        QTRY_VERIFY_WITH_TIMEOUT(s->controlExpired, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(s->clock.controlExpired, 30000);
         QStringList shown;
         for (const QList<QVariant>& message : std::as_const(messages))
             shown << message.value(0).toString();

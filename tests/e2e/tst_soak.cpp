@@ -33,7 +33,7 @@ private slots:
         SessionHarness h;
         QVERIFY(h.start());
         Session* s = h.session.get();
-        s->countdownTimer.stop();
+        s->clock.countdownTimer.stop();
         qint64 startRss = 0;
         unsigned moveCapacity = 0, frameCapacity = 0;
         for (int i = 0; i < cycles; ++i) {

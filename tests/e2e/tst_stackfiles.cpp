@@ -116,7 +116,7 @@ private slots:
         QVERIFY(seen["compression"].toArray() != QJsonArray({1}));
         const QJsonObject image = seen["images"][0].toObject();
         QCOMPARE(image["name"].toString(), h.info.scope.slides.value(0));
-        QCOMPARE(image["PhysicalSizeX"].toString().toDouble(), double(s->mppX));
+        QCOMPARE(image["PhysicalSizeX"].toString().toDouble(), double(s->scopeInfo.mppX));
         QCOMPARE(image["PhysicalSizeZ"].toString().toDouble(), 50.0);
         QCOMPARE(image["PhysicalSizeZUnit"].toString(), QStringLiteral("µm"));
         QCOMPARE(image["planes"][2].toArray().last(), QJsonValue("µm"));
@@ -191,7 +191,7 @@ private slots:
             s->videoWindow->PushButton14->click();
             QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 30000);
         } else if (file == "mosaic") {
-            QTRY_VERIFY(s->mppX > 0.0f && s->countdownTimer.isActive());
+            QTRY_VERIFY(s->scopeInfo.mppX > 0.0f && s->clock.countdownTimer.isActive());
             for (QPushButton* corner : {s->PushButton6, s->PushButton7}) {
                 s->xCoord->setText(QStringLiteral("20"));
                 s->yCoord->setText(QStringLiteral("15"));
@@ -311,7 +311,7 @@ private slots:
         if (type == PictureExport::OmeTiff) {
             const QJsonObject seen = readBack(path);
             QVERIFY(seen.value("valid").toBool());
-            QCOMPARE(seen["images"][0]["PhysicalSizeX"].toString().toDouble(), double(s->mppX));
+            QCOMPARE(seen["images"][0]["PhysicalSizeX"].toString().toDouble(), double(s->scopeInfo.mppX));
             QCOMPARE(seen["images"][0]["planes"][0][0].toDouble(), at.x * 0.1 - 160.0); // 320 pixels left
         } else {
             QVERIFY(QImageReader(path).text(QStringLiteral("Tessan")).contains("Stage X: " + stageX + " mm"));

@@ -3,10 +3,10 @@
 #include "SessionHarness.h"
 
 #include "imaging/PyramidWriter.h"
-#include "session/AnnotationStore.h"
 #include "views/TiledView.h"
 #include "views/ViewerMarks.h"
 #include "views/ViewerWindow.h"
+#include "views/marks/AnnotationStore.h"
 
 #include <QStandardPaths>
 #include <QTemporaryDir>

@@ -52,7 +52,7 @@ class TestFaultMatrix : public QObject
         if (!idle(h))
             return {QStringLiteral("previews still loading")};
         Session* s = h.session.get();
-        s->countdownTimer.stop();
+        s->clock.countdownTimer.stop();
         s->frameCountSelector->setValue(3);
         const int before = h.infoText().size();
         capStalls(rule, kind == QLatin1String("r") ? 8000 : 2500);
@@ -66,9 +66,9 @@ class TestFaultMatrix : public QObject
             h.session.reset();
             h.open(h.info);
             s = h.session.get();
-            s->countdownTimer.stop();
+            s->clock.countdownTimer.stop();
         } else if (kind == QLatin1String("t")) {
-            s->remainingSeconds = 31;
+            s->clock.remainingSeconds = 31;
             s->tickme();
         } else if (kind == QLatin1String("w")) {
             s->queryCoords();

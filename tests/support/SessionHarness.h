@@ -1,10 +1,10 @@
 #pragma once
 
+#include "acquire/TicketReply.h"
 #include "net/MyHTTP.h"
 #include "net/OrvexUrl.h"
 #include "session/Session.h"
 #include "setup/SessionInfo.h"
-#include "setup/TicketReply.h"
 #include "sim/OrvexServer.h"
 
 #include <QApplication>
@@ -80,8 +80,9 @@ public:
         return QTest::qWaitFor(
             [s] {
                 return !s->moveFetcher.isBusy() && !s->requeryTimer.isActive() && !s->videoFetcher.http().isBusy() &&
-                       !s->sysInfoFetcher.isBusy() && !s->timeFetcher.isBusy() && !s->stackMoveFetcher.isBusy() &&
-                       !s->stackImageFetcher.http().isBusy() && !s->jobFetcher.isBusy();
+                       !s->scopeInfo.sysInfoFetcher.isBusy() && !s->clock.timeFetcher.isBusy() &&
+                       !s->stackMoveFetcher.isBusy() && !s->stackImageFetcher.http().isBusy() &&
+                       !s->jobs.jobFetcher.isBusy();
             },
             timeoutMs);
     }

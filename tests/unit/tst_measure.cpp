@@ -1,10 +1,10 @@
 // Measuring on the live picture, the crosshair, the burnt-in scale bar and
 // the marks as GeoJSON, without a server.
-#include "session/AnnotationStore.h"
 #include "session/MarksController.h"
-#include "session/MarksGeoJson.h"
 #include "views/MeasureTool.h"
 #include "views/VideoView.h"
+#include "views/marks/AnnotationStore.h"
+#include "views/marks/MarksGeoJson.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

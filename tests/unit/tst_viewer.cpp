@@ -4,11 +4,11 @@
 #include "imaging/StackFile.h"
 #include "imaging/TiffFile.h"
 #include "imaging/TileReader.h"
-#include "session/AnnotationStore.h"
 #include "views/TileLoader.h"
 #include "views/TiledView.h"
 #include "views/ViewerMarks.h"
 #include "views/ViewerWindow.h"
+#include "views/marks/AnnotationStore.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "setup/TicketReply.h"
+#include "acquire/TicketReply.h"
 
 #include "net/ReplyScan.h"
 

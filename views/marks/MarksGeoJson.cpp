@@ -1,4 +1,4 @@
-#include "session/MarksGeoJson.h"
+#include "views/marks/MarksGeoJson.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

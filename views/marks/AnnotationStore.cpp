@@ -1,4 +1,4 @@
-#include "session/AnnotationStore.h"
+#include "views/marks/AnnotationStore.h"
 
 AnnotationStore::AnnotationStore(QObject* parent)
     : QObject(parent)

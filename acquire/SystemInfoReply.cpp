@@ -1,4 +1,4 @@
-#include "session/SystemInfoReply.h"
+#include "acquire/SystemInfoReply.h"
 
 #include "net/ReplyScan.h"
 

@@ -1,4 +1,4 @@
-#include "setup/Auth.h"
+#include "acquire/Auth.h"
 
 #include <QTime>
 

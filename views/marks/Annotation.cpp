@@ -1,4 +1,4 @@
-#include "session/Annotation.h"
+#include "views/marks/Annotation.h"
 
 #include <QLineF>
 #include <QPolygonF>

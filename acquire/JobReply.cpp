@@ -1,4 +1,4 @@
-#include "session/JobReply.h"
+#include "acquire/JobReply.h"
 
 JobReply JobReply::read(const char* data, int length)
 {

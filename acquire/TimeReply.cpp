@@ -1,4 +1,4 @@
-#include "session/TimeReply.h"
+#include "acquire/TimeReply.h"
 
 #include "net/ReplyScan.h"
 #include <algorithm>
