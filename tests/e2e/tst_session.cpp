@@ -347,8 +347,13 @@ private slots:
         Session* s = h.session.get();
         QVERIFY(h.moveTo(QStringLiteral("37.835"), QStringLiteral("25.1625"), QStringLiteral("1000")));
         s->frameCountSelector->setValue(5);
+        // each wait returns at a plane, before the next is asked for: polling
+        // would miss the second plane on a busy machine
+        QSignalSpy planes(&s->stackImageFetcher, &MyWebJPEG::newImageAvailable);
         s->focusStackButton->click();
-        QTRY_COMPARE(s->insetStack->count(), 2);
+        while (planes.size() < 2)
+            QVERIFY(planes.wait());
+        QCOMPARE(s->insetStack->count(), 2);
         QImage frame(640, 480, QImage::Format_RGB32);
         emit s->videoFetcher.newImageAvailable(frame);
         s->focusStackButton->click();
