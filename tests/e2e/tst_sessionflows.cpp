@@ -124,6 +124,8 @@ private slots:
         const QString place = QString::asprintf("_x%.4f_y%.4f_", at.x * 0.0001, at.y * 0.0001);
         QVERIFY2(suggested.startsWith(h.info.scope.slides.value(0) + place), qPrintable(suggested));
 
+        // written on a worker, under a temporary name until complete
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath(QStringLiteral("frame.jpg"))), 30000);
         QImageReader reader(dir.filePath(QStringLiteral("frame.jpg")));
         QVERIFY(reader.canRead());
         const QString text = reader.text(QStringLiteral("Tessan"));
