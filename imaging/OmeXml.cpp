@@ -246,3 +246,8 @@ bool OmeXml::read(const QByteArray& xml, QVector<OmeImage>* images, QString* err
         return fail(QStringLiteral("not an OME-XML document"));
     return true;
 }
+
+bool OmeXml::readDescription(const QByteArray& description, QVector<OmeImage>* images)
+{
+    return description.left(4096).contains("<OME") && read(description, images, nullptr) && !images->isEmpty();
+}

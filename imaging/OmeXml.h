@@ -58,6 +58,9 @@ public:
     // Reads the Image/Pixels blocks of any OME-XML document, converting lengths to µm.
     // Bounded in size and count; false with a message for a malformed document.
     static bool read(const QByteArray& xml, QVector<OmeImage>* images, QString* error);
+    // The images of a TIFF ImageDescription that is an OME document with at
+    // least one image; false for any other description.
+    static bool readDescription(const QByteArray& description, QVector<OmeImage>* images);
 
     static constexpr int kMaxImages = 4096;
     static constexpr int kMaxPlanes = 1 << 16;

@@ -136,15 +136,12 @@ bool StackReader::open(const QString& path, QString* error)
     // The first page's description says how the pages form the stack: the
     // first image of an OME document, ImageJ's hyperstack keys, or nothing,
     // and then every full-resolution page is a z-plane.
-    char* description = nullptr;
-    const QByteArray text = TIFFGetField(tif, TIFFTAG_IMAGEDESCRIPTION, &description) && description
-                                ? QByteArray(description)
-                                : QByteArray();
+    const QByteArray text = d->tiff.description();
     uint16_t samples = 1;
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
     QVector<OmeImage> images;
     QString why;
-    const bool ome = text.left(4096).contains("<OME") && OmeXml::read(text, &images, nullptr) && !images.isEmpty();
+    const bool ome = OmeXml::readDescription(text, &images);
     const bool imageJ = !ome && text.startsWith("ImageJ=");
     StackLayout& layout = d->layout;
     if (ome)

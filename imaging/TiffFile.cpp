@@ -125,6 +125,12 @@ bool TiffFile::writeResolution(TIFF* tif, double umPerPxX, double umPerPxY)
            TIFFSetField(tif, TIFFTAG_YRESOLUTION, float(1e4 / umPerPxY));
 }
 
+QByteArray TiffFile::description() const
+{
+    char* text = nullptr;
+    return m_tif && TIFFGetField(m_tif, TIFFTAG_IMAGEDESCRIPTION, &text) && text ? QByteArray(text) : QByteArray();
+}
+
 bool TiffFile::rewriteFirstDescription(const QByteArray& description)
 {
     if (!m_tif || failed())

@@ -36,6 +36,8 @@ public:
     void discard();
 
     TIFF* handle() const { return m_tif; }
+    // The current directory's ImageDescription, empty when it has none.
+    QByteArray description() const;
     const QString& error() const { return m_error; }
     bool failed() const { return !m_error.isEmpty(); }
     void fail(const QString& message);

@@ -296,14 +296,11 @@ bool TileReader::Private::openTiff(QString* why)
     if (!first->openRead(path, kMaxChunkBytes))
         return *why = first->error(), false;
     TIFF* tif = first->handle();
-    char* description = nullptr;
-    const QByteArray text = TIFFGetField(tif, TIFFTAG_IMAGEDESCRIPTION, &description) && description
-                                ? QByteArray(description)
-                                : QByteArray();
+    const QByteArray text = first->description();
     uint16_t samples = 1;
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
     QVector<OmeImage> images;
-    const bool ome = text.left(4096).contains("<OME") && OmeXml::read(text, &images, nullptr) && !images.isEmpty();
+    const bool ome = OmeXml::readDescription(text, &images);
     const bool imageJ = !ome && text.startsWith("ImageJ=");
     StackLayout layout, heightLayout;
     const bool heightAlone = ome && images[0].pixelType == QLatin1String("float");
