@@ -25,11 +25,16 @@ void TileLoader::setCacheBytes(qint64 bytes)
     cache.setMaxCost(int(std::clamp<qint64>(bytes >> 10, 1, INT_MAX)));
 }
 
-void TileLoader::setHeightRange(double low, double high)
+void TileLoader::setRange(int page, double low, double high)
 {
-    lowUm = low;
-    highUm = high;
+    ranges.insert(page, {low, high});
     cache.clear();
+}
+
+std::pair<double, double> TileLoader::range(int page) const
+{
+    const bool heights = reader->pixelType(page) == CV_32FC1;
+    return ranges.value(page, heights ? std::pair(0.0, 1.0) : std::pair(0.0, 65535.0));
 }
 
 quint64 TileLoader::key(const Id& id)
@@ -55,7 +60,7 @@ QImage TileLoader::tile(const Id& id, bool request)
     if (!request || inFlight.contains(k))
         return QImage();
     inFlight.insert(k);
-    pool.start([this, k, id, source = reader, want = wanted, lock = wantedMutex, low = lowUm, high = highUm] {
+    pool.start([this, k, id, source = reader, want = wanted, lock = wantedMutex, shown = range(id.page)] {
         bool still = true;
         {
             std::lock_guard<std::mutex> guard(*lock);
@@ -65,7 +70,7 @@ QImage TileLoader::tile(const Id& id, bool request)
         QString error;
         cv::Mat tile;
         if (still && source->readTile(id.page, id.level, QPoint(id.x, id.y), &tile, &error))
-            image = toDisplay(tile, low, high);
+            image = toDisplay(tile, shown.first, shown.second);
         if (!still)
             error.clear();
         QMetaObject::invokeMethod(
@@ -98,8 +103,10 @@ QImage TileLoader::toDisplay(const cv::Mat& tile, double low, double high)
     if (tile.type() == CV_32FC1)
         return HeightMapView::colourize(tile, low, high).convertToFormat(QImage::Format_RGB32);
     cv::Mat eight = tile;
-    if (tile.depth() == CV_16U)
-        tile.convertTo(eight, CV_8U, 1.0 / 257.0);
+    if (tile.depth() == CV_16U) {
+        const double gain = 255.0 / std::max(1.0, high - low);
+        tile.convertTo(eight, CV_8U, gain, -low * gain);
+    }
     // RGB32 is what the screen's painter draws without converting each time.
     const QImage::Format format = eight.channels() == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888;
     return QImage(eight.data, eight.cols, eight.rows, int(eight.step), format).convertToFormat(QImage::Format_RGB32);

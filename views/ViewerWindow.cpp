@@ -1,9 +1,11 @@
 #include "views/ViewerWindow.h"
 
+#include "imaging/DisplayRange.h"
 #include "imaging/Overview.h"
 #include "imaging/TileReader.h"
 #include "views/MarksPanel.h"
 #include "views/RecentFiles.h"
+#include "views/StageLink.h"
 #include "views/TileLoader.h"
 #include "views/TiledView.h"
 #include "views/ViewerMarks.h"
@@ -93,7 +95,7 @@ ViewerWindow::ViewerWindow(std::shared_ptr<TileReader> reader, const QString& pa
     viewMenu->addAction(QStringLiteral("&Fit to Window"), QKeySequence(Qt::Key_Home), view, &TiledView::fitToWindow);
 
     const double umPerPx = source->meta().physicalSizeXUm;
-    findHeightRange();
+    findRanges();
     view->setSource(source, loader, umPerPx);
     connect(planeSlider, &QSlider::valueChanged, this, &ViewerWindow::showPage);
     connect(channelBox, &QComboBox::currentIndexChanged, this, &ViewerWindow::showPage);
@@ -101,8 +103,13 @@ ViewerWindow::ViewerWindow(std::shared_ptr<TileReader> reader, const QString& pa
     connect(view, &TiledView::pointerMoved, this, &ViewerWindow::describePointer);
     connect(view, &TiledView::pointDoubleClicked, this, [this](const QPointF& p) {
         if (source->hasStagePosition() && source->meta().physicalSizeXUm > 0 && marks->mode() == ViewerMarks::Mode::Off)
-            emit stageTargetRequested(stagePointUm(p));
+            moveStage(stagePointUm(p));
     });
+    linkLabel = new QLabel(statusBar());
+    linkLabel->setObjectName(QStringLiteral("stageLinkLabel"));
+    statusBar()->addPermanentWidget(linkLabel);
+    connect(&StageLink::instance(), &StageLink::linkChanged, this, &ViewerWindow::showLink);
+    showLink();
     showPage();
     resize(1000, 760);
     makeOverview(view->page());
@@ -231,6 +238,10 @@ void ViewerWindow::buildMarks(QMenu* file)
     auto* dock = new QDockWidget(QStringLiteral("Marks"), this);
     dock->setObjectName(QStringLiteral("marksDock"));
     auto* panel = new MarksPanel(dock, marks->store);
+    panel->showForFile(QStringLiteral("Measure (Ctrl+M): drag a line, Shift-drag a rectangle, click the corners of a "
+                                      "polygon and double-click to close it; click a mark to select it, Delete "
+                                      "removes it. Annotate (Ctrl+Shift+A), Bookmark (Ctrl+D). Double-click a name "
+                                      "to rename it."));
     dock->setWidget(panel);
     addDockWidget(Qt::RightDockWidgetArea, dock);
     connect(panel, &MarksPanel::goToRequested, this, &ViewerWindow::goToMark);
@@ -263,7 +274,24 @@ void ViewerWindow::goToMark(int id)
 {
     const Annotation* mark = marks->store->find(id);
     if (mark && source->hasStagePosition())
-        emit stageTargetRequested(MarksPanel::placeOf(mark->pointsMm) * 1000.0);
+        moveStage(MarksPanel::placeOf(mark->pointsMm) * 1000.0);
+}
+
+void ViewerWindow::moveStage(const QPointF& stageUm)
+{
+    if (!StageLink::instance().moveTo(stageUm))
+        statusBar()->showMessage(
+            QStringLiteral(
+                "No session is open: log in to a microscope, and a double-click or Go To moves its stage here."),
+            8000);
+}
+
+void ViewerWindow::showLink()
+{
+    // Only a file that says where it lay on the stage can steer it.
+    linkLabel->setVisible(source->hasStagePosition() && source->meta().physicalSizeXUm > 0);
+    linkLabel->setText(StageLink::instance().linked() ? QStringLiteral("Stage: linked to the session")
+                                                      : QStringLiteral("Stage: no session"));
 }
 
 void ViewerWindow::exportMarks()
@@ -307,63 +335,57 @@ void ViewerWindow::makeOverview(int page)
     const int factor = Overview::factorFor(coarsest);
     view->setOverview(QImage(), factor);
     statusBar()->showMessage(QStringLiteral("Making an overview…"));
-    overviewRun = QtConcurrent::run([this, page, factor, reader = source, cancel = cancelOverview,
-                                     low = loader->heightLow(), high = loader->heightHigh()] {
-        cv::Mat overview;
-        QString error;
-        const bool ok = Overview::build(
-            *reader, page, factor,
-            [this, cancel, shown = -1](double done) mutable {
-                // One message per percent, not one per tile.
-                const int percent = int(done * 100);
-                if (percent != shown)
-                    QMetaObject::invokeMethod(
-                        this,
-                        [this, percent] {
-                            statusBar()->showMessage(QStringLiteral("Making an overview… %1 %").arg(percent));
-                        },
-                        Qt::QueuedConnection);
-                shown = percent;
-                return !cancel->load();
-            },
-            &overview, &error);
-        const QImage image = ok ? TileLoader::toDisplay(overview, low, high) : QImage();
-        QMetaObject::invokeMethod(
-            this,
-            [this, image, factor, error] {
-                if (image.isNull()) {
-                    statusBar()->showMessage(QStringLiteral("No overview: %1").arg(error));
-                    view->setOverview(QImage(), 0);
-                    return;
-                }
-                statusBar()->clearMessage();
-                view->setOverview(image, factor);
-            },
-            Qt::QueuedConnection);
-    });
+    overviewRun =
+        QtConcurrent::run([this, page, factor, reader = source, cancel = cancelOverview, range = loader->range(page)] {
+            cv::Mat overview;
+            QString error;
+            const bool ok = Overview::build(
+                *reader, page, factor,
+                [this, cancel, shown = -1](double done) mutable {
+                    // One message per percent, not one per tile.
+                    const int percent = int(done * 100);
+                    if (percent != shown)
+                        QMetaObject::invokeMethod(
+                            this,
+                            [this, percent] {
+                                statusBar()->showMessage(QStringLiteral("Making an overview… %1 %").arg(percent));
+                            },
+                            Qt::QueuedConnection);
+                    shown = percent;
+                    return !cancel->load();
+                },
+                &overview, &error);
+            const QImage image = ok ? TileLoader::toDisplay(overview, range.first, range.second) : QImage();
+            QMetaObject::invokeMethod(
+                this,
+                [this, image, factor, error] {
+                    if (image.isNull()) {
+                        statusBar()->showMessage(QStringLiteral("No overview: %1").arg(error));
+                        view->setOverview(QImage(), 0);
+                        return;
+                    }
+                    statusBar()->clearMessage();
+                    view->setOverview(image, factor);
+                },
+                Qt::QueuedConnection);
+        });
 }
 
-void ViewerWindow::findHeightRange()
+void ViewerWindow::findRanges()
 {
-    // The colours span the heights of the coarsest level, read once: it is small.
-    const int page = source->heightPage();
-    if (page < 0)
-        return;
-    const TileReader::Level top = source->levels(page).constLast();
-    double low = 0, high = 0;
-    bool any = false;
-    for (int y = 0; y * top.tile.height() < top.size.height() && qint64(y) * top.tile.height() < 4096; ++y)
-        for (int x = 0; x * top.tile.width() < top.size.width() && qint64(x) * top.tile.width() < 4096; ++x) {
-            cv::Mat tile;
-            if (!source->readTile(page, int(source->levels(page).size()) - 1, QPoint(x, y), &tile, nullptr))
-                continue;
-            double lo = 0, hi = 0;
-            cv::minMaxLoc(tile, &lo, &hi);
-            low = any ? std::min(low, lo) : lo;
-            high = any ? std::max(high, hi) : hi;
-            any = true;
-        }
-    loader->setHeightRange(low, high);
+    double low = 0, high = 1;
+    const int heights = source->heightPage();
+    if (heights >= 0 && DisplayRange::of(*source, heights, &low, &high))
+        loader->setRange(heights, low, high);
+    // One range for all planes of a channel, so stepping through z keeps the brightness.
+    for (int c = 0; c < source->channelCount(); ++c) {
+        const int first = source->pageOf(c, 0);
+        if (first < 0 || CV_MAT_DEPTH(source->pixelType(first)) != CV_16U ||
+            !DisplayRange::of(*source, first, &low, &high))
+            continue;
+        for (int z = 0; z < source->planeCount(); ++z)
+            loader->setRange(source->pageOf(c, z), low, high);
+    }
 }
 
 QPointF ViewerWindow::stagePointUm(const QPointF& p) const
