@@ -10,7 +10,10 @@ TileLoader::TileLoader(std::shared_ptr<const TileReader> tileReader, QObject* pa
     setCacheBytes(kDefaultCacheBytes);
     batch.setSingleShot(true);
     batch.setInterval(kBatchMs);
-    connect(&batch, &QTimer::timeout, this, &TileLoader::tileReady);
+    connect(&batch, &QTimer::timeout, this, [this] {
+        fresh = false;
+        emit tileReady();
+    });
 }
 
 TileLoader::~TileLoader()
@@ -84,17 +87,21 @@ void TileLoader::arrived(quint64 k, const QImage& image, const QString& error)
     inFlight.remove(k);
     if (!image.isNull()) {
         cache.insert(k, new QImage(image), int(std::max<qint64>(1, image.sizeInBytes() >> 10)));
-        // One repaint for the last of a field's tiles, and at most one per batch before it.
-        if (inFlight.isEmpty()) {
-            batch.stop();
-            emit tileReady();
-        } else if (!batch.isActive()) {
-            batch.start();
-        }
+        fresh = true;
     } else if (!error.isEmpty() && !reportedFailure) {
         // One message for a damaged file, not one per tile.
         reportedFailure = true;
         emit readFailed(error);
+    }
+    // One repaint for the last of a field's tiles, and at most one per batch
+    // before it; the last may be a read dropped for a field no longer shown,
+    // which must not leave the others waiting for the batch.
+    if (inFlight.isEmpty() && fresh) {
+        batch.stop();
+        fresh = false;
+        emit tileReady();
+    } else if (!image.isNull() && !batch.isActive()) {
+        batch.start();
     }
 }
 

@@ -67,4 +67,5 @@ private:
     std::shared_ptr<QSet<quint64>> wanted = std::make_shared<QSet<quint64>>();
     QHash<int, std::pair<double, double>> ranges;
     bool reportedFailure = false;
+    bool fresh = false; // tiles arrived since the last tileReady
 };

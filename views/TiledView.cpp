@@ -111,40 +111,49 @@ void TiledView::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), QColor(48, 48, 48));
     if (pictureSize().isEmpty() || !loader)
         return;
-    const int finest = level();
-    const int coarsest = int(reader->levels(shownPage).size()) - 1;
     painter.setRenderHint(QPainter::SmoothPixmapTransform, zoom() < 1.0);
+    drawnComplete = drawPicture(painter);
+    if (overlay)
+        overlay(painter);
+    ScaleBar::choose(umPerPx / zoom(), width()).draw(painter, rect());
+}
+
+bool TiledView::drawPicture(QPainter& painter)
+{
+    const QRectF whole(viewPoint(QPointF(0, 0)), viewPoint(QPointF(pictureSize().width(), pictureSize().height())));
     if (overviewScale > 0 && zoom() * overviewScale <= 1.001) {
         loader->keepOnly({});
         if (overview.isNull()) {
             painter.setPen(Qt::lightGray);
             painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("Making an overview…"));
-        } else {
-            painter.drawImage(
-                QRectF(viewPoint(QPointF(0, 0)), viewPoint(QPointF(pictureSize().width(), pictureSize().height()))),
-                overview);
+            return false;
         }
-        drawnComplete = !overview.isNull();
-        if (overlay)
-            overlay(painter);
-        ScaleBar::choose(umPerPx / zoom(), width()).draw(painter, rect());
-        return;
+        painter.drawImage(whole, overview);
+        return true;
     }
+    const int finest = level();
+    const int coarsest = int(reader->levels(shownPage).size()) - 1;
     const QVector<TileLoader::Id> wanted = tilesInView(finest);
-    const QVector<TileLoader::Id> coarse = tilesInView(coarsest);
+    // The coarsest level first, a quick picture to refine; not when it lies
+    // just above the wanted level: its tiles would cost nearly as many reads.
+    const QVector<TileLoader::Id> coarse = coarsest > finest + 1 ? tilesInView(coarsest) : QVector<TileLoader::Id>();
     loader->keepOnly(wanted + coarse);
+    // Once the tiles of the right level are all loaded they alone are drawn:
+    // scaling coarser ones beneath them cost more than the rest of the paint.
+    const bool ready = std::all_of(wanted.begin(), wanted.end(),
+                                   [this](const TileLoader::Id& id) { return !loader->tile(id, false).isNull(); });
+    if (ready) {
+        for (const TileLoader::Id& id : coarse)
+            loader->tile(id, true);
+        return drawTiles(painter, wanted, true);
+    }
     // Coarse to fine: whatever is loaded shows until the finer tiles cover it.
     if (!overview.isNull())
-        painter.drawImage(
-            QRectF(viewPoint(QPointF(0, 0)), viewPoint(QPointF(pictureSize().width(), pictureSize().height()))),
-            overview);
+        painter.drawImage(whole, overview);
     drawTiles(painter, coarse, true);
-    for (int l = coarsest - 1; l > finest; --l)
+    for (int l = coarse.isEmpty() ? coarsest : coarsest - 1; l > finest; --l)
         drawTiles(painter, tilesInView(l), false);
-    drawnComplete = finest == coarsest ? drawTiles(painter, coarse, false) : drawTiles(painter, wanted, true);
-    if (overlay)
-        overlay(painter);
-    ScaleBar::choose(umPerPx / zoom(), width()).draw(painter, rect());
+    return drawTiles(painter, wanted, true);
 }
 
 void TiledView::mouseMoveEvent(QMouseEvent* event)

@@ -51,6 +51,8 @@ protected:
 private:
     // The tiles of a level in view.
     QVector<TileLoader::Id> tilesInView(int level) const;
+    // The tiles, or the overview, of the current zoom; false when some were missing.
+    bool drawPicture(QPainter& painter);
     // Draws those of them that are loaded; false when some were missing.
     bool drawTiles(QPainter& painter, const QVector<TileLoader::Id>& tiles, bool request);
 
