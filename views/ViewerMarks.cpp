@@ -1,5 +1,6 @@
 #include "views/ViewerMarks.h"
 
+#include "imaging/TileReader.h"
 #include "views/MeasureTool.h"
 #include "views/OverlayPainter.h"
 #include "views/PictureMap.h"
@@ -109,9 +110,9 @@ QByteArray ViewerMarks::pixelGeoJson() const
 bool ViewerMarks::readPixelGeoJson(const QByteArray& data, QString* error)
 {
     QList<Annotation> marks;
-    if (!MarksGeoJson::read(data, &marks, error))
+    // Read as if millimetres: the numbers are pixels, as many as a file may have.
+    if (!MarksGeoJson::read(data, &marks, error, double(TileReader::kMaxSide)))
         return false;
-    // Read as if millimetres: the numbers are pixels.
     for (Annotation& mark : marks)
         for (QPointF& p : mark.pointsMm)
             p = toMm(p);

@@ -254,7 +254,8 @@ private slots:
         QCOMPARE(store->selectedId(), store->all()[1].id);
         QTest::keyClick(view, Qt::Key_Delete);
         QCOMPARE(store->all().size(), 1);
-        window->marks->addNote(QPointF(40, 30), QStringLiteral("nucleus"));
+        // Beyond pixel 1000, which a reading of stage millimetres refused.
+        window->marks->addNote(QPointF(2050, 1250), QStringLiteral("nucleus"));
 
         QString error;
         QVERIFY2(window->saveMarksBeside(&error), qPrintable(error));
@@ -269,12 +270,12 @@ private slots:
                                         .toArray();
         QCOMPARE(features.size(), 2);
         const QJsonArray note = features[1].toObject()["geometry"].toObject()["coordinates"].toArray();
-        QVERIFY(qAbs(note[0].toDouble() - 40) < 1e-6 && qAbs(note[1].toDouble() - 30) < 1e-6);
+        QVERIFY(qAbs(note[0].toDouble() - 2050) < 1e-6 && qAbs(note[1].toDouble() - 1250) < 1e-6);
         window.reset(ViewerWindow::open(path, nullptr));
         const QList<Annotation> back = window->marks->store->all();
         QCOMPARE(back.size(), 2);
         QCOMPARE(back[0].lengthMicrometres(), 100.0);
-        QVERIFY(QLineF(window->marks->toPixel(back[1].pointsMm[0]), QPointF(40, 30)).length() < 1e-6);
+        QVERIFY(QLineF(window->marks->toPixel(back[1].pointsMm[0]), QPointF(2050, 1250)).length() < 1e-6);
         QCOMPARE(back[1].name, QStringLiteral("nucleus"));
     }
 
