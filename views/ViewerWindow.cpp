@@ -377,11 +377,12 @@ void ViewerWindow::findRanges()
     const int heights = source->heightPage();
     if (heights >= 0 && DisplayRange::of(*source, heights, &low, &high))
         loader->setRange(heights, low, high);
-    // One range for all planes of a channel, so stepping through z keeps the brightness.
+    // One range for all planes of a channel, so stepping through z keeps the
+    // brightness; from the middle plane, which a stack centres on the focus.
     for (int c = 0; c < source->channelCount(); ++c) {
-        const int first = source->pageOf(c, 0);
-        if (first < 0 || CV_MAT_DEPTH(source->pixelType(first)) != CV_16U ||
-            !DisplayRange::of(*source, first, &low, &high))
+        const int middle = source->pageOf(c, source->planeCount() / 2);
+        if (middle < 0 || CV_MAT_DEPTH(source->pixelType(middle)) != CV_16U ||
+            !DisplayRange::of(*source, middle, &low, &high))
             continue;
         for (int z = 0; z < source->planeCount(); ++z)
             loader->setRange(source->pageOf(c, z), low, high);
