@@ -26,9 +26,12 @@ public:
     bool linked() const;
     // False, and nothing is sent, when no session is open.
     bool moveTo(const QPointF& stageUm);
+    // A viewer asks for a session to be opened (the application shows its setup dialog).
+    void askForSession() { emit sessionWanted(); }
 
 signals:
     void linkChanged(bool linked);
+    void sessionWanted();
 
 private:
     struct Offer

@@ -84,6 +84,8 @@ ViewerWindow::ViewerWindow(std::shared_ptr<TileReader> reader, const QString& pa
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->addAction(QStringLiteral("&Open..."), QKeySequence::Open, this, [this] { chooseAndOpen(this); });
+    // A viewer opened without a session can bring one up to steer the stage from the file.
+    file->addAction(QStringLiteral("Connect to a &Microscope..."), &StageLink::instance(), &StageLink::askForSession);
     RecentFiles::attach(file->addMenu(QStringLiteral("Open &Recent")), this,
                         [this](const QString& recent) { openOrWarn(recent, this); });
     saveViewAction = file->addAction(QStringLiteral("Save &View..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
@@ -281,8 +283,8 @@ void ViewerWindow::moveStage(const QPointF& stageUm)
 {
     if (!StageLink::instance().moveTo(stageUm))
         statusBar()->showMessage(
-            QStringLiteral(
-                "No session is open: log in to a microscope, and a double-click or Go To moves its stage here."),
+            QStringLiteral("No session is open: after File > Connect to a Microscope..., a double-click or Go To moves "
+                           "its stage here."),
             8000);
 }
 
