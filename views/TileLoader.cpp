@@ -32,6 +32,19 @@ void TileLoader::setRange(int page, double low, double high)
 {
     ranges.insert(page, {low, high});
     cache.clear();
+    release(page);
+}
+
+void TileLoader::hold(const QVector<int>& pages)
+{
+    for (const int page : pages)
+        held.insert(page);
+}
+
+void TileLoader::release(int page)
+{
+    if (held.remove(page))
+        emit tileReady();
 }
 
 std::pair<double, double> TileLoader::range(int page) const
@@ -60,7 +73,7 @@ QImage TileLoader::tile(const Id& id, bool request)
     const quint64 k = key(id);
     if (const QImage* image = cache.object(k))
         return *image;
-    if (!request || inFlight.contains(k))
+    if (!request || inFlight.contains(k) || held.contains(id.page))
         return QImage();
     inFlight.insert(k);
     pool.start([this, k, id, source = reader, want = wanted, lock = wantedMutex, shown = range(id.page)] {

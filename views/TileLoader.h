@@ -38,6 +38,10 @@ public:
     // Without one, 16-bit pages span 0 to 65535 and heights 0 to 1 µm.
     void setRange(int page, double low, double high);
     std::pair<double, double> range(int page) const;
+    // Tiles of held pages are neither read nor shown until setRange() or
+    // release() (no range found) lets them go.
+    void hold(const QVector<int>& pages);
+    void release(int page);
     // The cached tile, or a null image; with `request`, a missing tile is read.
     QImage tile(const Id& id, bool request);
     // Only these tiles are still wanted: reads of others not yet begun are dropped.
@@ -66,6 +70,7 @@ private:
     std::shared_ptr<std::mutex> wantedMutex = std::make_shared<std::mutex>();
     std::shared_ptr<QSet<quint64>> wanted = std::make_shared<QSet<quint64>>();
     QHash<int, std::pair<double, double>> ranges;
+    QSet<int> held;
     bool reportedFailure = false;
     bool fresh = false; // tiles arrived since the last tileReady
 };

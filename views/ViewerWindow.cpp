@@ -97,7 +97,6 @@ ViewerWindow::ViewerWindow(std::shared_ptr<TileReader> reader, const QString& pa
     viewMenu->addAction(QStringLiteral("&Fit to Window"), QKeySequence(Qt::Key_Home), view, &TiledView::fitToWindow);
 
     const double umPerPx = source->meta().physicalSizeXUm;
-    findRanges();
     view->setSource(source, loader, umPerPx);
     connect(planeSlider, &QSlider::valueChanged, this, &ViewerWindow::showPage);
     connect(channelBox, &QComboBox::currentIndexChanged, this, &ViewerWindow::showPage);
@@ -114,13 +113,14 @@ ViewerWindow::ViewerWindow(std::shared_ptr<TileReader> reader, const QString& pa
     showLink();
     showPage();
     resize(1000, 760);
-    makeOverview(view->page());
+    findRanges();
 }
 
 ViewerWindow::~ViewerWindow()
 {
     // The worker posts to this window: it ends first.
     cancelOverview->store(true);
+    rangeRun.waitForFinished();
     overviewRun.waitForFinished();
 }
 
@@ -375,20 +375,47 @@ void ViewerWindow::makeOverview(int page)
 
 void ViewerWindow::findRanges()
 {
-    double low = 0, high = 1;
-    const int heights = source->heightPage();
-    if (heights >= 0 && DisplayRange::of(*source, heights, &low, &high))
-        loader->setRange(heights, low, high);
-    // One range for all planes of a channel, so stepping through z keeps the
-    // brightness; from the middle plane, which a stack centres on the focus.
+    // The height map, and each 16-bit channel: one range for all its planes,
+    // so stepping through z keeps the brightness, from the middle plane,
+    // which a stack centres on the focus.
+    QVector<std::pair<int, QVector<int>>> groups;
+    if (source->heightPage() >= 0)
+        groups.append(std::pair(source->heightPage(), QVector<int>{source->heightPage()}));
     for (int c = 0; c < source->channelCount(); ++c) {
         const int middle = source->pageOf(c, source->planeCount() / 2);
-        if (middle < 0 || CV_MAT_DEPTH(source->pixelType(middle)) != CV_16U ||
-            !DisplayRange::of(*source, middle, &low, &high))
+        if (middle < 0 || CV_MAT_DEPTH(source->pixelType(middle)) != CV_16U)
             continue;
+        QVector<int> planes;
         for (int z = 0; z < source->planeCount(); ++z)
-            loader->setRange(source->pageOf(c, z), low, high);
+            planes.append(source->pageOf(c, z));
+        groups.append(std::pair(middle, planes));
     }
+    if (groups.isEmpty()) {
+        makeOverview(view->page());
+        return;
+    }
+    // A sample of tiles, read on a worker: in strips a tile costs whole rows.
+    for (const auto& group : groups)
+        loader->hold(group.second);
+    rangeRun = QtConcurrent::run([this, reader = source, groups] {
+        QVector<std::pair<double, double>> found(groups.size(), {0.0, 0.0});
+        for (int i = 0; i < groups.size(); ++i)
+            if (!DisplayRange::of(*reader, groups[i].first, &found[i].first, &found[i].second))
+                found[i] = {0.0, 0.0};
+        QMetaObject::invokeMethod(
+            this,
+            [this, groups, found] {
+                for (int i = 0; i < groups.size(); ++i)
+                    for (const int page : groups[i].second) {
+                        if (found[i].second > found[i].first)
+                            loader->setRange(page, found[i].first, found[i].second);
+                        else
+                            loader->release(page);
+                    }
+                makeOverview(view->page());
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 QPointF ViewerWindow::stagePointUm(const QPointF& p) const

@@ -64,7 +64,8 @@ private:
     void showLink();
     void describePointer(const QPointF& imagePoint);
     void chooseSaveView();
-    // The display ranges of the height map and of each 16-bit channel.
+    // The display ranges of the height map and of each 16-bit channel, on a
+    // worker; their pages wait for them. Then the overview, if one is needed.
     void findRanges();
     void buildMarks(QMenu* file);
     void exportMarks();
@@ -76,4 +77,5 @@ private:
     QString filePath;
     std::shared_ptr<std::atomic<bool>> cancelOverview = std::make_shared<std::atomic<bool>>(false);
     QFuture<void> overviewRun;
+    QFuture<void> rangeRun;
 };
