@@ -1,8 +1,10 @@
 #include "setup/ScopeBrowser.h"
+#include "views/StageLink.h"
 #include "views/ViewerWindow.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QPointer>
 
 int main(int argc, char** argv)
 {
@@ -25,8 +27,18 @@ int main(int argc, char** argv)
         opened += ViewerWindow::openOrWarn(file, nullptr) != nullptr;
     if (!files.isEmpty() && opened == 0)
         return 1;
+    // The setup dialog at start without files, and whenever a viewer asks to connect.
+    QPointer<ScopeBrowser> setup;
+    const auto showSetup = [&setup] {
+        if (!setup)
+            setup = new ScopeBrowser(nullptr, nullptr, false);
+        setup->show();
+        setup->raise();
+        setup->activateWindow();
+    };
+    QObject::connect(&StageLink::instance(), &StageLink::sessionWanted, &app, showSetup);
     if (files.isEmpty())
-        (new ScopeBrowser(nullptr, nullptr, false))->show();
+        showSetup();
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
     return app.exec();
 }

@@ -97,6 +97,9 @@ bool halves(uint32_t above, uint32_t below)
 
 cv::Mat cropped(const cv::Mat& m, int w, int h)
 {
+    // A whole tile is handed on as read: a copy costs as much as a fast decode.
+    if (w >= m.cols && h >= m.rows)
+        return m;
     return m(cv::Rect(0, 0, std::min(w, m.cols), std::min(h, m.rows))).clone();
 }
 
@@ -127,7 +130,8 @@ struct TileReader::Private
     bool openTiff(QString* why);
     bool openPicture(QString* why);
     bool readPageLevels(TIFF* tif, tdir_t dir, Page* page, QString* why);
-    std::unique_ptr<TiffFile> borrow(QString* error) const;
+    // A handle, one already on the directory at `ifdOffset` when there is one.
+    std::unique_ptr<TiffFile> borrow(uint64_t ifdOffset, QString* error) const;
     void giveBack(std::unique_ptr<TiffFile> tiff) const;
     bool readTiffTile(TIFF* tif, const TiffLevel& l, QPoint tile, cv::Mat* out, QString* why) const;
 };
@@ -434,13 +438,19 @@ bool TileReader::Private::openTiff(QString* why)
     return true;
 }
 
-std::unique_ptr<TiffFile> TileReader::Private::borrow(QString* error) const
+std::unique_ptr<TiffFile> TileReader::Private::borrow(uint64_t ifdOffset, QString* error) const
 {
     {
         std::lock_guard<std::mutex> lock(poolMutex);
         if (!pool.empty()) {
-            auto tiff = std::move(pool.back());
-            pool.pop_back();
+            // Moving a handle to another level reads that level's directory and tile tables again.
+            auto at = std::find_if(pool.begin(), pool.end(), [ifdOffset](const std::unique_ptr<TiffFile>& t) {
+                return TIFFCurrentDirOffset(t->handle()) == ifdOffset;
+            });
+            if (at == pool.end())
+                at = pool.end() - 1;
+            auto tiff = std::move(*at);
+            pool.erase(at);
             return tiff;
         }
     }
@@ -477,14 +487,13 @@ bool TileReader::readTile(int page, int level, QPoint tile, cv::Mat* out, QStrin
         *out = d->picture[size_t(level)](cv::Rect(rect.x(), rect.y(), rect.width(), rect.height())).clone();
         return true;
     }
-    std::unique_ptr<TiffFile> tiff = why.isEmpty() ? d->borrow(&why) : nullptr;
+    const TiffLevel* tl = why.isEmpty() ? &d->pages[size_t(page)].tiff[level] : nullptr;
+    std::unique_ptr<TiffFile> tiff = tl ? d->borrow(tl->ifdOffset, &why) : nullptr;
     if (tiff) {
-        const Private::Page& p = d->pages[size_t(page)];
-        const TiffLevel& tl = p.tiff[level];
         TIFF* tif = tiff->handle();
         // Reading a directory again costs its tile tables: a handle stays where it was.
-        const bool placed = TIFFCurrentDirOffset(tif) == tl.ifdOffset || TIFFSetSubDirectory(tif, tl.ifdOffset);
-        if (placed && d->readTiffTile(tif, tl, tile, out, &why) && !tiff->failed()) {
+        const bool placed = TIFFCurrentDirOffset(tif) == tl->ifdOffset || TIFFSetSubDirectory(tif, tl->ifdOffset);
+        if (placed && d->readTiffTile(tif, *tl, tile, out, &why) && !tiff->failed()) {
             d->giveBack(std::move(tiff));
             return true;
         }

@@ -6,6 +6,7 @@
 #include "views/AllInFocusWindow.h"
 #include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
+#include "views/StageLink.h"
 #include "views/VideoStack.h"
 #include "views/VideoWindow.h"
 #include "views/ViewerWindow.h"
@@ -193,6 +194,8 @@ void Session::closeEvent(QCloseEvent* event)
         return;
     }
     regionScan->abort();
+    // Viewers no longer steer a session that ends.
+    StageLink::instance().withdraw(this);
     if (videoWindow)
         videoWindow->close();
     if (allInFocusWindow)
@@ -227,11 +230,14 @@ void Session::fileOpen()
 
 ViewerWindow* Session::openInViewer(const QString& path)
 {
-    ViewerWindow* viewer = ViewerWindow::openOrWarn(path, this);
-    if (!viewer)
-        return nullptr;
-    // A place on the file is a stage position: the same rules as Go To on a mark.
-    connect(viewer, &ViewerWindow::stageTargetRequested, this, [this](const QPointF& stageUm) {
+    // The viewer steers this session's stage through the link begin() offered.
+    return ViewerWindow::openOrWarn(path, this);
+}
+
+void Session::steerFromViewers()
+{
+    // A place on a file is a stage position: the same rules as Go To on a mark.
+    StageLink::instance().offer(this, [this](const QPointF& stageUm) {
         if (stageBusy() || clock.controlExpired || !frameGrabButton->isEnabled()) {
             statusBar()->showMessage(QStringLiteral("The stage is busy: try again once it is ready."), 8000);
             return;
@@ -241,7 +247,6 @@ ViewerWindow* Session::openInViewer(const QString& path)
         destination.y = float(stageUm.y() * 10.0);
         goTo(destination);
     });
-    return viewer;
 }
 
 void Session::fileSaveAs() {}

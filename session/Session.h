@@ -68,6 +68,8 @@ public:
     bool stageBusy() const;
     // Opens a file in the viewer, whose double-clicks and Go To steer this session's stage.
     ViewerWindow* openInViewer(const QString& path);
+    // Viewers, open now or later, steer this session's stage until it closes.
+    void steerFromViewers();
 
     // Widgets of the form, named like their object names.
     LowResPreview* lowRes = nullptr;

@@ -24,6 +24,7 @@ void Session::begin(SessionInfo& info)
                    sessionInfo.host + QStringLiteral(">"));
     link.grant(sessionInfo.host, sessionInfo.requestPrefix, sessionInfo.password, sessionInfo.ticket);
     clock.controlExpired = false;
+    steerFromViewers();
 
     // Closing the video window only hides it: View > Video Window brings it back as it was.
     videoWindow = new VideoWindow();

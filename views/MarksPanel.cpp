@@ -43,6 +43,9 @@ MarksPanel::MarksPanel(QWidget* parent, AnnotationStore* marks)
     table->setObjectName(QStringLiteral("marksTable"));
     table->setHorizontalHeaderLabels({tr("#"), tr("Name"), tr("X (mm)"), tr("Y (mm)"), tr("Z (µm)")});
     table->verticalHeader()->hide();
+    // A name on one line, cut short with its whole text in the tooltip, keeps the rows even.
+    table->setWordWrap(false);
+    table->setTextElideMode(Qt::ElideRight);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
@@ -81,6 +84,14 @@ MarksPanel::MarksPanel(QWidget* parent, AnnotationStore* marks)
     refill();
 }
 
+void MarksPanel::showForFile(const QString& hintText)
+{
+    hint->setText(hintText);
+    table->setColumnHidden(Z, true);
+    // Room for the name beside the two coordinates.
+    setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("meas. Measurement 10 000.0000 000.0000")) + 40);
+}
+
 QPointF MarksPanel::placeOf(const QVector<QPointF>& pointsMm)
 {
     return QPolygonF(pointsMm).boundingRect().center();
@@ -102,7 +113,7 @@ void MarksPanel::refill()
         table->setItem(row, Number, fixedItem(label, mark.id));
         auto* name = new QTableWidgetItem(mark.name);
         name->setData(Qt::UserRole, mark.id);
-        name->setToolTip(mark.figures());
+        name->setToolTip(mark.name + QLatin1Char('\n') + mark.figures());
         table->setItem(row, Name, name);
         table->setItem(row, X, fixedItem(locale.toString(place.x(), 'f', 4), mark.id));
         table->setItem(row, Y, fixedItem(locale.toString(place.y(), 'f', 4), mark.id));

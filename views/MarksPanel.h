@@ -21,6 +21,9 @@ public:
     QPushButton* goToButton = nullptr;
     QPushButton* deleteButton = nullptr;
 
+    // For marks made on a file, not the live picture: its own hint, no focus column.
+    void showForFile(const QString& hintText);
+
     // Where Go To goes for a mark: its point, or the middle of its shape.
     static QPointF placeOf(const QVector<QPointF>& pointsMm);
 

@@ -2,24 +2,15 @@
 
 #include "views/ScaleBar.h"
 
-#include <QMouseEvent>
 #include <QPainter>
-#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
 
-namespace {
-constexpr double maxZoom = 8.0;
-} // namespace
-
 MosaicView::MosaicView(QWidget* parent)
-    : QWidget(parent)
+    : ZoomPanView(parent, 8.0)
 {
     setObjectName(QStringLiteral("mosaicView"));
-    setMinimumSize(200, 150);
-    setCursor(Qt::OpenHandCursor);
-    setFocusPolicy(Qt::WheelFocus);
 }
 
 void MosaicView::setMosaic(const QSize& mosaicPixels, double xScale, double yScale, const QPointF& origin,
@@ -36,14 +27,12 @@ void MosaicView::setMosaic(const QSize& mosaicPixels, double xScale, double ySca
 void MosaicView::setMosaicGeometry(const QSize& mosaicPixels, const QPointF& origin)
 {
     // The view keeps showing the same stage area when the origin moves.
-    if (umPerPxX > 0.0 && umPerPxY > 0.0)
-        offset += QPointF((originUm.x() - origin.x()) / umPerPxX, (originUm.y() - origin.y()) / umPerPxY);
+    const QPointF shift = umPerPxX > 0.0 && umPerPxY > 0.0
+                              ? QPointF((originUm.x() - origin.x()) / umPerPxX, (originUm.y() - origin.y()) / umPerPxY)
+                              : QPointF();
     originUm = origin;
     pixels = mosaicPixels;
-    if (fitted)
-        fitToWindow();
-    else
-        refresh();
+    pictureShifted(shift);
 }
 
 void MosaicView::refresh()
@@ -52,37 +41,9 @@ void MosaicView::refresh()
     update();
 }
 
-double MosaicView::fitScale() const
-{
-    if (pixels.isEmpty())
-        return 1.0;
-    return std::min(double(width()) / pixels.width(), double(height()) / pixels.height());
-}
-
-void MosaicView::fitToWindow()
-{
-    fitted = true;
-    scale = fitScale();
-    offset = QPointF((pixels.width() - width() / scale) / 2.0, (pixels.height() - height() / scale) / 2.0);
-    refresh();
-}
-
-void MosaicView::keepInView()
-{
-    // At least a quarter of the view keeps showing the mosaic.
-    const double w = width() / scale, h = height() / scale;
-    offset.setX(std::clamp(offset.x(), -0.75 * w, pixels.width() - 0.25 * w));
-    offset.setY(std::clamp(offset.y(), -0.75 * h, pixels.height() - 0.25 * h));
-}
-
-QPointF MosaicView::mosaicPoint(const QPointF& viewPoint) const
-{
-    return offset + viewPoint / scale;
-}
-
 QPointF MosaicView::stagePoint(const QPointF& viewPoint) const
 {
-    const QPointF p = mosaicPoint(viewPoint);
+    const QPointF p = imagePoint(viewPoint);
     return originUm + QPointF(p.x() * umPerPxX, p.y() * umPerPxY);
 }
 
@@ -96,12 +57,12 @@ void MosaicView::paintEvent(QPaintEvent*)
         return;
     }
     if (stale) {
-        const QRectF visible = QRectF(offset, QSizeF(width() / scale, height() / scale))
+        const QRectF visible = QRectF(imagePoint(QPointF(0, 0)), QSizeF(width() / zoom(), height() / zoom()))
                                    .intersected(QRectF(QPointF(0, 0), QSizeF(pixels)));
         drawn = QImage();
         if (!visible.isEmpty()) {
-            const QPointF topLeft = (visible.topLeft() - offset) * scale;
-            const QPointF bottomRight = (visible.bottomRight() - offset) * scale;
+            const QPointF topLeft = viewPoint(visible.topLeft());
+            const QPointF bottomRight = viewPoint(visible.bottomRight());
             drawnAt = QRect(QPoint(int(std::floor(topLeft.x())), int(std::floor(topLeft.y()))),
                             QPoint(int(std::ceil(bottomRight.x())) - 1, int(std::ceil(bottomRight.y())) - 1));
             if (!drawnAt.isEmpty())
@@ -111,64 +72,10 @@ void MosaicView::paintEvent(QPaintEvent*)
     }
     if (!drawn.isNull())
         painter.drawImage(drawnAt, drawn);
-    ScaleBar::choose(umPerPxX / scale, width()).draw(painter, rect());
+    ScaleBar::choose(umPerPxX / zoom(), width()).draw(painter, rect());
 }
 
-void MosaicView::resizeEvent(QResizeEvent*)
+void MosaicView::pictureDoubleClicked(const QPointF& p)
 {
-    if (fitted)
-        fitToWindow();
-    else
-        refresh();
-}
-
-void MosaicView::wheelEvent(QWheelEvent* event)
-{
-    if (pixels.isEmpty())
-        return;
-    const QPointF at = event->position();
-    const QPointF anchor = mosaicPoint(at);
-    const double factor = std::pow(1.25, event->angleDelta().y() / 120.0);
-    const double lowest = std::min(fitScale() / 2.0, 1.0);
-    scale = std::clamp(scale * factor, lowest, maxZoom);
-    // The mosaic point under the pointer stays under it.
-    offset = anchor - at / scale;
-    fitted = false;
-    keepInView();
-    refresh();
-    event->accept();
-}
-
-void MosaicView::mousePressEvent(QMouseEvent* event)
-{
-    if (event->button() != Qt::LeftButton)
-        return;
-    dragging = true;
-    pressPos = event->position().toPoint();
-    pressOffset = offset;
-    setCursor(Qt::ClosedHandCursor);
-}
-
-void MosaicView::mouseMoveEvent(QMouseEvent* event)
-{
-    if (!dragging)
-        return;
-    offset = pressOffset - QPointF(event->position().toPoint() - pressPos) / scale;
-    fitted = false;
-    keepInView();
-    refresh();
-}
-
-void MosaicView::mouseReleaseEvent(QMouseEvent*)
-{
-    dragging = false;
-    setCursor(Qt::OpenHandCursor);
-}
-
-void MosaicView::mouseDoubleClickEvent(QMouseEvent* event)
-{
-    const QPointF p = mosaicPoint(event->position());
-    if (pixels.isEmpty() || p.x() < 0 || p.y() < 0 || p.x() >= pixels.width() || p.y() >= pixels.height())
-        return;
-    emit pointDoubleClicked(stagePoint(event->position()));
+    emit pointDoubleClicked(originUm + QPointF(p.x() * umPerPxX, p.y() * umPerPxY));
 }

@@ -1,19 +1,19 @@
 #pragma once
 
+#include "views/ZoomPanView.h"
+
 #include <QImage>
 #include <QPointF>
 #include <QRectF>
 #include <QSize>
-#include <QWidget>
 
 #include <functional>
 
-// Pans and zooms over a mosaic far larger than the screen: the wheel zooms
-// around the pointer, a drag pans, a scale bar shows the length, and a
-// double-click announces the stage point under the pointer. The pictures come
+// Pans and zooms over a mosaic far larger than the screen: a scale bar shows
+// the length, and a double-click announces the stage point under the pointer. The pictures come
 // from a renderer that draws any part of the mosaic at any size, so the whole
 // mosaic is never held here.
-class MosaicView : public QWidget
+class MosaicView : public ZoomPanView
 {
     Q_OBJECT
 
@@ -30,13 +30,8 @@ public:
     void setMosaicGeometry(const QSize& mosaicPixels, const QPointF& origin);
     // The mosaic's content changed: draw again.
     void refresh();
-    void fitToWindow();
 
     QSize mosaicSize() const { return pixels; }
-    // View pixels per mosaic pixel.
-    double zoom() const { return scale; }
-    // The mosaic pixel under a point of the view.
-    QPointF mosaicPoint(const QPointF& viewPoint) const;
     // The stage position in micrometres under a point of the view.
     QPointF stagePoint(const QPointF& viewPoint) const;
 
@@ -44,30 +39,17 @@ signals:
     void pointDoubleClicked(const QPointF& stageUm);
 
 protected:
+    QSize pictureSize() const override { return pixels; }
+    void viewMoved() override { refresh(); }
+    void pictureDoubleClicked(const QPointF& mosaicPixel) override;
     void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void wheelEvent(QWheelEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
-    double fitScale() const;
-    void keepInView();
-
     Renderer render;
     QSize pixels;
     double umPerPxX = 0.0;
     double umPerPxY = 0.0;
     QPointF originUm;
-    double scale = 1.0;
-    // Mosaic pixel at the view's top-left corner.
-    QPointF offset;
-    bool fitted = true;
-    QPoint pressPos;
-    QPointF pressOffset;
-    bool dragging = false;
     // The last picture drawn and where, reused until the view or content changes.
     QImage drawn;
     QRect drawnAt;

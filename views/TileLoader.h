@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCache>
+#include <QHash>
 #include <QImage>
 #include <QObject>
 #include <QSet>
@@ -32,10 +33,15 @@ public:
     ~TileLoader() override;
 
     void setCacheBytes(qint64 bytes);
-    // Heights (float pages) are drawn in colour over this range, in µm.
-    void setHeightRange(double lowUm, double highUm);
-    double heightLow() const { return lowUm; }
-    double heightHigh() const { return highUm; }
+    // The values a page is shown over: heights (float pages) in colour from
+    // low to high µm, 16-bit samples from low (black) to high (white).
+    // Without one, 16-bit pages span 0 to 65535 and heights 0 to 1 µm.
+    void setRange(int page, double low, double high);
+    std::pair<double, double> range(int page) const;
+    // Tiles of held pages are neither read nor shown until setRange() or
+    // release() (no range found) lets them go.
+    void hold(const QVector<int>& pages);
+    void release(int page);
     // The cached tile, or a null image; with `request`, a missing tile is read.
     QImage tile(const Id& id, bool request);
     // Only these tiles are still wanted: reads of others not yet begun are dropped.
@@ -44,9 +50,9 @@ public:
     // Reads queued or running.
     int pending() const { return inFlight.size(); }
 
-    // A tile as the screen shows it, in RGB32: 16-bit scaled down, heights
-    // through the colour scale.
-    static QImage toDisplay(const cv::Mat& tile, double lowUm, double highUm);
+    // A tile as the screen shows it, in RGB32: 16-bit samples and heights
+    // over the range [low, high], heights through the colour scale.
+    static QImage toDisplay(const cv::Mat& tile, double low, double high);
 
 signals:
     void tileReady();
@@ -63,6 +69,8 @@ private:
     QTimer batch;
     std::shared_ptr<std::mutex> wantedMutex = std::make_shared<std::mutex>();
     std::shared_ptr<QSet<quint64>> wanted = std::make_shared<QSet<quint64>>();
-    double lowUm = 0, highUm = 1;
+    QHash<int, std::pair<double, double>> ranges;
+    QSet<int> held;
     bool reportedFailure = false;
+    bool fresh = false; // tiles arrived since the last tileReady
 };

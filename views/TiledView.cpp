@@ -2,26 +2,16 @@
 
 #include "views/ScaleBar.h"
 
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
 
-namespace {
-constexpr double kMaxZoom = 16.0;
-constexpr double kStep = 1.25;
-} // namespace
-
 TiledView::TiledView(QWidget* parent)
-    : QWidget(parent)
+    : ZoomPanView(parent, 16.0)
 {
     setObjectName(QStringLiteral("tiledView"));
-    setMinimumSize(200, 150);
-    setCursor(Qt::OpenHandCursor);
-    setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
 }
 
@@ -39,17 +29,17 @@ void TiledView::setPage(int newPage)
     shownPage = newPage;
     if (first)
         fitToWindow();
-    changed();
+    viewMoved();
 }
 
 void TiledView::setOverview(const QImage& image, int factor)
 {
     overview = image;
     overviewScale = factor;
-    changed();
+    viewMoved();
 }
 
-void TiledView::changed()
+void TiledView::viewMoved()
 {
     drawnComplete = false;
     update();
@@ -72,71 +62,7 @@ int TiledView::levelFor(const QVector<TileReader::Level>& levels, double zoom)
 
 int TiledView::level() const
 {
-    return reader ? levelFor(reader->levels(shownPage), scale) : 0;
-}
-
-double TiledView::fitScale() const
-{
-    const QSize size = pictureSize();
-    if (size.isEmpty())
-        return 1.0;
-    return std::min(double(width()) / size.width(), double(height()) / size.height());
-}
-
-void TiledView::fitToWindow()
-{
-    const QSize size = pictureSize();
-    fitted = true;
-    scale = fitScale();
-    offset = QPointF((size.width() - width() / scale) / 2.0, (size.height() - height() / scale) / 2.0);
-    changed();
-}
-
-void TiledView::keepInView()
-{
-    // At least a quarter of the view keeps showing the picture.
-    const QSize size = pictureSize();
-    const double w = width() / scale, h = height() / scale;
-    offset.setX(std::clamp(offset.x(), -0.75 * w, size.width() - 0.25 * w));
-    offset.setY(std::clamp(offset.y(), -0.75 * h, size.height() - 0.25 * h));
-}
-
-void TiledView::zoomBy(double factor, const QPointF& at)
-{
-    if (pictureSize().isEmpty())
-        return;
-    const QPointF anchor = imagePoint(at);
-    scale = std::clamp(scale * factor, std::min(fitScale() / 2.0, 1.0), kMaxZoom);
-    offset = anchor - at / scale;
-    fitted = false;
-    keepInView();
-    changed();
-}
-
-void TiledView::setZoom(double zoom, const QPointF& topLeft)
-{
-    scale = std::clamp(zoom, 1.0 / (1 << 16), kMaxZoom);
-    offset = topLeft;
-    fitted = false;
-    changed();
-}
-
-void TiledView::panBy(const QPointF& viewPixels)
-{
-    offset += viewPixels / scale;
-    fitted = false;
-    keepInView();
-    changed();
-}
-
-QPointF TiledView::imagePoint(const QPointF& at) const
-{
-    return offset + at / scale;
-}
-
-QPointF TiledView::viewPoint(const QPointF& imagePoint) const
-{
-    return (imagePoint - offset) * scale;
+    return reader ? levelFor(reader->levels(shownPage), zoom()) : 0;
 }
 
 QVector<TileLoader::Id> TiledView::tilesInView(int lvl) const
@@ -146,7 +72,7 @@ QVector<TileLoader::Id> TiledView::tilesInView(int lvl) const
     const TileReader::Level& l = levels[lvl];
     const double fx = double(levels[0].size.width()) / l.size.width();
     const double fy = double(levels[0].size.height()) / l.size.height();
-    const QRectF visible = QRectF(offset, QSizeF(width() / scale, height() / scale));
+    const QRectF visible = QRectF(imagePoint(QPointF(0, 0)), QSizeF(width() / zoom(), height() / zoom()));
     const int x0 = std::max(0, int(std::floor(visible.left() / fx / l.tile.width())));
     const int y0 = std::max(0, int(std::floor(visible.top() / fy / l.tile.height())));
     const int x1 =
@@ -185,112 +111,58 @@ void TiledView::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), QColor(48, 48, 48));
     if (pictureSize().isEmpty() || !loader)
         return;
-    const int finest = level();
-    const int coarsest = int(reader->levels(shownPage).size()) - 1;
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, scale < 1.0);
-    if (overviewScale > 0 && scale * overviewScale <= 1.001) {
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, zoom() < 1.0);
+    drawnComplete = drawPicture(painter);
+    if (overlay)
+        overlay(painter);
+    ScaleBar::choose(umPerPx / zoom(), width()).draw(painter, rect());
+}
+
+bool TiledView::drawPicture(QPainter& painter)
+{
+    const QRectF whole(viewPoint(QPointF(0, 0)), viewPoint(QPointF(pictureSize().width(), pictureSize().height())));
+    if (overviewScale > 0 && zoom() * overviewScale <= 1.001) {
         loader->keepOnly({});
         if (overview.isNull()) {
             painter.setPen(Qt::lightGray);
             painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("Making an overview…"));
-        } else {
-            painter.drawImage(
-                QRectF(viewPoint(QPointF(0, 0)), viewPoint(QPointF(pictureSize().width(), pictureSize().height()))),
-                overview);
+            return false;
         }
-        drawnComplete = !overview.isNull();
-        if (overlay)
-            overlay(painter);
-        ScaleBar::choose(umPerPx / scale, width()).draw(painter, rect());
-        return;
+        painter.drawImage(whole, overview);
+        return true;
     }
+    const int finest = level();
+    const int coarsest = int(reader->levels(shownPage).size()) - 1;
     const QVector<TileLoader::Id> wanted = tilesInView(finest);
-    const QVector<TileLoader::Id> coarse = tilesInView(coarsest);
+    // The coarsest level first, a quick picture to refine; not when it lies
+    // just above the wanted level: its tiles would cost nearly as many reads.
+    const QVector<TileLoader::Id> coarse = coarsest > finest + 1 ? tilesInView(coarsest) : QVector<TileLoader::Id>();
     loader->keepOnly(wanted + coarse);
+    // Once the tiles of the right level are all loaded they alone are drawn:
+    // scaling coarser ones beneath them cost more than the rest of the paint.
+    const bool ready = std::all_of(wanted.begin(), wanted.end(),
+                                   [this](const TileLoader::Id& id) { return !loader->tile(id, false).isNull(); });
+    if (ready) {
+        for (const TileLoader::Id& id : coarse)
+            loader->tile(id, true);
+        return drawTiles(painter, wanted, true);
+    }
     // Coarse to fine: whatever is loaded shows until the finer tiles cover it.
     if (!overview.isNull())
-        painter.drawImage(
-            QRectF(viewPoint(QPointF(0, 0)), viewPoint(QPointF(pictureSize().width(), pictureSize().height()))),
-            overview);
+        painter.drawImage(whole, overview);
     drawTiles(painter, coarse, true);
-    for (int l = coarsest - 1; l > finest; --l)
+    for (int l = coarse.isEmpty() ? coarsest : coarsest - 1; l > finest; --l)
         drawTiles(painter, tilesInView(l), false);
-    drawnComplete = finest == coarsest ? drawTiles(painter, coarse, false) : drawTiles(painter, wanted, true);
-    if (overlay)
-        overlay(painter);
-    ScaleBar::choose(umPerPx / scale, width()).draw(painter, rect());
-}
-
-void TiledView::resizeEvent(QResizeEvent*)
-{
-    if (fitted)
-        fitToWindow();
-    else
-        keepInView();
-}
-
-void TiledView::wheelEvent(QWheelEvent* event)
-{
-    zoomBy(std::pow(kStep, event->angleDelta().y() / 120.0), event->position());
-    event->accept();
-}
-
-void TiledView::keyPressEvent(QKeyEvent* event)
-{
-    const QPointF centre(width() / 2.0, height() / 2.0);
-    const double stepX = width() / 8.0, stepY = height() / 8.0;
-    switch (event->key()) {
-    case Qt::Key_Left:
-        return panBy(QPointF(-stepX, 0));
-    case Qt::Key_Right:
-        return panBy(QPointF(stepX, 0));
-    case Qt::Key_Up:
-        return panBy(QPointF(0, -stepY));
-    case Qt::Key_Down:
-        return panBy(QPointF(0, stepY));
-    case Qt::Key_Plus:
-    case Qt::Key_Equal:
-        return zoomBy(kStep, centre);
-    case Qt::Key_Minus:
-        return zoomBy(1.0 / kStep, centre);
-    case Qt::Key_Home:
-        return fitToWindow();
-    default:
-        QWidget::keyPressEvent(event);
-    }
-}
-
-void TiledView::mousePressEvent(QMouseEvent* event)
-{
-    if (event->button() != Qt::LeftButton)
-        return;
-    dragging = true;
-    pressPos = event->position().toPoint();
-    pressOffset = offset;
-    setCursor(Qt::ClosedHandCursor);
+    return drawTiles(painter, wanted, true);
 }
 
 void TiledView::mouseMoveEvent(QMouseEvent* event)
 {
     emit pointerMoved(imagePoint(event->position()));
-    if (!dragging)
-        return;
-    offset = pressOffset - QPointF(event->position().toPoint() - pressPos) / scale;
-    fitted = false;
-    keepInView();
-    changed();
+    ZoomPanView::mouseMoveEvent(event);
 }
 
-void TiledView::mouseReleaseEvent(QMouseEvent*)
+void TiledView::pictureDoubleClicked(const QPointF& p)
 {
-    dragging = false;
-    setCursor(Qt::OpenHandCursor);
-}
-
-void TiledView::mouseDoubleClickEvent(QMouseEvent* event)
-{
-    const QPointF p = imagePoint(event->position());
-    const QSize size = pictureSize();
-    if (p.x() >= 0 && p.y() >= 0 && p.x() < size.width() && p.y() < size.height())
-        emit pointDoubleClicked(p);
+    emit pointDoubleClicked(p);
 }

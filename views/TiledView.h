@@ -2,17 +2,16 @@
 
 #include "imaging/TileReader.h"
 #include "views/TileLoader.h"
+#include "views/ZoomPanView.h"
 
 #include <QPointF>
-#include <QWidget>
 #include <functional>
 #include <memory>
 
 // Shows one page of a file of any size: only the tiles in view, from the
 // level that matches the zoom, the coarsest level first while finer tiles
-// arrive from the loader. The wheel zooms around the pointer, a drag pans,
-// the arrow keys pan, + and - zoom, Home fits; a scale bar shows the length.
-class TiledView : public QWidget
+// arrive from the loader; a scale bar shows the length.
+class TiledView : public ZoomPanView
 {
     Q_OBJECT
 
@@ -29,17 +28,6 @@ public:
     // Drawn over the picture after the tiles: marks, grid, crosshair.
     void setOverlay(std::function<void(QPainter&)> paint) { overlay = std::move(paint); }
     int page() const { return shownPage; }
-    void fitToWindow();
-    // Zooms by a factor, keeping the picture point under `at` (view pixels) in place.
-    void zoomBy(double factor, const QPointF& at);
-    void panBy(const QPointF& viewPixels);
-    // Shows the picture at `zoom` with picture point `topLeft` in the view's corner.
-    void setZoom(double zoom, const QPointF& topLeft);
-
-    // View pixels per picture pixel.
-    double zoom() const { return scale; }
-    QPointF imagePoint(const QPointF& viewPoint) const;
-    QPointF viewPoint(const QPointF& imagePoint) const;
     // The level drawn at the current zoom, and whether its tiles in view all were.
     int level() const;
     bool complete() const { return drawnComplete; }
@@ -53,23 +41,18 @@ signals:
     void viewChanged();
 
 protected:
+    QSize pictureSize() const override;
+    // What is shown changed: draw again, and say so.
+    void viewMoved() override;
+    void pictureDoubleClicked(const QPointF& imagePoint) override;
     void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void wheelEvent(QWheelEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
-    // What is shown changed: draw again, and say so.
-    void changed();
-    double fitScale() const;
-    void keepInView();
-    QSize pictureSize() const;
     // The tiles of a level in view.
     QVector<TileLoader::Id> tilesInView(int level) const;
+    // The tiles, or the overview, of the current zoom; false when some were missing.
+    bool drawPicture(QPainter& painter);
     // Draws those of them that are loaded; false when some were missing.
     bool drawTiles(QPainter& painter, const QVector<TileLoader::Id>& tiles, bool request);
 
@@ -77,12 +60,6 @@ private:
     TileLoader* loader = nullptr;
     int shownPage = -1;
     double umPerPx = 0;
-    double scale = 1.0;
-    QPointF offset; // picture pixel at the view's top-left corner
-    bool fitted = true;
-    bool dragging = false;
-    QPoint pressPos;
-    QPointF pressOffset;
     bool drawnComplete = false;
     std::function<void(QPainter&)> overlay;
     QImage overview;

@@ -1,10 +1,15 @@
 #include "views/ViewerMarks.h"
 
+#include "imaging/TileReader.h"
+#include "views/MeasureTool.h"
 #include "views/OverlayPainter.h"
+#include "views/PictureMap.h"
 #include "views/TiledView.h"
 #include "views/marks/AnnotationStore.h"
 #include "views/marks/MarksGeoJson.h"
 
+#include <QKeyEvent>
+#include <QLineF>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTime>
@@ -38,21 +43,18 @@ void ViewerMarks::setMode(Mode mode)
     measuring = false;
     draft = Annotation();
     view->setCursor(mode == Mode::Off ? Qt::OpenHandCursor : Qt::CrossCursor);
+    // Delete and Esc reach the view only while it has the keyboard.
+    if (mode != Mode::Off)
+        view->setFocus(Qt::OtherFocusReason);
     view->update();
 }
 
 int ViewerMarks::addMeasurement(const QVector<QPointF>& points, bool rectangle)
 {
-    Annotation mark;
-    mark.kind = Annotation::Kind::Measurement;
-    mark.shape = rectangle ? Annotation::Shape::Rectangle : Annotation::Shape::Line;
-    mark.pointsMm = rectangle ? Annotation::rectangleCorners(toMm(points.value(0)), toMm(points.value(1)))
-                              : QVector<QPointF>{toMm(points.value(0)), toMm(points.value(1))};
-    int count = 1;
-    for (const Annotation& a : store->all())
-        count += a.kind == Annotation::Kind::Measurement;
-    mark.name = QStringLiteral("Measurement %1").arg(count);
-    return store->add(mark);
+    keep(rectangle ? Annotation::Shape::Rectangle : Annotation::Shape::Line,
+         rectangle ? Annotation::rectangleCorners(toMm(points.value(0)), toMm(points.value(1)))
+                   : QVector<QPointF>{toMm(points.value(0)), toMm(points.value(1))});
+    return store->selectedId();
 }
 
 int ViewerMarks::addNote(const QPointF& pixel, const QString& label)
@@ -76,23 +78,27 @@ int ViewerMarks::addBookmark()
     return store->add(mark);
 }
 
-void ViewerMarks::paint(QPainter& painter) const
+PictureMap ViewerMarks::map() const
 {
-    if (umPerPxX <= 0 || umPerPxY <= 0)
-        return;
     // The view as a picture of its own size whose middle shows the stage point under it.
     const QPointF middleMm = toMm(view->imagePoint(QPointF(view->width() / 2, view->height() / 2)));
     CoordinateTriple stage;
     stage.x = float(middleMm.x() * 10000.0);
     stage.y = float(middleMm.y() * 10000.0);
-    const PictureMap map(stage, float(umPerPxX / view->zoom()), float(umPerPxY / view->zoom()), view->size(),
-                         view->size());
+    return PictureMap(stage, float(umPerPxX / view->zoom()), float(umPerPxY / view->zoom()), view->size(),
+                      view->size());
+}
+
+void ViewerMarks::paint(QPainter& painter) const
+{
+    if (umPerPxX <= 0 || umPerPxY <= 0)
+        return;
     OverlayPainter::Layers layers;
     layers.marks = store;
     layers.draft = draft;
     layers.crosshair = crosshair;
     layers.gridMicrometres = gridMicrometres;
-    OverlayPainter(map, layers).paint(painter, ScaleBar());
+    OverlayPainter(map(), layers).paint(painter, ScaleBar());
 }
 
 QByteArray ViewerMarks::pixelGeoJson() const
@@ -104,9 +110,9 @@ QByteArray ViewerMarks::pixelGeoJson() const
 bool ViewerMarks::readPixelGeoJson(const QByteArray& data, QString* error)
 {
     QList<Annotation> marks;
-    if (!MarksGeoJson::read(data, &marks, error))
+    // Read as if millimetres: the numbers are pixels, as many as a file may have.
+    if (!MarksGeoJson::read(data, &marks, error, double(TileReader::kMaxSide)))
         return false;
-    // Read as if millimetres: the numbers are pixels.
     for (Annotation& mark : marks)
         for (QPointF& p : mark.pointsMm)
             p = toMm(p);
@@ -119,33 +125,100 @@ bool ViewerMarks::eventFilter(QObject*, QEvent* event)
     if (current == Mode::Off || umPerPxX <= 0)
         return false;
     const auto type = event->type();
-    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove && type != QEvent::MouseButtonRelease)
+    if (type == QEvent::KeyPress)
+        return key(static_cast<QKeyEvent*>(event)->key());
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove && type != QEvent::MouseButtonRelease &&
+        type != QEvent::MouseButtonDblClick)
         return false;
     auto* mouse = static_cast<QMouseEvent*>(event);
     const QPointF pixel = view->imagePoint(mouse->position());
+    const bool polygon = draft.shape == Annotation::Shape::Polygon && !draft.pointsMm.isEmpty();
+    if (type == QEvent::MouseButtonDblClick) {
+        // The double-click's first click placed the last corner.
+        if (polygon && draft.pointsMm.size() >= 3)
+            keep(draft.shape, draft.pointsMm);
+        else
+            draft = Annotation();
+        afterDoubleClick = true;
+        view->update();
+        return true;
+    }
     if (type == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton) {
         if (current == Mode::Note) {
             emit notePlaced(pixel);
             return true;
         }
         measuring = true;
+        dragged = false;
+        afterDoubleClick = false;
         pressPixel = pixel;
-        draft = Annotation();
+        pressAt = mouse->position();
         return true;
     }
     if (!measuring)
         return type != QEvent::MouseMove;
+    // Shorter moves are clicks: a hand is never that still.
+    dragged = dragged || QLineF(pressAt, mouse->position()).length() >= 3.0;
     const bool rectangle = mouse->modifiers() & Qt::ShiftModifier;
-    draft.kind = Annotation::Kind::Measurement;
-    draft.shape = rectangle ? Annotation::Shape::Rectangle : Annotation::Shape::Line;
-    draft.pointsMm = rectangle ? Annotation::rectangleCorners(toMm(pressPixel), toMm(pixel))
-                               : QVector<QPointF>{toMm(pressPixel), toMm(pixel)};
+    if (dragged && !polygon) {
+        draft.kind = Annotation::Kind::Measurement;
+        draft.shape = rectangle ? Annotation::Shape::Rectangle : Annotation::Shape::Line;
+        draft.pointsMm = rectangle ? Annotation::rectangleCorners(toMm(pressPixel), toMm(pixel))
+                                   : QVector<QPointF>{toMm(pressPixel), toMm(pixel)};
+    }
     if (type == QEvent::MouseButtonRelease) {
         measuring = false;
-        draft = Annotation();
-        if (pixel != pressPixel)
-            addMeasurement({pressPixel, pixel}, rectangle);
+        if (afterDoubleClick)
+            afterDoubleClick = false;
+        else if (dragged && !polygon)
+            keep(draft.shape, draft.pointsMm);
+        else
+            click(mouse->position(), pixel);
     }
     view->update();
     return true;
+}
+
+void ViewerMarks::click(const QPointF& at, const QPointF& pixel)
+{
+    // A click on a mark selects it; elsewhere it starts a polygon or adds its next corner.
+    if (draft.shape != Annotation::Shape::Polygon || draft.pointsMm.isEmpty()) {
+        const int hit = MeasureTool::markAt(store->all(), map(), at, 5.0);
+        store->select(hit);
+        if (hit)
+            return;
+        draft = Annotation();
+        draft.kind = Annotation::Kind::Measurement;
+        draft.shape = Annotation::Shape::Polygon;
+    }
+    if (draft.pointsMm.isEmpty() || draft.pointsMm.constLast() != toMm(pixel))
+        draft.pointsMm.append(toMm(pixel));
+}
+
+bool ViewerMarks::key(int key)
+{
+    if (key == Qt::Key_Escape && !draft.pointsMm.isEmpty()) {
+        draft = Annotation();
+        view->update();
+        return true;
+    }
+    if (current == Mode::Measure && (key == Qt::Key_Delete || key == Qt::Key_Backspace) && store->selectedId()) {
+        store->remove(store->selectedId());
+        return true;
+    }
+    return false;
+}
+
+void ViewerMarks::keep(Annotation::Shape shape, const QVector<QPointF>& pointsMm)
+{
+    Annotation mark;
+    mark.kind = Annotation::Kind::Measurement;
+    mark.shape = shape;
+    mark.pointsMm = pointsMm;
+    int count = 1;
+    for (const Annotation& a : store->all())
+        count += a.kind == Annotation::Kind::Measurement;
+    mark.name = QStringLiteral("Measurement %1").arg(count);
+    draft = Annotation();
+    store->select(store->add(mark));
 }

@@ -1,9 +1,11 @@
 #include "views/ViewerWindow.h"
 
+#include "imaging/DisplayRange.h"
 #include "imaging/Overview.h"
 #include "imaging/TileReader.h"
 #include "views/MarksPanel.h"
 #include "views/RecentFiles.h"
+#include "views/StageLink.h"
 #include "views/TileLoader.h"
 #include "views/TiledView.h"
 #include "views/ViewerMarks.h"
@@ -82,6 +84,8 @@ ViewerWindow::ViewerWindow(std::shared_ptr<TileReader> reader, const QString& pa
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->addAction(QStringLiteral("&Open..."), QKeySequence::Open, this, [this] { chooseAndOpen(this); });
+    // A viewer opened without a session can bring one up to steer the stage from the file.
+    file->addAction(QStringLiteral("Connect to a &Microscope..."), &StageLink::instance(), &StageLink::askForSession);
     RecentFiles::attach(file->addMenu(QStringLiteral("Open &Recent")), this,
                         [this](const QString& recent) { openOrWarn(recent, this); });
     saveViewAction = file->addAction(QStringLiteral("Save &View..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
@@ -93,7 +97,6 @@ ViewerWindow::ViewerWindow(std::shared_ptr<TileReader> reader, const QString& pa
     viewMenu->addAction(QStringLiteral("&Fit to Window"), QKeySequence(Qt::Key_Home), view, &TiledView::fitToWindow);
 
     const double umPerPx = source->meta().physicalSizeXUm;
-    findHeightRange();
     view->setSource(source, loader, umPerPx);
     connect(planeSlider, &QSlider::valueChanged, this, &ViewerWindow::showPage);
     connect(channelBox, &QComboBox::currentIndexChanged, this, &ViewerWindow::showPage);
@@ -101,17 +104,23 @@ ViewerWindow::ViewerWindow(std::shared_ptr<TileReader> reader, const QString& pa
     connect(view, &TiledView::pointerMoved, this, &ViewerWindow::describePointer);
     connect(view, &TiledView::pointDoubleClicked, this, [this](const QPointF& p) {
         if (source->hasStagePosition() && source->meta().physicalSizeXUm > 0 && marks->mode() == ViewerMarks::Mode::Off)
-            emit stageTargetRequested(stagePointUm(p));
+            moveStage(stagePointUm(p));
     });
+    linkLabel = new QLabel(statusBar());
+    linkLabel->setObjectName(QStringLiteral("stageLinkLabel"));
+    statusBar()->addPermanentWidget(linkLabel);
+    connect(&StageLink::instance(), &StageLink::linkChanged, this, &ViewerWindow::showLink);
+    showLink();
     showPage();
     resize(1000, 760);
-    makeOverview(view->page());
+    findRanges();
 }
 
 ViewerWindow::~ViewerWindow()
 {
     // The worker posts to this window: it ends first.
     cancelOverview->store(true);
+    rangeRun.waitForFinished();
     overviewRun.waitForFinished();
 }
 
@@ -231,6 +240,10 @@ void ViewerWindow::buildMarks(QMenu* file)
     auto* dock = new QDockWidget(QStringLiteral("Marks"), this);
     dock->setObjectName(QStringLiteral("marksDock"));
     auto* panel = new MarksPanel(dock, marks->store);
+    panel->showForFile(QStringLiteral("Measure (Ctrl+M): drag a line, Shift-drag a rectangle, click the corners of a "
+                                      "polygon and double-click to close it; click a mark to select it, Delete "
+                                      "removes it. Annotate (Ctrl+Shift+A), Bookmark (Ctrl+D). Double-click a name "
+                                      "to rename it."));
     dock->setWidget(panel);
     addDockWidget(Qt::RightDockWidgetArea, dock);
     connect(panel, &MarksPanel::goToRequested, this, &ViewerWindow::goToMark);
@@ -263,7 +276,24 @@ void ViewerWindow::goToMark(int id)
 {
     const Annotation* mark = marks->store->find(id);
     if (mark && source->hasStagePosition())
-        emit stageTargetRequested(MarksPanel::placeOf(mark->pointsMm) * 1000.0);
+        moveStage(MarksPanel::placeOf(mark->pointsMm) * 1000.0);
+}
+
+void ViewerWindow::moveStage(const QPointF& stageUm)
+{
+    if (!StageLink::instance().moveTo(stageUm))
+        statusBar()->showMessage(
+            QStringLiteral("No session is open: after File > Connect to a Microscope..., a double-click or Go To moves "
+                           "its stage here."),
+            8000);
+}
+
+void ViewerWindow::showLink()
+{
+    // Only a file that says where it lay on the stage can steer it.
+    linkLabel->setVisible(source->hasStagePosition() && source->meta().physicalSizeXUm > 0);
+    linkLabel->setText(StageLink::instance().linked() ? QStringLiteral("Stage: linked to the session")
+                                                      : QStringLiteral("Stage: no session"));
 }
 
 void ViewerWindow::exportMarks()
@@ -307,63 +337,85 @@ void ViewerWindow::makeOverview(int page)
     const int factor = Overview::factorFor(coarsest);
     view->setOverview(QImage(), factor);
     statusBar()->showMessage(QStringLiteral("Making an overview…"));
-    overviewRun = QtConcurrent::run([this, page, factor, reader = source, cancel = cancelOverview,
-                                     low = loader->heightLow(), high = loader->heightHigh()] {
-        cv::Mat overview;
-        QString error;
-        const bool ok = Overview::build(
-            *reader, page, factor,
-            [this, cancel, shown = -1](double done) mutable {
-                // One message per percent, not one per tile.
-                const int percent = int(done * 100);
-                if (percent != shown)
-                    QMetaObject::invokeMethod(
-                        this,
-                        [this, percent] {
-                            statusBar()->showMessage(QStringLiteral("Making an overview… %1 %").arg(percent));
-                        },
-                        Qt::QueuedConnection);
-                shown = percent;
-                return !cancel->load();
-            },
-            &overview, &error);
-        const QImage image = ok ? TileLoader::toDisplay(overview, low, high) : QImage();
+    overviewRun =
+        QtConcurrent::run([this, page, factor, reader = source, cancel = cancelOverview, range = loader->range(page)] {
+            cv::Mat overview;
+            QString error;
+            const bool ok = Overview::build(
+                *reader, page, factor,
+                [this, cancel, shown = -1](double done) mutable {
+                    // One message per percent, not one per tile.
+                    const int percent = int(done * 100);
+                    if (percent != shown)
+                        QMetaObject::invokeMethod(
+                            this,
+                            [this, percent] {
+                                statusBar()->showMessage(QStringLiteral("Making an overview… %1 %").arg(percent));
+                            },
+                            Qt::QueuedConnection);
+                    shown = percent;
+                    return !cancel->load();
+                },
+                &overview, &error);
+            const QImage image = ok ? TileLoader::toDisplay(overview, range.first, range.second) : QImage();
+            QMetaObject::invokeMethod(
+                this,
+                [this, image, factor, error] {
+                    if (image.isNull()) {
+                        statusBar()->showMessage(QStringLiteral("No overview: %1").arg(error));
+                        view->setOverview(QImage(), 0);
+                        return;
+                    }
+                    statusBar()->clearMessage();
+                    view->setOverview(image, factor);
+                },
+                Qt::QueuedConnection);
+        });
+}
+
+void ViewerWindow::findRanges()
+{
+    // The height map, and each 16-bit channel: one range for all its planes,
+    // so stepping through z keeps the brightness, from the middle plane,
+    // which a stack centres on the focus.
+    QVector<std::pair<int, QVector<int>>> groups;
+    if (source->heightPage() >= 0)
+        groups.append(std::pair(source->heightPage(), QVector<int>{source->heightPage()}));
+    for (int c = 0; c < source->channelCount(); ++c) {
+        const int middle = source->pageOf(c, source->planeCount() / 2);
+        if (middle < 0 || CV_MAT_DEPTH(source->pixelType(middle)) != CV_16U)
+            continue;
+        QVector<int> planes;
+        for (int z = 0; z < source->planeCount(); ++z)
+            planes.append(source->pageOf(c, z));
+        groups.append(std::pair(middle, planes));
+    }
+    if (groups.isEmpty()) {
+        makeOverview(view->page());
+        return;
+    }
+    // A sample of tiles, read on a worker: in strips a tile costs whole rows.
+    for (const auto& group : groups)
+        loader->hold(group.second);
+    rangeRun = QtConcurrent::run([this, reader = source, groups] {
+        QVector<std::pair<double, double>> found(groups.size(), {0.0, 0.0});
+        for (int i = 0; i < groups.size(); ++i)
+            if (!DisplayRange::of(*reader, groups[i].first, &found[i].first, &found[i].second))
+                found[i] = {0.0, 0.0};
         QMetaObject::invokeMethod(
             this,
-            [this, image, factor, error] {
-                if (image.isNull()) {
-                    statusBar()->showMessage(QStringLiteral("No overview: %1").arg(error));
-                    view->setOverview(QImage(), 0);
-                    return;
-                }
-                statusBar()->clearMessage();
-                view->setOverview(image, factor);
+            [this, groups, found] {
+                for (int i = 0; i < groups.size(); ++i)
+                    for (const int page : groups[i].second) {
+                        if (found[i].second > found[i].first)
+                            loader->setRange(page, found[i].first, found[i].second);
+                        else
+                            loader->release(page);
+                    }
+                makeOverview(view->page());
             },
             Qt::QueuedConnection);
     });
-}
-
-void ViewerWindow::findHeightRange()
-{
-    // The colours span the heights of the coarsest level, read once: it is small.
-    const int page = source->heightPage();
-    if (page < 0)
-        return;
-    const TileReader::Level top = source->levels(page).constLast();
-    double low = 0, high = 0;
-    bool any = false;
-    for (int y = 0; y * top.tile.height() < top.size.height() && qint64(y) * top.tile.height() < 4096; ++y)
-        for (int x = 0; x * top.tile.width() < top.size.width() && qint64(x) * top.tile.width() < 4096; ++x) {
-            cv::Mat tile;
-            if (!source->readTile(page, int(source->levels(page).size()) - 1, QPoint(x, y), &tile, nullptr))
-                continue;
-            double lo = 0, hi = 0;
-            cv::minMaxLoc(tile, &lo, &hi);
-            low = any ? std::min(low, lo) : lo;
-            high = any ? std::max(high, hi) : hi;
-            any = true;
-        }
-    loader->setHeightRange(low, high);
 }
 
 QPointF ViewerWindow::stagePointUm(const QPointF& p) const

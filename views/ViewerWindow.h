@@ -55,16 +55,18 @@ public:
     bool saveMarksBeside(QString* error) const;
     // Asks the session to move the stage to a mark (needs the file's stage position).
     void goToMark(int id);
-
-signals:
-    // A double-click asked the stage to go to this position (µm).
-    void stageTargetRequested(const QPointF& stageUm);
+    // Says that the stage goes only from a session, when none is open.
+    void moveStage(const QPointF& stageUm);
+    QLabel* linkLabel = nullptr;
 
 private:
     void showPage();
+    void showLink();
     void describePointer(const QPointF& imagePoint);
     void chooseSaveView();
-    void findHeightRange();
+    // The display ranges of the height map and of each 16-bit channel, on a
+    // worker; their pages wait for them. Then the overview, if one is needed.
+    void findRanges();
     void buildMarks(QMenu* file);
     void exportMarks();
     void importMarks();
@@ -75,4 +77,5 @@ private:
     QString filePath;
     std::shared_ptr<std::atomic<bool>> cancelOverview = std::make_shared<std::atomic<bool>>(false);
     QFuture<void> overviewRun;
+    QFuture<void> rangeRun;
 };

@@ -1,5 +1,6 @@
 // A saved mosaic as a map to steer by: a bookmark and a double-click in the
-// viewer move the stage of the session that opened it.
+// viewer move the stage of the open session, also one that opened after the
+// viewer, and nothing once it has closed.
 #include "SessionHarness.h"
 
 #include "imaging/PyramidWriter.h"
@@ -8,7 +9,9 @@
 #include "views/ViewerWindow.h"
 #include "views/marks/AnnotationStore.h"
 
+#include <QLabel>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -20,10 +23,18 @@ private slots:
     // The recent-files list goes to a test folder, not the user's settings.
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
+    void marksOnTheMosaicMoveTheStage_data()
+    {
+        QTest::addColumn<bool>("viewerFirst"); // opened before the session, as by `tessan FILE`
+        QTest::newRow("opened from the session") << false;
+        QTest::newRow("opened before the session") << true;
+    }
+
     void marksOnTheMosaicMoveTheStage()
     {
+        QFETCH(bool, viewerFirst);
         SessionHarness h;
-        QVERIFY(h.start());
+        QVERIFY(viewerFirst || h.start());
         // A mosaic whose top-left pixel lay at stage (37.5 mm, 25 mm), 0.5 µm per pixel.
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("scan.ome.tif"));
@@ -44,8 +55,10 @@ private slots:
                      },
                      &error),
                  qPrintable(error));
-        ViewerWindow* viewer = h.session->openInViewer(path);
+        ViewerWindow* viewer = viewerFirst ? ViewerWindow::open(path, &error) : h.session->openInViewer(path);
         QVERIFY(viewer);
+        QVERIFY(!viewerFirst || h.start());
+        QCOMPARE(viewer->linkLabel->text(), QStringLiteral("Stage: linked to the session"));
         TiledView* view = viewer->view;
 
         // A bookmark of the middle of the view at pixel (200, 100): 37.5 mm + 200 × 0.5 µm, 25 mm + 100 × 0.5 µm.
@@ -65,6 +78,13 @@ private slots:
         // A double-click at pixel (400, 300): 37.7 mm, 25.15 mm.
         QTest::mouseDClick(view, Qt::LeftButton, {}, view->viewPoint(QPointF(400.25, 300.25)).toPoint());
         QVERIFY(h.settle());
+        QCOMPARE(h.requests(QStringLiteral("f=m&x=377000&y=251500&")).size(), 1);
+
+        // Once the session is closed, the viewer says so instead of sending anything.
+        h.session->close();
+        QTest::mouseDClick(view, Qt::LeftButton, {}, view->viewPoint(QPointF(400.25, 300.25)).toPoint());
+        QVERIFY(viewer->statusBar()->currentMessage().startsWith(QStringLiteral("No session is open")));
+        QCOMPARE(viewer->linkLabel->text(), QStringLiteral("Stage: no session"));
         QCOMPARE(h.requests(QStringLiteral("f=m&x=377000&y=251500&")).size(), 1);
         delete viewer;
     }

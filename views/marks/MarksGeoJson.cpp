@@ -12,7 +12,6 @@
 namespace {
 
 // No stage travels a metre; larger numbers are not positions.
-constexpr double kMaxMillimetres = 1000.0;
 constexpr int kMaxFeatures = 100000;
 constexpr int kMaxPoints = 100000;
 
@@ -81,27 +80,27 @@ QJsonObject feature(const Annotation& mark, const Place& place)
             {QStringLiteral("properties"), properties}};
 }
 
-bool readPosition(const QJsonValue& value, QPointF* p)
+bool readPosition(const QJsonValue& value, double limit, QPointF* p)
 {
     const QJsonArray pair = value.toArray();
     if (!value.isArray() || pair.size() < 2 || !pair[0].isDouble() || !pair[1].isDouble())
         return false;
     const double x = pair[0].toDouble();
     const double y = pair[1].toDouble();
-    if (!std::isfinite(x) || !std::isfinite(y) || std::abs(x) > kMaxMillimetres || std::abs(y) > kMaxMillimetres)
+    if (!std::isfinite(x) || !std::isfinite(y) || std::abs(x) > limit || std::abs(y) > limit)
         return false;
     *p = QPointF(x, y);
     return true;
 }
 
-bool readPositions(const QJsonValue& value, QVector<QPointF>* points)
+bool readPositions(const QJsonValue& value, double limit, QVector<QPointF>* points)
 {
     const QJsonArray list = value.toArray();
     if (!value.isArray() || list.size() > kMaxPoints)
         return false;
     for (const QJsonValue& item : list) {
         QPointF p;
-        if (!readPosition(item, &p))
+        if (!readPosition(item, limit, &p))
             return false;
         points->append(p);
     }
@@ -109,7 +108,7 @@ bool readPositions(const QJsonValue& value, QVector<QPointF>* points)
 }
 
 // One feature, or an error sentence about it.
-QString readFeature(const QJsonValue& value, Annotation* mark)
+QString readFeature(const QJsonValue& value, double limit, Annotation* mark)
 {
     const QJsonObject object = value.toObject();
     if (object.value(QStringLiteral("type")).toString() != QLatin1String("Feature"))
@@ -122,15 +121,15 @@ QString readFeature(const QJsonValue& value, Annotation* mark)
     if (type == QLatin1String("Point")) {
         mark->shape = Annotation::Shape::Point;
         mark->pointsMm.resize(1);
-        read = readPosition(coordinates, &mark->pointsMm[0]);
+        read = readPosition(coordinates, limit, &mark->pointsMm[0]);
     } else if (type == QLatin1String("LineString")) {
         mark->shape = Annotation::Shape::Line;
-        read = readPositions(coordinates, &mark->pointsMm) && mark->pointsMm.size() >= 2;
+        read = readPositions(coordinates, limit, &mark->pointsMm) && mark->pointsMm.size() >= 2;
     } else if (type == QLatin1String("Polygon")) {
         const QJsonArray rings = coordinates.toArray();
         if (rings.size() > 1)
             return QStringLiteral("is a polygon with holes, which cannot be kept as a mark");
-        read = rings.size() == 1 && readPositions(rings[0], &mark->pointsMm) && mark->pointsMm.size() >= 4 &&
+        read = rings.size() == 1 && readPositions(rings[0], limit, &mark->pointsMm) && mark->pointsMm.size() >= 4 &&
                mark->pointsMm.constFirst() == mark->pointsMm.constLast();
         if (read)
             mark->pointsMm.removeLast();
@@ -181,7 +180,7 @@ QByteArray MarksGeoJson::write(const QList<Annotation>& marks, const Source& sou
     return QJsonDocument(collection).toJson(QJsonDocument::Indented);
 }
 
-bool MarksGeoJson::read(const QByteArray& data, QList<Annotation>* marks, QString* error)
+bool MarksGeoJson::read(const QByteArray& data, QList<Annotation>* marks, QString* error, double limit)
 {
     QJsonParseError parse;
     const QJsonDocument document = QJsonDocument::fromJson(data, &parse);
@@ -205,7 +204,7 @@ bool MarksGeoJson::read(const QByteArray& data, QList<Annotation>* marks, QStrin
     QList<Annotation> read;
     for (int i = 0; i < list.size(); ++i) {
         Annotation mark;
-        const QString problem = readFeature(list[i], &mark);
+        const QString problem = readFeature(list[i], limit, &mark);
         if (!problem.isEmpty()) {
             *error = QStringLiteral("Feature %1 %2.").arg(i + 1).arg(problem);
             return false;

@@ -29,7 +29,10 @@ public:
     // All or nothing: on failure false with a sentence for the user, and
     // `marks` is left as it was. Features without a kind become notes
     // (points) or measurements.
-    static bool read(const QByteArray& data, QList<Annotation>* marks, QString* error);
+    // Coordinates beyond `limit` either way are refused: a metre of stage
+    // millimetres, or (for the pixels of a picture) its largest side.
+    static constexpr double kMaxMillimetres = 1000.0;
+    static bool read(const QByteArray& data, QList<Annotation>* marks, QString* error, double limit = kMaxMillimetres);
     // The marks that reach into a mosaic, in its pixel coordinates (x right,
     // y down, from the outer top-left corner of pixel (0, 0)), for QuPath to
     // import onto that picture. originMm is the stage position of that corner.
