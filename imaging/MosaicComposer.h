@@ -19,8 +19,15 @@ public:
                    cv::Size mosaic);
     // Rows [y, y + rows) of the mosaic as CV_8UC3 RGB.
     bool band(int y, int rows, cv::Mat* out, QString* error) const;
+    // Mosaic pixels `area` scaled to `out` (CV_8UC3 RGB), seams blended as in
+    // band(); from the thumbnails once reduced enough. covered (CV_8U) is 255
+    // where a tile lies.
+    cv::Mat view(const cv::Rect2d& area, cv::Size out, cv::Mat* covered) const;
 
 private:
+    // Blends one tile's visible part into the view's sums.
+    void addToView(int id, const cv::Rect2d& area, cv::Size out, cv::Mat& sum, cv::Mat& weight) const;
+
     static constexpr int kSlice = 64; // rows blended at a time: the float buffers stay small
 
     const TileCache& m_cache;

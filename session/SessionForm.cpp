@@ -256,6 +256,13 @@ void Session::buildScanRow()
     scanRegionButton->setToolTip(QStringLiteral("Take overlapping frames over the region between the two corners, "
                                                 "at the live picture size, and stitch them into one picture"));
     overlapBox->setToolTip(QStringLiteral("How much neighbouring frames share, for stitching them"));
+    correctLightBox = new QCheckBox(QStringLiteral("Correct uneven light"), tab_3);
+    correctLightBox->setObjectName(QStringLiteral("correctLightBox"));
+    correctLightBox->setChecked(true);
+    correctLightBox->setGeometry(5, 298, 370, 20);
+    correctLightBox->setToolTip(
+        QStringLiteral("Learn the camera's light fall-off from the tiles themselves and even it "
+                       "out; the profile is saved beside the mosaic"));
 }
 
 void Session::buildCoordinateBlock(QWidget* central)

@@ -4,6 +4,7 @@
 #include "imaging/MosaicStitcher.h"
 #include "session/MarksController.h"
 #include "session/RegionScan.h"
+#include "session/ScanStorage.h"
 #include "views/MosaicView.h"
 #include "views/MosaicWindow.h"
 
@@ -204,13 +205,18 @@ private slots:
         QTest::addColumn<int>("secondsLeft");
         QTest::addColumn<QStringList>("corners");
         QTest::addColumn<QString>("reason");
+        QTest::addColumn<qint64>("freeBytes"); // on the disk of the tiles and the mosaic; < 0: as it is
 
-        QTest::newRow("control time too short")
-            << 10 << QStringList{"20.0", "15.0", "23.0", "18.0"} << "The scan of 165 tiles would take about";
-        QTest::newRow("no region") << 1000 << QStringList() << "Set the top left and the bottom right corner";
+        QTest::newRow("control time too short") << 10 << QStringList{"20.0", "15.0", "23.0", "18.0"}
+                                                << "The scan of 165 tiles would take about" << qint64(-1);
+        QTest::newRow("no region") << 1000 << QStringList() << "Set the top left and the bottom right corner"
+                                   << qint64(-1);
         // a job would count from the stage origin; a scan of that is refused
-        QTest::newRow("bottom right only")
-            << 1000 << QStringList{"0", "0", "20.4", "15.3"} << "Set the top left and the bottom right corner";
+        QTest::newRow("bottom right only") << 1000 << QStringList{"0", "0", "20.4", "15.3"}
+                                           << "Set the top left and the bottom right corner" << qint64(-1);
+        // tiles and mosaic on one disk add up: about 3 MB for 2 x 2 tiles of 640 x 480
+        QTest::newRow("disk too full") << 1000 << QStringList{"20.0", "15.0", "20.4", "15.3"} << "MB for the mosaic in "
+                                       << qint64(2400000);
     }
 
     void refused()
@@ -218,7 +224,10 @@ private slots:
         QFETCH(int, secondsLeft);
         QFETCH(QStringList, corners);
         QFETCH(QString, reason);
+        QFETCH(qint64, freeBytes);
         Session* s = h.session.get();
+        if (freeBytes >= 0)
+            region()->storageProbe = [freeBytes](const QString&) { return ScanStorage::Volume{"/", freeBytes}; };
         QVERIFY(h.settle());
         if (!corners.isEmpty())
             markRegion(corners[0], corners[1], corners[2], corners[3]);
@@ -233,7 +242,10 @@ private slots:
         QVERIFY(h.settle());
         QVERIFY(!region()->isBusy());
         QVERIFY(h.requests("f=m&").isEmpty());
+        QVERIFY2(freeBytes < 0 || catcher.text().contains(", but only 2 MB are free there."),
+                 qPrintable(catcher.text()));
         s->clock.remainingSeconds = 1000;
+        region()->storageProbe = ScanStorage::volumeOf;
     }
 };
 
