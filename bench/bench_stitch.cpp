@@ -577,7 +577,7 @@ static void BM_LightCorrection(benchmark::State& state)
             spread[corrected] = glassSpread(path, QRectF(tl, br).toRect().adjusted(100, 100, -100, -100));
             cjv[corrected] = jointVariation(glassTiles, corrected ? stitcher.flatField().get() : nullptr);
             const QSize size = stitcher.mosaicSize();
-            shown[corrected] = stitcher.preview(QRectF(QPointF(), QSizeF(size)), size / 8);
+            shown[corrected] = stitcher.preview(QRectF(QPointF(), QSizeF(size)), size / 14);
         }
     state.counters["glass_tiles"] = glassTiles.size();
     state.counters["glass_spread_uncorrected"] = spread[0];

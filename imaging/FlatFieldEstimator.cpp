@@ -152,24 +152,22 @@ FlatField FlatFieldEstimator::estimate(const std::vector<cv::Mat>& grey, cv::Siz
     bool darkFitted = false;
     std::vector<cv::Mat> weight(static_cast<size_t>(n));
     for (int it = 0; it < kIterations; ++it) {
-        // how far each pixel departs from brightness x gain, against the camera's
-        // noise, which shows in the departures upward (tissue only darkens)
-        std::vector<cv::Mat> residual(static_cast<size_t>(n));
-        std::vector<float> upward;
+        // how far each pixel departs from brightness x gain, against the frame's
+        // own spread, which shows in the departures upward (tissue only darkens);
+        // a frame of bare glass, with little spread, counts for more than one
+        // of tissue, whose texture hides the light
         for (int i = 0; i < n; ++i) {
-            const cv::Mat expected = gain * bright[size_t(i)];
-            cv::divide(grey[size_t(i)] - dark, expected, residual[size_t(i)]);
-            residual[size_t(i)] -= 1.0;
-            const cv::Mat& r = residual[size_t(i)];
+            cv::Mat r;
+            cv::divide(grey[size_t(i)] - dark, gain * bright[size_t(i)], r);
+            r -= 1.0;
+            std::vector<float> upward;
             for (int y = 0; y < r.rows; y += 2)
                 for (int x = 0; x < r.cols; x += 2)
                     if (r.at<float>(y, x) > 0.f)
                         upward.push_back(r.at<float>(y, x));
-        }
-        const double sigma = std::max(0.003, 1.4826 * quantile(upward, 0.5));
-        for (int i = 0; i < n; ++i) {
-            const cv::Mat r = residual[size_t(i)] / (3.0 * sigma);
-            cv::divide(1.0, 1.0 + r.mul(r), weight[size_t(i)]);
+            const double sigma = std::max(0.003, 1.4826 * quantile(upward, 0.5));
+            r /= 3.0 * sigma;
+            cv::divide(1.0 / (sigma * sigma), 1.0 + r.mul(r), weight[size_t(i)]);
         }
         // each frame's brightness: its weighted mean of (frame - dark) / gain
         for (int i = 0; i < n; ++i) {
