@@ -4,7 +4,6 @@
 #include "imaging/TiffFile.h"
 
 #include <QFileInfo>
-#include <opencv2/imgproc.hpp>
 
 FlatField::FlatField(const cv::Mat& gain, const cv::Mat& dark)
 {
@@ -38,17 +37,6 @@ void FlatField::apply(cv::Mat& rgb, const cv::Rect& part) const
         (part & cv::Rect(cv::Point(), size())) != part)
         return;
     correct(rgb, m_inverse(part), m_dark.empty() ? cv::Mat() : m_dark(part));
-}
-
-void FlatField::applyReduced(cv::Mat& rgb) const
-{
-    if (!isValid() || rgb.type() != CV_8UC3 || rgb.empty())
-        return;
-    cv::Mat inverse, dark;
-    cv::resize(m_inverse, inverse, rgb.size(), 0, 0, cv::INTER_AREA);
-    if (hasDark())
-        cv::resize(m_dark, dark, rgb.size(), 0, 0, cv::INTER_AREA);
-    correct(rgb, inverse, dark);
 }
 
 QString FlatField::besideMosaic(const QString& mosaicPath)

@@ -23,8 +23,6 @@ public:
 
     // Corrects rgb (CV_8UC3), which shows `part` of a tile, in place.
     void apply(cv::Mat& rgb, const cv::Rect& part) const;
-    // Corrects a whole tile reduced to rgb's size (a thumbnail).
-    void applyReduced(cv::Mat& rgb) const;
 
     // gain as an OME-TIFF of 32-bit floats, the dark offset as a second
     // image when there is one; written whole or not at all.

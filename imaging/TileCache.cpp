@@ -122,12 +122,19 @@ cv::Mat TileCache::rawThumbnail(int id) const
 
 cv::Mat TileCache::thumbnail(int id) const
 {
-    cv::Mat thumb = rawThumbnail(id);
-    const std::shared_ptr<const FlatField> flat = flatField();
+    cv::Mat thumb;
+    std::shared_ptr<const FlatField> flat;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (id < 0 || id >= m_thumbs.size())
+            return cv::Mat();
+        thumb = m_thumbs[id];
+        flat = m_thumbFlat;
+    }
     if (thumb.empty() || !flat)
         return thumb;
     thumb = thumb.clone();
-    flat->applyReduced(thumb);
+    flat->apply(thumb, cv::Rect(cv::Point(), thumb.size()));
     return thumb;
 }
 
@@ -142,6 +149,17 @@ void TileCache::setFlatField(const std::shared_ptr<const FlatField>& flat)
     std::lock_guard<std::mutex> lock(m_mutex);
     m_flat =
         flat && flat->isValid() && flat->size() == cv::Size(m_tileSize.width(), m_tileSize.height()) ? flat : nullptr;
+    // thumbnails are corrected by the profile at their size, made once
+    m_thumbFlat.reset();
+    if (m_flat) {
+        const cv::Size small(std::max(1, m_tileSize.width() / kThumbFactor),
+                             std::max(1, m_tileSize.height() / kThumbFactor));
+        cv::Mat gain, dark;
+        cv::resize(m_flat->gain(), gain, small, 0, 0, cv::INTER_AREA);
+        if (m_flat->hasDark())
+            cv::resize(m_flat->dark(), dark, small, 0, 0, cv::INTER_AREA);
+        m_thumbFlat = std::make_shared<const FlatField>(gain, dark);
+    }
     // what was decoded before carries the old correction
     ++m_generation;
     m_decoded.clear();

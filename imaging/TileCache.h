@@ -55,6 +55,7 @@ private:
     QVector<bool> m_png;
     qint64 m_bytes = 0;
     std::shared_ptr<const FlatField> m_flat;
-    int m_generation = 0; // of the flat field: a decode under an older one is not kept
+    std::shared_ptr<const FlatField> m_thumbFlat; // m_flat at the thumbnails' size
+    int m_generation = 0;                         // of the flat field: a decode under an older one is not kept
     mutable DecodedTiles m_decoded;
 };
