@@ -579,6 +579,10 @@ static void BM_LightCorrection(benchmark::State& state)
             const QSize size = stitcher.mosaicSize();
             shown[corrected] = stitcher.preview(QRectF(QPointF(), QSizeF(size)), size / 14);
         }
+    qint64 jpegBytes = 0;
+    for (const QByteArray& j : jpegs)
+        jpegBytes += j.size();
+    state.counters["jpeg_KB_per_tile"] = jpegBytes / 1e3 / jpegs.size();
     state.counters["glass_tiles"] = glassTiles.size();
     state.counters["glass_spread_uncorrected"] = spread[0];
     state.counters["glass_spread_corrected"] = spread[1];
