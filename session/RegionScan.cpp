@@ -307,12 +307,15 @@ void RegionScan::begin(const TileGrid& grid)
             [this](const QString& text) { emit message(QStringLiteral("***Mosaic: ") + text); });
     // Queued from the stitcher's thread: the scan stops, the tiles kept so far stay.
     connect(mosaic.get(), &MosaicStitcher::storageFailed, this, [this](const QString& text) {
+        if (unstored++ == 0)
+            firstUnstored = text;
         if (!scan.isRunning() || scan.cancelRequested())
             return;
         scan.cancel();
         emit message(QStringLiteral("***Region scan stopped: a tile could not be stored. ") + text);
         session->statusBar()->showMessage(QStringLiteral("Region scan stopped: ") + text);
     });
+    unstored = 0;
 
     mosaicReady = false;
     unsaved = false;
@@ -440,6 +443,12 @@ void RegionScan::stitched()
     unsaved = mosaicReady;
     if (mosaic->flatField())
         learntLight = mosaic->flatField();
+    if (unstored > 0) {
+        // it may come after the scan's own outcome: the mosaic lacks these tiles
+        summary = QStringLiteral("%1 tile(s) could not be stored and are missing: %2").arg(unstored).arg(firstUnstored);
+        result = QStringLiteral("***") + summary;
+        emit message(result);
+    }
     progressBar->hide();
     setPageEnabled(true);
     session->saveMosaicAction->setEnabled(mosaicReady);

@@ -114,6 +114,9 @@ private:
     // The scale of the mosaic in hand, for the marks written beside it.
     double mosaicUmPerPx = 0.0;
     int tilesTaken = 0;
+    // Tiles the stitcher could not store, and why the first could not.
+    int unstored = 0;
+    QString firstUnstored;
     // The stage z of every tile taken, in µm, for the mosaic's position.
     QVector<double> tileZUm;
     // The light correction learnt in this session, for the next scan at its picture size.

@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QWheelEvent>
 #include <QtTest>
@@ -198,6 +199,27 @@ private slots:
             QJsonDocument::fromJson(marks.readAll())["features"][0]["geometry"]["coordinates"].toArray();
         const QPointF pixel = (QPointF(s->currentCoords.x, s->currentCoords.y) / 10.0 - origin) / 0.5;
         QCOMPARE(QPointF(point[0].toDouble(), point[1].toDouble()).toPoint(), pixel.toPoint());
+    }
+
+    // The tiles' folder taken away while the scan runs (as a full disk would
+    // refuse them): the scan stops, and the status bar and System Info say why.
+    void unstorableTileStopsTheScan()
+    {
+        QVERIFY(h.settle());
+        markRegion("20.0", "15.0", "20.4", "15.3");
+        QObject context;
+        connect(&region()->scan, &TileScan::tileTaken, &context,
+                [this] { QDir(region()->stitcher()->plan().cacheDir).removeRecursively(); });
+        QSignalSpy finished(region(), &RegionScan::mosaicFinished);
+        MessageBoxCatcher catcher;
+        h.session->scanRegionButton->click();
+        QVERIFY(finished.wait(60000));
+        const QString shown = h.session->statusBar()->currentMessage();
+        QVERIFY2(shown.contains("could not be stored and are missing: Cannot write tile"), qPrintable(shown));
+        QVERIFY(h.infoText().contains("could not be stored and are missing: Cannot write tile"));
+        const QVector<TilePlacement> placed = region()->stitcher()->placements();
+        QVERIFY(std::any_of(placed.cbegin(), placed.cend(), [](const TilePlacement& p) { return p.missing; }));
+        QVERIFY(h.settle());
     }
 
     void refused_data()
