@@ -2,6 +2,7 @@
 
 #include "imaging/TileCache.h"
 
+#include <QPainter>
 #include <algorithm>
 #include <cmath>
 #include <opencv2/imgproc.hpp>
@@ -149,4 +150,37 @@ void MosaicComposer::addToView(int id, const cv::Rect2d& area, cv::Size out, cv:
             s[3 * c + 2] += w * src[3 * c + 2];
         }
     }
+}
+
+QImage MosaicComposer::preview(const TileCache& cache, const QVector<TilePlacement>& placed, int tiles,
+                               const QRectF& area, QSize out)
+{
+    QImage img(out.expandedTo(QSize(1, 1)), QImage::Format_RGB32);
+    img.fill(kBackground);
+    if (area.width() <= 0.0 || area.height() <= 0.0)
+        return img;
+    const double sx = img.width() / area.width(), sy = img.height() / area.height();
+    QPainter painter(&img);
+    QVector<QPoint> topLeft(tiles);
+    QVector<bool> present(tiles, false);
+    for (const TilePlacement& p : placed) {
+        topLeft[p.id] = p.topLeftPx.toPoint();
+        present[p.id] = !p.missing;
+        if (!p.missing)
+            continue;
+        const QRectF r(p.topLeftPx, QSizeF(cache.tileSize()));
+        const QRectF target((r.x() - area.x()) * sx, (r.y() - area.y()) * sy, r.width() * sx, r.height() * sy);
+        painter.fillRect(target, QBrush(kMissing, Qt::BDiagPattern));
+        painter.setPen(kMissing);
+        painter.drawRect(target.adjusted(0, 0, -1, -1));
+    }
+    const MosaicComposer composer(cache, topLeft, present, cv::Size(1, 1));
+    cv::Mat covered;
+    const cv::Mat rgb = composer.view(cv::Rect2d(area.x(), area.y(), area.width(), area.height()),
+                                      cv::Size(img.width(), img.height()), &covered);
+    cv::Mat rgba;
+    cv::cvtColor(rgb, rgba, cv::COLOR_RGB2BGRA);
+    cv::insertChannel(covered, rgba, 3);
+    painter.drawImage(0, 0, QImage(rgba.data, rgba.cols, rgba.rows, int(rgba.step), QImage::Format_ARGB32));
+    return img;
 }

@@ -11,7 +11,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QPainter>
 #include <QSysInfo>
 #include <algorithm>
 #include <cmath>
@@ -508,37 +507,12 @@ qint64 MosaicStitcher::cacheBytesOnDisk() const
 
 QImage MosaicStitcher::preview(const QRectF& mosaicPx, QSize out) const
 {
-    QImage img(out.expandedTo(QSize(1, 1)), QImage::Format_RGB32);
-    img.fill(QColor(28, 28, 30));
-    if (mosaicPx.width() <= 0.0 || mosaicPx.height() <= 0.0 || !m_cache)
+    if (!m_cache) {
+        QImage img(out.expandedTo(QSize(1, 1)), QImage::Format_RGB32);
+        img.fill(MosaicComposer::kBackground);
         return img;
-    const QVector<TilePlacement> placed = placements();
-    const double sx = img.width() / mosaicPx.width(), sy = img.height() / mosaicPx.height();
-    QPainter painter(&img);
-    QVector<QPoint> topLeft(m_plan.rows * m_plan.cols);
-    QVector<bool> present(topLeft.size(), false);
-    for (const TilePlacement& p : placed) {
-        topLeft[p.id] = p.topLeftPx.toPoint();
-        present[p.id] = !p.missing;
-        if (!p.missing)
-            continue;
-        // missing tiles hatched under the taken ones
-        const QRectF r(p.topLeftPx, QSizeF(m_plan.tileSize));
-        const QRectF target((r.x() - mosaicPx.x()) * sx, (r.y() - mosaicPx.y()) * sy, r.width() * sx, r.height() * sy);
-        painter.fillRect(target, QBrush(QColor(190, 70, 70), Qt::BDiagPattern));
-        painter.setPen(QColor(190, 70, 70));
-        painter.drawRect(target.adjusted(0, 0, -1, -1));
     }
-    // the taken tiles blended as the saved file blends them
-    const MosaicComposer composer(*m_cache, topLeft, present, cv::Size(1, 1));
-    cv::Mat covered;
-    const cv::Mat rgb = composer.view(cv::Rect2d(mosaicPx.x(), mosaicPx.y(), mosaicPx.width(), mosaicPx.height()),
-                                      cv::Size(img.width(), img.height()), &covered);
-    cv::Mat rgba;
-    cv::cvtColor(rgb, rgba, cv::COLOR_RGB2BGRA);
-    cv::insertChannel(covered, rgba, 3);
-    painter.drawImage(0, 0, QImage(rgba.data, rgba.cols, rgba.rows, int(rgba.step), QImage::Format_ARGB32));
-    return img;
+    return MosaicComposer::preview(*m_cache, placements(), m_plan.rows * m_plan.cols, mosaicPx, out);
 }
 
 bool MosaicStitcher::save(const QString& path, QString* error, const std::function<void(double)>& progress,

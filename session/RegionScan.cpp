@@ -205,9 +205,8 @@ QString RegionScan::roomRefusal(const TileGrid& grid) const
 {
     const QSize mosaicPx(int((grid.cols - 1) * grid.stepUm.width() / grid.umPerPxX) + grid.picture.width(),
                          int((grid.rows - 1) * grid.stepUm.height() / grid.umPerPxY) + grid.picture.height());
-    const bool live = session->videoFetcher.url().contains(
-        QStringLiteral("ps=%1").arg(session->videoWindow ? session->videoWindow->ComboBox3->currentIndex() + 1 : 1));
-    const qint64 tile = ScanStorage::tileBytes(grid.picture, live ? session->videoFetcher.imageBytes().size() : 0);
+    // the live video runs at the picture size the scan takes
+    const qint64 tile = ScanStorage::tileBytes(grid.picture, session->videoFetcher.imageBytes().size());
     const QString output = savePath.isEmpty() ? QDir::homePath() : QFileInfo(savePath).absolutePath();
     return ScanStorage::refusal({{ScanStorage::cacheFolder(), tile * grid.count(), QStringLiteral("the tiles")},
                                  {output, ScanStorage::mosaicBytes(mosaicPx), QStringLiteral("the mosaic")}},
