@@ -45,8 +45,12 @@ cv::Mat smooth(const cv::Mat& values, const cv::Mat& weight, cv::Size out)
             rhs += w * values.at<float>(y, x) * tv;
         }
     const Eigen::VectorXd c = normal.ldlt().solve(rhs);
-    // separable evaluation: the powers of u per column and of v per row
+    // separable evaluation: the powers of u per column, made once, and of v per row
     cv::Mat fit(out, CV_32FC1, cv::Scalar(0));
+    std::vector<std::vector<double>> powU(kDegree + 1, std::vector<double>(size_t(out.width), 1.0));
+    for (int i = 1; i <= kDegree; ++i)
+        for (int x = 0; x < out.width; ++x)
+            powU[size_t(i)][size_t(x)] = powU[size_t(i - 1)][size_t(x)] * place(x, out.width);
     std::vector<double> row(size_t(out.width));
     for (int y = 0; y < out.height; ++y) {
         const double v = place(y, out.height);
@@ -55,8 +59,9 @@ cv::Mat smooth(const cv::Mat& values, const cv::Mat& weight, cv::Size out)
         for (int i = 0; i <= kDegree; ++i)
             for (int j = 0; i + j <= kDegree; ++j, ++k) {
                 const double cv = c[k] * std::pow(v, j);
+                const double* u = powU[size_t(i)].data();
                 for (int x = 0; x < out.width; ++x)
-                    row[size_t(x)] += cv * std::pow(place(x, out.width), i);
+                    row[size_t(x)] += cv * u[x];
             }
         float* dst = fit.ptr<float>(y);
         for (int x = 0; x < out.width; ++x)

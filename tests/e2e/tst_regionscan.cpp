@@ -219,6 +219,14 @@ private slots:
         QVERIFY(h.infoText().contains("could not be stored and are missing: Cannot write tile"));
         const QVector<TilePlacement> placed = region()->stitcher()->placements();
         QVERIFY(std::any_of(placed.cbegin(), placed.cend(), [](const TilePlacement& p) { return p.missing; }));
+        // a save to a disk without room for the mosaic is refused with the figures, and writes nothing
+        region()->storageProbe = [](const QString&) { return ScanStorage::Volume{"/", 1000}; };
+        QSignalSpy saved(region(), &RegionScan::saved);
+        region()->saveMosaicTo(dir.filePath("full.ome.tif"));
+        region()->storageProbe = ScanStorage::volumeOf;
+        QCOMPARE(saved.size(), 1);
+        QVERIFY2(saved[0][1].toString().contains("MB for the mosaic in "), qPrintable(saved[0][1].toString()));
+        QVERIFY(!QFile::exists(dir.filePath("full.ome.tif")));
         QVERIFY(h.settle());
     }
 
