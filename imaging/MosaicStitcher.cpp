@@ -167,7 +167,7 @@ void MosaicStitcher::run()
                 m_working = true;
                 lock.unlock();
                 try {
-                    learnLight(-1, true);
+                    learnLight(cv::Mat(), true);
                     solve();
                 } catch (const std::exception& e) {
                     emit problem(QStringLiteral("The tiles could not be placed a last time (%1); the mosaic "
@@ -241,7 +241,7 @@ void MosaicStitcher::process(const Job& job)
                 std::lock_guard<std::mutex> lock(m_mutex);
                 m_tiles[id] = job.tile;
             }
-            learnLight(id, false);
+            learnLight(mat, false);
             // registered as composed: with the light evened
             if (const std::shared_ptr<const FlatField> flat = m_cache->flatField())
                 flat->apply(mat, cv::Rect(cv::Point(), mat.size()));
@@ -274,16 +274,16 @@ void MosaicStitcher::process(const Job& job)
     emit tilePlaced(id, done, total);
 }
 
-void MosaicStitcher::learnLight(int id, bool final)
+void MosaicStitcher::learnLight(const cv::Mat& rgb, bool final)
 {
     if (!m_light)
         return;
-    if (id >= 0)
-        m_light->add(m_cache->rawThumbnail(id));
+    if (!rgb.empty())
+        m_light->add(rgb);
     // provisional estimates as the samples double, so registration sees evened tiles early on
     const int n = m_light->samples();
     const bool provisional =
-        id >= 0 && n >= 2 * FlatFieldEstimator::kMinSamples && (n & (n - 1)) == 0 && m_light->seen() == n;
+        !rgb.empty() && n >= 2 * FlatFieldEstimator::kMinSamples && (n & (n - 1)) == 0 && m_light->seen() == n;
     if (!final && !provisional)
         return;
     const FlatField flat = m_light->estimate();

@@ -99,7 +99,8 @@ private:
     void forgetPrepared(int id);
     const cv::Mat& toRgb(const QImage& image);
     void solve();
-    void learnLight(int id, bool final);
+    // rgb: the tile just stored, as taken; final: the scan is over
+    void learnLight(const cv::Mat& rgb, bool final);
     void stopWorker();
     QPointF topLeftOf(QPointF centreUm) const;
     QPointF nominalTopLeft(int id) const;

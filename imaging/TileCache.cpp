@@ -23,7 +23,8 @@ bool TileCache::open(const QString& parentDir, QSize tileSize, int count, QStrin
     std::lock_guard<std::mutex> lock(m_mutex);
     m_dir = std::move(dir);
     m_tileSize = tileSize;
-    m_thumbs = QVector<cv::Mat>(count);
+    m_thumbs = QVector<QByteArray>(count);
+    m_decodedThumbs.clear();
     m_png = QVector<bool>(count, false);
     m_bytes = 0;
     m_decoded.clear();
@@ -62,8 +63,12 @@ bool TileCache::store(int id, const QByteArray& encoded, const cv::Mat& rgb, QSt
     cv::Mat thumb;
     cv::resize(rgb, thumb, cv::Size(std::max(1, rgb.cols / kThumbFactor), std::max(1, rgb.rows / kThumbFactor)), 0, 0,
                cv::INTER_AREA);
+    QByteArray small;
+    QBuffer into(&small);
+    into.open(QIODevice::WriteOnly);
+    QImage(thumb.data, thumb.cols, thumb.rows, int(thumb.step), QImage::Format_RGB888).save(&into, "JPEG", 90);
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_thumbs[id] = thumb;
+    m_thumbs[id] = small;
     m_png[id] = png;
     m_bytes += bytes.size();
     return true;
@@ -72,7 +77,7 @@ bool TileCache::store(int id, const QByteArray& encoded, const cv::Mat& rgb, QSt
 bool TileCache::has(int id) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return id >= 0 && id < m_thumbs.size() && !m_thumbs[id].empty();
+    return id >= 0 && id < m_thumbs.size() && !m_thumbs[id].isEmpty();
 }
 
 cv::Mat TileCache::decode(int id) const
@@ -114,24 +119,27 @@ bool TileCache::read(int id, const cv::Rect& part, cv::Mat* out) const
     return true;
 }
 
-cv::Mat TileCache::rawThumbnail(int id) const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return id >= 0 && id < m_thumbs.size() ? m_thumbs[id] : cv::Mat();
-}
-
 cv::Mat TileCache::thumbnail(int id) const
 {
-    cv::Mat thumb;
+    QByteArray small;
     std::shared_ptr<const FlatField> flat;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (id < 0 || id >= m_thumbs.size())
             return cv::Mat();
-        thumb = m_thumbs[id];
+        small = m_thumbs[id];
         flat = m_thumbFlat;
     }
-    if (thumb.empty() || !flat)
+    cv::Mat thumb = m_decodedThumbs.find(id);
+    if (thumb.empty()) {
+        QImage image;
+        if (!image.loadFromData(small, "JPEG"))
+            return cv::Mat();
+        image = image.convertToFormat(QImage::Format_RGB888);
+        cv::Mat(image.height(), image.width(), CV_8UC3, image.bits(), size_t(image.bytesPerLine())).copyTo(thumb);
+        m_decodedThumbs.insert(id, thumb);
+    }
+    if (!flat)
         return thumb;
     thumb = thumb.clone();
     flat->apply(thumb, cv::Rect(cv::Point(), thumb.size()));

@@ -17,13 +17,15 @@
 // in a temporary folder that goes with the cache. Tiles are decoded when
 // read, and the decoded ones kept up to a limit in bytes, the least recently
 // used dropped first; only a small copy of every tile (an eighth of each
-// side) stays in memory for overviews. With a flat field set, every tile
-// and thumbnail read is corrected by it. Thread-safe.
+// side, as JPEG: a few kilobytes) stays in memory for overviews, decoded
+// ones kept likewise up to a limit. With a flat field set, every tile and
+// thumbnail read is corrected by it. Thread-safe.
 class TileCache
 {
 public:
     static constexpr int kThumbFactor = 8;
     static constexpr qint64 kDecodedBytes = qint64(160) << 20;
+    static constexpr qint64 kDecodedThumbBytes = qint64(32) << 20;
 
     explicit TileCache(qint64 decodedBytes = kDecodedBytes);
 
@@ -35,8 +37,6 @@ public:
     // Rows [y, y + rows) of the tile, columns [x, x + cols), as CV_8UC3 RGB.
     bool read(int id, const cv::Rect& part, cv::Mat* out) const;
     cv::Mat thumbnail(int id) const;
-    // As stored, without the flat field.
-    cv::Mat rawThumbnail(int id) const;
     QSize tileSize() const { return m_tileSize; }
     qint64 bytesOnDisk() const;
     qint64 decodedBytes() const { return m_decoded.bytes(); }
@@ -51,11 +51,12 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QSize m_tileSize;
     mutable std::mutex m_mutex;
-    QVector<cv::Mat> m_thumbs;
+    QVector<QByteArray> m_thumbs; // JPEG
     QVector<bool> m_png;
     qint64 m_bytes = 0;
     std::shared_ptr<const FlatField> m_flat;
     std::shared_ptr<const FlatField> m_thumbFlat; // m_flat at the thumbnails' size
     int m_generation = 0;                         // of the flat field: a decode under an older one is not kept
     mutable DecodedTiles m_decoded;
+    mutable DecodedTiles m_decodedThumbs{kDecodedThumbBytes}; // as stored, without the flat field
 };
