@@ -1,6 +1,7 @@
 #include "session/RegionScan.h"
 
 #include "imaging/FlatField.h"
+#include "imaging/FlatFieldEstimator.h"
 #include "imaging/MosaicStitcher.h"
 #include "session/MarksController.h"
 #include "session/ScanTiming.h"
@@ -442,6 +443,10 @@ void RegionScan::stitched()
     unsaved = mosaicReady;
     if (mosaic->flatField())
         learntLight = mosaic->flatField();
+    else if (mosaic->plan().correctLight && mosaicReady)
+        emit message(QStringLiteral("The light of this mosaic was not evened: its tiles did not show the camera's "
+                                    "light clearly enough (it takes at least %1).")
+                         .arg(FlatFieldEstimator::kMinSamples));
     if (unstored > 0) {
         // it may come after the scan's own outcome: the mosaic lacks these tiles
         summary = QStringLiteral("%1 tile(s) could not be stored and are missing: %2").arg(unstored).arg(firstUnstored);

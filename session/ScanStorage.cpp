@@ -1,5 +1,6 @@
 #include "session/ScanStorage.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -26,6 +27,10 @@ QString ScanStorage::cacheFolder()
     const QString folder = base + QStringLiteral("/tessan");
     if (base.isEmpty() || !QDir().mkpath(folder))
         return QDir::tempPath();
+    const QDateTime stale = QDateTime::currentDateTime().addDays(-7);
+    for (const QFileInfo& left : QDir(folder).entryInfoList({QStringLiteral("tessan-mosaic-*")}, QDir::Dirs))
+        if (left.lastModified() < stale)
+            QDir(left.absoluteFilePath()).removeRecursively();
     return folder;
 }
 

@@ -24,7 +24,9 @@ public:
         QString what; // "the tiles", "the mosaic"
     };
 
-    // Tiles are kept in the user's cache folder, on disk: the temporary folder may live in memory.
+    // Tiles are kept in the user's cache folder, on disk: the temporary folder
+    // may live in memory. Tile folders a crashed Tessan left there untouched
+    // for a week are removed on the way.
     static QString cacheFolder();
     // A tile as the camera sends it, judged from one frame of the live video
     // (0 bytes: unknown, judged from the picture size), with room for frames

@@ -125,6 +125,8 @@ private slots:
         QVERIFY2(region()->result.endsWith(outcome), qPrintable(region()->result));
         QVERIFY(h.infoText().contains(region()->result.mid(region()->result.startsWith("***") ? 3 : 0)));
         QVERIFY(retry.isEmpty() || h.infoText().contains(retry));
+        // four tiles are too few to learn the light from, and the user is told
+        QVERIFY(h.infoText().contains("The light of this mosaic was not evened"));
 
         const QVector<QPoint> sent = moves();
         QCOMPARE(sent.size(), moveCount);
