@@ -4,8 +4,21 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QImageReader>
 #include <QSaveFile>
 #include <opencv2/imgproc.hpp>
+
+namespace {
+
+QSize jpegSize(const QByteArray& bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return QImageReader(&buffer, "JPEG").size();
+}
+
+} // namespace
 
 TileCache::TileCache(qint64 decodedBytes)
     : m_decoded(decodedBytes)
@@ -43,10 +56,11 @@ bool TileCache::store(int id, const QByteArray& encoded, const cv::Mat& rgb, QSt
         *error = QStringLiteral("Tile %1 does not fit the scan.").arg(id);
         return false;
     }
-    QByteArray bytes = encoded;
-    const bool png = bytes.isEmpty();
+    // bytes that would not decode to this tile are not kept in its place: its pixels are
+    const bool png = encoded.isEmpty() || jpegSize(encoded) != m_tileSize;
+    QByteArray bytes = png ? QByteArray() : encoded;
     if (png) {
-        // fastest PNG level: lossless, and a tile is written once
+        // a fast PNG level: lossless, and a tile is written once
         const QImage view(rgb.data, rgb.cols, rgb.rows, int(rgb.step), QImage::Format_RGB888);
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::WriteOnly);
