@@ -128,7 +128,7 @@ static void BM_StitchScan6x5(benchmark::State& state)
             cpu = cpuMs();
             const QImage decoded = QImage::fromData(jpeg, "JPEG");
             decodeCpu += cpuMs() - cpu;
-            stitcher.addTile({id, f.row, f.col, f.requested / 10.0}, decoded);
+            stitcher.addTile({id, f.row, f.col, f.requested / 10.0}, decoded, jpeg);
             stitcher.waitUntilIdle();
             clientCpu += cpuMs() - cpu;
             clientMs += elapsedMs(t);
@@ -379,8 +379,8 @@ PlacementFigures placeScan(const QString& slideName, QPointF first, const Camera
         const ScanRenderer::Frame& f = frames[id];
         QImage picture = scanner.render(f, tile.width(), tile.height());
         camera.apply(&picture);
-        const QImage decoded = QImage::fromData(SlideLibrary::encodeJpeg(picture, quality), "JPEG");
-        stitcher.addTile({id, f.row, f.col, f.requested / 10.0}, decoded);
+        const QByteArray jpeg = SlideLibrary::encodeJpeg(picture, quality);
+        stitcher.addTile({id, f.row, f.col, f.requested / 10.0}, QImage::fromData(jpeg, "JPEG"), jpeg);
     }
     stitcher.finish();
     stitcher.waitUntilIdle();
