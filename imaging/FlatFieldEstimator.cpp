@@ -220,7 +220,7 @@ FlatField FlatFieldEstimator::estimate(const std::vector<cv::Mat>& grey, cv::Siz
     }
     double lo = 0, hi = 0;
     cv::minMaxLoc(gain, &lo, &hi);
-    if (lo < kGainRange[0] || hi > kGainRange[1])
+    if (!cv::checkRange(gain) || !(lo >= kGainRange[0] && hi <= kGainRange[1]))
         return FlatField(); // no lens dims that much: the frames did not show their light
     // 1 where the frame is best lit: bright-field glass stays as bright as in the middle
     cv::Mat fullGain = smooth(gain, ones, tileSize);
