@@ -1,3 +1,4 @@
+#include "imaging/FlatField.h"
 #include "imaging/MosaicSolver.h"
 #include "imaging/MosaicStitcher.h"
 #include "sim/BlankGlass.h"
@@ -9,15 +10,18 @@
 #include "sim/StageError.h"
 #include "sim/TruthRequest.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cmath>
 #include <ctime>
 #include <opencv2/imgproc.hpp>
+#include <tiffio.h>
 
 namespace {
 
@@ -124,7 +128,7 @@ static void BM_StitchScan6x5(benchmark::State& state)
             cpu = cpuMs();
             const QImage decoded = QImage::fromData(jpeg, "JPEG");
             decodeCpu += cpuMs() - cpu;
-            stitcher.addTile({id, f.row, f.col, f.requested / 10.0}, decoded);
+            stitcher.addTile({id, f.row, f.col, f.requested / 10.0}, decoded, jpeg);
             stitcher.waitUntilIdle();
             clientCpu += cpuMs() - cpu;
             clientMs += elapsedMs(t);
@@ -180,9 +184,10 @@ static void BM_StitchScan6x5(benchmark::State& state)
 BENCHMARK(BM_StitchScan6x5)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // A 20 x 20 scan of 1280 x 960 tiles (about 490 megapixels) without the
-// server: tiles cut from a texture at the landing points. Peak memory of
-// stitching and saving, and the time to write the pyramid beside the time to
-// write the full resolution alone.
+// server: tiles cut from a texture at the landing points, sent as JPEG 85 as
+// the server sends them. Peak memory of stitching and saving, the tile
+// cache's size on disk beside the raw pixels', and the time to write the
+// pyramid beside the time to write the full resolution alone.
 static void BM_StitchAndSave20x20(benchmark::State& state)
 {
     const int rows = 20, cols = 20;
@@ -198,7 +203,7 @@ static void BM_StitchAndSave20x20(benchmark::State& state)
         const cv::Matx23d m(0.125, 0, topLeft.x() / 8.0, 0, 0.125, topLeft.y() / 8.0);
         cv::Mat out;
         cv::warpAffine(texture, out, m, cv::Size(tile.width(), tile.height()), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP);
-        return QImage(out.data, out.cols, out.rows, int(out.step), QImage::Format_RGB888).copy();
+        return SlideLibrary::encodeJpeg(QImage(out.data, out.cols, out.rows, int(out.step), QImage::Format_RGB888));
     };
     QTemporaryDir dir;
     const QPointF step = stepPx * kUnitsPerPx;
@@ -218,11 +223,14 @@ static void BM_StitchAndSave20x20(benchmark::State& state)
             const QPointF landed =
                 requested + StageError::landing(1, requested.x(), requested.y(), kStageErrorUm * 10.0);
             const QPointF topLeftPx = (landed - first) / kUnitsPerPx + QPointF(20, 20);
-            stitcher.addTile({id, r, c, requested / 10.0}, cut(topLeftPx));
+            const QByteArray jpeg = cut(topLeftPx);
+            stitcher.addTile({id, r, c, requested / 10.0}, QImage::fromData(jpeg, "JPEG"), jpeg);
         }
         stitcher.finish();
         stitcher.waitUntilIdle();
         stitchMs = elapsedMs(t);
+        state.counters["cache_disk_MB"] = stitcher.cacheBytesOnDisk() / 1e6;
+        state.counters["cache_raw_rgb_MB"] = 3.0 * tile.width() * tile.height() * rows * cols / 1e6;
         state.counters["peak_rss_stitch_MB"] = peakRssKb() / 1024.0;
         QString error;
         t.restart();
@@ -371,8 +379,8 @@ PlacementFigures placeScan(const QString& slideName, QPointF first, const Camera
         const ScanRenderer::Frame& f = frames[id];
         QImage picture = scanner.render(f, tile.width(), tile.height());
         camera.apply(&picture);
-        const QImage decoded = QImage::fromData(SlideLibrary::encodeJpeg(picture, quality), "JPEG");
-        stitcher.addTile({id, f.row, f.col, f.requested / 10.0}, decoded);
+        const QByteArray jpeg = SlideLibrary::encodeJpeg(picture, quality);
+        stitcher.addTile({id, f.row, f.col, f.requested / 10.0}, QImage::fromData(jpeg, "JPEG"), jpeg);
     }
     stitcher.finish();
     stitcher.waitUntilIdle();
@@ -460,3 +468,135 @@ static void BM_PlacementConditions(benchmark::State& state)
         }
 }
 BENCHMARK(BM_PlacementConditions)->Unit(benchmark::kSecond)->Iterations(1);
+
+namespace {
+
+// The glass of a mosaic's full level in the saved file: luminance smoothed
+// over 8 pixels, 1st to 99th percentile against the mean.
+double glassSpread(const QString& path, const QRect& glass)
+{
+    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    if (!tif)
+        return -1.0;
+    uint32_t w = 0, h = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+    cv::Mat rgba(int(h), int(w), CV_8UC4);
+    const bool read =
+        TIFFReadRGBAImageOriented(tif, w, h, reinterpret_cast<uint32_t*>(rgba.data), ORIENTATION_TOPLEFT, 0);
+    TIFFClose(tif);
+    const cv::Rect part =
+        cv::Rect(glass.x(), glass.y(), glass.width(), glass.height()) & cv::Rect(0, 0, int(w), int(h));
+    if (!read || part.empty())
+        return -1.0;
+    cv::Mat grey, smooth;
+    cv::cvtColor(rgba(part), grey, cv::COLOR_RGBA2GRAY);
+    grey.convertTo(grey, CV_32F);
+    cv::GaussianBlur(grey, smooth, cv::Size(0, 0), 8.0);
+    std::vector<float> v(smooth.begin<float>(), smooth.end<float>());
+    std::sort(v.begin(), v.end());
+    return (v[v.size() * 99 / 100] - v[v.size() / 100]) / cv::mean(smooth)[0];
+}
+
+// Std / mean over the frame of the glass tiles' summed light at each place on
+// the sensor (in 32 x 24 blocks), each tile as given or evened by flat.
+double jointVariation(const QVector<QImage>& glassTiles, const FlatField* flat)
+{
+    cv::Mat sum;
+    for (const QImage& t : glassTiles) {
+        const QImage rgb = t.convertToFormat(QImage::Format_RGB888);
+        cv::Mat m =
+            cv::Mat(rgb.height(), rgb.width(), CV_8UC3, const_cast<uchar*>(rgb.constBits()), size_t(rgb.bytesPerLine()))
+                .clone();
+        if (flat)
+            flat->apply(m, cv::Rect(0, 0, m.cols, m.rows));
+        cv::Mat grey, blocks;
+        cv::cvtColor(m, grey, cv::COLOR_RGB2GRAY);
+        cv::resize(grey, blocks, cv::Size(32, 24), 0, 0, cv::INTER_AREA);
+        blocks.convertTo(blocks, CV_64F);
+        sum = sum.empty() ? blocks : cv::Mat(sum + blocks);
+    }
+    if (sum.empty())
+        return -1.0;
+    cv::Scalar mean, dev;
+    cv::meanStdDev(sum, mean, dev);
+    return dev[0] / mean[0];
+}
+
+} // namespace
+
+// A 6 x 5 scan from tissue across the bare-glass patch, the frames through
+// the server's lens fall-off to 75 % (--corner-light 0.75) and JPEG 85,
+// stitched and saved with and without the light correction, side by side:
+// the spread of the saved glass and the joint variation of the glass tiles.
+// With TESSAN_BENCH_PICTURES naming a folder, light-correction.png there shows both.
+static void BM_LightCorrection(benchmark::State& state)
+{
+    const SlideModel slide(QStringLiteral("liver-01"), 1);
+    const ScanRenderer scanner(slide, 1, kStageErrorUm);
+    const QSize tile(1280, 960);
+    const QPointF step(tile.width() * 0.85 * kUnitsPerPx, tile.height() * 0.85 * kUnitsPerPx);
+    const QPointF first(398560, 243000);
+    const int rows = 5, cols = 6;
+    const QVector<ScanRenderer::Frame> frames = scanner.grid(first, step, rows, cols);
+    CameraEffects camera;
+    camera.cornerLight = 0.75;
+    QVector<QByteArray> jpegs;
+    QVector<QImage> glassTiles;
+    const QPointF half = QPointF(tile.width(), tile.height()) * (kUnitsPerPx / 2.0);
+    for (const ScanRenderer::Frame& f : frames) {
+        QImage picture = scanner.render(f, tile.width(), tile.height());
+        camera.apply(&picture);
+        jpegs.append(SlideLibrary::encodeJpeg(picture, 85));
+        const QPointF a = f.actual - half, b = f.actual + half;
+        if (BlankGlass::contains(a.x(), a.y()) && BlankGlass::contains(b.x(), b.y()))
+            glassTiles.append(QImage::fromData(jpegs.last(), "JPEG"));
+    }
+    QTemporaryDir dir;
+    double spread[2] = {}, cjv[2] = {};
+    QImage shown[2];
+    for (auto _ : state)
+        for (int corrected = 0; corrected < 2; ++corrected) {
+            MosaicStitcher stitcher;
+            MosaicPlan plan = planFor(first, step, rows, cols, tile, dir.path());
+            plan.correctLight = corrected == 1;
+            stitcher.begin(plan);
+            for (int id : serpentine(rows, cols))
+                stitcher.addTile({id, frames[id].row, frames[id].col, frames[id].requested / 10.0},
+                                 QImage::fromData(jpegs[id], "JPEG"), jpegs[id]);
+            stitcher.finish();
+            stitcher.waitUntilIdle();
+            const QString path = dir.filePath(QStringLiteral("light%1.ome.tif").arg(corrected));
+            QString error;
+            if (!stitcher.save(path, &error, {}, nullptr, false))
+                state.SkipWithError(qPrintable(error));
+            // the glass patch in the mosaic's pixels, 100 pixels in from its edges
+            const QPointF origin = stitcher.mosaicOriginUm() * 10.0;
+            const QPointF tl = (QPointF(BlankGlass::kLeft, BlankGlass::kTop) - origin) / kUnitsPerPx;
+            const QPointF br = (QPointF(BlankGlass::kRight, BlankGlass::kBottom) - origin) / kUnitsPerPx;
+            spread[corrected] = glassSpread(path, QRectF(tl, br).toRect().adjusted(100, 100, -100, -100));
+            cjv[corrected] = jointVariation(glassTiles, corrected ? stitcher.flatField().get() : nullptr);
+            const QSize size = stitcher.mosaicSize();
+            shown[corrected] = stitcher.preview(QRectF(QPointF(), QSizeF(size)), size / 14);
+        }
+    qint64 jpegBytes = 0;
+    for (const QByteArray& j : jpegs)
+        jpegBytes += j.size();
+    state.counters["jpeg_KB_per_tile"] = jpegBytes / 1e3 / jpegs.size();
+    state.counters["glass_tiles"] = glassTiles.size();
+    state.counters["glass_spread_uncorrected"] = spread[0];
+    state.counters["glass_spread_corrected"] = spread[1];
+    state.counters["cjv_uncorrected"] = cjv[0];
+    state.counters["cjv_corrected"] = cjv[1];
+    const QString pictures = qEnvironmentVariable("TESSAN_BENCH_PICTURES");
+    if (!pictures.isEmpty() && !shown[0].isNull()) {
+        QImage both(shown[0].width() * 2 + 8, shown[0].height(), QImage::Format_RGB32);
+        both.fill(Qt::white);
+        QPainter painter(&both);
+        painter.drawImage(0, 0, shown[0]);
+        painter.drawImage(shown[0].width() + 8, 0, shown[1]);
+        painter.end();
+        both.save(QDir(pictures).filePath(QStringLiteral("light-correction.png")));
+    }
+}
+BENCHMARK(BM_LightCorrection)->Unit(benchmark::kSecond)->Iterations(1);

@@ -1,5 +1,7 @@
 #include "imaging/MosaicStitcher.h"
 
+#include "imaging/FlatField.h"
+#include "imaging/FlatFieldEstimator.h"
 #include "imaging/MosaicComposer.h"
 #include "imaging/MosaicSolver.h"
 #include "imaging/OmeXml.h"
@@ -7,8 +9,8 @@
 #include "imaging/PyramidWriter.h"
 #include "imaging/TileCache.h"
 
+#include <QFile>
 #include <QFileInfo>
-#include <QPainter>
 #include <QSysInfo>
 #include <algorithm>
 #include <cmath>
@@ -80,8 +82,16 @@ bool MosaicStitcher::begin(const MosaicPlan& plan, QString* error)
             *error = reason;
         return false;
     }
+    std::unique_ptr<FlatFieldEstimator> light;
+    if (plan.correctLight) {
+        // an earlier scan's correction holds while the camera's picture size does
+        cache->setFlatField(plan.flatField);
+        if (!cache->flatField())
+            light = std::make_unique<FlatFieldEstimator>(cv::Size(plan.tileSize.width(), plan.tileSize.height()));
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_plan = plan;
+    m_light = std::move(light);
     if (!(m_plan.stepUm.width() > 0.0) || !(m_plan.stepUm.height() > 0.0))
         m_plan.stepUm =
             QSizeF(plan.tileSize.width() * plan.umPerPxX * 0.85, plan.tileSize.height() * plan.umPerPxY * 0.85);
@@ -104,13 +114,13 @@ bool MosaicStitcher::begin(const MosaicPlan& plan, QString* error)
     return true;
 }
 
-void MosaicStitcher::addTile(const ScanTile& tile, const QImage& rgb)
+void MosaicStitcher::addTile(const ScanTile& tile, const QImage& rgb, const QByteArray& encoded)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_room.wait(lock, [this]() { return m_stop || int(m_queue.size()) < kQueueDepth; });
     if (m_stop || m_finishing)
         return;
-    m_queue.push_back({tile, rgb, false});
+    m_queue.push_back({tile, rgb, encoded, false});
     m_wake.notify_one();
 }
 
@@ -121,7 +131,7 @@ void MosaicStitcher::markMissing(int id)
         return;
     ScanTile tile;
     tile.id = id;
-    m_queue.push_back({tile, QImage(), true});
+    m_queue.push_back({tile, QImage(), QByteArray(), true});
     m_wake.notify_one();
 }
 
@@ -157,6 +167,7 @@ void MosaicStitcher::run()
                 m_working = true;
                 lock.unlock();
                 try {
+                    learnLight(cv::Mat(), true);
                     solve();
                 } catch (const std::exception& e) {
                     emit problem(QStringLiteral("The tiles could not be placed a last time (%1); the mosaic "
@@ -223,15 +234,21 @@ void MosaicStitcher::process(const Job& job)
     }
     if (!missing) {
         // into one buffer kept for every tile: no fresh pages to fault in
-        const cv::Mat& mat = toRgb(image);
-        if (m_cache->store(id, mat, &error)) {
+        cv::Mat& mat = m_rgb;
+        toRgb(image);
+        if (m_cache->store(id, job.encoded, mat, &error)) {
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 m_tiles[id] = job.tile;
             }
+            learnLight(mat, false);
+            // registered as composed: with the light evened
+            if (const std::shared_ptr<const FlatField> flat = m_cache->flatField())
+                flat->apply(mat, cv::Rect(cv::Point(), mat.size()));
             registerPairs(job.tile, mat);
         } else {
             missing = true;
+            emit storageFailed(error);
         }
     }
     if (!error.isEmpty())
@@ -255,6 +272,27 @@ void MosaicStitcher::process(const Job& job)
     if (solveNow)
         solve();
     emit tilePlaced(id, done, total);
+}
+
+void MosaicStitcher::learnLight(const cv::Mat& rgb, bool final)
+{
+    if (!m_light)
+        return;
+    if (!rgb.empty())
+        m_light->add(rgb);
+    // provisional estimates as the samples double, so registration sees evened tiles early on
+    const int n = m_light->samples();
+    const bool provisional =
+        !rgb.empty() && n >= 2 * FlatFieldEstimator::kMinSamples && (n & (n - 1)) == 0 && m_light->seen() == n;
+    if (!final && !provisional)
+        return;
+    const FlatField flat = m_light->estimate();
+    if (flat.isValid())
+        m_cache->setFlatField(std::make_shared<const FlatField>(flat));
+    if (final) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_light.reset();
+    }
 }
 
 const cv::Mat& MosaicStitcher::toRgb(const QImage& image)
@@ -455,48 +493,26 @@ int MosaicStitcher::solves() const
     return m_solves;
 }
 
+std::shared_ptr<const FlatField> MosaicStitcher::flatField() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_cache ? m_cache->flatField() : nullptr;
+}
+
+qint64 MosaicStitcher::cacheBytesOnDisk() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_cache ? m_cache->bytesOnDisk() : 0;
+}
+
 QImage MosaicStitcher::preview(const QRectF& mosaicPx, QSize out) const
 {
-    QImage img(out.expandedTo(QSize(1, 1)), QImage::Format_RGB32);
-    img.fill(QColor(28, 28, 30));
-    if (mosaicPx.width() <= 0.0 || mosaicPx.height() <= 0.0 || !m_cache)
+    if (!m_cache) {
+        QImage img(out.expandedTo(QSize(1, 1)), QImage::Format_RGB32);
+        img.fill(MosaicComposer::kBackground);
         return img;
-    const QVector<TilePlacement> placed = placements();
-    const QSizeF tile = m_plan.tileSize;
-    const double sx = img.width() / mosaicPx.width(), sy = img.height() / mosaicPx.height();
-    const bool small = std::max(sx, sy) <= 2.0 / TileCache::kThumbFactor;
-    QPainter painter(&img);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    auto toOut = [&](const QRectF& r) {
-        return QRectF((r.x() - mosaicPx.x()) * sx, (r.y() - mosaicPx.y()) * sy, r.width() * sx, r.height() * sy);
-    };
-    for (const TilePlacement& p : placed) {
-        const QRectF r(p.topLeftPx, tile);
-        if (!r.intersects(mosaicPx))
-            continue;
-        if (p.missing) {
-            const QRectF target = toOut(r);
-            painter.fillRect(target, QBrush(QColor(190, 70, 70), Qt::BDiagPattern));
-            painter.setPen(QColor(190, 70, 70));
-            painter.drawRect(target.adjusted(0, 0, -1, -1));
-            continue;
-        }
-        if (small) {
-            const cv::Mat thumb = m_cache->thumbnail(p.id);
-            const QImage view(thumb.data, thumb.cols, thumb.rows, int(thumb.step), QImage::Format_RGB888);
-            painter.drawImage(toOut(r), view);
-            continue;
-        }
-        // only the visible part of the tile, read from the cache
-        const QRectF seen = r.intersected(mosaicPx).translated(-r.topLeft());
-        const QRect part = seen.toAlignedRect().intersected(QRect(QPoint(), m_plan.tileSize));
-        cv::Mat pixels;
-        if (part.isEmpty() || !m_cache->read(p.id, cv::Rect(part.x(), part.y(), part.width(), part.height()), &pixels))
-            continue;
-        const QImage view(pixels.data, pixels.cols, pixels.rows, int(pixels.step), QImage::Format_RGB888);
-        painter.drawImage(toOut(QRectF(part).translated(r.topLeft())), view);
     }
-    return img;
+    return MosaicComposer::preview(*m_cache, placements(), m_plan.rows * m_plan.cols, mosaicPx, out);
 }
 
 bool MosaicStitcher::save(const QString& path, QString* error, const std::function<void(double)>& progress,
@@ -539,13 +555,21 @@ bool MosaicStitcher::save(const QString& path, QString* error, const std::functi
         *error = QStringLiteral("There is no tile to save.");
         return false;
     }
+    // the light correction first: a mosaic is never saved without the profile that evened it
+    const std::shared_ptr<const FlatField> flat = m_cache->flatField();
+    const QString profile = FlatField::besideMosaic(path);
+    if (flat && !flat->save(profile, meta.physicalSizeXUm, meta.physicalSizeYUm, error)) {
+        *error = QStringLiteral("The light correction could not be saved to %1: %2").arg(profile, *error);
+        return false;
+    }
     const MosaicComposer composer(*m_cache, topLeft, present, cv::Size(size.width(), size.height()));
     PyramidWriter writer;
     writer.setProgress(progress);
     writer.setCancelFlag(cancel);
     writer.setFullLevelOnly(!withReducedLevels);
+    bool ok = false;
     try {
-        return writer.write(
+        ok = writer.write(
             path, size, meta,
             [&composer](int y, int rows, cv::Mat* out, QString* bandError) {
                 return composer.band(y, rows, out, bandError);
@@ -554,6 +578,9 @@ bool MosaicStitcher::save(const QString& path, QString* error, const std::functi
     } catch (const std::exception& e) {
         // the writer's files are gone with it
         *error = QStringLiteral("The mosaic could not be saved: %1").arg(QString::fromUtf8(e.what()));
-        return false;
     }
+    // a profile beside a mosaic is that mosaic's: an older one goes with the file it evened
+    if (ok != bool(flat))
+        QFile::remove(profile);
+    return ok;
 }

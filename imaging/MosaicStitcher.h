@@ -18,6 +18,8 @@
 #include <opencv2/core.hpp>
 #include <thread>
 
+class FlatField;
+class FlatFieldEstimator;
 class TileCache;
 
 // Stitches a tile scan while it runs: every tile goes to a worker thread that
@@ -37,7 +39,8 @@ public:
 
     // Starts a new mosaic; false (with a reason) when the plan or the cache folder is unusable.
     bool begin(const MosaicPlan& plan, QString* error = nullptr);
-    void addTile(const ScanTile& tile, const QImage& rgb);
+    // encoded: the tile's JPEG as the camera sent it, kept instead of the pixels (empty: kept losslessly).
+    void addTile(const ScanTile& tile, const QImage& rgb, const QByteArray& encoded = QByteArray());
     void markMissing(int id);
     // No more tiles: the queue is worked off, placements solved a last time, then stitched() is emitted.
     void finish();
@@ -59,11 +62,16 @@ public:
     double acceptanceThreshold() const;
     int tilesDone() const;
     int solves() const; // placement solves since begin()
+    // The light correction in use (null without one): the plan's, or the one
+    // estimated from the tiles, provisionally while they come, finally once finished.
+    std::shared_ptr<const FlatField> flatField() const;
+    qint64 cacheBytesOnDisk() const;
 
     // Any part of the current mosaic scaled to out (RGB32); missing tiles hatched, the rest dark.
     QImage preview(const QRectF& mosaicPx, QSize out) const;
 
-    // Writes the finished mosaic as a pyramidal OME-TIFF. Blocking: run it on
+    // Writes the finished mosaic as a pyramidal OME-TIFF, and the light
+    // correction beside it (FlatField::besideMosaic). Blocking: run it on
     // a worker thread; progress 0..1 through the callback, cancel through the flag.
     // withReducedLevels false leaves the pyramid out (for measurements).
     bool save(const QString& path, QString* error, const std::function<void(double)>& progress = {},
@@ -73,12 +81,16 @@ signals:
     void tilePlaced(int id, int done, int total);
     void stitched();
     void problem(const QString& message);
+    // A tile could not be kept (the disk is full, the folder gone): the
+    // tiles still to come would fare no better.
+    void storageFailed(const QString& message);
 
 private:
     struct Job
     {
         ScanTile tile;
         QImage image;
+        QByteArray encoded;
         bool missing = false;
     };
     void run();
@@ -87,6 +99,8 @@ private:
     void forgetPrepared(int id);
     const cv::Mat& toRgb(const QImage& image);
     void solve();
+    // rgb: the tile just stored, as taken; final: the scan is over
+    void learnLight(const cv::Mat& rgb, bool final);
     void stopWorker();
     QPointF topLeftOf(QPointF centreUm) const;
     QPointF nominalTopLeft(int id) const;
@@ -106,8 +120,9 @@ private:
     MosaicPlan m_plan;
     QDateTime m_started;
     std::unique_ptr<TileCache> m_cache;
-    QVector<ScanTile> m_tiles; // by id; id < 0 for not yet arrived
-    QVector<char> m_state;     // by id: 0 waiting, 1 placed, 2 missing
+    std::unique_ptr<FlatFieldEstimator> m_light; // only while the light is being learnt
+    QVector<ScanTile> m_tiles;                   // by id; id < 0 for not yet arrived
+    QVector<char> m_state;                       // by id: 0 waiting, 1 placed, 2 missing
     QVector<PairMeasurement> m_pairs;
     QVector<double> m_nullScores;   // scores of strips that cannot overlap
     cv::Mat m_rgb;                  // the tile being worked on

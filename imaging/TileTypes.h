@@ -4,6 +4,9 @@
 #include <QSize>
 #include <QSizeF>
 #include <QString>
+#include <memory>
+
+class FlatField;
 
 // One frame of a tile scan. id = row * cols + col; reportedUm is the stage
 // position the server reported for the frame's centre.
@@ -43,4 +46,7 @@ struct MosaicPlan
     QString cacheDir;          // a temporary folder for the tiles is made inside
     QSizeF stepUm;             // stage distance between neighbouring tile centres
     double stageErrorUm = 5.0; // how far a move may land from where it was sent, per axis
+    bool correctLight = false; // even the light with a flat field before registering and composing
+    // the flat field of an earlier scan to use instead of estimating one; ignored when its size differs
+    std::shared_ptr<const FlatField> flatField;
 };

@@ -1,5 +1,7 @@
 #include "session/RegionScan.h"
 
+#include "imaging/FlatField.h"
+#include "imaging/FlatFieldEstimator.h"
 #include "imaging/MosaicStitcher.h"
 #include "session/MarksController.h"
 #include "session/ScanTiming.h"
@@ -9,10 +11,12 @@
 #include "views/VideoWindow.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -121,8 +125,8 @@ RegionScan::RegionScan(Session* owner)
                 const ScanTile tile{id, row, col, reportedUm};
                 MosaicStitcher* target = mosaic.get();
                 ++tilesQueued;
-                feed([this, target, tile, frame] {
-                    target->addTile(tile, frame);
+                feed([this, target, tile, frame, jpeg = scan.frameBytes()] {
+                    target->addTile(tile, frame, jpeg);
                     --tilesQueued;
                 });
                 if (session->videoWindow) {
@@ -195,7 +199,19 @@ QString RegionScan::refusal(const TileGrid& grid, double seconds) const
                               "Mark a smaller region, lower the overlap or autofocus less often.")
             .arg(grid.count())
             .arg(duration(seconds), duration(session->clock.remainingSeconds));
-    return QString();
+    return roomRefusal(grid);
+}
+
+QString RegionScan::roomRefusal(const TileGrid& grid) const
+{
+    const QSize mosaicPx(int((grid.cols - 1) * grid.stepUm.width() / grid.umPerPxX) + grid.picture.width(),
+                         int((grid.rows - 1) * grid.stepUm.height() / grid.umPerPxY) + grid.picture.height());
+    // the live video runs at the picture size the scan takes
+    const qint64 tile = ScanStorage::tileBytes(grid.picture, session->videoFetcher.imageBytes().size());
+    const QString output = savePath.isEmpty() ? QDir::homePath() : QFileInfo(savePath).absolutePath();
+    return ScanStorage::refusal({{ScanStorage::cacheFolder(), tile * grid.count(), QStringLiteral("the tiles")},
+                                 {output, ScanStorage::mosaicBytes(mosaicPx), QStringLiteral("the mosaic")}},
+                                storageProbe);
 }
 
 void RegionScan::updatePlan()
@@ -260,7 +276,7 @@ void RegionScan::begin(const TileGrid& grid)
     if (mosaicWindow)
         mosaicWindow->view->setMosaic(QSize(), 0, 0, QPointF(), {});
     mosaic.reset();
-    cache = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/tessan-mosaic-XXXXXX"));
+    cache = std::make_unique<QTemporaryDir>(ScanStorage::cacheFolder() + QStringLiteral("/tessan-mosaic-XXXXXX"));
     mosaic = std::make_unique<MosaicStitcher>();
     MosaicPlan plan;
     plan.rows = grid.rows;
@@ -272,6 +288,8 @@ void RegionScan::begin(const TileGrid& grid)
     plan.originUm = grid.originUm;
     plan.cacheDir = cache->path();
     plan.stepUm = grid.stepUm;
+    plan.correctLight = session->correctLightBox->isChecked();
+    plan.flatField = learntLight;
     QString error;
     if (!cache->isValid() || !mosaic->begin(plan, &error)) {
         result = QStringLiteral("***The region scan cannot start: no room for its tiles (%1).")
@@ -287,6 +305,17 @@ void RegionScan::begin(const TileGrid& grid)
     connect(mosaic.get(), &MosaicStitcher::stitched, this, &RegionScan::stitched);
     connect(mosaic.get(), &MosaicStitcher::problem, this,
             [this](const QString& text) { emit message(QStringLiteral("***Mosaic: ") + text); });
+    // Queued from the stitcher's thread: the scan stops, the tiles kept so far stay.
+    connect(mosaic.get(), &MosaicStitcher::storageFailed, this, [this](const QString& text) {
+        if (unstored++ == 0)
+            firstUnstored = text;
+        if (!scan.isRunning() || scan.cancelRequested())
+            return;
+        scan.cancel();
+        emit message(QStringLiteral("***Region scan stopped: a tile could not be stored. ") + text);
+        session->statusBar()->showMessage(QStringLiteral("Region scan stopped: ") + text);
+    });
+    unstored = 0;
 
     mosaicReady = false;
     unsaved = false;
@@ -412,6 +441,18 @@ void RegionScan::stitched()
     // A scan whose every tile failed leaves nothing worth a file.
     mosaicReady = tilesTaken > 0;
     unsaved = mosaicReady;
+    if (mosaic->flatField())
+        learntLight = mosaic->flatField();
+    else if (mosaic->plan().correctLight && mosaicReady)
+        emit message(QStringLiteral("The light of this mosaic was not evened: its tiles did not show the camera's "
+                                    "light clearly enough (it takes at least %1).")
+                         .arg(FlatFieldEstimator::kMinSamples));
+    if (unstored > 0) {
+        // it may come after the scan's own outcome: the mosaic lacks these tiles
+        summary = QStringLiteral("%1 tile(s) could not be stored and are missing: %2").arg(unstored).arg(firstUnstored);
+        result = QStringLiteral("***") + summary;
+        emit message(result);
+    }
     progressBar->hide();
     setPageEnabled(true);
     session->saveMosaicAction->setEnabled(mosaicReady);
@@ -442,7 +483,7 @@ void RegionScan::refreshMosaic()
 void RegionScan::setPageEnabled(bool enabled)
 {
     session->scanRegionButton->setText(enabled ? QStringLiteral("Scan Region") : QStringLiteral("Cancel Scan"));
-    for (QWidget* w : QList<QWidget*>{session->overlapBox, session->scanFocusBox})
+    for (QWidget* w : QList<QWidget*>{session->overlapBox, session->scanFocusBox, session->correctLightBox})
         w->setEnabled(enabled);
     session->scanFocusEveryBox->setEnabled(enabled && session->scanFocusBox->currentIndex() == 2);
 }
@@ -493,6 +534,15 @@ void RegionScan::saveMosaicTo(const QString& path)
 {
     if (!mosaicReady || saving.isRunning())
         return;
+    const QString room =
+        ScanStorage::refusal({{QFileInfo(path).absolutePath(), ScanStorage::mosaicBytes(mosaic->mosaicSize()),
+                               QStringLiteral("the mosaic")}},
+                             storageProbe);
+    if (!room.isEmpty()) {
+        emit message(QStringLiteral("***The mosaic was not saved to %1: %2").arg(path, room));
+        emit saved(false, room);
+        return;
+    }
     savePath = path;
     saveCancel = false;
     QWidget* over = mosaicWindow ? static_cast<QWidget*>(mosaicWindow.data()) : static_cast<QWidget*>(session);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "session/ScanStorage.h"
 #include "session/TileGrid.h"
 #include "session/TileScan.h"
 #include "views/MosaicWindow.h"
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <memory>
 
+class FlatField;
 class MosaicStitcher;
 class QAction;
 class QProgressBar;
@@ -45,6 +47,8 @@ public:
     int autofocusEvery() const;
     // Why the scan cannot start now, or empty.
     QString refusal(const TileGrid& grid, double seconds) const;
+    // Why the disks cannot hold the scan's tiles and mosaic, or empty.
+    QString roomRefusal(const TileGrid& grid) const;
 
     // The "Scan Region" button: refuses, or confirms and starts; during a
     // scan it cancels.
@@ -63,6 +67,8 @@ public:
     MosaicStitcher* stitcher() const { return mosaic.get(); }
 
     TileScan scan;
+    // The free space of a folder's disk; replaced by tests.
+    ScanStorage::Probe storageProbe = ScanStorage::volumeOf;
     // The text of the last outcome, also appended to the session's messages.
     QString result;
 
@@ -108,6 +114,11 @@ private:
     // The scale of the mosaic in hand, for the marks written beside it.
     double mosaicUmPerPx = 0.0;
     int tilesTaken = 0;
+    // Tiles the stitcher could not store, and why the first could not.
+    int unstored = 0;
+    QString firstUnstored;
     // The stage z of every tile taken, in µm, for the mosaic's position.
     QVector<double> tileZUm;
+    // The light correction learnt in this session, for the next scan at its picture size.
+    std::shared_ptr<const FlatField> learntLight;
 };

@@ -114,6 +114,7 @@ public:
     QComboBox* scanFocusBox = nullptr;
     QSpinBox* scanFocusEveryBox = nullptr;
     QLabel* scanSizeLabel = nullptr;
+    QCheckBox* correctLightBox = nullptr;
     QPushButton* scanRegionButton = nullptr;
     QLabel* TextLabel1_2 = nullptr;
     QLineEdit* xCoord = nullptr;

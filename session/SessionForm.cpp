@@ -212,22 +212,22 @@ void Session::buildJobTab()
                        "window. Enter a name for the job, select a linear sample density, and then click "
                        "\"Create Job\" to put your job in the queue. Once the job is complete, it will show up in "
                        "Stelvar with the name you give it here."),
-        QRect(5, 0, 372, 96));
+        QRect(5, 0, 372, 72));
 
-    TextLabel1_5 = label(tab_3, "TextLabel1_5", QStringLiteral("Job name"), QRect(5, 98, 70, 24));
-    jobNameEdit = lineEdit(tab_3, "jobNameEdit", QRect(80, 98, 295, 24));
-    PushButton6 = button(tab_3, "PushButton6", QStringLiteral("Set Top Left Corner"), QRect(5, 125, 183, 26));
-    PushButton7 = button(tab_3, "PushButton7", QStringLiteral("Set Bottom Right Corner"), QRect(192, 125, 183, 26));
-    TextLabel1_4 = label(tab_3, "TextLabel1_4", QStringLiteral("Linear Sample Density:"), QRect(5, 154, 160, 24));
-    densityBox = spinBox(tab_3, "densityBox", 1, 10, 1, QRect(170, 154, 56, 24));
-    TextLabel2_4 = label(tab_3, "TextLabel2_4", QStringLiteral("samples / mm"), QRect(232, 154, 140, 24));
-    TextLabel3 = label(tab_3, "TextLabel3", QStringLiteral("Add a total of"), QRect(5, 181, 110, 24));
-    totalBox = lineEdit(tab_3, "totalBox", QRect(118, 181, 90, 24));
+    TextLabel1_5 = label(tab_3, "TextLabel1_5", QStringLiteral("Job name"), QRect(5, 74, 70, 24));
+    jobNameEdit = lineEdit(tab_3, "jobNameEdit", QRect(80, 74, 295, 24));
+    PushButton6 = button(tab_3, "PushButton6", QStringLiteral("Set Top Left Corner"), QRect(5, 101, 183, 26));
+    PushButton7 = button(tab_3, "PushButton7", QStringLiteral("Set Bottom Right Corner"), QRect(192, 101, 183, 26));
+    TextLabel1_4 = label(tab_3, "TextLabel1_4", QStringLiteral("Linear Sample Density:"), QRect(5, 130, 160, 24));
+    densityBox = spinBox(tab_3, "densityBox", 1, 10, 1, QRect(170, 130, 56, 24));
+    TextLabel2_4 = label(tab_3, "TextLabel2_4", QStringLiteral("samples / mm"), QRect(232, 130, 140, 24));
+    TextLabel3 = label(tab_3, "TextLabel3", QStringLiteral("Add a total of"), QRect(5, 157, 110, 24));
+    totalBox = lineEdit(tab_3, "totalBox", QRect(118, 157, 90, 24));
     totalBox->setReadOnly(true);
-    TextLabel4 = label(tab_3, "TextLabel4", QStringLiteral("sampling points"), QRect(214, 181, 160, 24));
+    TextLabel4 = label(tab_3, "TextLabel4", QStringLiteral("sampling points"), QRect(214, 157, 160, 24));
     resetAcquisitionButton =
-        button(tab_3, "resetAcquisitionButton", QStringLiteral("Reset Selection"), QRect(5, 208, 183, 26));
-    createJobButton = button(tab_3, "createJobButton", QStringLiteral("Create Job"), QRect(192, 208, 183, 26));
+        button(tab_3, "resetAcquisitionButton", QStringLiteral("Reset Selection"), QRect(5, 184, 183, 26));
+    createJobButton = button(tab_3, "createJobButton", QStringLiteral("Create Job"), QRect(192, 184, 183, 26));
     buildScanRow();
     Stack_Acquisition->addTab(tab_3, QStringLiteral("Image Acquisition"));
 }
@@ -238,7 +238,7 @@ void Session::buildScanRow()
     auto* rule = new QFrame(tab_3);
     rule->setFrameShape(QFrame::HLine);
     rule->setFrameShadow(QFrame::Sunken);
-    rule->setGeometry(5, 237, 370, 4);
+    rule->setGeometry(5, 213, 370, 4);
     overlapLabel = label(tab_3, "overlapLabel", QStringLiteral("Overlap"), QRect(5, 243, 56, 24));
     overlapBox = spinBox(tab_3, "overlapBox", 5, 50, 15, QRect(62, 243, 64, 24));
     overlapBox->setSuffix(QStringLiteral(" %"));
@@ -256,6 +256,13 @@ void Session::buildScanRow()
     scanRegionButton->setToolTip(QStringLiteral("Take overlapping frames over the region between the two corners, "
                                                 "at the live picture size, and stitch them into one picture"));
     overlapBox->setToolTip(QStringLiteral("How much neighbouring frames share, for stitching them"));
+    correctLightBox = new QCheckBox(QStringLiteral("Correct uneven light"), tab_3);
+    correctLightBox->setObjectName(QStringLiteral("correctLightBox"));
+    correctLightBox->setChecked(true);
+    correctLightBox->setGeometry(5, 218, 370, 22);
+    correctLightBox->setToolTip(
+        QStringLiteral("Learn the camera's light fall-off from the tiles themselves and even it "
+                       "out; the profile is saved beside the mosaic"));
 }
 
 void Session::buildCoordinateBlock(QWidget* central)

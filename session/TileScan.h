@@ -51,6 +51,8 @@ public:
     // Tile ids (row * cols + col) that failed twice, in scan order.
     const QVector<int>& missing() const { return missingIds; }
     const TileGrid& grid() const { return plan; }
+    // The JPEG of the frame tileTaken carries, as the server sent it (valid during the signal).
+    const QByteArray& frameBytes() const { return frameFetcher.imageBytes(); }
 
     // Pause between coordinate queries while the stage reports '*'.
     int requeryIntervalMs = 50;

@@ -4,6 +4,7 @@
 #include "imaging/MosaicStitcher.h"
 #include "session/MarksController.h"
 #include "session/RegionScan.h"
+#include "session/ScanStorage.h"
 #include "views/MosaicView.h"
 #include "views/MosaicWindow.h"
 
@@ -12,6 +13,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QWheelEvent>
 #include <QtTest>
@@ -123,6 +125,8 @@ private slots:
         QVERIFY2(region()->result.endsWith(outcome), qPrintable(region()->result));
         QVERIFY(h.infoText().contains(region()->result.mid(region()->result.startsWith("***") ? 3 : 0)));
         QVERIFY(retry.isEmpty() || h.infoText().contains(retry));
+        // four tiles are too few to learn the light from, and the user is told
+        QVERIFY(h.infoText().contains("The light of this mosaic was not evened"));
 
         const QVector<QPoint> sent = moves();
         QCOMPARE(sent.size(), moveCount);
@@ -199,18 +203,52 @@ private slots:
         QCOMPARE(QPointF(point[0].toDouble(), point[1].toDouble()).toPoint(), pixel.toPoint());
     }
 
+    // The tiles' folder taken away while the scan runs (as a full disk would
+    // refuse them): the scan stops, and the status bar and System Info say why.
+    void unstorableTileStopsTheScan()
+    {
+        QVERIFY(h.settle());
+        markRegion("20.0", "15.0", "20.4", "15.3");
+        QObject context;
+        connect(&region()->scan, &TileScan::tileTaken, &context,
+                [this] { QDir(region()->stitcher()->plan().cacheDir).removeRecursively(); });
+        QSignalSpy finished(region(), &RegionScan::mosaicFinished);
+        MessageBoxCatcher catcher;
+        h.session->scanRegionButton->click();
+        QVERIFY(finished.wait(60000));
+        const QString shown = h.session->statusBar()->currentMessage();
+        QVERIFY2(shown.contains("could not be stored and are missing: Cannot write tile"), qPrintable(shown));
+        QVERIFY(h.infoText().contains("could not be stored and are missing: Cannot write tile"));
+        const QVector<TilePlacement> placed = region()->stitcher()->placements();
+        QVERIFY(std::any_of(placed.cbegin(), placed.cend(), [](const TilePlacement& p) { return p.missing; }));
+        // a save to a disk without room for the mosaic is refused with the figures, and writes nothing
+        region()->storageProbe = [](const QString&) { return ScanStorage::Volume{"/", 1000}; };
+        QSignalSpy saved(region(), &RegionScan::saved);
+        region()->saveMosaicTo(dir.filePath("full.ome.tif"));
+        region()->storageProbe = ScanStorage::volumeOf;
+        QCOMPARE(saved.size(), 1);
+        QVERIFY2(saved[0][1].toString().contains("MB for the mosaic in "), qPrintable(saved[0][1].toString()));
+        QVERIFY(!QFile::exists(dir.filePath("full.ome.tif")));
+        QVERIFY(h.settle());
+    }
+
     void refused_data()
     {
         QTest::addColumn<int>("secondsLeft");
         QTest::addColumn<QStringList>("corners");
         QTest::addColumn<QString>("reason");
+        QTest::addColumn<qint64>("freeBytes"); // on the disk of the tiles and the mosaic; < 0: as it is
 
-        QTest::newRow("control time too short")
-            << 10 << QStringList{"20.0", "15.0", "23.0", "18.0"} << "The scan of 165 tiles would take about";
-        QTest::newRow("no region") << 1000 << QStringList() << "Set the top left and the bottom right corner";
+        QTest::newRow("control time too short") << 10 << QStringList{"20.0", "15.0", "23.0", "18.0"}
+                                                << "The scan of 165 tiles would take about" << qint64(-1);
+        QTest::newRow("no region") << 1000 << QStringList() << "Set the top left and the bottom right corner"
+                                   << qint64(-1);
         // a job would count from the stage origin; a scan of that is refused
-        QTest::newRow("bottom right only")
-            << 1000 << QStringList{"0", "0", "20.4", "15.3"} << "Set the top left and the bottom right corner";
+        QTest::newRow("bottom right only") << 1000 << QStringList{"0", "0", "20.4", "15.3"}
+                                           << "Set the top left and the bottom right corner" << qint64(-1);
+        // tiles and mosaic on one disk add up: about 3 MB for 2 x 2 tiles of 640 x 480
+        QTest::newRow("disk too full") << 1000 << QStringList{"20.0", "15.0", "20.4", "15.3"} << "MB for the mosaic in "
+                                       << qint64(2400000);
     }
 
     void refused()
@@ -218,7 +256,10 @@ private slots:
         QFETCH(int, secondsLeft);
         QFETCH(QStringList, corners);
         QFETCH(QString, reason);
+        QFETCH(qint64, freeBytes);
         Session* s = h.session.get();
+        if (freeBytes >= 0)
+            region()->storageProbe = [freeBytes](const QString&) { return ScanStorage::Volume{"/", freeBytes}; };
         QVERIFY(h.settle());
         if (!corners.isEmpty())
             markRegion(corners[0], corners[1], corners[2], corners[3]);
@@ -233,7 +274,10 @@ private slots:
         QVERIFY(h.settle());
         QVERIFY(!region()->isBusy());
         QVERIFY(h.requests("f=m&").isEmpty());
+        QVERIFY2(freeBytes < 0 || catcher.text().contains(", but only 2 MB are free there."),
+                 qPrintable(catcher.text()));
         s->clock.remainingSeconds = 1000;
+        region()->storageProbe = ScanStorage::volumeOf;
     }
 };
 

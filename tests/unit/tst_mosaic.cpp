@@ -1,3 +1,4 @@
+#include "imaging/FlatField.h"
 #include "imaging/MosaicSolver.h"
 #include "imaging/MosaicStitcher.h"
 #include "imaging/OmeXml.h"
@@ -29,7 +30,7 @@ const QSize kTile(640, 480);
 QVector<ScanRenderer::Frame> scan(MosaicStitcher* stitcher, QPointF first, int rows, int cols, const QString& dir,
                                   const QList<int>& missing = {}, int taken = -1,
                                   const QString& slideName = QStringLiteral("liver-01"), bool camera = false,
-                                  double stepShare = 0.85)
+                                  double stepShare = 0.85, bool light = false)
 {
     const SlideModel slide(slideName, 1);
     const ScanRenderer renderer(slide, 1, kStageErrorUm);
@@ -44,6 +45,7 @@ QVector<ScanRenderer::Frame> scan(MosaicStitcher* stitcher, QPointF first, int r
     plan.cacheDir = dir;
     plan.stepUm = QSizeF(step.x() / 10.0, step.y() / 10.0);
     plan.stageErrorUm = kStageErrorUm;
+    plan.correctLight = light;
     if (!stitcher->begin(plan))
         return {};
     for (int id = 0; id < (taken < 0 ? frames.size() : taken); ++id) {
@@ -81,8 +83,8 @@ bool validates(const QString& xmlPath)
     if (schema.isEmpty())
         return true;
     QProcess xmllint;
-    xmllint.start(QStringLiteral("xmllint"), {QStringLiteral("--noout"), QStringLiteral("--nonet"),
-                                              QStringLiteral("--schema"), schema, xmlPath});
+    xmllint.start(QStringLiteral("xmllint"),
+                  {QStringLiteral("--noout"), QStringLiteral("--nonet"), QStringLiteral("--schema"), schema, xmlPath});
     xmllint.waitForFinished(60000);
     if (xmllint.exitCode() != 0)
         qWarning() << xmllint.readAllStandardError();
@@ -209,9 +211,11 @@ private slots:
     {
         QTest::addColumn<QList<int>>("missing");
         QTest::addColumn<int>("taken");
-        QTest::newRow("complete") << QList<int>() << -1;
-        QTest::newRow("missing tile") << QList<int>{5} << -1;
-        QTest::newRow("cancelled after six tiles") << QList<int>() << 6;
+        QTest::addColumn<bool>("light");
+        QTest::newRow("complete") << QList<int>() << -1 << false;
+        QTest::newRow("missing tile") << QList<int>{5} << -1 << false;
+        QTest::newRow("cancelled after six tiles") << QList<int>() << 6 << false;
+        QTest::newRow("light corrected") << QList<int>() << -1 << true;
     }
 
     // The saved mosaic as a slide viewer reads it: an OME pyramid of 512 x
@@ -221,9 +225,11 @@ private slots:
     {
         QFETCH(QList<int>, missing);
         QFETCH(int, taken);
+        QFETCH(bool, light);
         QTemporaryDir dir;
         MosaicStitcher stitcher;
-        scan(&stitcher, QPointF(388000, 244000), 4, 4, dir.path(), missing, taken);
+        scan(&stitcher, QPointF(388000, 244000), 4, 4, dir.path(), missing, taken, QStringLiteral("liver-01"), false,
+             0.85, light);
         const QString path = dir.filePath(QStringLiteral("scan.ome.tif"));
         QString error;
         QVERIFY2(stitcher.save(path, &error), qPrintable(error));
@@ -269,8 +275,46 @@ private slots:
         QCOMPARE(QColor(overview.pixel(inZero / 8)).red() > 150, true);
         const QRgb five = overview.pixel(inFive / 8);
         QCOMPARE(five == qRgb(28, 28, 30) || five == qRgb(190, 70, 70), !missing.isEmpty());
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
-                 (QStringList{QStringLiteral("scan.ome.tif"), QStringLiteral("scan.xml")}));
+        QStringList files{QStringLiteral("scan.ome.tif"), QStringLiteral("scan.xml")};
+        if (light) {
+            // the light profile beside it: 32-bit float, the server's frames darker to the corners
+            files.prepend(QStringLiteral("scan.flatfield.ome.tif"));
+            QProcess python;
+            python.start(QStringLiteral("/usr/bin/python3"),
+                         {QStringLiteral("-c"),
+                          QStringLiteral("import sys, tifffile; t = tifffile.TiffFile(sys.argv[1]); "
+                                         "a = t.series[0].asarray(); open(sys.argv[2], 'w').write(t.ome_metadata); "
+                                         "print(t.is_ome, a.dtype, a.shape[1], a.shape[0], a[0, 0] < 0.9 * a.max())"),
+                          dir.filePath(files[0]), dir.filePath(QStringLiteral("flat.xml"))});
+            QVERIFY(python.waitForFinished(60000));
+            QCOMPARE(python.readAllStandardOutput().trimmed(), QByteArray("True float32 640 480 True"));
+            QVERIFY(validates(dir.filePath(QStringLiteral("flat.xml"))));
+            QFile::remove(dir.filePath(QStringLiteral("flat.xml")));
+        }
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), files);
+    }
+
+    // A tile that cannot be written (the cache's folder is gone, as on a full
+    // disk) is reported with the reason and shown missing, not lost quietly.
+    void unstorableTileIsReported()
+    {
+        QTemporaryDir dir;
+        MosaicStitcher stitcher;
+        QSignalSpy failed(&stitcher, &MosaicStitcher::storageFailed);
+        MosaicPlan plan;
+        plan.rows = plan.cols = 2;
+        plan.tileSize = kTile;
+        plan.cacheDir = dir.path();
+        QVERIFY(stitcher.begin(plan));
+        QVERIFY(QDir(dir.path()).removeRecursively());
+        QImage tile(kTile, QImage::Format_RGB32);
+        tile.fill(Qt::white);
+        stitcher.addTile({0, 0, 0, QPointF(160, 120)}, tile, QByteArray("not kept"));
+        stitcher.waitUntilIdle();
+        QCOMPARE(failed.size(), 1);
+        QVERIFY2(failed[0][0].toString().startsWith("Cannot write tile 0 to "), qPrintable(failed[0][0].toString()));
+        QCOMPARE(stitcher.placements().size(), 1);
+        QVERIFY(stitcher.placements()[0].missing);
     }
 
     // JPEG tiles carry YCbCr with the subsampling in the tags, and read back
