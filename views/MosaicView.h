@@ -4,9 +4,13 @@
 #include <QPointF>
 #include <QRectF>
 #include <QSize>
+#include <QVector3D>
+#include <QVector>
 #include <QWidget>
 
 #include <functional>
+
+class QPainter;
 
 // Pans and zooms over a mosaic far larger than the screen: the wheel zooms
 // around the pointer, a drag pans, a scale bar shows the length, and a
@@ -31,6 +35,9 @@ public:
     // The mosaic's content changed: draw again.
     void refresh();
     void fitToWindow();
+    // Focus points to mark: stage x and y in µm and the z found there (µm),
+    // with a line of text about the surface fitted through them.
+    void setFocusPoints(const QVector<QVector3D>& pointsUm, const QString& surface);
 
     QSize mosaicSize() const { return pixels; }
     // View pixels per mosaic pixel.
@@ -54,6 +61,7 @@ protected:
 
 private:
     double fitScale() const;
+    void drawFocusPoints(QPainter& painter) const;
     void keepInView();
 
     Renderer render;
@@ -72,4 +80,6 @@ private:
     QImage drawn;
     QRect drawnAt;
     bool stale = true;
+    QVector<QVector3D> focusPoints;
+    QString focusSurface;
 };

@@ -1,3 +1,4 @@
+#include "imaging/FocusSurface.h"
 #include "imaging/MosaicSolver.h"
 #include "imaging/MosaicStitcher.h"
 #include "imaging/OmeXml.h"
@@ -81,8 +82,8 @@ bool validates(const QString& xmlPath)
     if (schema.isEmpty())
         return true;
     QProcess xmllint;
-    xmllint.start(QStringLiteral("xmllint"), {QStringLiteral("--noout"), QStringLiteral("--nonet"),
-                                              QStringLiteral("--schema"), schema, xmlPath});
+    xmllint.start(QStringLiteral("xmllint"),
+                  {QStringLiteral("--noout"), QStringLiteral("--nonet"), QStringLiteral("--schema"), schema, xmlPath});
     xmllint.waitForFinished(60000);
     if (xmllint.exitCode() != 0)
         qWarning() << xmllint.readAllStandardError();
@@ -160,6 +161,61 @@ private slots:
 
     // The placements are the weighted least-squares fit of the edges: beside
     // a dense solve with tile 0 held still, on a grid whose edges disagree.
+    // A focus map from autofocus points on an nx x ny lattice over the region
+    // must predict the in-focus z everywhere in it within the depth of field
+    // (1.4 µm at 20x: blur of a pixel).
+    void focusSurfacePredictsFocus_data()
+    {
+        QTest::addColumn<QString>("surface"); // "tilted-51" the test server's slide, else a plane
+        QTest::addColumn<int>("nx");
+        QTest::addColumn<int>("ny");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<double>("toleranceUm");
+        const int constant = int(FocusSurface::Kind::Constant), plane = int(FocusSurface::Kind::Plane);
+        const int spline = int(FocusSurface::Kind::ThinPlate);
+        QTest::newRow("plane from 2 x 2 points") << "plane" << 2 << 2 << plane << 1e-6;
+        QTest::newRow("plane through a row of 3") << "plane" << 3 << 1 << plane << 1e-6;
+        QTest::newRow("one point, flat") << "flat" << 1 << 1 << constant << 1e-9;
+        QTest::newRow("spline keeps a plane") << "plane" << 3 << 3 << spline << 1e-6;
+        QTest::newRow("tilted slide, 3 x 3") << "tilted-51" << 3 << 3 << spline << 1.4;
+    }
+
+    void focusSurfacePredictsFocus()
+    {
+        QFETCH(QString, surface);
+        QFETCH(int, nx);
+        QFETCH(int, ny);
+        QFETCH(int, kind);
+        QFETCH(double, toleranceUm);
+        const SlideModel slide(QStringLiteral("tilted-51"), 1);
+        // a 6 x 6 scan of 640 x 480 frames at 15 % overlap, tile centres in µm
+        const QRectF region(37000, 24500, 5 * 272, 5 * 204);
+        auto truth = [&](double x, double y) {
+            if (surface == QLatin1String("tilted-51"))
+                return slide.focalPlaneAt(x * 10.0, y * 10.0) / 10.0;
+            return surface == QLatin1String("plane") ? 1100.0 + 0.016 * (x - 37000) - 0.01 * (y - 24500) : 1100.0;
+        };
+        std::vector<FocusSurface::Point> points;
+        for (int j = 0; j < ny; ++j)
+            for (int i = 0; i < nx; ++i) {
+                const double x = region.left() + (nx > 1 ? region.width() * i / (nx - 1) : 0.0);
+                const double y = region.top() + (ny > 1 ? region.height() * j / (ny - 1) : 0.0);
+                points.push_back({x, y, truth(x, y)});
+            }
+        points.push_back({1.0, 2.0, std::nan("")}); // an autofocus that found nothing
+        const FocusSurface fitted = FocusSurface::fit(points);
+        QCOMPARE(int(fitted.kind()), kind);
+        QCOMPARE(int(fitted.points().size()), nx * ny);
+        double worst = 0;
+        for (int j = 0; j <= 10; ++j)
+            for (int i = 0; i <= 10; ++i) {
+                const double x = region.left() + region.width() * i / 10;
+                const double y = ny > 1 ? region.top() + region.height() * j / 10 : region.top();
+                worst = std::max(worst, std::abs(fitted.at(x, y) - truth(x, y)));
+            }
+        QVERIFY2(worst <= toleranceUm, qPrintable(QString::number(worst)));
+    }
+
     void solveMatchesDenseLeastSquares()
     {
         const int cols = 4, n = 12;
@@ -224,6 +280,10 @@ private slots:
         QTemporaryDir dir;
         MosaicStitcher stitcher;
         scan(&stitcher, QPointF(388000, 244000), 4, 4, dir.path(), missing, taken);
+        // the focus map as a region scan hands it on
+        stitcher.setAnnotation(QStringLiteral("tessan:focus-map"),
+                               {{QStringLiteral("Focus surface"), QStringLiteral("plane")},
+                                {QStringLiteral("Focus point 1 (x, y, z in µm)"), QStringLiteral("1.0 2.0 3.5")}});
         const QString path = dir.filePath(QStringLiteral("scan.ome.tif"));
         QString error;
         QVERIFY2(stitcher.save(path, &error), qPrintable(error));
@@ -264,6 +324,11 @@ private slots:
         QVERIFY(pixels.at(0).toArray() != (QJsonArray{0, 0, 0}));
         QCOMPARE(pixels.at(1).toArray() == (QJsonArray{0, 0, 0}), !missing.isEmpty());
         QVERIFY(validates(dir.filePath(QStringLiteral("scan.xml"))));
+        QFile xml(dir.filePath(QStringLiteral("scan.xml")));
+        QVERIFY(xml.open(QIODevice::ReadOnly));
+        const QByteArray ome = xml.readAll();
+        QVERIFY(ome.contains("<AnnotationRef ID=\"Annotation:0\"/>") &&
+                ome.contains("<M K=\"Focus surface\">plane</M>"));
         // the window's overview at an eighth: tile 0 as taken, a missing tile hatched on the background
         const QImage overview = stitcher.preview(QRectF(QPointF(), size), size / 8);
         QCOMPARE(QColor(overview.pixel(inZero / 8)).red() > 150, true);
