@@ -117,6 +117,8 @@ RegionScan::RegionScan(Session* owner)
     connect(&focusRun, &FocusMapRun::notice, this, &RegionScan::message);
     connect(&focusRun, &FocusMapRun::finished, this, &RegionScan::focusMapped);
     connect(&focusRun, &FocusMapRun::progress, this, [this](int done, int total) {
+        if (focusRun.cancelRequested())
+            return;
         const QString text = QStringLiteral("Focus map: %1 of %2 points").arg(done).arg(total);
         session->statusBar()->showMessage(text);
         if (mosaicWindow)
@@ -166,7 +168,7 @@ RegionScan::~RegionScan()
 
 bool RegionScan::isBusy() const
 {
-    return scan.isRunning() || stitching || saving.isRunning();
+    return isRunning() || stitching || saving.isRunning();
 }
 
 TileGrid RegionScan::plannedGrid() const

@@ -91,6 +91,10 @@ private slots:
             << QStringList{"a:500:1"} << false << "done: 4 of 4 tiles taken." << 8 << 4
             << "Focus point 1: autofocus failed (the server did not answer); trying again."
             << "" << 3;
+        // cancelled after the first focus point: no tile taken, nothing to save
+        QTest::newRow("focus map cancelled")
+            << QStringList() << true << "cancelled after 0 of 4 tiles; the mosaic keeps the 0 taken." << 1 << 0 << ""
+            << "0 1 2 3" << 3;
     }
 
     void scan()
@@ -124,6 +128,10 @@ private slots:
             if (cancel)
                 region()->cancelScan();
         });
+        connect(&region()->focusRun, &FocusMapRun::progress, &context, [&](int done) {
+            if (cancel && done == 1)
+                region()->cancelScan();
+        });
         QSignalSpy finished(region(), &RegionScan::mosaicFinished);
         MessageBoxCatcher catcher;
         s->scanRegionButton->click();
@@ -137,7 +145,7 @@ private slots:
 
         const QVector<QPoint> sent = moves();
         QCOMPARE(sent.size(), moveCount);
-        if (focus == 3) {
+        if (focus == 3 && !cancel) {
             // every tile's move carries the focus map's z, within the depth of field of the slide's focus
             QCOMPARE(int(region()->focusSurface.kind()), int(FocusSurface::Kind::Plane));
             const QRegularExpression move(QStringLiteral("f=m&x=(\\d+)&y=(\\d+)&z=(\\d+)"));
@@ -172,6 +180,10 @@ private slots:
         QVERIFY(h.settle());
         QVERIFY(h.controlsEnabled(true));
         QCOMPARE(s->scanRegionButton->text(), QStringLiteral("Scan Region"));
+        if (present == 0) {
+            QVERIFY(!region()->hasMosaic());
+            return;
+        }
 
         // The window shows the mosaic; a double-click there moves the stage to the point.
         MosaicView* view = region()->window()->view;
