@@ -137,8 +137,11 @@ void MosaicView::drawFocusPoints(QPainter& painter) const
         painter.setBrush(QColor(255, 200, 0));
         painter.drawEllipse(at, 5.0, 5.0);
         const QString label = QStringLiteral("%1 µm").arg(double(p.z()), 0, 'f', 1);
-        const QRectF box(at + QPointF(8, -metrics.height() / 2.0),
-                         QSizeF(metrics.horizontalAdvance(label) + 6, metrics.height()));
+        QRectF box(at + QPointF(8, -metrics.height() / 2.0),
+                   QSizeF(metrics.horizontalAdvance(label) + 6, metrics.height()));
+        // near the right edge the label goes to the left of its dot
+        if (box.right() > width())
+            box.moveRight(at.x() - 8);
         painter.fillRect(box, QColor(0, 0, 0, 150));
         painter.setPen(Qt::white);
         painter.drawText(box, Qt::AlignCenter, label);
