@@ -14,6 +14,53 @@ double kernel(double dx, double dy)
     return r2 > 0.0 ? 0.5 * r2 * std::log(r2) : 0.0;
 }
 
+constexpr int kMinRobustPoints = 7;     // enough that one bad point cannot tilt the plane of the others far
+constexpr double kOutlierFloorUm = 5.0; // far beyond a slide's bend between neighbouring points
+
+// The point that a plane through all the others misses by far more than such
+// planes miss a typical point (the slide's own bend is shared by all): an
+// autofocus that locked onto dust or a scratch instead of the section. -1
+// when there is none.
+int outlier(const std::vector<FocusSurface::Point>& points)
+{
+    const int n = int(points.size());
+    if (n < kMinRobustPoints)
+        return -1;
+    double cx = 0, cy = 0, scale = 0;
+    for (const FocusSurface::Point& p : points) {
+        cx += p.xUm / n;
+        cy += p.yUm / n;
+    }
+    for (const FocusSurface::Point& p : points)
+        scale = std::max({scale, std::abs(p.xUm - cx), std::abs(p.yUm - cy)});
+    if (!(scale > 0))
+        return -1;
+    std::vector<double> miss(size_t(n), 0.0);
+    for (int left = 0; left < n; ++left) {
+        Eigen::MatrixXd terms(n - 1, 3);
+        Eigen::VectorXd z(n - 1);
+        Eigen::RowVector3d at;
+        for (int i = 0, row = 0; i < n; ++i) {
+            const double u = (points[size_t(i)].xUm - cx) / scale, v = (points[size_t(i)].yUm - cy) / scale;
+            const Eigen::RowVector3d t(1.0, u, v);
+            if (i == left) {
+                at = t;
+                continue;
+            }
+            terms.row(row) = t;
+            z(row++) = points[size_t(i)].zUm;
+        }
+        const auto cod = terms.completeOrthogonalDecomposition();
+        if (cod.rank() < 3)
+            return -1;
+        miss[size_t(left)] = std::abs(points[size_t(left)].zUm - at.dot(cod.solve(z)));
+    }
+    const int worst = int(std::max_element(miss.begin(), miss.end()) - miss.begin());
+    std::vector<double> sorted = miss;
+    std::nth_element(sorted.begin(), sorted.begin() + n / 2, sorted.end());
+    return miss[size_t(worst)] > std::max(kOutlierFloorUm, 4.0 * sorted[size_t(n / 2)]) ? worst : -1;
+}
+
 } // namespace
 
 FocusSurface FocusSurface::fit(const std::vector<Point>& points)
@@ -22,6 +69,10 @@ FocusSurface FocusSurface::fit(const std::vector<Point>& points)
     for (const Point& p : points)
         if (std::isfinite(p.xUm) && std::isfinite(p.yUm) && std::isfinite(p.zUm))
             s.m_points.push_back(p);
+    for (int k = outlier(s.m_points); k >= 0; k = outlier(s.m_points)) {
+        s.m_rejected.push_back(s.m_points[size_t(k)]);
+        s.m_points.erase(s.m_points.begin() + k);
+    }
     const int n = int(s.m_points.size());
     if (n == 0)
         return s;

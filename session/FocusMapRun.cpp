@@ -55,10 +55,16 @@ QString FocusMapRun::describe(const FocusSurface& surface, int tried)
 {
     if (!surface.isValid())
         return QStringLiteral("Focus map: no point found focus; the tiles keep the present focus.");
-    return QStringLiteral("Focus map: %1 of %2 points, %3.")
-        .arg(surface.points().size())
-        .arg(tried)
-        .arg(surface.kindName());
+    QString text = QStringLiteral("Focus map: %1 of %2 points, %3")
+                       .arg(surface.points().size())
+                       .arg(tried)
+                       .arg(surface.kindName());
+    for (const FocusSurface::Point& p : surface.rejected())
+        text += QStringLiteral("; the point at %1, %2 µm left out: its z, %3 µm, is far off the others")
+                    .arg(p.xUm, 0, 'f', 1)
+                    .arg(p.yUm, 0, 'f', 1)
+                    .arg(p.zUm, 0, 'f', 1);
+    return text + QLatin1Char('.');
 }
 
 QVector<std::pair<QString, QString>> FocusMapRun::fileNotes(const FocusSurface& surface, int tried)

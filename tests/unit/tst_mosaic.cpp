@@ -174,13 +174,15 @@ private slots:
         QTest::addColumn<int>("ny");
         QTest::addColumn<int>("kind");
         QTest::addColumn<double>("toleranceUm");
+        QTest::addColumn<double>("dustUm"); // the middle point's autofocus locked this far above, on dust
         const int constant = int(FocusSurface::Kind::Constant), plane = int(FocusSurface::Kind::Plane);
         const int spline = int(FocusSurface::Kind::ThinPlate);
-        QTest::newRow("plane from 2 x 2 points") << "plane" << 2 << 2 << plane << 1e-6;
-        QTest::newRow("plane through a row of 3") << "plane" << 3 << 1 << plane << 1e-6;
-        QTest::newRow("one point, flat") << "flat" << 1 << 1 << constant << 1e-9;
-        QTest::newRow("spline keeps a plane") << "plane" << 3 << 3 << spline << 1e-6;
-        QTest::newRow("tilted slide, 3 x 3") << "tilted-51" << 3 << 3 << spline << 1.4;
+        QTest::newRow("plane from 2 x 2 points") << "plane" << 2 << 2 << plane << 1e-6 << 0.0;
+        QTest::newRow("plane through a row of 3") << "plane" << 3 << 1 << plane << 1e-6 << 0.0;
+        QTest::newRow("one point, flat") << "flat" << 1 << 1 << constant << 1e-9 << 0.0;
+        QTest::newRow("spline keeps a plane") << "plane" << 3 << 3 << spline << 1e-6 << 0.0;
+        QTest::newRow("tilted slide, 3 x 3") << "tilted-51" << 3 << 3 << spline << 1.4 << 0.0;
+        QTest::newRow("tilted slide, a point on dust") << "tilted-51" << 3 << 3 << spline << 1.4 << 40.0;
     }
 
     void focusSurfacePredictsFocus()
@@ -190,6 +192,7 @@ private slots:
         QFETCH(int, ny);
         QFETCH(int, kind);
         QFETCH(double, toleranceUm);
+        QFETCH(double, dustUm);
         const SlideModel slide(QStringLiteral("tilted-51"), 1);
         // a 6 x 6 scan of 640 x 480 frames at 15 % overlap, tile centres in µm
         const QRectF region(37000, 24500, 5 * 272, 5 * 204);
@@ -205,10 +208,11 @@ private slots:
                 const double y = region.top() + (ny > 1 ? region.height() * j / (ny - 1) : 0.0);
                 points.push_back({x, y, truth(x, y)});
             }
+        points[points.size() / 2].zUm += dustUm;
         points.push_back({1.0, 2.0, std::nan("")}); // an autofocus that found nothing
         const FocusSurface fitted = FocusSurface::fit(points);
         QCOMPARE(int(fitted.kind()), kind);
-        QCOMPARE(int(fitted.points().size()), nx * ny);
+        QCOMPARE(int(fitted.points().size()), nx * ny - (dustUm > 0 ? 1 : 0));
         double worst = 0;
         for (int j = 0; j <= 10; ++j)
             for (int i = 0; i <= 10; ++i) {
