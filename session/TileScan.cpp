@@ -100,8 +100,8 @@ void TileScan::beginTile()
     target = position;
     target.x = float(std::trunc(centre.x() * 10.0));
     target.y = float(std::trunc(centre.y() * 10.0));
-    if (focusUm)
-        target.z = float(std::trunc(focusUm(centre) * 10.0));
+    if (const double z = focusUm ? focusUm(centre) : std::nan(""); std::isfinite(z) && z >= 0.0)
+        target.z = float(std::trunc(z * 10.0));
     moveDistanceUm = QLineF(micrometres(position), micrometres(target)).length();
     attempt = 0;
     sendMove();
