@@ -459,6 +459,13 @@ void MosaicStitcher::setStageZ(double zUm, const QString& description)
     m_zDescription = description;
 }
 
+void MosaicStitcher::setAnnotation(const QString& nameSpace, const QVector<std::pair<QString, QString>>& keyValues)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_annotationNamespace = nameSpace;
+    m_annotation = keyValues;
+}
+
 QVector<TilePlacement> MosaicStitcher::placements() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -544,6 +551,8 @@ bool MosaicStitcher::save(const QString& path, QString* error, const std::functi
         plane.zUm = m_zUm;
         meta.planes = {plane};
         meta.description = m_zDescription;
+        meta.annotationNamespace = m_annotationNamespace;
+        meta.annotation = m_annotation;
     }
     bool any = false;
     for (const TilePlacement& p : placed) {

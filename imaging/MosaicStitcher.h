@@ -57,6 +57,9 @@ public:
     // The stage z the tiles were taken at and, when it varied, a description
     // of its range; saved with the mosaic. Unknown, and not written, until set.
     void setStageZ(double zUm, const QString& description);
+    // Key-value pairs the saved file carries about how the tiles were taken
+    // (the focus map), in the given namespace.
+    void setAnnotation(const QString& nameSpace, const QVector<std::pair<QString, QString>>& keyValues);
     QVector<TilePlacement> placements() const;
     QVector<PairMeasurement> pairs() const;
     double acceptanceThreshold() const;
@@ -133,6 +136,8 @@ private:
     double m_threshold = 0.0;
     double m_zUm = std::numeric_limits<double>::quiet_NaN();
     QString m_zDescription;
+    QString m_annotationNamespace;
+    QVector<std::pair<QString, QString>> m_annotation;
     int m_done = 0;
     int m_sinceSolve = 0;
     int m_solves = 0;

@@ -2,6 +2,7 @@
 
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -100,7 +101,37 @@ void writeImage(QXmlStreamWriter& w, const OmeImage& im, int index)
         }
     }
     w.writeEndElement(); // Pixels
+    if (!im.annotation.isEmpty()) {
+        w.writeStartElement("AnnotationRef");
+        w.writeAttribute("ID", QStringLiteral("Annotation:%1").arg(index));
+        w.writeEndElement();
+    }
     w.writeEndElement(); // Image
+}
+
+void writeAnnotations(QXmlStreamWriter& w, const QVector<OmeImage>& images)
+{
+    if (std::none_of(images.cbegin(), images.cend(), [](const OmeImage& im) { return !im.annotation.isEmpty(); }))
+        return;
+    w.writeStartElement("StructuredAnnotations");
+    for (int i = 0; i < images.size(); ++i) {
+        if (images[i].annotation.isEmpty())
+            continue;
+        w.writeStartElement("MapAnnotation");
+        w.writeAttribute("ID", QStringLiteral("Annotation:%1").arg(i));
+        if (!images[i].annotationNamespace.isEmpty())
+            w.writeAttribute("Namespace", images[i].annotationNamespace);
+        w.writeStartElement("Value");
+        for (const auto& [key, value] : images[i].annotation) {
+            w.writeStartElement("M");
+            w.writeAttribute("K", key);
+            w.writeCharacters(value);
+            w.writeEndElement();
+        }
+        w.writeEndElement(); // Value
+        w.writeEndElement(); // MapAnnotation
+    }
+    w.writeEndElement(); // StructuredAnnotations
 }
 
 int intAttr(const QXmlStreamAttributes& a, const char* name, int fallback)
@@ -156,6 +187,7 @@ QByteArray OmeXml::write(const QVector<OmeImage>& images)
     w.writeAttribute("Creator", "Tessan");
     for (int i = 0; i < images.size(); ++i)
         writeImage(w, images[i], i);
+    writeAnnotations(w, images);
     w.writeEndElement();
     w.writeEndDocument();
     return out;

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QVector>
 
+#include <utility>
+
 // One plane of an OME image: its indices and, when known, its stage position in µm
 // (a z that is not a number is unknown and left out).
 struct OmePlane
@@ -38,6 +40,10 @@ struct OmeImage
     double physicalSizeXUm = 0, physicalSizeYUm = 0, physicalSizeZUm = 0;
     int firstIfd = 0;
     QVector<OmePlane> planes;
+    // Key-value pairs written as a MapAnnotation in this namespace that the
+    // image refers to, such as the focus map a mosaic was taken with.
+    QString annotationNamespace;
+    QVector<std::pair<QString, QString>> annotation;
     // Read only: the sizes and page layout as the Pixels block gives them.
     QString dimensionOrder;
     int sizeC = 1, sizeT = 1;

@@ -50,16 +50,20 @@ QPointF micrometres(const CoordinateTriple& stage)
     return QPointF(double(stage.x) / 10.0, double(stage.y) / 10.0);
 }
 
+TileScan::UrlMaker urlsOf(Session* owner)
+{
+    return [owner](const QString& query, bool authenticated) {
+        const QString full = authenticated ? query + QStringLiteral("&auth=") + owner->link.token() : query;
+        return owner->link.url(full);
+    };
+}
+
 } // namespace
 
 RegionScan::RegionScan(Session* owner)
     : QObject(owner)
-    , scan(
-          [owner](const QString& query, bool authenticated) {
-              const QString full = authenticated ? query + QStringLiteral("&auth=") + owner->link.token() : query;
-              return owner->link.url(full);
-          },
-          owner->scanTiming)
+    , scan(urlsOf(owner), owner->scanTiming)
+    , focusRun(urlsOf(owner), owner->scanTiming)
     , session(owner)
 {
     // One thread keeps the tiles in order and lets the stitcher's queue wait there, not here.
@@ -104,17 +108,25 @@ RegionScan::RegionScan(Session* owner)
     connect(
         &session->clock, &ControlClock::expired, this,
         [this] {
-            if (scan.isRunning() && !scan.cancelRequested()) {
+            if (isRunning() && !scan.cancelRequested() && !focusRun.cancelRequested()) {
                 scan.cancel();
+                focusRun.cancel();
                 emit message(QStringLiteral("***Region scan stopped: the control time has run out."));
             }
         },
         Qt::QueuedConnection);
 
-    connect(&scan, &TileScan::positionReported, this, [this](CoordinateTriple& position) {
-        session->currentCoords = position;
-        session->pointToScreen(position);
-        emit session->physicalLocationChanged(session->currentCoords);
+    connect(&scan, &TileScan::positionReported, this, &RegionScan::stageReported);
+    connect(&focusRun, &FocusMapRun::positionReported, this, &RegionScan::stageReported);
+    connect(&focusRun, &FocusMapRun::notice, this, &RegionScan::message);
+    connect(&focusRun, &FocusMapRun::finished, this, &RegionScan::focusMapped);
+    connect(&focusRun, &FocusMapRun::progress, this, [this](int done, int total) {
+        if (focusRun.cancelRequested())
+            return;
+        const QString text = QStringLiteral("Focus map: %1 of %2 points").arg(done).arg(total);
+        session->statusBar()->showMessage(text);
+        if (mosaicWindow)
+            mosaicWindow->setState(text);
     });
     // The stitcher holds a few tiles itself; more waiting here would grow with the scan.
     scan.holdNextTile = [this] { return tilesQueued > 2; };
@@ -149,6 +161,7 @@ RegionScan::RegionScan(Session* owner)
 RegionScan::~RegionScan()
 {
     scan.abort();
+    focusRun.abort();
     saveCancel = true;
     saving.waitForFinished();
     if (mosaic)
@@ -159,7 +172,7 @@ RegionScan::~RegionScan()
 
 bool RegionScan::isBusy() const
 {
-    return scan.isRunning() || stitching || saving.isRunning();
+    return isRunning() || stitching || saving.isRunning();
 }
 
 TileGrid RegionScan::plannedGrid() const
@@ -179,7 +192,12 @@ TileGrid RegionScan::plannedGrid() const
 int RegionScan::autofocusEvery() const
 {
     const int choice = session->scanFocusBox->currentIndex();
-    return choice == 0 ? 0 : choice == 1 ? 1 : session->scanFocusEveryBox->value();
+    return choice == 0 || choice == 3 ? 0 : choice == 1 ? 1 : session->scanFocusEveryBox->value();
+}
+
+QVector<QPointF> RegionScan::plannedFocusPoints(const TileGrid& grid) const
+{
+    return session->scanFocusBox->currentIndex() == 3 ? FocusMapRun::pointsFor(grid) : QVector<QPointF>();
 }
 
 QString RegionScan::refusal(const TileGrid& grid, double seconds) const
@@ -222,21 +240,21 @@ void RegionScan::updatePlan()
         return;
     }
     const double seconds = ScanTiming::estimateSeconds(grid, micrometres(session->currentCoords), autofocusEvery(),
-                                                       session->scanTiming.model());
+                                                       session->scanTiming.model(), plannedFocusPoints(grid));
     session->scanSizeLabel->setText(
         QStringLiteral("%1 × %2 tiles, about %3").arg(grid.cols).arg(grid.rows).arg(duration(seconds)));
 }
 
 void RegionScan::startOrCancel()
 {
-    if (scan.isRunning()) {
+    if (isRunning()) {
         cancelScan();
         return;
     }
     updatePlan();
     const TileGrid grid = plannedGrid();
     const double seconds = ScanTiming::estimateSeconds(grid, micrometres(session->currentCoords), autofocusEvery(),
-                                                       session->scanTiming.model());
+                                                       session->scanTiming.model(), plannedFocusPoints(grid));
     const QString why = refusal(grid, seconds);
     if (!why.isEmpty()) {
         QMessageBox::warning(session, QStringLiteral("Cannot scan the region"), why, QMessageBox::Ok);
@@ -273,8 +291,10 @@ void RegionScan::begin(const TileGrid& grid)
     if (mosaic)
         mosaic->cancel();
     feeder.waitForDone();
-    if (mosaicWindow)
+    if (mosaicWindow) {
         mosaicWindow->view->setMosaic(QSize(), 0, 0, QPointF(), {});
+        mosaicWindow->view->setFocusPoints({}, QString());
+    }
     mosaic.reset();
     cache = std::make_unique<QTemporaryDir>(ScanStorage::cacheFolder() + QStringLiteral("/tessan-mosaic-XXXXXX"));
     mosaic = std::make_unique<MosaicStitcher>();
@@ -337,15 +357,54 @@ void RegionScan::begin(const TileGrid& grid)
     cancelButton->show();
     emit message(
         QStringLiteral("Region scan of %1 tiles (%2 × %3) started.").arg(grid.count()).arg(grid.cols).arg(grid.rows));
+    focusSurface = FocusSurface();
+    scan.focusUm = nullptr;
+    pendingGrid = grid;
+    const QVector<QPointF> points = plannedFocusPoints(grid);
+    if (!points.isEmpty()) {
+        focusRun.start(points, session->currentCoords);
+        return;
+    }
     const int size = session->videoWindow ? session->videoWindow->ComboBox3->currentIndex() + 1 : 1;
     scan.start(grid, size, autofocusEvery(), session->currentCoords);
 }
 
+void RegionScan::focusMapped(bool cancelled)
+{
+    const int tried = plannedFocusPoints(pendingGrid).size();
+    focusSurface = FocusSurface::fit(focusRun.found());
+    QVector<QVector3D> shown;
+    for (const FocusSurface::Point& p : focusSurface.points())
+        shown.append(QVector3D(float(p.xUm), float(p.yUm), float(p.zUm)));
+    const QString text = FocusMapRun::describe(focusSurface, tried);
+    if (mosaicWindow)
+        mosaicWindow->view->setFocusPoints(shown, text);
+    if (cancelled) {
+        scan.cancelBeforeStart(pendingGrid);
+        return;
+    }
+    emit message(focusSurface.isValid() ? text : QStringLiteral("***") + text);
+    if (focusSurface.isValid()) {
+        mosaic->setAnnotation(QStringLiteral("tessan:focus-map"), FocusMapRun::fileNotes(focusSurface, tried));
+        scan.focusUm = [surface = focusSurface](const QPointF& c) { return surface.at(c.x(), c.y()); };
+    }
+    const int size = session->videoWindow ? session->videoWindow->ComboBox3->currentIndex() + 1 : 1;
+    scan.start(pendingGrid, size, 0, focusRun.position());
+}
+
+void RegionScan::stageReported(CoordinateTriple& position)
+{
+    session->currentCoords = position;
+    session->pointToScreen(position);
+    emit session->physicalLocationChanged(session->currentCoords);
+}
+
 void RegionScan::cancelScan()
 {
-    if (!scan.isRunning())
+    if (!isRunning())
         return;
     scan.cancel();
+    focusRun.cancel();
     cancelButton->setEnabled(false);
     session->statusBar()->showMessage(QStringLiteral("Cancelling the region scan after this tile..."));
 }
@@ -615,9 +674,9 @@ void RegionScan::saveFinished()
 
 bool RegionScan::confirmClose()
 {
-    if (!scan.isRunning() && !unsaved && !saving.isRunning())
+    if (!isRunning() && !unsaved && !saving.isRunning())
         return true;
-    const QString text = scan.isRunning() ? QStringLiteral("A region scan is running. Stop it and close the session?")
+    const QString text = isRunning() ? QStringLiteral("A region scan is running. Stop it and close the session?")
                          : saving.isRunning() ? QStringLiteral("The mosaic is being saved. Stop saving and close?")
                                               : QStringLiteral("The mosaic has not been saved. Close without saving?");
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Close the session"), text, QMessageBox::NoButton, session);
@@ -631,6 +690,7 @@ bool RegionScan::confirmClose()
 void RegionScan::abort()
 {
     scan.abort();
+    focusRun.abort();
     saveCancel = true;
     if (mosaic)
         mosaic->cancel();

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "session/ScanStorage.h"
+#include "imaging/FocusSurface.h"
+#include "session/FocusMapRun.h"
 #include "session/TileGrid.h"
 #include "session/TileScan.h"
 #include "views/MosaicWindow.h"
@@ -35,16 +37,18 @@ public:
     explicit RegionScan(Session* session);
     ~RegionScan() override;
 
-    // Tiles are being taken.
-    bool isRunning() const { return scan.isRunning(); }
+    // Focus points or tiles are being taken.
+    bool isRunning() const { return scan.isRunning() || focusRun.isRunning(); }
     // Taking tiles, stitching or saving: no new scan may start.
     bool isBusy() const;
     bool hasMosaic() const { return mosaicReady; }
 
     // The scan the page describes now; invalid ones carry the reason.
     TileGrid plannedGrid() const;
-    // 0 for "Keep focus", 1 for every tile, else N.
+    // 0 for "Keep focus" and "Focus map", 1 for every tile, else N.
     int autofocusEvery() const;
+    // The focus points taken before the tiles: none unless "Focus map" is chosen.
+    QVector<QPointF> plannedFocusPoints(const TileGrid& grid) const;
     // Why the scan cannot start now, or empty.
     QString refusal(const TileGrid& grid, double seconds) const;
     // Why the disks cannot hold the scan's tiles and mosaic, or empty.
@@ -69,6 +73,9 @@ public:
     TileScan scan;
     // The free space of a folder's disk; replaced by tests.
     ScanStorage::Probe storageProbe = ScanStorage::volumeOf;
+    FocusMapRun focusRun;
+    // The surface the last scan's tiles were focused by; invalid without a focus map.
+    FocusSurface focusSurface;
     // The text of the last outcome, also appended to the session's messages.
     QString result;
 
@@ -81,6 +88,8 @@ signals:
 
 private:
     void begin(const TileGrid& grid);
+    void focusMapped(bool cancelled);
+    void stageReported(CoordinateTriple& position);
     void updatePlan();
     void showProgress(int done, int total, double secondsLeft);
     void scanFinished(bool cancelled);
@@ -117,6 +126,8 @@ private:
     // Tiles the stitcher could not store, and why the first could not.
     int unstored = 0;
     QString firstUnstored;
+    // The grid of the scan whose focus points are being taken.
+    TileGrid pendingGrid;
     // The stage z of every tile taken, in µm, for the mosaic's position.
     QVector<double> tileZUm;
     // The light correction learnt in this session, for the next scan at its picture size.

@@ -11,12 +11,17 @@ namespace {
 constexpr int keptMoves = 64;
 } // namespace
 
-double ScanTiming::estimateSeconds(const TileGrid& grid, const QPointF& startUm, int autofocusEvery, const Model& model)
+double ScanTiming::estimateSeconds(const TileGrid& grid, const QPointF& startUm, int autofocusEvery, const Model& model,
+                                   const QVector<QPointF>& focusPointsUm)
 {
     if (!grid.isValid())
         return 0.0;
     double ms = 0.0;
     QPointF at = startUm;
+    for (const QPointF& point : focusPointsUm) {
+        ms += model.moveMs + model.moveMsPerMm * QLineF(at, point).length() / 1000.0 + model.autofocusMs;
+        at = point;
+    }
     int index = 0;
     for (const QPoint& tile : grid.serpentine()) {
         const QPointF next = grid.centreUm(tile.y(), tile.x());

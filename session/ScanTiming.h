@@ -22,8 +22,10 @@ public:
     };
 
     // Expected seconds for a scan of `grid` from the stage at `startUm`,
-    // focusing before every `autofocusEvery`-th frame (0: never).
-    static double estimateSeconds(const TileGrid& grid, const QPointF& startUm, int autofocusEvery, const Model& model);
+    // focusing before every `autofocusEvery`-th frame (0: never), after a
+    // move and an autofocus at each of `focusPointsUm` first.
+    static double estimateSeconds(const TileGrid& grid, const QPointF& startUm, int autofocusEvery, const Model& model,
+                                  const QVector<QPointF>& focusPointsUm = {});
 
     Model model() const;
 

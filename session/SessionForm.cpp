@@ -245,7 +245,11 @@ void Session::buildScanRow()
     scanFocusBox = new QComboBox(tab_3);
     scanFocusBox->setObjectName(QStringLiteral("scanFocusBox"));
     scanFocusBox->addItems({QStringLiteral("Keep focus"), QStringLiteral("Autofocus every tile"),
-                            QStringLiteral("Autofocus every N tiles")});
+                            QStringLiteral("Autofocus every N tiles"), QStringLiteral("Focus map")});
+    scanFocusBox->setItemData(3,
+                              QStringLiteral("Autofocus at up to 3 × 3 points first, fit a surface through them and "
+                                             "take every tile at its height"),
+                              Qt::ToolTipRole);
     scanFocusBox->setGeometry(132, 243, 186, 24);
     scanFocusEveryBox = spinBox(tab_3, "scanFocusEveryBox", 2, 100, 4, QRect(322, 243, 53, 24));
     scanFocusEveryBox->setPrefix(QStringLiteral("N="));

@@ -72,6 +72,17 @@ void TileScan::cancel()
         cancelling = true;
 }
 
+void TileScan::cancelBeforeStart(const TileGrid& grid)
+{
+    if (running)
+        return;
+    plan = grid;
+    order = grid.serpentine();
+    missingIds.clear();
+    index = done = 0;
+    emit finished(true);
+}
+
 void TileScan::abort()
 {
     running = false;
@@ -89,6 +100,8 @@ void TileScan::beginTile()
     target = position;
     target.x = float(std::trunc(centre.x() * 10.0));
     target.y = float(std::trunc(centre.y() * 10.0));
+    if (const double z = focusUm ? focusUm(centre) : std::nan(""); std::isfinite(z) && z >= 0.0)
+        target.z = float(std::trunc(z * 10.0));
     moveDistanceUm = QLineF(micrometres(position), micrometres(target)).length();
     attempt = 0;
     sendMove();

@@ -41,6 +41,9 @@ public:
     // (0: never). Ignored while a scan runs.
     void start(const TileGrid& grid, int pictureSize, int autofocusEvery, const CoordinateTriple& from);
     void cancel();
+    // Ends a scan cancelled before its first tile as a cancelled scan ends:
+    // finished(true), every tile of `grid` unreached.
+    void cancelBeforeStart(const TileGrid& grid);
     // Stops at once and reports nothing more (the window is closing).
     void abort();
 
@@ -61,6 +64,8 @@ public:
     // While this says so, the next tile waits: the tiles taken have not been
     // handed on yet, and memory must not grow with the scan.
     std::function<bool()> holdNextTile;
+    // While set, each tile's move carries the z this gives for its centre, in µm (a focus map).
+    std::function<double(const QPointF& centreUm)> focusUm;
 
 signals:
     void positionReported(CoordinateTriple& position);

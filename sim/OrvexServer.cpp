@@ -99,6 +99,10 @@ OrvexServer::OrvexServer(const OrvexServerOptions& options, QObject* parent)
              QStringLiteral("<b>Brightfield, 20x / 0.75 NA</b><br>Loose cells on clean glass, with wide "
                             "empty stretches between the clusters.<br><i>Cytology.</i>"),
              {QStringLiteral("cells-41")});
+    addScope(QStringLiteral("Orvex-BF-20x-Tilted"), false,
+             QStringLiteral("<b>Brightfield, 20x / 0.75 NA</b><br>A section on a slide lying crooked in its "
+                            "holder: focus drifts by tens of um across a few millimetres.<br><i>For focus maps.</i>"),
+             {QStringLiteral("tilted-51")});
     schedule(QStringLiteral("demo"), QStringLiteral("Orvex-BF-20x"));
     schedule(QStringLiteral("demo"), QStringLiteral("Orvex-BF-40x-Thick"));
 }
@@ -538,6 +542,8 @@ SimReply OrvexServer::focus(Scope& scope, bool accurate)
     scope.stage.target(&x, &y, &z);
     const qint64 busy = scope.stage.remainingMs(now()) + (accurate ? kAccurateFocusMs : kQuickFocusMs);
     const double best = SlideRenderer::autofocus(slideUnder(scope), x, y, accurate, m_options.seed);
+    if (!std::isfinite(best))
+        return SimReply::text("-NO_FOCUS\n", int(busy));
     scope.stage.moveOver(x, y, best, busy, now());
     return SimReply::text('+' + units(x) + ' ' + units(y) + ' ' + units(std::trunc(best)) + '\n', int(busy));
 }

@@ -39,6 +39,7 @@ SlideModel::SlideModel(const QString& name, quint32 seed)
     : m_name(name)
     , m_salt(SimNoise::hashText(name.toUtf8(), seed))
     , m_sparse(SparseCells::isSparse(name))
+    , m_tilted(name.startsWith(QLatin1String("tilted-")))
 {
     quint32 counter = 0;
     auto draw = [this, &counter]() { return SimNoise::unit(SimNoise::hash(m_salt, ++counter, 77u)); };
@@ -114,6 +115,14 @@ double SlideModel::focalPlaneAt(double x, double y) const
 {
     const double u = x / kWidthUnits;
     const double v = y / kHeightUnits;
+    if (m_tilted) {
+        // A slide lying crooked in its holder: about 16 µm per mm along the
+        // tilt (steepest over the middle of the slide), bent by a swell of 30 µm and 10 mm period, so a few millimetres
+        // differ by tens of µm and a plane misses by more than the depth of field.
+        const double along = (x * 0.8 + y * 0.6) / 2000000.0;
+        return 11000.0 + 5000.0 * std::sin(2.0 * kPi * along - 1.425) +
+               300.0 * std::sin(2.0 * kPi * (x - 0.5 * y) / 100000.0 + m_phase1);
+    }
     return 11000.0 + 1500.0 * std::sin(2.0 * kPi * u * 1.2 + m_phase1) * std::cos(2.0 * kPi * v * 1.1 + m_phase2) +
            m_tiltX * (u - 0.5) + m_tiltY * (v - 0.5);
 }

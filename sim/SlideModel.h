@@ -45,6 +45,8 @@ public:
     SlideModel(const QString& name, quint32 seed);
 
     const QString& name() const { return m_name; }
+    // Slides named "tilted-..." lie steeply on the stage (see focalPlaneAt).
+    bool isTilted() const { return m_tilted; }
     double focalPlaneAt(double x, double y) const;
     Coarse coarseAt(double x, double y) const;
     // Colour at a stage point; footprint is the size of one picture pixel in
@@ -66,6 +68,7 @@ private:
     QString m_name;
     quint32 m_salt;
     bool m_sparse; // loose cells instead of tissue sections
+    bool m_tilted;
     QVector<Section> m_sections;
     QVector<Mark> m_marks;
     Fiducials m_fiducials;

@@ -6,10 +6,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
 constexpr int kCoarseStep = 8;
+// The focus measure must rise this much over its lowest for a peak to count.
+constexpr double kNoFocusContrast = 0.02;
 
 // One pass of a box of half-width rho (fractional: the outermost taps get
 // the fractional weight) along a line of n values with the given stride.
@@ -175,7 +178,8 @@ double SlideRenderer::blurSigma(double dz)
 
 QImage SlideRenderer::frame(const SlideModel& slide, double x, double y, double z, int w, int h, quint32 seed)
 {
-    if (ThickSpecimen::isThick(slide))
+    // On a steep slide focus changes within a frame, so each pixel is blurred by its own distance.
+    if (ThickSpecimen::isThick(slide) || slide.isTilted())
         return ThickSpecimen::frame(slide, x, y, z, w, h, seed);
     // Large frames are drawn at half resolution and scaled up, which keeps a
     // 1280 x 960 frame well inside the time of one video request.
@@ -229,15 +233,19 @@ double SlideRenderer::autofocus(const SlideModel& slide, double x, double y, boo
         lightAndNoise(p, SimNoise::hash(seed, 0xAFu, 0x5Eu));
         return focusMeasure(p);
     };
+    double worst = 0.0;
     auto scan = [&](const Plane& sharp, double from, double to, double step, double* bestScore) {
         double best = from;
         *bestScore = -1.0;
+        worst = -1.0;
         for (double z = from; z <= to + 1e-9; z += step) {
             const double m = measure(sharp, z);
             if (m > *bestScore) {
                 *bestScore = m;
                 best = z;
             }
+            if (worst < 0.0 || m < worst)
+                worst = m;
         }
         return best;
     };
@@ -245,18 +253,22 @@ double SlideRenderer::autofocus(const SlideModel& slide, double x, double y, boo
     const Plane small = makeField(160, 120);
     double score = 0.0;
     double z = scan(small, 4000.0, 18000.0, 150.0, &score);
+    // Bare glass looks the same at every z: there is nothing to focus on.
+    if (score - worst < kNoFocusContrast * score)
+        return std::numeric_limits<double>::quiet_NaN();
+    // parabola through the best step and its neighbours
+    auto refine = [&](const Plane& sharp, double at, double step, double peak) {
+        const double below = measure(sharp, at - step);
+        const double above = measure(sharp, at + step);
+        const double denom = below - 2.0 * peak + above;
+        return denom < 0.0 ? at + std::clamp(0.5 * step * (below - above) / denom, -step, step) : at;
+    };
     z = scan(small, z - 150.0, z + 150.0, 50.0, &score);
     if (!accurate)
-        return std::clamp(z, 0.0, SlideModel::kZMax);
+        return std::clamp(refine(small, z, 50.0, score), 0.0, SlideModel::kZMax);
 
     const Plane larger = makeField(320, 240);
-    const double step = 10.0;
-    z = scan(larger, z - 60.0, z + 60.0, step, &score);
-    // parabola through the best step and its neighbours
-    const double below = measure(larger, z - step);
-    const double above = measure(larger, z + step);
-    const double denom = below - 2.0 * score + above;
-    if (denom < 0.0)
-        z += std::clamp(0.5 * step * (below - above) / denom, -step, step);
+    z = scan(larger, z - 60.0, z + 60.0, 10.0, &score);
+    z = refine(larger, z, 10.0, score);
     return std::clamp(z, 0.0, SlideModel::kZMax);
 }

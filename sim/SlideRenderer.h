@@ -41,6 +41,6 @@ public:
     // The unrotated overview of the whole travel.
     static QImage overview(const SlideModel& slide, int w, int h);
     // Searches z by the focus measure of rendered frames; accurate narrows
-    // further on larger frames.
+    // further on larger frames. Not a number where no z stands out (bare glass).
     static double autofocus(const SlideModel& slide, double x, double y, bool accurate, quint32 seed);
 };

@@ -2,6 +2,7 @@
 
 #include "views/ScaleBar.h"
 
+#include <QFontMetrics>
 #include <QPainter>
 
 #include <algorithm>
@@ -72,7 +73,46 @@ void MosaicView::paintEvent(QPaintEvent*)
     }
     if (!drawn.isNull())
         painter.drawImage(drawnAt, drawn);
+    drawFocusPoints(painter);
     ScaleBar::choose(umPerPxX / zoom(), width()).draw(painter, rect());
+}
+
+void MosaicView::setFocusPoints(const QVector<QVector3D>& pointsUm, const QString& surface)
+{
+    focusPoints = pointsUm;
+    focusSurface = surface;
+    update();
+}
+
+void MosaicView::drawFocusPoints(QPainter& painter) const
+{
+    if (focusPoints.isEmpty() || umPerPxX <= 0.0 || umPerPxY <= 0.0)
+        return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QFontMetrics metrics(painter.font());
+    for (const QVector3D& p : focusPoints) {
+        const QPointF at = viewPoint(QPointF((p.x() - originUm.x()) / umPerPxX, (p.y() - originUm.y()) / umPerPxY));
+        painter.setPen(QPen(Qt::black, 1.5));
+        painter.setBrush(QColor(255, 200, 0));
+        painter.drawEllipse(at, 5.0, 5.0);
+        const QString label = QStringLiteral("%1 µm").arg(double(p.z()), 0, 'f', 1);
+        QRectF box(at + QPointF(8, -metrics.height() / 2.0),
+                   QSizeF(metrics.horizontalAdvance(label) + 6, metrics.height()));
+        // near the right edge the label goes to the left of its dot
+        if (box.right() > width())
+            box.moveRight(at.x() - 8);
+        painter.fillRect(box, QColor(0, 0, 0, 150));
+        painter.setPen(Qt::white);
+        painter.drawText(box, Qt::AlignCenter, label);
+    }
+    if (!focusSurface.isEmpty()) {
+        const QRectF line(6, 6, metrics.horizontalAdvance(focusSurface) + 10, metrics.height() + 4);
+        painter.fillRect(line, QColor(0, 0, 0, 150));
+        painter.setPen(Qt::white);
+        painter.drawText(line, Qt::AlignCenter, focusSurface);
+    }
+    painter.restore();
 }
 
 void MosaicView::pictureDoubleClicked(const QPointF& p)

@@ -6,8 +6,12 @@
 #include <QPointF>
 #include <QRectF>
 #include <QSize>
+#include <QVector3D>
+#include <QVector>
 
 #include <functional>
+
+class QPainter;
 
 // Pans and zooms over a mosaic far larger than the screen: a scale bar shows
 // the length, and a double-click announces the stage point under the pointer. The pictures come
@@ -30,6 +34,9 @@ public:
     void setMosaicGeometry(const QSize& mosaicPixels, const QPointF& origin);
     // The mosaic's content changed: draw again.
     void refresh();
+    // Focus points to mark: stage x and y in µm and the z found there (µm),
+    // with a line of text about the surface fitted through them.
+    void setFocusPoints(const QVector<QVector3D>& pointsUm, const QString& surface);
 
     QSize mosaicSize() const { return pixels; }
     // The stage position in micrometres under a point of the view.
@@ -45,6 +52,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void drawFocusPoints(QPainter& painter) const;
+
     Renderer render;
     QSize pixels;
     double umPerPxX = 0.0;
@@ -54,4 +63,6 @@ private:
     QImage drawn;
     QRect drawnAt;
     bool stale = true;
+    QVector<QVector3D> focusPoints;
+    QString focusSurface;
 };

@@ -3,6 +3,7 @@
 // allinfocus|heightmap|mosaic (video: the first live frame with its scale bar;
 // focus: a focus stack taken; marks: a measured picture with crosshair, grid, a
 // bookmark and a note; mosaic: a 6 x 5 region scan with the stage error on;
+// focusmap: a 6 x 6 scan of the tilted slide with a focus map;
 // viewer [PNG]: a saved mosaic of the test slide opened and measured, the
 // window also written to PNG when named)
 #include "imaging/PyramidWriter.h"
@@ -137,6 +138,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot listen on 127.0.0.1\n");
         return 1;
     }
+    // the tilted slide under the first microscope, which the demo account may use
+    if (scene == QLatin1String("focusmap"))
+        server.addScope(server.scopeNames().value(0), false, QString(), {QStringLiteral("tilted-51")});
     auto* browser = new ScopeBrowser;
     browser->hostName->setText(server.host());
     browser->loginBox->setText(QStringLiteral("demo"));
@@ -207,6 +211,17 @@ int main(int argc, char** argv)
                 s->PushButton7->click();
                 s->scanFocusBox->setCurrentIndex(2);
                 s->scanFocusEveryBox->setValue(3);
+                QTimer::singleShot(0, s->scanRegionButton, &QPushButton::click);
+            }
+            if (scene == QLatin1String("focusmap")) {
+                s->Stack_Acquisition->setCurrentWidget(s->tab_3);
+                s->xCoord->setText(QStringLiteral("37.0"));
+                s->yCoord->setText(QStringLiteral("24.5"));
+                s->PushButton6->click();
+                s->xCoord->setText(QStringLiteral("38.6"));
+                s->yCoord->setText(QStringLiteral("25.7"));
+                s->PushButton7->click();
+                s->scanFocusBox->setCurrentIndex(3);
                 QTimer::singleShot(0, s->scanRegionButton, &QPushButton::click);
             }
             if (scene == QLatin1String("focus")) {

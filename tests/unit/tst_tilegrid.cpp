@@ -1,9 +1,10 @@
+#include "session/FocusMapRun.h"
 #include "session/ScanTiming.h"
 #include "session/TileGrid.h"
 
 #include <QtTest>
 
-// The frames of a region scan and the time it is expected to take.
+// The frames of a region scan, its focus points and the time it is expected to take.
 class TestTileGrid : public QObject
 {
     Q_OBJECT
@@ -25,29 +26,30 @@ void TestTileGrid::plan_data()
     QTest::addColumn<QPointF>("firstCentre"); // centre of the first frame
     QTest::addColumn<double>("seconds");      // keep focus, starting on the first centre
     QTest::addColumn<double>("focusSeconds"); // autofocus every second tile
+    QTest::addColumn<double>("mapSeconds");   // keep focus after the focus points
 
     // 640 x 480 at 0.5 um: 320 x 240 um frames, 272 x 204 um apart at 15 %.
     const QSize vga(640, 480);
     QTest::newRow("4 x 3, overhang split") << QRectF(1000, 2000, 1000, 500) << vga << 0.5 << 15 << "0123 3210 0123"
-                                           << QPointF(1000 - 68 + 160, 2000 - 74 + 120) << 6.456 << 9.456;
+                                           << QPointF(1000 - 68 + 160, 2000 - 74 + 120) << 6.456 << 9.456 << 15.624;
     QTest::newRow("smaller than a frame")
-        << QRectF(1000, 2000, 100, 100) << vga << 0.5 << 15 << "0" << QPointF(1050, 2050) << 0.3 << 0.8;
+        << QRectF(1000, 2000, 100, 100) << vga << 0.5 << 15 << "0" << QPointF(1050, 2050) << 0.3 << 0.8 << 0.9;
     QTest::newRow("equal corners") << QRectF(1000, 2000, 0, 0) << vga << 0.5 << 15 << "0" << QPointF(1000, 2000) << 0.3
-                                   << 0.8;
+                                   << 0.8 << 0.9;
     QTest::newRow("exactly two frames") << QRectF(0, 0, 592, 444) << vga << 0.5 << 15 << "01 10" << QPointF(160, 120)
-                                        << 1.948 << 2.948;
+                                        << 1.948 << 2.948 << 5.3;
     QTest::newRow("half overlap") << QRectF(0, 0, 640, 240) << vga << 0.5 << 50 << "012" << QPointF(160, 120) << 1.22
-                                  << 2.22;
+                                  << 2.22 << 3.66;
     QTest::newRow("1280 x 960 at 0.25") << QRectF(0, 0, 500, 200) << QSize(1280, 960) << 0.25 << 20 << "01"
-                                        << QPointF(-38 + 160, 100) << 0.856 << 1.356;
+                                        << QPointF(-38 + 160, 100) << 0.856 << 1.356 << 2.568;
     QTest::newRow("no scale yet") << QRectF(0, 0, 500, 500) << vga << 0.0 << 15 << "The microscope has not" << QPointF()
-                                  << 0.0 << 0.0;
+                                  << 0.0 << 0.0 << 0.0;
     QTest::newRow("corners reversed") << QRectF(1000, 1000, -10, 20) << vga << 0.5 << 15 << "Set the top left"
-                                      << QPointF() << 0.0 << 0.0;
+                                      << QPointF() << 0.0 << 0.0 << 0.0;
     QTest::newRow("overlap below 5") << QRectF(0, 0, 500, 500) << vga << 0.5 << 4 << "The overlap" << QPointF() << 0.0
-                                     << 0.0;
+                                     << 0.0 << 0.0;
     QTest::newRow("whole slide") << QRectF(0, 0, 75000, 50000) << vga << 0.5 << 15 << "The region needs" << QPointF()
-                                 << 0.0 << 0.0;
+                                 << 0.0 << 0.0 << 0.0;
 }
 
 void TestTileGrid::plan()
@@ -60,6 +62,7 @@ void TestTileGrid::plan()
     QFETCH(QPointF, firstCentre);
     QFETCH(double, seconds);
     QFETCH(double, focusSeconds);
+    QFETCH(double, mapSeconds);
 
     const TileGrid grid = TileGrid::plan(regionUm.topLeft(), regionUm.bottomRight(), picture, mpp, mpp, overlap);
     if (!order.front().isDigit()) {
@@ -85,6 +88,8 @@ void TestTileGrid::plan()
     const ScanTiming::Model model{100.0, 1000.0, 200.0, 500.0};
     QCOMPARE(qRound(ScanTiming::estimateSeconds(grid, firstCentre, 0, model) * 1000), qRound(seconds * 1000));
     QCOMPARE(qRound(ScanTiming::estimateSeconds(grid, firstCentre, 2, model) * 1000), qRound(focusSeconds * 1000));
+    QCOMPARE(qRound(ScanTiming::estimateSeconds(grid, firstCentre, 0, model, FocusMapRun::pointsFor(grid)) * 1000),
+             qRound(mapSeconds * 1000));
 }
 
 void TestTileGrid::model_data()

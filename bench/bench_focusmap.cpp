@@ -1,0 +1,147 @@
+#include "acquire/SessionLink.h"
+#include "acquire/TicketReply.h"
+#include "net/MyHTTP.h"
+#include "net/OrvexUrl.h"
+#include "session/FocusMapRun.h"
+#include "session/FocusMeasure.h"
+#include "session/ScanTiming.h"
+#include "session/TileGrid.h"
+#include "session/TileScan.h"
+#include "sim/OrvexServer.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+void ensureCoreApplication()
+{
+    static int argc = 1;
+    static char name[] = "tessan-bench";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        new QCoreApplication(argc, argv);
+}
+
+// Runs the event loop until `done` holds or a minute passes.
+bool waitFor(const std::function<bool()>& done)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < 600000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    return done();
+}
+
+struct ScanFigures
+{
+    double seconds = 0;
+    QVector<double> sharpness; // per tile id
+    double worstFocusUm = 0;   // of the tiles' z from the slide's focus
+};
+
+// One 6 x 6 scan of the tilted slide through the client's own scan classes
+// against the in-process server: "keep", "every" tile autofocus or "map".
+ScanFigures scanTilted(OrvexServer& server, SessionLink& link, const QString& mode)
+{
+    ScanFigures out;
+    ScanTiming timing;
+    auto urls = [&link](const QString& query, bool authenticated) {
+        return link.url(authenticated ? query + QStringLiteral("&auth=") + link.token() : query);
+    };
+    TileScan scan(urls, timing);
+    FocusMapRun focusRun(urls, timing);
+    const QString scope = server.scopeNames().value(0);
+    // 6 x 6 frames of 640 x 480 at 0.5 µm, 15 % overlap, around the middle of the slide
+    const TileGrid grid = TileGrid::plan(QPointF(37000, 24500), QPointF(38632, 25724), QSize(640, 480), 0.5, 0.5, 15);
+    const QVector3D at = server.stagePosition(scope);
+    CoordinateTriple from;
+    from.x = at.x();
+    from.y = at.y();
+    from.z = float(std::trunc(server.focalPlaneAt(QStringLiteral("tilted-51"), 378350, 251625)));
+    out.sharpness.resize(grid.count());
+    QObject context;
+    double stageZ = from.z;
+    QObject::connect(&scan, &TileScan::positionReported, &context, [&](CoordinateTriple& p) { stageZ = p.z; });
+    QObject::connect(
+        &scan, &TileScan::tileTaken, &context, [&](int id, int, int, QPointF reportedUm, const QImage& frame) {
+            out.sharpness[id] = FocusMeasure::of(frame);
+            const double truth =
+                server.focalPlaneAt(QStringLiteral("tilted-51"), reportedUm.x() * 10.0, reportedUm.y() * 10.0);
+            out.worstFocusUm = std::max(out.worstFocusUm, std::abs(stageZ - truth) / 10.0);
+        });
+    bool finished = false;
+    QObject::connect(&scan, &TileScan::finished, &context, [&] { finished = true; });
+    QElapsedTimer clock;
+    clock.start();
+    if (mode == QLatin1String("map")) {
+        bool mapped = false;
+        QObject::connect(&focusRun, &FocusMapRun::finished, &context, [&] { mapped = true; });
+        focusRun.start(FocusMapRun::pointsFor(grid), from);
+        waitFor([&] { return mapped; });
+        const FocusSurface surface = FocusSurface::fit(focusRun.found());
+        scan.focusUm = [surface](const QPointF& c) { return surface.at(c.x(), c.y()); };
+        from = focusRun.position();
+    }
+    scan.start(grid, 1, mode == QLatin1String("every") ? 1 : 0, from);
+    waitFor([&] { return finished; });
+    out.seconds = clock.elapsed() / 1000.0;
+    return out;
+}
+
+} // namespace
+
+// The same 6 x 6 scan of the tilted slide (focus drifting some 16 µm per mm)
+// with autofocus at every tile, with a focus map of 3 x 3 points, and keeping
+// the first focus: the time of each and the sharpness of its tiles against
+// those of autofocus at every tile, measured side by side in one run.
+static void BM_FocusMapTilted6x6(benchmark::State& state)
+{
+    ensureCoreApplication();
+    OrvexServer server;
+    server.listen(0);
+    const QString scope = server.scopeNames().value(0);
+    server.addScope(scope, false, QString(), {QStringLiteral("tilted-51")});
+    MyHTTP ticket;
+    bool granted = false;
+    QObject::connect(&ticket, qOverload<>(&MyHTTP::done), &ticket, [&] { granted = true; });
+    ticket.setUrl(OrvexUrl::sessionTicket(server.host(), scope, QStringLiteral("demo")));
+    ticket.start();
+    if (!waitFor([&] { return granted; }) || !ticket.succeeded()) {
+        state.SkipWithError("no session ticket");
+        return;
+    }
+    SessionLink link;
+    link.grant(server.host(), OrvexUrl::requestPrefix(QStringLiteral("demo"), scope), QStringLiteral("orvex-demo"),
+               TicketReply::hexAt(ticket.data(), ticket.length(), 3));
+    ScanFigures every, map, keep;
+    for (auto _ : state) {
+        every = scanTilted(server, link, QStringLiteral("every"));
+        map = scanTilted(server, link, QStringLiteral("map"));
+        keep = scanTilted(server, link, QStringLiteral("keep"));
+    }
+    auto sharpnessShare = [&every](const ScanFigures& f) {
+        double sum = 0;
+        for (int i = 0; i < f.sharpness.size(); ++i)
+            sum += f.sharpness[i] / every.sharpness[i];
+        return sum / f.sharpness.size();
+    };
+    state.counters["every_s"] = every.seconds;
+    state.counters["map_s"] = map.seconds;
+    state.counters["keep_s"] = keep.seconds;
+    state.counters["every_per_map_time"] = every.seconds / map.seconds;
+    // the time focusing adds to a scan that keeps its focus
+    state.counters["every_per_map_focusing"] = (every.seconds - keep.seconds) / (map.seconds - keep.seconds);
+    state.counters["map_sharpness_share"] = sharpnessShare(map);
+    state.counters["keep_sharpness_share"] = sharpnessShare(keep);
+    state.counters["every_worst_dz_um"] = every.worstFocusUm;
+    state.counters["map_worst_dz_um"] = map.worstFocusUm;
+    state.counters["keep_worst_dz_um"] = keep.worstFocusUm;
+}
+BENCHMARK(BM_FocusMapTilted6x6)->Unit(benchmark::kSecond)->Iterations(1);

@@ -1,0 +1,208 @@
+#include "session/FocusMapRun.h"
+
+#include "session/PositionReport.h"
+#include "session/ScanTiming.h"
+
+#include <QLineF>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+QPointF micrometres(const CoordinateTriple& c)
+{
+    return QPointF(double(c.x) / 10.0, double(c.y) / 10.0);
+}
+
+// n indices from 0 to last, evenly spread, ends included.
+QVector<int> spread(int n, int last)
+{
+    QVector<int> out;
+    for (int i = 0; i < n; ++i)
+        out.append(n == 1 ? last / 2 : int(std::lround(double(i) * last / (n - 1))));
+    return out;
+}
+
+} // namespace
+
+FocusMapRun::FocusMapRun(UrlMaker makeUrl, ScanTiming& scanTiming, QObject* parent)
+    : QObject(parent)
+    , urls(std::move(makeUrl))
+    , timing(scanTiming)
+{
+    requeryTimer.setSingleShot(true);
+    connect(&requeryTimer, &QTimer::timeout, this, [this] { send(QStringLiteral("f=w")); });
+    connect(&fetcher, qOverload<>(&MyHTTP::done), this, &FocusMapRun::reply);
+}
+
+QVector<QPointF> FocusMapRun::pointsFor(const TileGrid& grid)
+{
+    QVector<QPointF> out;
+    if (!grid.isValid())
+        return out;
+    const QVector<int> rows = spread(std::min(3, grid.rows), grid.rows - 1);
+    QVector<int> cols = spread(std::min(3, grid.cols), grid.cols - 1);
+    for (int r : rows) {
+        for (int c : cols)
+            out.append(grid.centreUm(r, c));
+        std::reverse(cols.begin(), cols.end());
+    }
+    return out;
+}
+
+QString FocusMapRun::describe(const FocusSurface& surface, int tried)
+{
+    if (!surface.isValid())
+        return QStringLiteral("Focus map: no point found focus; the tiles keep the present focus.");
+    QString text = QStringLiteral("Focus map: %1 of %2 points, %3")
+                       .arg(surface.points().size())
+                       .arg(tried)
+                       .arg(surface.kindName());
+    for (const FocusSurface::Point& p : surface.rejected())
+        text += QStringLiteral("; the point at %1, %2 µm left out: its z, %3 µm, is far off the others")
+                    .arg(p.xUm, 0, 'f', 1)
+                    .arg(p.yUm, 0, 'f', 1)
+                    .arg(p.zUm, 0, 'f', 1);
+    return text + QLatin1Char('.');
+}
+
+QVector<std::pair<QString, QString>> FocusMapRun::fileNotes(const FocusSurface& surface, int tried)
+{
+    QVector<std::pair<QString, QString>> notes{
+        {QStringLiteral("Focus surface"), surface.kindName()},
+        {QStringLiteral("Focus points found"), QStringLiteral("%1 of %2").arg(surface.points().size()).arg(tried)}};
+    int n = 0;
+    for (const FocusSurface::Point& p : surface.points())
+        notes.append({QStringLiteral("Focus point %1 (x, y, z in µm)").arg(++n),
+                      QStringLiteral("%1 %2 %3").arg(p.xUm, 0, 'f', 1).arg(p.yUm, 0, 'f', 1).arg(p.zUm, 0, 'f', 1)});
+    return notes;
+}
+
+void FocusMapRun::start(const QVector<QPointF>& pointsUm, const CoordinateTriple& from)
+{
+    if (running)
+        return;
+    points = pointsUm;
+    hits.clear();
+    at = from;
+    index = 0;
+    cancelling = false;
+    running = true;
+    emit progress(0, points.size());
+    nextPoint();
+}
+
+void FocusMapRun::cancel()
+{
+    if (running)
+        cancelling = true;
+}
+
+void FocusMapRun::abort()
+{
+    running = false;
+    step = Step::Idle;
+    requeryTimer.stop();
+    fetcher.setUrl(QString());
+}
+
+void FocusMapRun::nextPoint()
+{
+    if (!running)
+        return;
+    if (cancelling || index >= points.size()) {
+        running = false;
+        step = Step::Idle;
+        emit finished(index < points.size());
+        return;
+    }
+    beginPoint();
+}
+
+void FocusMapRun::beginPoint()
+{
+    target = at;
+    target.x = float(std::trunc(points[index].x() * 10.0));
+    target.y = float(std::trunc(points[index].y() * 10.0));
+    moveDistanceUm = QLineF(micrometres(at), micrometres(target)).length();
+    attempt = 0;
+    step = Step::Move;
+    send(QStringLiteral("f=m&x=") + QString::asprintf("%.0f", double(target.x)) + QStringLiteral("&y=") +
+         QString::asprintf("%.0f", double(target.y)) + QStringLiteral("&z=") +
+         QString::asprintf("%.0f", double(target.z)));
+    stepClock.start();
+}
+
+void FocusMapRun::send(const QString& query)
+{
+    requeryTimer.stop();
+    fetcher.setUrl(urls(query, true));
+    fetcher.start();
+}
+
+void FocusMapRun::reply()
+{
+    if (!running || step == Step::Idle)
+        return;
+    if (!fetcher.succeeded()) {
+        failed(QStringLiteral("the server did not answer"), true);
+        return;
+    }
+    CoordinateTriple reported = at;
+    const PositionReport::Kind kind = PositionReport::read(fetcher.data(), fetcher.length(), reported);
+    if (kind == PositionReport::Kind::Invalid || !std::isfinite(reported.x) || !std::isfinite(reported.y) ||
+        !std::isfinite(reported.z)) {
+        const QString text = QString::fromLatin1(fetcher.data(), std::min(fetcher.length(), 40))
+                                 .section(QLatin1Char('\n'), 0, 0)
+                                 .trimmed();
+        // A refused autofocus is an answer: nothing stands out here. Asking again changes nothing.
+        failed(QStringLiteral("the server answered \"%1\"").arg(text), step == Step::Move);
+        return;
+    }
+    at = reported;
+    emit positionReported(at);
+    if (kind == PositionReport::Kind::Moving) {
+        if (stepClock.elapsed() > arrivalTimeoutMs)
+            failed(QStringLiteral("the stage did not arrive"), false);
+        else
+            requeryTimer.start(requeryIntervalMs);
+        return;
+    }
+    if (step == Step::Move) {
+        timing.addMove(moveDistanceUm, double(stepClock.elapsed()));
+        attempt = 0;
+        step = Step::Focus;
+        send(QStringLiteral("f=a"));
+        stepClock.start();
+        return;
+    }
+    timing.addAutofocus(double(stepClock.elapsed()));
+    hits.push_back({double(at.x) / 10.0, double(at.y) / 10.0, double(at.z) / 10.0});
+    ++index;
+    emit progress(index, points.size());
+    nextPoint();
+}
+
+void FocusMapRun::failed(const QString& reason, bool retry)
+{
+    if (!running)
+        return;
+    const QString what = step == Step::Move ? QStringLiteral("move") : QStringLiteral("autofocus");
+    if (retry && attempt == 0) {
+        ++attempt;
+        emit notice(QStringLiteral("Focus point %1: %2 failed (%3); trying again.").arg(index + 1).arg(what, reason));
+        if (step == Step::Move) {
+            beginPoint();
+            attempt = 1;
+        } else {
+            send(QStringLiteral("f=a"));
+            stepClock.start();
+        }
+        return;
+    }
+    emit notice(QStringLiteral("Focus point %1 left out: %2 failed (%3).").arg(index + 1).arg(what, reason));
+    ++index;
+    emit progress(index, points.size());
+    nextPoint();
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "imaging/FocusSurface.h"
+#include "net/MyHTTP.h"
+#include "session/TileGrid.h"
+#include "views/CoordinateTriple.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointF>
+#include <QTimer>
+#include <QVector>
+
+#include <functional>
+#include <utility>
+#include <vector>
+
+class ScanTiming;
+
+// The focus points of a region scan taken before its tiles: at each point a
+// move (waiting for the stage's "+") and a quick autofocus. A point where the
+// autofocus finds nothing to focus on (bare glass) is left out; a move or
+// autofocus the server does not answer is tried once more, then the point is
+// left out too. The z found make the scan's focus surface.
+class FocusMapRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Full URL of a session query, with a fresh token when authenticated.
+    using UrlMaker = std::function<QString(const QString& query, bool authenticated)>;
+
+    FocusMapRun(UrlMaker urls, ScanTiming& timing, QObject* parent = nullptr);
+
+    // Up to 3 x 3 tile centres spread over the grid, corners included, in
+    // the order the stage visits them (rows alternating, like the tiles).
+    static QVector<QPointF> pointsFor(const TileGrid& grid);
+
+    // One line on the surface fitted through `tried` points.
+    static QString describe(const FocusSurface& surface, int tried);
+    // The surface and its points as a saved mosaic keeps them.
+    static QVector<std::pair<QString, QString>> fileNotes(const FocusSurface& surface, int tried);
+
+    // Visits the points from the stage at `from`. Ignored while running.
+    void start(const QVector<QPointF>& pointsUm, const CoordinateTriple& from);
+    // Stops after the current point.
+    void cancel();
+    // Stops at once and reports nothing more.
+    void abort();
+
+    bool isRunning() const { return running; }
+    bool cancelRequested() const { return cancelling; }
+    // The points where autofocus found focus, in µm.
+    const std::vector<FocusSurface::Point>& found() const { return hits; }
+    // Where the stage stood last: the tiles start from there.
+    const CoordinateTriple& position() const { return at; }
+
+    int requeryIntervalMs = 50;
+    int arrivalTimeoutMs = 120000;
+
+signals:
+    void positionReported(CoordinateTriple& position);
+    void notice(const QString& text);
+    void progress(int pointsDone, int total);
+    void finished(bool cancelled);
+
+private:
+    enum class Step { Idle, Move, Focus };
+
+    void beginPoint();
+    void send(const QString& query);
+    void reply();
+    void failed(const QString& reason, bool retry);
+    void nextPoint();
+
+    UrlMaker urls;
+    ScanTiming& timing;
+    MyHTTP fetcher;
+    QTimer requeryTimer;
+    QElapsedTimer stepClock;
+    QVector<QPointF> points;
+    std::vector<FocusSurface::Point> hits;
+    CoordinateTriple at;
+    CoordinateTriple target;
+    double moveDistanceUm = 0.0;
+    int index = 0;
+    int attempt = 0;
+    Step step = Step::Idle;
+    bool running = false;
+    bool cancelling = false;
+};
