@@ -1,8 +1,8 @@
 #include "session/RegionScan.h"
 
+#include "acquire/ScanTiming.h"
 #include "imaging/MosaicStitcher.h"
 #include "session/MarksController.h"
-#include "session/ScanTiming.h"
 #include "session/Session.h"
 #include "views/MosaicView.h"
 #include "views/MosaicWindow.h"

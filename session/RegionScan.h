@@ -1,7 +1,7 @@
 #pragma once
 
-#include "session/TileGrid.h"
-#include "session/TileScan.h"
+#include "acquire/TileGrid.h"
+#include "acquire/TileScan.h"
 #include "views/MosaicWindow.h"
 
 #include <QFutureWatcher>

@@ -1,15 +1,15 @@
 #pragma once
 
 #include "acquire/ControlClock.h"
+#include "acquire/CoordinateTriple.h"
 #include "acquire/JobSubmitter.h"
+#include "acquire/ScanTiming.h"
 #include "acquire/ScopeInfo.h"
 #include "acquire/SessionLink.h"
 #include "imaging/OmeXml.h"
 #include "net/MyHTTP.h"
 #include "net/MyWebJPEG.h"
-#include "session/ScanTiming.h"
 #include "setup/SessionInfo.h"
-#include "views/CoordinateTriple.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

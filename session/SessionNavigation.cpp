@@ -1,7 +1,7 @@
 #include "session/Session.h"
 
+#include "acquire/PositionReport.h"
 #include "session/CoordinateField.h"
-#include "session/PositionReport.h"
 #include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
 #include "views/VideoView.h"

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "acquire/CoordinateTriple.h"
 #include "imaging/OmeXml.h"
-#include "views/CoordinateTriple.h"
 #include "views/FilterPipeline.h"
 
 #include <QDateTime>

@@ -1,5 +1,5 @@
-#include "session/ScanTiming.h"
-#include "session/TileGrid.h"
+#include "acquire/ScanTiming.h"
+#include "acquire/TileGrid.h"
 
 #include <QtTest>
 

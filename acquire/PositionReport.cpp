@@ -1,4 +1,4 @@
-#include "session/PositionReport.h"
+#include "acquire/PositionReport.h"
 
 #include "net/ReplyScan.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/CoordinateTriple.h"
+#include "acquire/CoordinateTriple.h"
 
 // Reads the stage position reply of a move, a coordinate query or an
 // autofocus: one status character, then "%f %f %f". The server answers '*'
