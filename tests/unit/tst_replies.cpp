@@ -8,7 +8,7 @@
 #include "net/MyHTTP.h"
 #include "net/OrvexUrl.h"
 #include "net/ReplyScan.h"
-#include "session/JobGrid.h"
+#include "acquire/JobGrid.h"
 #include "setup/ServerText.h"
 #include "views/Calibration.h"
 #include "views/SelectionGrid.h"
