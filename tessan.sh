@@ -50,7 +50,7 @@ suite() {
 # entry and metainfo, and pack it; the package must hold exactly these files.
 install_check() {
     local dir=$1 id=org.tessan.Tessan
-    local files=(bin/tessan bin/tessan-fuse bin/orvex-sim share/applications/$id.desktop
+    local files=(bin/tessan bin/tessan-fuse bin/tessan-acquire bin/orvex-sim share/applications/$id.desktop
                  share/icons/hicolor/scalable/apps/$id.svg share/metainfo/$id.metainfo.xml)
     rm -rf "$dir/install-check" "$dir"/tessan_*.deb
     cmake --install "$dir" --prefix "$dir/install-check" >/dev/null

@@ -414,6 +414,12 @@ QPointF MosaicStitcher::mosaicOriginUm() const
     return m_plan.originUm + QPointF(m_min.x() * m_plan.umPerPxX, m_min.y() * m_plan.umPerPxY);
 }
 
+void MosaicStitcher::setProvenance(const QVector<QPair<QString, QString>>& keyValues)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_provenance = keyValues;
+}
+
 void MosaicStitcher::setStageZ(double zUm, const QString& description)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -528,6 +534,7 @@ bool MosaicStitcher::save(const QString& path, QString* error, const std::functi
         plane.zUm = m_zUm;
         meta.planes = {plane};
         meta.description = m_zDescription;
+        meta.provenance = m_provenance;
     }
     bool any = false;
     for (const TilePlacement& p : placed) {

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QImage>
 #include <QObject>
+#include <QPair>
 #include <QRectF>
 #include <QVector>
 #include <atomic>
@@ -54,6 +55,8 @@ public:
     // The stage z the tiles were taken at and, when it varied, a description
     // of its range; saved with the mosaic. Unknown, and not written, until set.
     void setStageZ(double zUm, const QString& description);
+    // Where the mosaic came from, written into the saved file (OmeImage::provenance).
+    void setProvenance(const QVector<QPair<QString, QString>>& keyValues);
     QVector<TilePlacement> placements() const;
     QVector<PairMeasurement> pairs() const;
     double acceptanceThreshold() const;
@@ -121,4 +124,5 @@ private:
     int m_done = 0;
     int m_sinceSolve = 0;
     int m_solves = 0;
+    QVector<QPair<QString, QString>> m_provenance;
 };

@@ -100,7 +100,39 @@ void writeImage(QXmlStreamWriter& w, const OmeImage& im, int index)
         }
     }
     w.writeEndElement(); // Pixels
+    if (!im.provenance.isEmpty()) {
+        w.writeEmptyElement("AnnotationRef");
+        w.writeAttribute("ID", QStringLiteral("Annotation:%1").arg(index));
+    }
     w.writeEndElement(); // Image
+}
+
+// After every Image, as the schema orders the document.
+void writeProvenance(QXmlStreamWriter& w, const QVector<OmeImage>& images)
+{
+    bool any = false;
+    for (const OmeImage& im : images)
+        any = any || !im.provenance.isEmpty();
+    if (!any)
+        return;
+    w.writeStartElement("StructuredAnnotations");
+    for (int i = 0; i < images.size(); ++i) {
+        if (images[i].provenance.isEmpty())
+            continue;
+        w.writeStartElement("MapAnnotation");
+        w.writeAttribute("ID", QStringLiteral("Annotation:%1").arg(i));
+        w.writeAttribute("Namespace", QStringLiteral("org.tessan/provenance"));
+        w.writeStartElement("Value");
+        for (const auto& [key, value] : images[i].provenance) {
+            w.writeStartElement("M");
+            w.writeAttribute("K", key);
+            w.writeCharacters(value);
+            w.writeEndElement();
+        }
+        w.writeEndElement(); // Value
+        w.writeEndElement(); // MapAnnotation
+    }
+    w.writeEndElement();
 }
 
 int intAttr(const QXmlStreamAttributes& a, const char* name, int fallback)
@@ -156,6 +188,7 @@ QByteArray OmeXml::write(const QVector<OmeImage>& images)
     w.writeAttribute("Creator", "Tessan");
     for (int i = 0; i < images.size(); ++i)
         writeImage(w, images[i], i);
+    writeProvenance(w, images);
     w.writeEndElement();
     w.writeEndDocument();
     return out;

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QPair>
 #include <QString>
 #include <QVector>
 
@@ -38,6 +39,9 @@ struct OmeImage
     double physicalSizeXUm = 0, physicalSizeYUm = 0, physicalSizeZUm = 0;
     int firstIfd = 0;
     QVector<OmePlane> planes;
+    // Where the image came from and the settings that made it: written as a
+    // key-value MapAnnotation that the image refers to.
+    QVector<QPair<QString, QString>> provenance;
     // Read only: the sizes and page layout as the Pixels block gives them.
     QString dimensionOrder;
     int sizeC = 1, sizeT = 1;

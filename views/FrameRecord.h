@@ -20,6 +20,7 @@ public:
     QString microscope;
     QString slide;
     QString server;
+    QString user;
     QDateTime taken;
     FilterPipeline::Settings filters;
 

@@ -29,7 +29,7 @@ public:
     // One read-out in millimetres: offset in micrometres plus stage units.
     static QString readout(float offsetMicrometres, float stageUnits);
     // Where the frames come from, for the text of saved pictures.
-    void setSource(const QString& microscope, const QString& slide, const QString& server);
+    void setSource(const QString& microscope, const QString& slide, const QString& server, const QString& user);
 
     QCheckBox* CheckBox4;
     QCheckBox* CheckBox3_2;
