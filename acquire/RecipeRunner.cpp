@@ -133,7 +133,7 @@ void RecipeRunner::fail(const QString& reason)
 {
     end(Outcome::Failed,
         index >= 0 ? QStringLiteral("step %1 (%2): %3").arg(index + 1).arg(recipe.steps[index].describe(), reason)
-                   : reason);
+                   : QStringLiteral("the server did not accept the session (%1); is the password right?").arg(reason));
 }
 
 QString RecipeRunner::outputPath(int file) const
@@ -340,6 +340,17 @@ void RecipeRunner::startScan(const RecipeStep& step)
                                          mppY, step.overlapPercent);
     if (!grid.isValid()) {
         fail(grid.refusal);
+        return;
+    }
+    // As the window does: a scan that cannot end within the control time does not begin.
+    const double seconds = ScanTiming::estimateSeconds(grid, micrometres(here), step.autofocusEvery, timing.model());
+    if (clock.countdownTimer.isActive() && seconds > clock.remainingSeconds) {
+        end(Outcome::TimeOut, QStringLiteral("step %1: the scan of %2 tiles would take about %3 s, but only %4 s of "
+                                             "control time are left")
+                                  .arg(index + 1)
+                                  .arg(grid.count())
+                                  .arg(qRound(seconds))
+                                  .arg(clock.remainingSeconds));
         return;
     }
     tileCache = std::make_unique<QTemporaryDir>(QDir(recipe.output).filePath(QStringLiteral(".tiles-XXXXXX")));
