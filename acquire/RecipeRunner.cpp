@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QSaveFile>
+#include <QThread>
 #include <QTimer>
 
 #include <cmath>
@@ -119,6 +120,13 @@ void RecipeRunner::end(Outcome outcome, const QString& reason)
         stackFile->cancel();
     stackFile.reset();
     fusion.reset();
+    if (saver) {
+        saver->disconnect(this);
+        saveCancel = true;
+        saver->wait();
+        delete saver;
+        saver = nullptr;
+    }
     if (mosaic)
         mosaic->cancel();
     mosaic.reset();
@@ -388,10 +396,21 @@ void RecipeRunner::scanFinished(bool)
     mosaic->setStageZ(tileZUm.isEmpty() ? std::nan("") : sum / tileZUm.size(), QString());
     mosaic->setProvenance(provenance());
     mosaic->finish();
-    QString error;
+    saveCancel = false;
+    MosaicStitcher* source = mosaic.get();
+    const QString path = outputPath(0);
     // Waits for the last placements; the mosaic is written under a temporary name.
-    if (!mosaic->save(outputPath(0), &error)) {
-        fail(error);
+    saver = QThread::create([this, source, path] { saveOk = source->save(path, &saveError, {}, &saveCancel); });
+    connect(saver, &QThread::finished, this, &RecipeRunner::mosaicSaved);
+    saver->start();
+}
+
+void RecipeRunner::mosaicSaved()
+{
+    saver->deleteLater();
+    saver = nullptr;
+    if (!saveOk) {
+        fail(saveError);
         return;
     }
     mosaic.reset();

@@ -17,6 +17,7 @@
 
 class FocusFusion;
 class MosaicStitcher;
+class QThread;
 class SessionLink;
 class StackFile;
 
@@ -42,6 +43,7 @@ public:
     void start(const Recipe& recipe, RecipeJournal* journal, double mppX, double mppY);
     // Ends the run at once; the step under way writes nothing.
     void stop();
+    bool isRunning() const { return running; }
 
     // Tests: end the run as if stopped once this many steps are done (-1: never).
     int stopAfterSteps = -1;
@@ -68,6 +70,7 @@ private:
     void stackPlane(const QImage& frame);
     void startScan(const RecipeStep& step);
     void scanFinished(bool cancelled);
+    void mosaicSaved();
     bool writePicture(const QImage& frame, const QString& path, QString* error);
     // Where the file came from, for the file itself.
     Provenance::KeyValues provenance() const;
@@ -98,4 +101,9 @@ private:
     std::unique_ptr<MosaicStitcher> mosaic;
     std::unique_ptr<QTemporaryDir> tileCache;
     QVector<double> tileZUm;
+    // Writes the mosaic off the event loop, so a signal still stops the run.
+    QThread* saver = nullptr;
+    std::atomic<bool> saveCancel{false};
+    bool saveOk = false;
+    QString saveError;
 };

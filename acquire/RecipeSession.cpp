@@ -59,28 +59,32 @@ bool RecipeSession::prepareResume(const QString& folder, Recipe* recipe, RecipeJ
 {
     if (!journal->load(folder, error))
         return false;
-    if (!Recipe::load(journal->recipePath, recipe, error))
-        return false;
-    if (RecipeJournal::digestOf(recipe->text) == journal->digest && recipe->steps.size() == journal->entries.size())
-        return true;
-    // The copy kept in the folder tells which step changed.
+    // A recipe moved or deleted since: the copy kept here is the one begun.
     QFile copy(RecipeJournal::recipeCopyPath(folder));
-    Recipe before;
-    QString ignored;
-    const bool readable =
-        copy.open(QIODevice::ReadOnly) && Recipe::parse(copy.readAll(), journal->recipePath, &before, &ignored);
+    const bool fromCopy = !QFile::exists(journal->recipePath);
+    if (fromCopy && !copy.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("neither %1 nor its copy %2 can be read").arg(journal->recipePath, copy.fileName());
+        return false;
+    }
+    if (fromCopy ? !Recipe::parse(copy.readAll(), journal->recipePath, recipe, error)
+                 : !Recipe::load(journal->recipePath, recipe, error))
+        return false;
+    // The journal holds each step as it was begun, marks spread out: a marks file changed counts too.
+    const QVector<RecipeJournal::Entry>& was = journal->entries;
     int differs = 0;
-    while (readable && differs < recipe->steps.size() && differs < before.steps.size() &&
-           recipe->steps[differs].describe() == before.steps[differs].describe())
+    while (differs < recipe->steps.size() && differs < was.size() &&
+           recipe->steps[differs].describe() == was[differs].what)
         ++differs;
-    *error = QStringLiteral("%1 has changed since the run in %2 began").arg(journal->recipePath, folder);
-    if (readable && differs < std::max(recipe->steps.size(), before.steps.size()))
+    const bool sameSteps = differs == recipe->steps.size() && differs == was.size();
+    if (sameSteps && RecipeJournal::digestOf(recipe->text) == journal->digest)
+        return true;
+    *error = QStringLiteral("%1 has changed since the run in %2 began (its first text is %3)")
+                 .arg(journal->recipePath, folder, RecipeJournal::recipeCopyPath(folder));
+    if (!sameSteps)
         *error += QStringLiteral(": step %1 differs (now: %2; was: %3)")
                       .arg(differs + 1)
                       .arg(differs < recipe->steps.size() ? recipe->steps[differs].describe() : QStringLiteral("none"),
-                           differs < before.steps.size() ? before.steps[differs].describe() : QStringLiteral("none"));
-    else if (readable)
-        *error += QStringLiteral(": its steps are the same, but its settings (server, user, slide or output) differ");
+                           differs < was.size() ? was[differs].what : QStringLiteral("none"));
     return false;
 }
 
@@ -137,9 +141,17 @@ void RecipeSession::start(const Recipe& toRun, const QString& password, bool onl
 
 void RecipeSession::stop()
 {
+    if (runner.isRunning()) {
+        runner.stop();
+        return;
+    }
+    // Still logging in or planning: nothing to keep.
     login.stop();
     scopeInfo.stop();
-    runner.stop();
+    runner.stage.stop();
+    runner.clock.stop();
+    waitingForTime = waitingForStage = false;
+    emit finished(RecipeRunner::Outcome::Stopped, QStringLiteral("stopped"));
 }
 
 void RecipeSession::scaleArrived()
