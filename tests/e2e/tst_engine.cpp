@@ -47,6 +47,17 @@ class TestEngine : public QObject
         file.write(data);
     }
 
+    void writeRecipe(const QString& dir, const QString& scope)
+    {
+        writeFile(dir + "/recipe.yaml", tinyRecipe(server->host(), scope));
+        writeFile(dir + "/marks.geojson",
+                  R"({"type": "FeatureCollection", "features": [
+                  {"type": "Feature", "geometry": {"type": "Point", "coordinates": [12.5, 20.25]},
+                   "properties": {"name": "a", "kind": "bookmark", "z_um": 1500}},
+                  {"type": "Feature", "geometry": {"type": "Point", "coordinates": [12.75, 20.5]},
+                   "properties": {"name": "b", "kind": "bookmark", "z_um": 1500}}]})");
+    }
+
     // Runs the folder's recipe as tessan-acquire does; stopAfter -1 runs it through.
     RecipeRunner::Outcome runRecipe(const QString& dir, bool resume, int stopAfter)
     {
@@ -147,13 +158,7 @@ private slots:
         QTemporaryDir dir;
         // Not scheduled yet: the login reserves time first; the session of the other tests stays granted.
         const QString scope = server->scopeNames().value(1);
-        writeFile(dir.filePath("recipe.yaml"), tinyRecipe(server->host(), scope));
-        writeFile(dir.filePath("marks.geojson"),
-                  R"({"type": "FeatureCollection", "features": [
-                  {"type": "Feature", "geometry": {"type": "Point", "coordinates": [12.5, 20.25]},
-                   "properties": {"name": "a", "kind": "bookmark", "z_um": 1500}},
-                  {"type": "Feature", "geometry": {"type": "Point", "coordinates": [12.75, 20.5]},
-                   "properties": {"name": "b", "kind": "bookmark", "z_um": 1500}}]})");
+        writeRecipe(dir.path(), scope);
         QCOMPARE(runRecipe(dir.path(), false, 2), RecipeRunner::Outcome::Stopped);
         RecipeJournal journal;
         QString error;
@@ -190,6 +195,42 @@ private slots:
             QVERIFY(lint.waitForFinished(30000));
             QVERIFY2(lint.exitCode() == 0, lint.readAllStandardError().constData());
         }
+    }
+
+    void command_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("lastEvent");
+        QTest::newRow("plan") << QStringList{"--plan", "recipe.yaml"} << "orvex-demo" << 0 << "\"event\":\"done\"";
+        QTest::newRow("no password") << QStringList{"--plan", "recipe.yaml"} << "" << 1 << "\"refused\":true";
+        QTest::newRow("unknown folder") << QStringList{"--resume", "none"} << "orvex-demo" << 1 << "\"refused\":true";
+        QTest::newRow("wrong password") << QStringList{"recipe.yaml"} << "wrong" << 2 << "is the password right?";
+    }
+
+    // The command's exit status and last JSON line.
+    void command()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, password);
+        QFETCH(int, exitCode);
+        QFETCH(QString, lastEvent);
+        QTemporaryDir dir;
+        writeRecipe(dir.path(), server->scopeNames().value(1));
+        QProcess command;
+        command.setWorkingDirectory(dir.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TESSAN_PASSWORD", password);
+        command.setProcessEnvironment(env);
+        // Standard input is no terminal: without the variable there is no password.
+        command.setStandardInputFile(QProcess::nullDevice());
+        QSignalSpy finished(&command, &QProcess::finished);
+        command.start(TESSAN_ACQUIRE, QStringList{"--json"} + arguments);
+        QVERIFY(finished.wait(60000));
+        const QList<QByteArray> lines = command.readAllStandardOutput().trimmed().split('\n');
+        QCOMPARE(command.exitCode(), exitCode);
+        QVERIFY2(lines.constLast().contains(lastEvent.toUtf8()), lines.constLast().constData());
     }
 
     void init()
