@@ -128,8 +128,7 @@ void Stage::positionReply()
     }
     CoordinateTriple reported = current;
     const PositionReport::Kind kind = PositionReport::read(fetcher.data(), fetcher.length(), reported);
-    if (kind == PositionReport::Kind::Invalid || !std::isfinite(reported.x) || !std::isfinite(reported.y) ||
-        !std::isfinite(reported.z)) {
+    if (kind == PositionReport::Kind::Invalid) {
         fail(QStringLiteral("the server answered \"%1\"").arg(firstLine(fetcher.data(), fetcher.length())));
         return;
     }
