@@ -8,7 +8,7 @@ cd "$(dirname "$0")"
 
 packages=(cmake make g++ ccache pkg-config qt6-base-dev qt6-httpserver-dev qt6-websockets-dev
           libbenchmark-dev clang libclang-rt-14-dev desktop-file-utils appstream dpkg-dev file locales
-          libtiff-dev libopencv-core-dev libopencv-imgproc-dev libeigen3-dev python3-tifffile python3-skimage libxml2-utils)
+          libtiff-dev libopencv-core-dev libopencv-imgproc-dev libeigen3-dev libyaml-cpp-dev python3-tifffile python3-skimage libxml2-utils)
 
 install_missing() {
     local missing=()
