@@ -182,7 +182,13 @@ void RecipeRunner::nextStep()
         stackStart = here;
         stackZ.clear();
         plane = 0;
-        stackNextPlane();
+        // Checked before the first move, so a stack is never cut short at the end of the focus range.
+        if (!(planeZ(0) > 0.0 && planeZ(step.planes - 1) < Recipe::maxZUm * 10.0))
+            fail(QStringLiteral("the planes would reach beyond the focus range (0 to %1 µm) from z %2 µm")
+                     .arg(Recipe::maxZUm)
+                     .arg(double(stackStart.z) * 0.1));
+        else
+            stackNextPlane();
         break;
     case RecipeStep::Kind::Scan:
         startScan(step);
@@ -253,16 +259,22 @@ void RecipeRunner::frameArrived(const QImage& frame)
     stepDone();
 }
 
-void RecipeRunner::stackNextPlane()
+double RecipeRunner::planeZ(int k) const
 {
     const RecipeStep& step = recipe.steps[index];
     // The planes are centred on the start, in stage units of 0.1 µm, as the window takes them.
-    const double interval = step.rangeUm * 10.0 / step.planes;
-    const double z = double(stackStart.z) + (plane - (step.planes - 1) / 2.0) * interval;
-    if (!(z > 0.0 && z < Recipe::maxZUm * 10.0)) {
-        fail(QStringLiteral("plane %1 would lie outside the focus range").arg(plane + 1));
-        return;
-    }
+    return double(stackStart.z) + (k - (step.planes - 1) / 2.0) * step.rangeUm * 10.0 / step.planes;
+}
+
+QPointF RecipeRunner::topLeftUm(const CoordinateTriple& centre, const QSize& picture) const
+{
+    return micrometres(centre) - QPointF(picture.width() * 0.5 * mppX, picture.height() * 0.5 * mppY);
+}
+
+void RecipeRunner::stackNextPlane()
+{
+    const RecipeStep& step = recipe.steps[index];
+    const double z = planeZ(plane);
     stackZ.append(z);
     CoordinateTriple target = stackStart;
     target.z = float(z);
@@ -283,12 +295,9 @@ void RecipeRunner::stackPlane(const QImage& frame)
         meta.physicalSizeXUm = mppX;
         meta.physicalSizeYUm = mppY;
         meta.physicalSizeZUm = step.rangeUm / double(step.planes);
-        const QPointF topLeft = micrometres(stackStart) - QPointF(rgb.width() * 0.5 * mppX, rgb.height() * 0.5 * mppY);
-        for (int z = 0; z < step.planes; ++z) {
-            const double zUm =
-                (double(stackStart.z) + (z - (step.planes - 1) / 2.0) * step.rangeUm * 10.0 / step.planes) * 0.1;
-            meta.planes.append(OmePlane{z, 0, 0, true, topLeft.x(), topLeft.y(), zUm});
-        }
+        const QPointF topLeft = topLeftUm(stackStart, rgb.size());
+        for (int z = 0; z < step.planes; ++z)
+            meta.planes.append(OmePlane{z, 0, 0, true, topLeft.x(), topLeft.y(), planeZ(z) * 0.1});
         meta.provenance = provenance();
         stackFile = std::make_unique<StackFile>();
         if (!stackFile->begin(outputPath(0), meta, &error)) {
@@ -329,7 +338,7 @@ void RecipeRunner::stackPlane(const QImage& frame)
         meta.acquired = QDateTime::currentDateTime();
         meta.physicalSizeXUm = mppX;
         meta.physicalSizeYUm = mppY;
-        const QPointF topLeft = micrometres(stackStart) - QPointF(rgb.width() * 0.5 * mppX, rgb.height() * 0.5 * mppY);
+        const QPointF topLeft = topLeftUm(stackStart, rgb.size());
         meta.planes = {OmePlane{0, 0, 0, true, topLeft.x(), topLeft.y(), std::nan("")}};
         meta.provenance = provenance();
         if (!PictureFile::writeOmeTiff(outputPath(1), fused.picture, meta, &fused.heightUm, &error)) {
@@ -429,7 +438,7 @@ bool RecipeRunner::writePicture(const QImage& frame, const QString& path, QStrin
         meta.acquired = QDateTime::currentDateTime();
         meta.physicalSizeXUm = mppX;
         meta.physicalSizeYUm = mppY;
-        const QPointF topLeft = micrometres(here) - QPointF(frame.width() * 0.5 * mppX, frame.height() * 0.5 * mppY);
+        const QPointF topLeft = topLeftUm(here, frame.size());
         meta.planes = {OmePlane{0, 0, 0, true, topLeft.x(), topLeft.y(), double(here.z) * 0.1}};
         meta.provenance = provenance();
         return PictureFile::writeOmeTiff(path, frame.convertToFormat(QImage::Format_RGB888), meta, nullptr, error);

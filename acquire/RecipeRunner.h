@@ -66,6 +66,10 @@ private:
     void end(Outcome outcome, const QString& reason);
     void arrived();
     void frameArrived(const QImage& frame);
+    // Stage z (0.1 µm) of plane k of the stack under way.
+    double planeZ(int k) const;
+    // Stage µm of the top-left pixel of a picture centred on the stage position.
+    QPointF topLeftUm(const CoordinateTriple& centre, const QSize& picture) const;
     void stackNextPlane();
     void stackPlane(const QImage& frame);
     void startScan(const RecipeStep& step);
