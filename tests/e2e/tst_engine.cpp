@@ -203,10 +203,18 @@ private slots:
         QTest::addColumn<QString>("password");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("lastEvent");
-        QTest::newRow("plan") << QStringList{"--plan", "recipe.yaml"} << "orvex-demo" << 0 << "\"event\":\"done\"";
-        QTest::newRow("no password") << QStringList{"--plan", "recipe.yaml"} << "" << 1 << "\"refused\":true";
-        QTest::newRow("unknown folder") << QStringList{"--resume", "none"} << "orvex-demo" << 1 << "\"refused\":true";
-        QTest::newRow("wrong password") << QStringList{"recipe.yaml"} << "wrong" << 2 << "is the password right?";
+        QTest::addColumn<QByteArray>("scanTo");
+        const QByteArray small = "{x: 10.4, y: 10.3}";
+        QTest::newRow("plan") << QStringList{"--plan", "recipe.yaml"} << "orvex-demo" << 0 << "\"event\":\"done\""
+                              << small;
+        QTest::newRow("no password") << QStringList{"--plan", "recipe.yaml"} << "" << 1 << "\"refused\":true" << small;
+        QTest::newRow("unknown folder") << QStringList{"--resume", "none"} << "orvex-demo" << 1 << "\"refused\":true"
+                                        << small;
+        QTest::newRow("wrong password") << QStringList{"recipe.yaml"} << "wrong" << 2 << "is the password right?"
+                                        << small;
+        // About 1800 tiles: more than the half hour of control time.
+        QTest::newRow("scan beyond the control time") << QStringList{"recipe.yaml"} << "orvex-demo" << 3
+                                                      << "of control time are left" << QByteArray("{x: 20, y: 20}");
     }
 
     // The command's exit status and last JSON line.
@@ -216,8 +224,11 @@ private slots:
         QFETCH(QString, password);
         QFETCH(int, exitCode);
         QFETCH(QString, lastEvent);
+        QFETCH(QByteArray, scanTo);
         QTemporaryDir dir;
         writeRecipe(dir.path(), server->scopeNames().value(1));
+        writeFile(dir.filePath("recipe.yaml"),
+                  tinyRecipe(server->host(), server->scopeNames().value(1)).replace("{x: 10.4, y: 10.3}", scanTo));
         QProcess command;
         command.setWorkingDirectory(dir.path());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
