@@ -307,6 +307,83 @@ bool Recipe::parse(const QByteArray& text, const QString& path, Recipe* recipe, 
     return true;
 }
 
+namespace {
+
+// Numbers as the reader takes them, whatever the desktop's locale.
+std::string number(double value)
+{
+    return QString::number(value, 'g', 10).toStdString();
+}
+
+void writeCorner(YAML::Emitter& out, const char* key, const QPointF& mm)
+{
+    out << YAML::Key << key << YAML::Value << YAML::Flow << YAML::BeginMap << YAML::Key << "x" << YAML::Value
+        << number(mm.x()) << YAML::Key << "y" << YAML::Value << number(mm.y()) << YAML::EndMap;
+}
+
+void writeStep(YAML::Emitter& out, const RecipeStep& step)
+{
+    out << YAML::BeginMap;
+    switch (step.kind) {
+    case RecipeStep::Kind::Goto:
+        out << YAML::Key << "goto" << YAML::Value << YAML::Flow << YAML::BeginMap << YAML::Key << "x" << YAML::Value
+            << number(step.xMm) << YAML::Key << "y" << YAML::Value << number(step.yMm);
+        if (!std::isnan(step.zUm))
+            out << YAML::Key << "z" << YAML::Value << number(step.zUm);
+        out << YAML::EndMap;
+        break;
+    case RecipeStep::Kind::Autofocus:
+        out << YAML::Key << "autofocus" << YAML::Value << (step.accurate ? "accurate" : "quick");
+        break;
+    case RecipeStep::Kind::Picture:
+        out << YAML::Key << "picture" << YAML::Value << YAML::Flow << YAML::BeginMap << YAML::Key << "size"
+            << YAML::Value << step.size << YAML::Key << "format" << YAML::Value << step.format.toStdString()
+            << YAML::EndMap;
+        break;
+    case RecipeStep::Kind::Stack:
+        out << YAML::Key << "stack" << YAML::Value << YAML::Flow << YAML::BeginMap << YAML::Key << "planes"
+            << YAML::Value << step.planes << YAML::Key << "range" << YAML::Value << step.rangeUm << YAML::Key << "size"
+            << YAML::Value << step.size << YAML::Key << "fuse" << YAML::Value << step.fuse << YAML::EndMap;
+        break;
+    case RecipeStep::Kind::Scan:
+        out << YAML::Key << "scan" << YAML::Value << YAML::Flow << YAML::BeginMap;
+        writeCorner(out, "from", step.fromMm);
+        writeCorner(out, "to", step.toMm);
+        out << YAML::Key << "overlap" << YAML::Value << step.overlapPercent << YAML::Key << "size" << YAML::Value
+            << step.size << YAML::Key << "focus" << YAML::Value;
+        if (step.autofocusEvery > 1)
+            out << step.autofocusEvery;
+        else
+            out << (step.autofocusEvery == 1 ? "every-tile" : "keep");
+        out << YAML::EndMap;
+        break;
+    case RecipeStep::Kind::Job:
+        out << YAML::Key << "job" << YAML::Value << YAML::Flow << YAML::BeginMap << YAML::Key << "name" << YAML::Value
+            << step.jobName.toStdString();
+        writeCorner(out, "from", step.fromMm);
+        writeCorner(out, "to", step.toMm);
+        out << YAML::Key << "density" << YAML::Value << step.density << YAML::EndMap;
+        break;
+    }
+    out << YAML::EndMap;
+}
+
+} // namespace
+
+QByteArray Recipe::write() const
+{
+    YAML::Emitter out;
+    out << YAML::BeginMap;
+    for (const auto& [key, value] : {std::pair{"server", server}, std::pair{"microscope", microscope},
+                                     std::pair{"user", user}, std::pair{"slide", slide}, std::pair{"output", output}})
+        out << YAML::Key << key << YAML::Value << value.toStdString();
+    out << YAML::Key << "steps" << YAML::Value << YAML::BeginSeq;
+    for (const RecipeStep& step : steps)
+        writeStep(out, step);
+    out << YAML::EndSeq << YAML::EndMap;
+    return QByteArray(out.c_str()) + '\n';
+}
+
 bool Recipe::load(const QString& path, Recipe* recipe, QString* error)
 {
     QFile file(path);

@@ -64,4 +64,7 @@ struct Recipe
     // lies out of range with "FILE:LINE: reason" and leaves `recipe` alone.
     static bool parse(const QByteArray& text, const QString& path, Recipe* recipe, QString* error);
     static bool load(const QString& path, Recipe* recipe, QString* error);
+    // The recipe as YAML that parse() reads back to the same steps; `output`
+    // is written as given (relative to the recipe's folder when relative).
+    QByteArray write() const;
 };

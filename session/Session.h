@@ -44,6 +44,7 @@ class QPushButton;
 class QSlider;
 class QSpinBox;
 class QTabWidget;
+struct Recipe;
 class RegionScan;
 class StageKeys;
 class VideoStack;
@@ -149,6 +150,7 @@ public:
     QAction* fileSaveStackAction = nullptr;
     QAction* fileSaveAllInFocusAction = nullptr;
     QAction* saveMosaicAction = nullptr;
+    QAction* fileSaveRecipeAction = nullptr;
 
     // Session state, open to tests and to the other windows of the client.
     SessionInfo sessionInfo;
@@ -187,6 +189,11 @@ public:
     RegionScan* regionScan = nullptr;
     // A region scan is taking its tiles: the stage is not the user's.
     bool scanRunning() const;
+    // File > Save as Recipe: the position, picture size, stack and region of
+    // the window as a recipe for tessan-acquire.
+    void saveRecipe();
+    bool saveRecipeTo(const QString& path);
+    Recipe recipeFromWindow() const;
 
     // While the stage reports '*', the next coordinate query waits until this
     // long after the previous request: a local server answers in microseconds.

@@ -357,6 +357,11 @@ void Session::buildActions()
                               QStringLiteral("Save &Mosaic..."), QKeySequence());
     saveMosaicAction->setEnabled(false);
     fileMenu->addAction(saveMosaicAction);
+    fileSaveRecipeAction = action(this, "fileSaveRecipeAction", QStringLiteral("Save as Recipe"),
+                                  QStringLiteral("Save as &Recipe..."), QKeySequence());
+    fileSaveRecipeAction->setToolTip(
+        QStringLiteral("Save the position, stack and region as a recipe for tessan-acquire"));
+    fileMenu->addAction(fileSaveRecipeAction);
     fileMenu->addSeparator();
     fileMenu->addAction(fileExitAction);
 

@@ -151,6 +151,27 @@ private slots:
         QVERIFY(recipe.steps.isEmpty());
     }
 
+    // What the window's "Save as Recipe" writes reads back as the same steps.
+    void recipeWritten()
+    {
+        const QByteArray text = "server: h\nmicroscope: m\nuser: u\nslide: s\noutput: out\nsteps:\n"
+                                "  - goto: {x: 12.3456, y: 0.5}\n  - goto: {x: 1, y: 2, z: 1500.5}\n"
+                                "  - autofocus: accurate\n  - picture: {size: 4, format: png}\n"
+                                "  - stack: {planes: 3, range: 7, fuse: true}\n"
+                                "  - scan: {from: {x: 1, y: 1}, to: {x: 1.5, y: 1.25}, focus: 7, overlap: 50}\n"
+                                "  - scan: {from: {x: 1, y: 1}, to: {x: 1.5, y: 1.25}, focus: every-tile}\n"
+                                "  - job: {name: 'a: b', from: {x: 1, y: 1}, to: {x: 2, y: 3}, density: 3}\n";
+        Recipe recipe, again;
+        QString error;
+        QVERIFY(Recipe::parse(text, "/tmp/r.yaml", &recipe, &error));
+        recipe.output = QStringLiteral("out");
+        QVERIFY2(Recipe::parse(recipe.write(), "/tmp/r.yaml", &again, &error), qPrintable(error));
+        QCOMPARE(again.steps.size(), recipe.steps.size());
+        for (int i = 0; i < recipe.steps.size(); ++i)
+            QCOMPARE(again.steps[i].describe(), recipe.steps[i].describe());
+        QCOMPARE(again.output, QStringLiteral("/tmp/out"));
+    }
+
     // A recipe stopped after two steps and resumed: every file and the
     // journal complete, and no move is sent again for a step already done.
     void recipeRunAndResume()

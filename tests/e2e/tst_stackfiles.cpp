@@ -1,6 +1,7 @@
 #include "MessageBoxCatcher.h"
 #include "SessionHarness.h"
 
+#include "acquire/Recipe.h"
 #include "imaging/StackReader.h"
 #include "session/RegionScan.h"
 #include "views/AllInFocusWindow.h"
@@ -260,6 +261,22 @@ private slots:
             QVERIFY(!PictureExport::write(path, format, picture, "text", OmeImage()).isEmpty());
             QVERIFY(!QFileInfo::exists(dir.filePath("missing")));
         }
+    }
+
+    // Save as Recipe: what tessan-acquire reads back, the stack as the page sets it.
+    void savedRecipe()
+    {
+        h.session->frameCountSelector->setValue(7);
+        const QString path = dir.filePath("window.yaml");
+        QVERIFY(h.session->saveRecipeTo(path));
+        Recipe recipe;
+        QString error;
+        QVERIFY2(Recipe::load(path, &recipe, &error), qPrintable(error));
+        QCOMPARE(recipe.microscope, h.session->sessionInfo.scope.name);
+        QCOMPARE(recipe.steps.size(), 3);
+        QCOMPARE(recipe.steps[2].planes, 7);
+        QVERIFY(!h.session->saveRecipeTo(dir.filePath("missing/window.yaml")));
+        QVERIFY(h.infoText().contains("***The recipe could not be saved"));
     }
 
     void saveImage_data()
