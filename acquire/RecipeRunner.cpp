@@ -64,7 +64,9 @@ RecipeRunner::RecipeRunner(SessionLink& sessionLink, QObject* parent)
 
 RecipeRunner::~RecipeRunner()
 {
-    stop();
+    // No report from a destructor: the listeners may be gone already.
+    if (running)
+        dropStep();
 }
 
 QStringList RecipeRunner::filesOf(const RecipeStep& step, int index)
@@ -110,6 +112,12 @@ void RecipeRunner::end(Outcome outcome, const QString& reason)
 {
     if (!running)
         return;
+    dropStep();
+    emit finished(outcome, reason);
+}
+
+void RecipeRunner::dropStep()
+{
     running = false;
     stage.stop();
     scan.abort();
@@ -134,7 +142,6 @@ void RecipeRunner::end(Outcome outcome, const QString& reason)
     for (const QString& path : written)
         QFile::remove(path);
     written.clear();
-    emit finished(outcome, reason);
 }
 
 void RecipeRunner::fail(const QString& reason)

@@ -64,6 +64,8 @@ private:
     void stepDone();
     void fail(const QString& reason);
     void end(Outcome outcome, const QString& reason);
+    // Stops every request and removes the files of the step under way.
+    void dropStep();
     void arrived();
     void frameArrived(const QImage& frame);
     // Stage z (0.1 µm) of plane k of the stack under way.
