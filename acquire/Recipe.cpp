@@ -7,7 +7,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
-#include <QSet>
 
 #include <yaml-cpp/yaml.h>
 

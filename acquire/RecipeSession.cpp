@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QLineF>
 
-#include <cmath>
 
 RecipeSession::RecipeSession(QObject* parent)
     : QObject(parent)

@@ -45,6 +45,7 @@ class QSlider;
 class QSpinBox;
 class QTabWidget;
 struct Recipe;
+class RecipeRunner;
 class RegionScan;
 class StageKeys;
 class VideoStack;
@@ -151,6 +152,7 @@ public:
     QAction* fileSaveAllInFocusAction = nullptr;
     QAction* saveMosaicAction = nullptr;
     QAction* fileSaveRecipeAction = nullptr;
+    QAction* fileRunRecipeAction = nullptr;
 
     // Session state, open to tests and to the other windows of the client.
     SessionInfo sessionInfo;
@@ -194,6 +196,11 @@ public:
     void saveRecipe();
     bool saveRecipeTo(const QString& path);
     Recipe recipeFromWindow() const;
+    // File > Run Recipe: runs a recipe for this session's microscope on it,
+    // the stage controls disabled meanwhile; again while it runs stops it.
+    void runRecipe();
+    bool runRecipeFrom(const QString& path);
+    bool recipeRunning() const { return recipeRunner != nullptr; }
 
     // While the stage reports '*', the next coordinate query waits until this
     // long after the previous request: a local server answers in microseconds.
@@ -310,6 +317,7 @@ private:
     // From "Move" or an autofocus until the server reports the final position or fails.
     bool stageMoving = false;
     StageKeys* stageKeys = nullptr;
+    RecipeRunner* recipeRunner = nullptr;
     bool stackComplete = false;
     QFutureWatcher<QString>* stackSaving = nullptr;
     QFutureWatcher<FusionResult>* fusing = nullptr;

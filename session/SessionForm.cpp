@@ -362,6 +362,10 @@ void Session::buildActions()
     fileSaveRecipeAction->setToolTip(
         QStringLiteral("Save the position, stack and region as a recipe for tessan-acquire"));
     fileMenu->addAction(fileSaveRecipeAction);
+    fileRunRecipeAction = action(this, "fileRunRecipeAction", QStringLiteral("Run Recipe"),
+                                 QStringLiteral("R&un Recipe..."), QKeySequence());
+    fileRunRecipeAction->setToolTip(QStringLiteral("Run a recipe on this session's microscope"));
+    fileMenu->addAction(fileRunRecipeAction);
     fileMenu->addSeparator();
     fileMenu->addAction(fileExitAction);
 

@@ -159,7 +159,7 @@ void Session::disableControls()
 
 void Session::enableControls()
 {
-    if (clock.controlExpired || scanRunning())
+    if (clock.controlExpired || scanRunning() || recipeRunning())
         return;
     showCurrentPosition->setEnabled(true);
     focusStackButton->setEnabled(true);

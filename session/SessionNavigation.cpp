@@ -112,7 +112,7 @@ void Session::changeDestination(CoordinateTriple& destination)
 
 bool Session::stageBusy() const
 {
-    return stageMoving || stackAcquiring || scanRunning();
+    return stageMoving || stackAcquiring || scanRunning() || recipeRunning();
 }
 
 void Session::goTo(CoordinateTriple& destination)

@@ -1,6 +1,8 @@
 #include "session/Session.h"
 
 #include "acquire/Recipe.h"
+#include "acquire/RecipeRunner.h"
+#include "acquire/RecipeSession.h"
 #include "acquire/TileScan.h"
 #include "session/RegionScan.h"
 #include "views/VideoWindow.h"
@@ -74,4 +76,64 @@ void Session::saveRecipe()
     dialog.selectFile(recipeFromWindow().output + QStringLiteral(".yaml"));
     if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
         saveRecipeTo(dialog.selectedFiles().constFirst());
+}
+
+void Session::runRecipe()
+{
+    if (recipeRunner) {
+        recipeRunner->stop();
+        return;
+    }
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Run Recipe"), QString(),
+                                                      QStringLiteral("Recipes (*.yaml *.yml *.json)"), nullptr,
+                                                      QFileDialog::DontUseNativeDialog);
+    if (!path.isEmpty())
+        runRecipeFrom(path);
+}
+
+bool Session::runRecipeFrom(const QString& path)
+{
+    auto refuse = [this](const QString& reason) {
+        appendInfo(QStringLiteral("***The recipe was not run: ") + reason);
+        return false;
+    };
+    if (stageBusy() || clock.controlExpired)
+        return refuse(QStringLiteral("the stage is busy or the control time is over."));
+    if (!(scopeInfo.mppX > 0 && scopeInfo.mppY > 0))
+        return refuse(QStringLiteral("the microscope has not said its scale yet."));
+    Recipe recipe;
+    QString error;
+    if (!Recipe::load(path, &recipe, &error))
+        return refuse(error);
+    if (recipe.server != sessionInfo.host || recipe.microscope != sessionInfo.scope.name)
+        return refuse(QStringLiteral("it is for %1 on %2, and this session is %3 on %4.")
+                          .arg(recipe.microscope, recipe.server, sessionInfo.scope.name, sessionInfo.host));
+    auto journal = std::make_shared<RecipeJournal>();
+    if (!RecipeSession::prepareRun(path, recipe, journal.get(), &error))
+        return refuse(error);
+
+    recipeRunner = new RecipeRunner(link, this);
+    connect(recipeRunner, &RecipeRunner::stepStarted, this, [this](int index, int count, const QString& what) {
+        statusBar()->showMessage(QStringLiteral("Recipe step %1 of %2: %3").arg(index + 1).arg(count).arg(what));
+    });
+    connect(recipeRunner, &RecipeRunner::fileWritten, this,
+            [this](const QString& file) { appendInfo(QStringLiteral("Recipe wrote ") + file); });
+    connect(recipeRunner, &RecipeRunner::warning, this, &Session::appendInfo);
+    // The journal lives as long as the run.
+    connect(recipeRunner, &RecipeRunner::finished, this,
+            [this, journal, output = recipe.output](RecipeRunner::Outcome outcome, const QString& reason) {
+                recipeRunner->deleteLater();
+                recipeRunner = nullptr;
+                statusBar()->clearMessage();
+                appendInfo(outcome == RecipeRunner::Outcome::Done
+                               ? QStringLiteral("Recipe done: every step, files in %1.").arg(output)
+                               : QStringLiteral("***Recipe stopped: %1 (tessan-acquire --resume %2 goes on).")
+                                     .arg(reason, output));
+                enableControls();
+                // The stage is where the recipe left it.
+                queryCoords();
+            });
+    disableControls();
+    recipeRunner->start(recipe, journal.get(), scopeInfo.mppX, scopeInfo.mppY);
+    return true;
 }
