@@ -75,8 +75,11 @@ bool RecipeSession::prepareResume(const QString& folder, Recipe* recipe, RecipeJ
            recipe->steps[differs].describe() == was[differs].what)
         ++differs;
     const bool sameSteps = differs == recipe->steps.size() && differs == was.size();
-    if (sameSteps && RecipeJournal::digestOf(recipe->text) == journal->digest)
+    if (sameSteps && RecipeJournal::digestOf(recipe->text) == journal->digest) {
+        // The folder may have moved since: the files go on beside the journal.
+        recipe->output = QDir(folder).absolutePath();
         return true;
+    }
     *error = QStringLiteral("%1 has changed since the run in %2 began (its first text is %3)")
                  .arg(journal->recipePath, folder, RecipeJournal::recipeCopyPath(folder));
     if (!sameSteps)
