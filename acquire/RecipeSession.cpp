@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QLineF>
 
-
 RecipeSession::RecipeSession(QObject* parent)
     : QObject(parent)
 {

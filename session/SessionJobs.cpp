@@ -1,7 +1,7 @@
 #include "session/Session.h"
 
-#include "session/CoordinateField.h"
 #include "acquire/JobGrid.h"
+#include "session/CoordinateField.h"
 #include "views/HighResPreview.h"
 
 #include <QLineEdit>

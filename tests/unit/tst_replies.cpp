@@ -1,4 +1,5 @@
 #include "acquire/Auth.h"
+#include "acquire/JobGrid.h"
 #include "acquire/JobReply.h"
 #include "acquire/PositionReport.h"
 #include "acquire/ScopeListParser.h"
@@ -8,7 +9,6 @@
 #include "net/MyHTTP.h"
 #include "net/OrvexUrl.h"
 #include "net/ReplyScan.h"
-#include "acquire/JobGrid.h"
 #include "setup/ServerText.h"
 #include "views/Calibration.h"
 #include "views/SelectionGrid.h"
