@@ -8,7 +8,7 @@ cd "$(dirname "$0")"
 
 packages=(cmake make g++ ccache pkg-config qt6-base-dev qt6-httpserver-dev qt6-websockets-dev
           libbenchmark-dev clang libclang-rt-14-dev desktop-file-utils appstream dpkg-dev file locales
-          libtiff-dev libopencv-core-dev libopencv-imgproc-dev libeigen3-dev python3-tifffile python3-skimage libxml2-utils)
+          libtiff-dev libopencv-core-dev libopencv-imgproc-dev libeigen3-dev libyaml-cpp-dev python3-tifffile python3-skimage libxml2-utils)
 
 install_missing() {
     local missing=()
@@ -50,7 +50,7 @@ suite() {
 # entry and metainfo, and pack it; the package must hold exactly these files.
 install_check() {
     local dir=$1 id=org.tessan.Tessan
-    local files=(bin/tessan bin/tessan-fuse bin/orvex-sim share/applications/$id.desktop
+    local files=(bin/tessan bin/tessan-fuse bin/tessan-acquire bin/orvex-sim share/applications/$id.desktop
                  share/icons/hicolor/scalable/apps/$id.svg share/metainfo/$id.metainfo.xml)
     rm -rf "$dir/install-check" "$dir"/tessan_*.deb
     cmake --install "$dir" --prefix "$dir/install-check" >/dev/null

@@ -4,9 +4,9 @@
 #include "net/OrvexUrl.h"
 #include "session/FocusMapRun.h"
 #include "session/FocusMeasure.h"
-#include "session/ScanTiming.h"
-#include "session/TileGrid.h"
-#include "session/TileScan.h"
+#include "acquire/ScanTiming.h"
+#include "acquire/TileGrid.h"
+#include "acquire/TileScan.h"
 #include "sim/OrvexServer.h"
 
 #include <QCoreApplication>

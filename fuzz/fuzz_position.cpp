@@ -1,6 +1,6 @@
 #include "FuzzInput.h"
 
-#include "session/PositionReport.h"
+#include "acquire/PositionReport.h"
 #include "views/Calibration.h"
 #include "views/OverviewMap.h"
 

@@ -1,6 +1,6 @@
 #include "FuzzInput.h"
 
-#include "setup/ScopeListParser.h"
+#include "acquire/ScopeListParser.h"
 
 #include <cstring>
 

@@ -452,6 +452,12 @@ QPointF MosaicStitcher::mosaicOriginUm() const
     return m_plan.originUm + QPointF(m_min.x() * m_plan.umPerPxX, m_min.y() * m_plan.umPerPxY);
 }
 
+void MosaicStitcher::setProvenance(const QVector<QPair<QString, QString>>& keyValues)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_provenance = keyValues;
+}
+
 void MosaicStitcher::setStageZ(double zUm, const QString& description)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -553,6 +559,7 @@ bool MosaicStitcher::save(const QString& path, QString* error, const std::functi
         meta.description = m_zDescription;
         meta.annotationNamespace = m_annotationNamespace;
         meta.annotation = m_annotation;
+        meta.provenance = m_provenance;
     }
     bool any = false;
     for (const TilePlacement& p : placed) {

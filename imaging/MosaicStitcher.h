@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QImage>
 #include <QObject>
+#include <QPair>
 #include <QRectF>
 #include <QVector>
 #include <atomic>
@@ -60,6 +61,8 @@ public:
     // Key-value pairs the saved file carries about how the tiles were taken
     // (the focus map), in the given namespace.
     void setAnnotation(const QString& nameSpace, const QVector<std::pair<QString, QString>>& keyValues);
+    // Where the mosaic came from, written into the saved file (OmeImage::provenance).
+    void setProvenance(const QVector<QPair<QString, QString>>& keyValues);
     QVector<TilePlacement> placements() const;
     QVector<PairMeasurement> pairs() const;
     double acceptanceThreshold() const;
@@ -141,4 +144,5 @@ private:
     int m_done = 0;
     int m_sinceSolve = 0;
     int m_solves = 0;
+    QVector<QPair<QString, QString>> m_provenance;
 };

@@ -35,7 +35,23 @@ bool isPositive(double v)
     return std::isfinite(v) && v > 0;
 }
 
-void writeImage(QXmlStreamWriter& w, const OmeImage& im, int index)
+struct MapAnnotation
+{
+    QString nameSpace;
+    const QVector<QPair<QString, QString>>* values;
+};
+
+QVector<MapAnnotation> annotationsOf(const OmeImage& im)
+{
+    QVector<MapAnnotation> out;
+    if (!im.provenance.isEmpty())
+        out.append({QStringLiteral("org.tessan/provenance"), &im.provenance});
+    if (!im.annotation.isEmpty())
+        out.append({im.annotationNamespace, &im.annotation});
+    return out;
+}
+
+void writeImage(QXmlStreamWriter& w, const OmeImage& im, int index, int firstAnnotation)
 {
     w.writeStartElement("Image");
     w.writeAttribute("ID", QStringLiteral("Image:%1").arg(index));
@@ -101,37 +117,39 @@ void writeImage(QXmlStreamWriter& w, const OmeImage& im, int index)
         }
     }
     w.writeEndElement(); // Pixels
-    if (!im.annotation.isEmpty()) {
-        w.writeStartElement("AnnotationRef");
-        w.writeAttribute("ID", QStringLiteral("Annotation:%1").arg(index));
-        w.writeEndElement();
+    for (int k = 0; k < annotationsOf(im).size(); ++k) {
+        w.writeEmptyElement("AnnotationRef");
+        w.writeAttribute("ID", QStringLiteral("Annotation:%1").arg(firstAnnotation + k));
     }
     w.writeEndElement(); // Image
 }
 
+// After every Image, as the schema orders the document; numbered in the
+// order the images refer to them.
 void writeAnnotations(QXmlStreamWriter& w, const QVector<OmeImage>& images)
 {
-    if (std::none_of(images.cbegin(), images.cend(), [](const OmeImage& im) { return !im.annotation.isEmpty(); }))
-        return;
-    w.writeStartElement("StructuredAnnotations");
-    for (int i = 0; i < images.size(); ++i) {
-        if (images[i].annotation.isEmpty())
-            continue;
-        w.writeStartElement("MapAnnotation");
-        w.writeAttribute("ID", QStringLiteral("Annotation:%1").arg(i));
-        if (!images[i].annotationNamespace.isEmpty())
-            w.writeAttribute("Namespace", images[i].annotationNamespace);
-        w.writeStartElement("Value");
-        for (const auto& [key, value] : images[i].annotation) {
-            w.writeStartElement("M");
-            w.writeAttribute("K", key);
-            w.writeCharacters(value);
-            w.writeEndElement();
+    int id = 0;
+    for (const OmeImage& im : images) {
+        for (const MapAnnotation& a : annotationsOf(im)) {
+            if (id == 0)
+                w.writeStartElement("StructuredAnnotations");
+            w.writeStartElement("MapAnnotation");
+            w.writeAttribute("ID", QStringLiteral("Annotation:%1").arg(id++));
+            if (!a.nameSpace.isEmpty())
+                w.writeAttribute("Namespace", a.nameSpace);
+            w.writeStartElement("Value");
+            for (const auto& [key, value] : *a.values) {
+                w.writeStartElement("M");
+                w.writeAttribute("K", key);
+                w.writeCharacters(value);
+                w.writeEndElement();
+            }
+            w.writeEndElement(); // Value
+            w.writeEndElement(); // MapAnnotation
         }
-        w.writeEndElement(); // Value
-        w.writeEndElement(); // MapAnnotation
     }
-    w.writeEndElement(); // StructuredAnnotations
+    if (id > 0)
+        w.writeEndElement(); // StructuredAnnotations
 }
 
 int intAttr(const QXmlStreamAttributes& a, const char* name, int fallback)
@@ -185,8 +203,11 @@ QByteArray OmeXml::write(const QVector<OmeImage>& images)
                      "http://www.openmicroscopy.org/Schemas/OME/2016-06 "
                      "http://www.openmicroscopy.org/Schemas/OME/2016-06/ome.xsd");
     w.writeAttribute("Creator", "Tessan");
-    for (int i = 0; i < images.size(); ++i)
-        writeImage(w, images[i], i);
+    int annotations = 0;
+    for (int i = 0; i < images.size(); ++i) {
+        writeImage(w, images[i], i, annotations);
+        annotations += annotationsOf(images[i]).size();
+    }
     writeAnnotations(w, images);
     w.writeEndElement();
     w.writeEndDocument();

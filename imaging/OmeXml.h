@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QPair>
 #include <QString>
 #include <QVector>
 
@@ -40,10 +41,13 @@ struct OmeImage
     double physicalSizeXUm = 0, physicalSizeYUm = 0, physicalSizeZUm = 0;
     int firstIfd = 0;
     QVector<OmePlane> planes;
-    // Key-value pairs written as a MapAnnotation in this namespace that the
-    // image refers to, such as the focus map a mosaic was taken with.
+    // Where the image came from and the settings that made it: written as a
+    // key-value MapAnnotation that the image refers to.
+    QVector<QPair<QString, QString>> provenance;
+    // Further key-value pairs written as a MapAnnotation in this namespace
+    // that the image refers to, such as the focus map a mosaic was taken with.
     QString annotationNamespace;
-    QVector<std::pair<QString, QString>> annotation;
+    QVector<QPair<QString, QString>> annotation;
     // Read only: the sizes and page layout as the Pixels block gives them.
     QString dimensionOrder;
     int sizeC = 1, sizeT = 1;

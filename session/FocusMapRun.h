@@ -2,8 +2,8 @@
 
 #include "imaging/FocusSurface.h"
 #include "net/MyHTTP.h"
-#include "session/TileGrid.h"
-#include "views/CoordinateTriple.h"
+#include "acquire/TileGrid.h"
+#include "acquire/CoordinateTriple.h"
 
 #include <QElapsedTimer>
 #include <QObject>

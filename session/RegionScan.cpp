@@ -1,10 +1,11 @@
 #include "session/RegionScan.h"
 
+#include "acquire/Provenance.h"
+#include "acquire/ScanTiming.h"
 #include "imaging/FlatField.h"
 #include "imaging/FlatFieldEstimator.h"
 #include "imaging/MosaicStitcher.h"
 #include "session/MarksController.h"
-#include "session/ScanTiming.h"
 #include "session/Session.h"
 #include "views/MosaicView.h"
 #include "views/MosaicWindow.h"
@@ -463,6 +464,14 @@ void RegionScan::scanFinished(bool cancelled)
     }
     emit message(result);
 
+    const SessionInfo& info = session->sessionInfo;
+    mosaic->setProvenance(Provenance::of(info.host, info.scope.name, info.scope.slides.value(0), info.login,
+                                         QStringLiteral("region scan of %1 x %2 tiles, overlap %3 %, autofocus "
+                                                        "every %4 tiles (0: focus kept)")
+                                             .arg(grid.cols)
+                                             .arg(grid.rows)
+                                             .arg(session->overlapBox->value())
+                                             .arg(autofocusEvery())));
     // One z for the mosaic: the focus kept, or the mean of those autofocus found, with their range.
     if (!tileZUm.isEmpty()) {
         const auto [low, high] = std::minmax_element(tileZUm.cbegin(), tileZUm.cend());

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "session/ScanStorage.h"
+#include "acquire/TileGrid.h"
+#include "acquire/TileScan.h"
 #include "imaging/FocusSurface.h"
 #include "session/FocusMapRun.h"
-#include "session/TileGrid.h"
-#include "session/TileScan.h"
+#include "session/ScanStorage.h"
 #include "views/MosaicWindow.h"
 
 #include <QFutureWatcher>

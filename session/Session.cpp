@@ -63,6 +63,8 @@ void Session::connectForm()
     connect(editFindAction, &QAction::triggered, this, &Session::editFind);
     connect(viewVideoAction, &QAction::triggered, this, &Session::showVideoWindow);
     connect(fileSaveStackAction, &QAction::triggered, this, &Session::saveStack);
+    connect(fileSaveRecipeAction, &QAction::triggered, this, &Session::saveRecipe);
+    connect(fileRunRecipeAction, &QAction::triggered, this, &Session::runRecipe);
     connect(fileSaveAllInFocusAction, &QAction::triggered, this, &Session::saveAllInFocus);
     connect(allInFocusButton, &QPushButton::clicked, this, &Session::fuseStack);
 

@@ -1,15 +1,15 @@
 #pragma once
 
 #include "acquire/ControlClock.h"
+#include "acquire/CoordinateTriple.h"
 #include "acquire/JobSubmitter.h"
+#include "acquire/ScanTiming.h"
 #include "acquire/ScopeInfo.h"
 #include "acquire/SessionLink.h"
 #include "imaging/OmeXml.h"
 #include "net/MyHTTP.h"
 #include "net/MyWebJPEG.h"
-#include "session/ScanTiming.h"
 #include "setup/SessionInfo.h"
-#include "views/CoordinateTriple.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -44,6 +44,8 @@ class QPushButton;
 class QSlider;
 class QSpinBox;
 class QTabWidget;
+struct Recipe;
+class RecipeRunner;
 class RegionScan;
 class StageKeys;
 class VideoStack;
@@ -152,6 +154,8 @@ public:
     QAction* fileSaveStackAction = nullptr;
     QAction* fileSaveAllInFocusAction = nullptr;
     QAction* saveMosaicAction = nullptr;
+    QAction* fileSaveRecipeAction = nullptr;
+    QAction* fileRunRecipeAction = nullptr;
 
     // Session state, open to tests and to the other windows of the client.
     SessionInfo sessionInfo;
@@ -190,6 +194,16 @@ public:
     RegionScan* regionScan = nullptr;
     // A region scan is taking its tiles: the stage is not the user's.
     bool scanRunning() const;
+    // File > Save as Recipe: the position, picture size, stack and region of
+    // the window as a recipe for tessan-acquire.
+    void saveRecipe();
+    bool saveRecipeTo(const QString& path);
+    Recipe recipeFromWindow() const;
+    // File > Run Recipe: runs a recipe for this session's microscope on it,
+    // the stage controls disabled meanwhile; again while it runs stops it.
+    void runRecipe();
+    bool runRecipeFrom(const QString& path);
+    bool recipeRunning() const { return recipeRunner != nullptr; }
 
     // While the stage reports '*', the next coordinate query waits until this
     // long after the previous request: a local server answers in microseconds.
@@ -306,6 +320,7 @@ private:
     // From "Move" or an autofocus until the server reports the final position or fails.
     bool stageMoving = false;
     StageKeys* stageKeys = nullptr;
+    RecipeRunner* recipeRunner = nullptr;
     bool stackComplete = false;
     QFutureWatcher<QString>* stackSaving = nullptr;
     QFutureWatcher<FusionResult>* fusing = nullptr;

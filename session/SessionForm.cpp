@@ -368,6 +368,15 @@ void Session::buildActions()
                               QStringLiteral("Save &Mosaic..."), QKeySequence());
     saveMosaicAction->setEnabled(false);
     fileMenu->addAction(saveMosaicAction);
+    fileSaveRecipeAction = action(this, "fileSaveRecipeAction", QStringLiteral("Save as Recipe"),
+                                  QStringLiteral("Save as &Recipe..."), QKeySequence());
+    fileSaveRecipeAction->setToolTip(
+        QStringLiteral("Save the position, stack and region as a recipe for tessan-acquire"));
+    fileMenu->addAction(fileSaveRecipeAction);
+    fileRunRecipeAction = action(this, "fileRunRecipeAction", QStringLiteral("Run Recipe"),
+                                 QStringLiteral("R&un Recipe..."), QKeySequence());
+    fileRunRecipeAction->setToolTip(QStringLiteral("Run a recipe on this session's microscope"));
+    fileMenu->addAction(fileRunRecipeAction);
     fileMenu->addSeparator();
     fileMenu->addAction(fileExitAction);
 

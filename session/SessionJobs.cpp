@@ -1,7 +1,7 @@
 #include "session/Session.h"
 
+#include "acquire/JobGrid.h"
 #include "session/CoordinateField.h"
-#include "session/JobGrid.h"
 #include "views/HighResPreview.h"
 
 #include <QLineEdit>

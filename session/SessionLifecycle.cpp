@@ -28,7 +28,8 @@ void Session::begin(SessionInfo& info)
 
     // Closing the video window only hides it: View > Video Window brings it back as it was.
     videoWindow = new VideoWindow();
-    videoWindow->setSource(sessionInfo.scope.name, sessionInfo.scope.slides.value(0), sessionInfo.host);
+    videoWindow->setSource(sessionInfo.scope.name, sessionInfo.scope.slides.value(0), sessionInfo.host,
+                           sessionInfo.login);
     placeVideoWindow();
     videoWindow->show();
 
@@ -159,7 +160,7 @@ void Session::disableControls()
 
 void Session::enableControls()
 {
-    if (clock.controlExpired || scanRunning())
+    if (clock.controlExpired || scanRunning() || recipeRunning())
         return;
     showCurrentPosition->setEnabled(true);
     focusStackButton->setEnabled(true);

@@ -1,7 +1,7 @@
 #include "session/Session.h"
 
+#include "acquire/PositionReport.h"
 #include "session/CoordinateField.h"
-#include "session/PositionReport.h"
 #include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
 #include "views/VideoView.h"
@@ -117,7 +117,7 @@ void Session::changeDestination(CoordinateTriple& destination)
 
 bool Session::stageBusy() const
 {
-    return stageMoving || stackAcquiring || scanRunning();
+    return stageMoving || stackAcquiring || scanRunning() || recipeRunning();
 }
 
 void Session::goTo(CoordinateTriple& destination)

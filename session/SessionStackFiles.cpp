@@ -1,5 +1,6 @@
 #include "session/Session.h"
 
+#include "acquire/Provenance.h"
 #include "imaging/FocusFusion.h"
 #include "session/StackExport.h"
 #include "views/AllInFocusWindow.h"
@@ -65,8 +66,14 @@ void Session::saveStackTo(const QString& fileName)
         !path.endsWith(QLatin1String(".tiff"), Qt::CaseInsensitive))
         path += QStringLiteral(".ome.tif");
     const QList<StackPlane> planes = insetStack->planes();
-    const OmeImage meta = StackExport::describe(sessionInfo.scope.slides.value(0), stackBegan, stackTopLeftUm, stackZ,
-                                                scopeInfo.mppX, scopeInfo.mppY);
+    OmeImage meta = StackExport::describe(sessionInfo.scope.slides.value(0), stackBegan, stackTopLeftUm, stackZ,
+                                          scopeInfo.mppX, scopeInfo.mppY);
+    meta.provenance =
+        Provenance::of(sessionInfo.host, sessionInfo.scope.name, sessionInfo.scope.slides.value(0), sessionInfo.login,
+                       QStringLiteral("focus stack of %1 %2 planes, %3 µm apart")
+                           .arg(stackZ.size())
+                           .arg(stackFullFrame ? QStringLiteral("whole-frame") : QStringLiteral("sampling-region"))
+                           .arg(meta.physicalSizeZUm));
 
     stackSaving = new QFutureWatcher<QString>(this);
     connect(stackSaving, &QFutureWatcher<QString>::progressValueChanged, this, [this](int done) {
@@ -124,6 +131,8 @@ void Session::fuseStack()
                                 .arg(micrometres(zs.constFirst()), micrometres(zs.constLast()),
                                      micrometres(zs.size() > 1 ? std::abs(zs[1] - zs[0]) : 0.0));
 
+    meta.provenance = Provenance::of(sessionInfo.host, sessionInfo.scope.name, slide, sessionInfo.login,
+                                     QStringLiteral("all in focus from ") + summary);
     fusion = std::make_shared<FocusFusion>();
     fusing = new QFutureWatcher<FusionResult>(this);
     connect(fusing, &QFutureWatcher<FusionResult>::progressValueChanged, this, [this](int done) {

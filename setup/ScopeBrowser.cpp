@@ -1,8 +1,8 @@
 #include "setup/ScopeBrowser.h"
 
+#include "acquire/ScopeListParser.h"
 #include "net/MyHTTP.h"
 #include "net/OrvexUrl.h"
-#include "setup/ScopeListParser.h"
 #include "setup/ServerText.h"
 
 #include <QKeyEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "acquire/Auth.h"
-#include "setup/ScopeRecord.h"
+#include "acquire/ScopeRecord.h"
 
 #include <QDialog>
 #include <QList>

@@ -1,5 +1,6 @@
 #include "views/FrameRecord.h"
 
+#include "acquire/Provenance.h"
 #include "views/PictureMap.h"
 
 #include <QRegularExpression>
@@ -52,6 +53,7 @@ OmeImage FrameRecord::ome() const
     plane.yUm = topLeft.y();
     plane.zUm = double(stage.z) * 0.1;
     image.planes = {plane};
+    image.provenance = Provenance::of(server, microscope, slide, user, comment());
     return image;
 }
 

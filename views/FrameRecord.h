@@ -1,7 +1,7 @@
 #pragma once
 
+#include "acquire/CoordinateTriple.h"
 #include "imaging/OmeXml.h"
-#include "views/CoordinateTriple.h"
 #include "views/FilterPipeline.h"
 
 #include <QDateTime>
@@ -20,6 +20,7 @@ public:
     QString microscope;
     QString slide;
     QString server;
+    QString user;
     QDateTime taken;
     FilterPipeline::Settings filters;
 

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "acquire/CoordinateTriple.h"
 #include "net/MyHTTP.h"
 #include "net/MyWebJPEG.h"
 #include "views/Calibration.h"
-#include "views/CoordinateTriple.h"
 #include "views/PictureStatus.h"
 
 #include <QList>

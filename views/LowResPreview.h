@@ -1,7 +1,7 @@
 #pragma once
 
+#include "acquire/CoordinateTriple.h"
 #include "net/MyWebJPEG.h"
-#include "views/CoordinateTriple.h"
 #include "views/PictureStatus.h"
 
 #include <QImage>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/CoordinateTriple.h"
+#include "acquire/CoordinateTriple.h"
 
 #include <QPoint>
 #include <QPointF>

@@ -138,8 +138,9 @@ void VideoWindow::filterChanged(int index)
     imageView->changeFilter(index);
 }
 
-void VideoWindow::setSource(const QString& microscope, const QString& slide, const QString& server)
+void VideoWindow::setSource(const QString& microscope, const QString& slide, const QString& server, const QString& user)
 {
+    source.user = user;
     source.microscope = microscope;
     source.slide = slide;
     source.server = server;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/CoordinateTriple.h"
+#include "acquire/CoordinateTriple.h"
 #include "views/FrameRecord.h"
 
 #include <QImage>
@@ -29,7 +29,7 @@ public:
     // One read-out in millimetres: offset in micrometres plus stage units.
     static QString readout(float offsetMicrometres, float stageUnits);
     // Where the frames come from, for the text of saved pictures.
-    void setSource(const QString& microscope, const QString& slide, const QString& server);
+    void setSource(const QString& microscope, const QString& slide, const QString& server, const QString& user);
 
     QCheckBox* CheckBox4;
     QCheckBox* CheckBox3_2;

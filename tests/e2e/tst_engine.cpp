@@ -1,14 +1,20 @@
 #include "acquire/ControlClock.h"
 #include "acquire/JobSubmitter.h"
+#include "acquire/RecipeSession.h"
 #include "acquire/ScopeInfo.h"
 #include "acquire/SessionLink.h"
 #include "acquire/TicketReply.h"
+#include "imaging/TiffFile.h"
 #include "net/MyHTTP.h"
 #include "net/OrvexUrl.h"
 #include "sim/OrvexServer.h"
 
+#include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -22,6 +28,58 @@ class TestEngine : public QObject
     std::unique_ptr<OrvexServer> server;
     QStringList log;
     SessionLink link;
+
+    // Two marks with a 3-plane stack each, then a 2 x 2 scan (0.5 µm per pixel, 640 x 480 frames).
+    static QByteArray tinyRecipe(const QString& server, const QString& scope)
+    {
+        return QStringLiteral("server: %1\nmicroscope: %2\nuser: demo\nslide: liver-01\noutput: run\nsteps:\n"
+                              "  - goto_marks:\n      file: marks.geojson\n      steps:\n"
+                              "        - stack: {planes: 3, range: 6, fuse: true}\n"
+                              "  - scan: {from: {x: 10.0, y: 10.0}, to: {x: 10.4, y: 10.3}}\n")
+            .arg(server, scope)
+            .toUtf8();
+    }
+
+    static void writeFile(const QString& path, const QByteArray& data)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(data);
+    }
+
+    void writeRecipe(const QString& dir, const QString& scope)
+    {
+        writeFile(dir + "/recipe.yaml", tinyRecipe(server->host(), scope));
+        writeFile(dir + "/marks.geojson",
+                  R"({"type": "FeatureCollection", "features": [
+                  {"type": "Feature", "geometry": {"type": "Point", "coordinates": [12.5, 20.25]},
+                   "properties": {"name": "a", "kind": "bookmark", "z_um": 1500}},
+                  {"type": "Feature", "geometry": {"type": "Point", "coordinates": [12.75, 20.5]},
+                   "properties": {"name": "b", "kind": "bookmark", "z_um": 1500}}]})");
+    }
+
+    // Runs the folder's recipe as tessan-acquire does; stopAfter -1 runs it through.
+    RecipeRunner::Outcome runRecipe(const QString& dir, bool resume, int stopAfter)
+    {
+        RecipeSession session;
+        Recipe recipe;
+        QString error;
+        const bool ready = resume
+                               ? RecipeSession::prepareResume(dir + "/run", &recipe, &session.journal, &error)
+                               : Recipe::load(dir + "/recipe.yaml", &recipe, &error) &&
+                                     RecipeSession::prepareRun(dir + "/recipe.yaml", recipe, &session.journal, &error);
+        if (!ready)
+            qWarning() << error;
+        session.runner.stopAfterSteps = stopAfter;
+        session.runner.stage.requeryIntervalMs = 20;
+        QSignalSpy finished(&session, &RecipeSession::finished);
+        session.start(recipe, QStringLiteral("orvex-demo"), false);
+        if (!ready || !finished.wait(120000))
+            return RecipeRunner::Outcome::Failed;
+        if (finished.value(0).value(0).value<RecipeRunner::Outcome>() == RecipeRunner::Outcome::Failed)
+            qWarning() << finished.value(0).value(1).toString();
+        return finished.value(0).value(0).value<RecipeRunner::Outcome>();
+    }
 
     int timeRequests() const
     {
@@ -45,6 +103,166 @@ private slots:
         // The test server's demo account.
         link.grant(server->host(), OrvexUrl::requestPrefix(QStringLiteral("demo"), scope), QStringLiteral("orvex-demo"),
                    TicketReply::hexAt(ticket.data(), ticket.length(), 3));
+    }
+
+    void recipeRefused_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("not YAML") << "  - goto: {x: 1, y: [2}"
+                                  << ":9: ";
+        QTest::newRow("unknown step") << "  - teleport: {x: 1}"
+                                      << ":9: unknown step \"teleport\"";
+        QTest::newRow("unknown key") << "  - picture: {size: 2, colour: red}"
+                                     << ":9: unknown key \"colour\"";
+        QTest::newRow("x beyond the stage") << "  - goto: {x: 80, y: 2}"
+                                            << ":9: x (mm) must lie between 0 and 75.67";
+        QTest::newRow("decimal comma") << "  - goto: {x: '1,5', y: 2}"
+                                       << ":9: x (mm) is not a number";
+        QTest::newRow("stack of 0 planes") << "  - stack: {planes: 0}"
+                                           << ":9: planes must lie between 3 and 120";
+        QTest::newRow("picture size 5") << "  - picture: {size: 5}"
+                                        << ":9: size must lie between 1 and 4";
+        QTest::newRow("format") << "  - picture: {format: gif}"
+                                << ":9: format is jpeg, png or ome-tiff";
+        QTest::newRow("autofocus kind") << "  - autofocus: slow"
+                                        << ":9: autofocus is quick or accurate";
+        QTest::newRow("corners swapped") << "  - scan: {from: {x: 2, y: 2},\n           to: {x: 1, y: 3}}"
+                                         << ":10: the scan corner \"to\" must lie right of and below \"from\"";
+        QTest::newRow("job without name") << "  - job: {from: {x: 1, y: 1}, to: {x: 2, y: 2}}"
+                                          << ":9: \"job\" needs \"name\"";
+        QTest::newRow("no marks file") << "  - goto_marks: {file: none.geojson}"
+                                       << ":9: cannot read the marks file";
+        QTest::newRow("no steps") << ""
+                                  << ":9: \"steps\" must be a list of one step or more";
+    }
+
+    // Refused before anything is sent, naming the file and line.
+    void recipeRefused()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QString, reason);
+        const QByteArray text = "# a recipe\nserver: " + server->host().toUtf8() +
+                                "\nmicroscope: m\nuser: demo\nslide: s\noutput: out\n\nsteps:\n" + steps.toUtf8();
+        Recipe recipe;
+        QString error;
+        QVERIFY(!Recipe::parse(text, QStringLiteral("/tmp/r.yaml"), &recipe, &error));
+        QVERIFY2(error.startsWith(QStringLiteral("/tmp/r.yaml") + reason), qPrintable(error));
+        QVERIFY(recipe.steps.isEmpty());
+    }
+
+    // What the window's "Save as Recipe" writes reads back as the same steps.
+    void recipeWritten()
+    {
+        const QByteArray text = "server: h\nmicroscope: m\nuser: u\nslide: s\noutput: out\nsteps:\n"
+                                "  - goto: {x: 12.3456, y: 0.5}\n  - goto: {x: 1, y: 2, z: 1500.5}\n"
+                                "  - autofocus: accurate\n  - picture: {size: 4, format: png}\n"
+                                "  - stack: {planes: 3, range: 7, fuse: true}\n"
+                                "  - scan: {from: {x: 1, y: 1}, to: {x: 1.5, y: 1.25}, focus: 7, overlap: 50}\n"
+                                "  - scan: {from: {x: 1, y: 1}, to: {x: 1.5, y: 1.25}, focus: every-tile}\n"
+                                "  - job: {name: 'a: b', from: {x: 1, y: 1}, to: {x: 2, y: 3}, density: 3}\n";
+        Recipe recipe, again;
+        QString error;
+        QVERIFY(Recipe::parse(text, "/tmp/r.yaml", &recipe, &error));
+        recipe.output = QStringLiteral("out");
+        QVERIFY2(Recipe::parse(recipe.write(), "/tmp/r.yaml", &again, &error), qPrintable(error));
+        QCOMPARE(again.steps.size(), recipe.steps.size());
+        for (int i = 0; i < recipe.steps.size(); ++i)
+            QCOMPARE(again.steps[i].describe(), recipe.steps[i].describe());
+        QCOMPARE(again.output, QStringLiteral("/tmp/out"));
+    }
+
+    // A recipe stopped after two steps and resumed: every file and the
+    // journal complete, and no move is sent again for a step already done.
+    void recipeRunAndResume()
+    {
+        QTemporaryDir dir;
+        // Not scheduled yet: the login reserves time first; the session of the other tests stays granted.
+        const QString scope = server->scopeNames().value(1);
+        writeRecipe(dir.path(), scope);
+        QCOMPARE(runRecipe(dir.path(), false, 2), RecipeRunner::Outcome::Stopped);
+        RecipeJournal journal;
+        QString error;
+        QVERIFY2(journal.load(dir.filePath("run"), &error), qPrintable(error));
+        QCOMPARE(journal.firstOpen(), 2);
+        log.clear();
+        QCOMPARE(runRecipe(dir.path(), true, -1), RecipeRunner::Outcome::Done);
+        const QStringList moves = log.filter(QRegularExpression(QStringLiteral("[?&]f=m&")));
+        QVERIFY(moves.filter(QStringLiteral("x=125000&")).isEmpty());
+        QVERIFY(moves.value(0).contains(QStringLiteral("f=m&x=127500&y=205000&z=15000&")));
+        QVERIFY(journal.load(dir.filePath("run"), &error));
+        QCOMPARE(journal.firstOpen(), 5);
+        const QStringList files{"002-stack.ome.tif", "002-all-in-focus.ome.tif", "004-stack.ome.tif",
+                                "004-all-in-focus.ome.tif", "005-mosaic.ome.tif"};
+        QCOMPARE(journal.entries[1].files + journal.entries[3].files + journal.entries[4].files, files);
+        QCOMPARE(QDir(dir.filePath("run")).entryList({"*.tif"}, QDir::Files, QDir::Name).size(), files.size());
+        // A changed recipe is refused, naming the step.
+        writeFile(dir.filePath("recipe.yaml"), tinyRecipe(server->host(), scope).replace("planes: 3", "planes: 4"));
+        Recipe recipe;
+        QVERIFY(!RecipeSession::prepareResume(dir.filePath("run"), &recipe, &journal, &error));
+        QVERIFY2(error.contains("step 2 differs"), qPrintable(error));
+        // Every OME-TIFF says where it came from, valid against the schema.
+        const QString xsd = qEnvironmentVariable("TESSAN_OME_XSD");
+        for (const QString& name : files) {
+            TiffFile tiff;
+            QVERIFY(tiff.openRead(dir.filePath("run/" + name), 1 << 30));
+            const QByteArray xml = tiff.description();
+            QVERIFY2(xml.contains("<M K=\"recipe\">") && xml.contains("<AnnotationRef ID="), qPrintable(name));
+            if (xsd.isEmpty())
+                continue;
+            writeFile(dir.filePath("ome.xml"), xml);
+            QProcess lint;
+            lint.start("xmllint", {"--noout", "--nonet", "--schema", xsd, dir.filePath("ome.xml")});
+            QVERIFY(lint.waitForFinished(30000));
+            QVERIFY2(lint.exitCode() == 0, lint.readAllStandardError().constData());
+        }
+    }
+
+    void command_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("lastEvent");
+        QTest::addColumn<QByteArray>("scanTo");
+        const QByteArray small = "{x: 10.4, y: 10.3}";
+        QTest::newRow("plan") << QStringList{"--plan", "recipe.yaml"} << "orvex-demo" << 0 << "\"event\":\"done\""
+                              << small;
+        QTest::newRow("no password") << QStringList{"--plan", "recipe.yaml"} << "" << 1 << "\"refused\":true" << small;
+        QTest::newRow("unknown folder") << QStringList{"--resume", "none"} << "orvex-demo" << 1 << "\"refused\":true"
+                                        << small;
+        QTest::newRow("wrong password") << QStringList{"recipe.yaml"} << "wrong" << 2 << "is the password right?"
+                                        << small;
+        // About 1800 tiles: more than the half hour of control time.
+        QTest::newRow("scan beyond the control time") << QStringList{"recipe.yaml"} << "orvex-demo" << 3
+                                                      << "of control time are left" << QByteArray("{x: 20, y: 20}");
+    }
+
+    // The command's exit status and last JSON line.
+    void command()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, password);
+        QFETCH(int, exitCode);
+        QFETCH(QString, lastEvent);
+        QFETCH(QByteArray, scanTo);
+        QTemporaryDir dir;
+        writeRecipe(dir.path(), server->scopeNames().value(1));
+        writeFile(dir.filePath("recipe.yaml"),
+                  tinyRecipe(server->host(), server->scopeNames().value(1)).replace("{x: 10.4, y: 10.3}", scanTo));
+        QProcess command;
+        command.setWorkingDirectory(dir.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TESSAN_PASSWORD", password);
+        command.setProcessEnvironment(env);
+        // Standard input is no terminal: without the variable there is no password.
+        command.setStandardInputFile(QProcess::nullDevice());
+        QSignalSpy finished(&command, &QProcess::finished);
+        command.start(TESSAN_ACQUIRE, QStringList{"--json"} + arguments);
+        QVERIFY(finished.wait(60000));
+        const QList<QByteArray> lines = command.readAllStandardOutput().trimmed().split('\n');
+        QCOMPARE(command.exitCode(), exitCode);
+        QVERIFY2(lines.constLast().contains(lastEvent.toUtf8()), lines.constLast().constData());
     }
 
     void init()

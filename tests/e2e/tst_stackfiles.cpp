@@ -1,6 +1,7 @@
 #include "MessageBoxCatcher.h"
 #include "SessionHarness.h"
 
+#include "acquire/Recipe.h"
 #include "imaging/StackReader.h"
 #include "session/RegionScan.h"
 #include "views/AllInFocusWindow.h"
@@ -260,6 +261,53 @@ private slots:
             QVERIFY(!PictureExport::write(path, format, picture, "text", OmeImage()).isEmpty());
             QVERIFY(!QFileInfo::exists(dir.filePath("missing")));
         }
+    }
+
+    // Save as Recipe: what tessan-acquire reads back, the stack as the page sets it.
+    void savedRecipe()
+    {
+        h.session->frameCountSelector->setValue(7);
+        const QString path = dir.filePath("window.yaml");
+        QVERIFY(h.session->saveRecipeTo(path));
+        Recipe recipe;
+        QString error;
+        QVERIFY2(Recipe::load(path, &recipe, &error), qPrintable(error));
+        QCOMPARE(recipe.microscope, h.session->sessionInfo.scope.name);
+        QCOMPARE(recipe.steps.size(), 3);
+        QCOMPARE(recipe.steps[2].planes, 7);
+        QVERIFY(!h.session->saveRecipeTo(dir.filePath("missing/window.yaml")));
+        QVERIFY(h.infoText().contains("***The recipe could not be saved"));
+    }
+
+    void runRecipe_data()
+    {
+        QTest::addColumn<QString>("microscope");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("this microscope") << QString() << "Recipe done: every step";
+        QTest::newRow("another microscope") << "Orvex-BF-40x"
+                                            << "***The recipe was not run: it is for Orvex-BF-40x";
+    }
+
+    // File > Run Recipe on the window's own session: the stage is the recipe's until it ends.
+    void runRecipe()
+    {
+        QFETCH(QString, microscope);
+        QFETCH(QString, outcome);
+        const SessionInfo& info = h.session->sessionInfo;
+        QTRY_VERIFY(h.session->scopeInfo.mppX > 0 && !h.session->stageBusy());
+        QFile file(dir.filePath("run.yaml"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("server: %1\nmicroscope: %2\nuser: demo\nslide: s\noutput: %3\nsteps:\n"
+                                  "  - goto: {x: 12.5, y: 20.25}\n  - picture: {format: png}\n")
+                       .arg(info.host, microscope.isEmpty() ? info.scope.name : microscope, QTest::currentDataTag())
+                       .toUtf8());
+        file.close();
+        QCOMPARE(h.session->runRecipeFrom(file.fileName()), microscope.isEmpty());
+        QCOMPARE(h.session->stageBusy(), microscope.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!h.session->recipeRunning(), 60000);
+        QVERIFY2(h.infoText().contains(outcome), qPrintable(h.infoText()));
+        QCOMPARE(QFile::exists(dir.filePath(QTest::currentDataTag() + QStringLiteral("/002-picture.png"))),
+                 microscope.isEmpty());
     }
 
     void saveImage_data()

@@ -269,7 +269,8 @@ V|TextLabel1_2_3_2|QLabel|mm|in 320,70,330,24|)";
         for (const QAction* action : menu)
             texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
         QCOMPARE(texts.join(QLatin1Char('|')),
-                 QStringLiteral("&New Session|&Open...|Open &Recent|-|Save &Stack...|Save &All-in-Focus...|Save &Mosaic...|-|"
+                 QStringLiteral("&New Session|&Open...|Open &Recent|-|Save &Stack...|Save &All-in-Focus...|Save "
+                                "&Mosaic...|Save as &Recipe...|R&un Recipe...|-|"
                                 "&Export Marks...|&Import Marks...|-|E&xit"));
         // the actions outside the menu still answer their accelerators
         QVERIFY(session.actions().contains(session.editCopyAction));

@@ -1,14 +1,14 @@
 #include "acquire/Auth.h"
+#include "acquire/JobGrid.h"
 #include "acquire/JobReply.h"
+#include "acquire/PositionReport.h"
+#include "acquire/ScopeListParser.h"
 #include "acquire/SystemInfoReply.h"
 #include "acquire/TicketReply.h"
 #include "acquire/TimeReply.h"
 #include "net/MyHTTP.h"
 #include "net/OrvexUrl.h"
 #include "net/ReplyScan.h"
-#include "session/JobGrid.h"
-#include "session/PositionReport.h"
-#include "setup/ScopeListParser.h"
 #include "setup/ServerText.h"
 #include "views/Calibration.h"
 #include "views/SelectionGrid.h"
@@ -166,6 +166,8 @@ private slots:
         QTest::newRow("minus") << QByteArray("-15000 22500 1000") << -1 << int(K::Invalid) << QVector3D(1, 2, 3);
         QTest::newRow("empty") << QByteArray("") << -1 << int(K::Invalid) << QVector3D(1, 2, 3);
         QTest::newRow("bounded") << QByteArray("+5 6 789") << 6 << int(K::Final) << QVector3D(5, 6, 7);
+        QTest::newRow("not a number") << QByteArray("+nan 6 7") << -1 << int(K::Invalid) << QVector3D(1, 2, 3);
+        QTest::newRow("beyond float") << QByteArray("*5 1e39 7") << -1 << int(K::Invalid) << QVector3D(1, 2, 3);
         QTest::newRow("nul inside") << QByteArray("+5 6\0 9", 7) << -1 << int(K::Final) << QVector3D(5, 6, 3);
     }
 

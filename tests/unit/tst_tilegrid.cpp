@@ -1,6 +1,6 @@
+#include "acquire/ScanTiming.h"
+#include "acquire/TileGrid.h"
 #include "session/FocusMapRun.h"
-#include "session/ScanTiming.h"
-#include "session/TileGrid.h"
 
 #include <QtTest>
 

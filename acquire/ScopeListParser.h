@@ -1,6 +1,6 @@
 #pragma once
 
-#include "setup/ScopeRecord.h"
+#include "acquire/ScopeRecord.h"
 
 #include <QList>
 #include <QString>

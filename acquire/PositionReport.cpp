@@ -1,7 +1,8 @@
-#include "session/PositionReport.h"
+#include "acquire/PositionReport.h"
 
 #include "net/ReplyScan.h"
 
+#include <cmath>
 #include <string>
 
 PositionReport::Kind PositionReport::read(const char* data, int length, CoordinateTriple& coords)
@@ -17,6 +18,10 @@ PositionReport::Kind PositionReport::read(const char* data, int length, Coordina
     const std::string text(data, static_cast<size_t>(length));
     float values[3] = {coords.x, coords.y, coords.z};
     ReplyScan::scan(text.c_str() + 1, "%f %f %f", &values[0], &values[1], &values[2]);
+    // "nan" and "inf" scan as numbers, and a too large one as inf: no stage is there.
+    for (float v : values)
+        if (!std::isfinite(v))
+            return Kind::Invalid;
     coords.x = values[0];
     coords.y = values[1];
     coords.z = values[2];

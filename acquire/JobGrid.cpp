@@ -1,4 +1,4 @@
-#include "session/JobGrid.h"
+#include "acquire/JobGrid.h"
 
 #include <climits>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "session/ScanTiming.h"
+#include "acquire/ScanTiming.h"
 
-#include "session/TileGrid.h"
+#include "acquire/TileGrid.h"
 
 #include <QLineF>
 

@@ -1,7 +1,7 @@
-#include "session/TileScan.h"
+#include "acquire/TileScan.h"
 
-#include "session/PositionReport.h"
-#include "session/ScanTiming.h"
+#include "acquire/PositionReport.h"
+#include "acquire/ScanTiming.h"
 
 #include <QLineF>
 

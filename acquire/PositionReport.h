@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/CoordinateTriple.h"
+#include "acquire/CoordinateTriple.h"
 
 // Reads the stage position reply of a move, a coordinate query or an
 // autofocus: one status character, then "%f %f %f". The server answers '*'
@@ -12,6 +12,7 @@ public:
 
     // Reads the first `length` bytes of `data`. For '+' and '*' the numbers
     // that can be read replace those of `coords`; the others stay as they were.
-    // Any other status character leaves `coords` untouched.
+    // Any other status character, or a number that is not finite, leaves
+    // `coords` untouched and reads as Invalid.
     static Kind read(const char* data, int length, CoordinateTriple& coords);
 };

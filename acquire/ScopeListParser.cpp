@@ -1,4 +1,4 @@
-#include "setup/ScopeListParser.h"
+#include "acquire/ScopeListParser.h"
 
 #include "net/ReplyScan.h"
 

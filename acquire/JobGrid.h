@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/CoordinateTriple.h"
+#include "acquire/CoordinateTriple.h"
 
 // Counts the sampling points of a job rectangle: a square grid starting at the
 // first corner, advancing by 1/density mm (truncated to whole stage units at

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "acquire/CoordinateTriple.h"
+#include "acquire/TileGrid.h"
 #include "net/MyHTTP.h"
 #include "net/MyWebJPEG.h"
-#include "session/TileGrid.h"
-#include "views/CoordinateTriple.h"
 
 #include <QElapsedTimer>
 #include <QImage>

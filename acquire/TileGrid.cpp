@@ -1,4 +1,4 @@
-#include "session/TileGrid.h"
+#include "acquire/TileGrid.h"
 
 #include <cmath>
 

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// What a recipe run has done, kept in its output folder as journal.json
+// beside a copy of the recipe text (recipe.yaml): the recipe's SHA-256 and,
+// per step, whether it is done and the files it wrote. Saved whole and
+// atomically after every step, so an interrupted run resumes from it.
+class RecipeJournal
+{
+public:
+    struct Entry
+    {
+        QString what;
+        bool done = false;
+        QStringList files;
+    };
+
+    static QString digestOf(const QByteArray& recipeText);
+    static QString journalPath(const QString& folder);
+    static QString recipeCopyPath(const QString& folder);
+
+    // A fresh journal for a recipe with these step descriptions.
+    void reset(const QString& recipePath, const QByteArray& recipeText, const QStringList& steps);
+    // Writes journal.json atomically.
+    bool save(const QString& folder, QString* error) const;
+    // The recipe text as it was run, to tell a changed recipe's steps from it.
+    static bool keepRecipe(const QString& folder, const QByteArray& recipeText, QString* error);
+    bool load(const QString& folder, QString* error);
+
+    // The first step not done; entries.size() when all are.
+    int firstOpen() const;
+
+    QString recipePath;
+    QString digest;
+    QVector<Entry> entries;
+};

@@ -1,0 +1,482 @@
+#include "acquire/RecipeRunner.h"
+
+#include "acquire/JobGrid.h"
+#include "acquire/SessionLink.h"
+#include "acquire/TileGrid.h"
+#include "imaging/FocusFusion.h"
+#include "imaging/MosaicStitcher.h"
+#include "imaging/PictureFile.h"
+#include "imaging/StackFile.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QSaveFile>
+#include <QThread>
+#include <QTimer>
+
+#include <cmath>
+
+namespace {
+
+QPointF micrometres(const CoordinateTriple& c)
+{
+    return QPointF(double(c.x) * 0.1, double(c.y) * 0.1);
+}
+
+} // namespace
+
+RecipeRunner::RecipeRunner(SessionLink& sessionLink, QObject* parent)
+    : QObject(parent)
+    , stage(sessionLink)
+    , clock(sessionLink)
+    , link(sessionLink)
+    , jobs(sessionLink)
+    , scan(
+          [this](const QString& query, bool authenticated) {
+              return link.url(authenticated ? query + QStringLiteral("&auth=") + link.token() : query);
+          },
+          timing)
+{
+    connect(&stage, &Stage::arrived, this, &RecipeRunner::arrived);
+    connect(&stage, &Stage::frameArrived, this, &RecipeRunner::frameArrived);
+    connect(&stage, &Stage::failed, this, &RecipeRunner::fail);
+    connect(&clock, &ControlClock::expired, this,
+            [this] { end(Outcome::TimeOut, QStringLiteral("the control time has run out")); });
+    connect(&jobs, &JobSubmitter::submitted, this, [this] {
+        if (running)
+            stepDone();
+    });
+    connect(&jobs, &JobSubmitter::message, this, [this](const QString& text) { fail(text.mid(3)); });
+    connect(&scan, &TileScan::notice, this, &RecipeRunner::warning);
+    connect(&scan, &TileScan::progress, this, [this](int done, int total) { emit progress(index, done, total); });
+    connect(&scan, &TileScan::positionReported, this, [this](CoordinateTriple& at) { here = at; });
+    connect(&scan, &TileScan::tileTaken, this,
+            [this](int id, int row, int col, QPointF reportedUm, const QImage& frame) {
+                tileZUm.append(double(here.z) * 0.1);
+                mosaic->addTile(ScanTile{id, row, col, reportedUm}, frame);
+            });
+    connect(&scan, &TileScan::tileMissing, this, [this](int id, int, int, const QString& reason) {
+        mosaic->markMissing(id);
+        emit warning(reason);
+    });
+    connect(&scan, &TileScan::finished, this, &RecipeRunner::scanFinished);
+}
+
+RecipeRunner::~RecipeRunner()
+{
+    // No report from a destructor: the listeners may be gone already.
+    if (running)
+        dropStep();
+}
+
+QStringList RecipeRunner::filesOf(const RecipeStep& step, int index)
+{
+    const QString stem = QString::asprintf("%03d-", index + 1);
+    switch (step.kind) {
+    case RecipeStep::Kind::Picture:
+        return {stem + QStringLiteral("picture") +
+                (step.format == QLatin1String("png")    ? QStringLiteral(".png")
+                 : step.format == QLatin1String("jpeg") ? QStringLiteral(".jpg")
+                                                        : QStringLiteral(".ome.tif"))};
+    case RecipeStep::Kind::Stack:
+        if (step.fuse)
+            return {stem + QStringLiteral("stack.ome.tif"), stem + QStringLiteral("all-in-focus.ome.tif")};
+        return {stem + QStringLiteral("stack.ome.tif")};
+    case RecipeStep::Kind::Scan:
+        return {stem + QStringLiteral("mosaic.ome.tif")};
+    default:
+        return {};
+    }
+}
+
+void RecipeRunner::start(const Recipe& toRun, RecipeJournal* runJournal, double umPerPxX, double umPerPxY)
+{
+    recipe = toRun;
+    journal = runJournal;
+    mppX = umPerPxX;
+    mppY = umPerPxY;
+    running = true;
+    stepsThisRun = 0;
+    index = -1;
+    clock.restart();
+    // Where the stage is, for a goto that keeps z and for the first stack; nothing moves.
+    stage.query();
+}
+
+void RecipeRunner::stop()
+{
+    end(Outcome::Stopped, QStringLiteral("stopped"));
+}
+
+void RecipeRunner::end(Outcome outcome, const QString& reason)
+{
+    if (!running)
+        return;
+    dropStep();
+    emit finished(outcome, reason);
+}
+
+void RecipeRunner::dropStep()
+{
+    running = false;
+    stage.stop();
+    scan.abort();
+    jobs.stop();
+    clock.stop();
+    // A step cut short keeps none of its files: the journal has not counted them.
+    if (stackFile)
+        stackFile->cancel();
+    stackFile.reset();
+    fusion.reset();
+    if (saver) {
+        saver->disconnect(this);
+        saveCancel = true;
+        saver->wait();
+        delete saver;
+        saver = nullptr;
+    }
+    if (mosaic)
+        mosaic->cancel();
+    mosaic.reset();
+    tileCache.reset();
+    for (const QString& path : written)
+        QFile::remove(path);
+    written.clear();
+}
+
+void RecipeRunner::fail(const QString& reason)
+{
+    end(Outcome::Failed,
+        index >= 0 ? QStringLiteral("step %1 (%2): %3").arg(index + 1).arg(recipe.steps[index].describe(), reason)
+                   : QStringLiteral("the server did not accept the session (%1); is the password right?").arg(reason));
+}
+
+QString RecipeRunner::outputPath(int file) const
+{
+    return QDir(recipe.output).filePath(filesOf(recipe.steps[index], index).value(file));
+}
+
+void RecipeRunner::nextStep()
+{
+    if (!running)
+        return;
+    if (stopAfterSteps >= 0 && stepsThisRun >= stopAfterSteps) {
+        stop();
+        return;
+    }
+    index = journal->firstOpen();
+    if (index >= recipe.steps.size()) {
+        running = false;
+        clock.stop();
+        emit finished(Outcome::Done, QString());
+        return;
+    }
+    written.clear();
+    const RecipeStep& step = recipe.steps[index];
+    emit stepStarted(index, int(recipe.steps.size()), step.describe());
+    switch (step.kind) {
+    case RecipeStep::Kind::Goto:
+        stage.moveTo(std::trunc(step.xMm * 10000.0), std::trunc(step.yMm * 10000.0),
+                     std::isnan(step.zUm) ? double(here.z) : step.zUm * 10.0);
+        break;
+    case RecipeStep::Kind::Autofocus:
+        stage.autofocus(step.accurate);
+        break;
+    case RecipeStep::Kind::Picture:
+        stage.picture(step.size);
+        break;
+    case RecipeStep::Kind::Stack:
+        stackStart = here;
+        stackZ.clear();
+        plane = 0;
+        // Checked before the first move, so a stack is never cut short at the end of the focus range.
+        if (!(planeZ(0) > 0.0 && planeZ(step.planes - 1) < Recipe::maxZUm * 10.0))
+            fail(QStringLiteral("the planes would reach beyond the focus range (0 to %1 µm) from z %2 µm")
+                     .arg(Recipe::maxZUm)
+                     .arg(double(stackStart.z) * 0.1));
+        else
+            stackNextPlane();
+        break;
+    case RecipeStep::Kind::Scan:
+        startScan(step);
+        break;
+    case RecipeStep::Kind::Job: {
+        CoordinateTriple from, to;
+        from.x = float(step.fromMm.x());
+        from.y = float(step.fromMm.y());
+        to.x = float(step.toMm.x());
+        to.y = float(step.toMm.y());
+        jobs.submit(step.jobName, step.fromMm, step.toMm, step.density, JobGrid::count(from, to, step.density));
+        break;
+    }
+    }
+}
+
+void RecipeRunner::stepDone()
+{
+    RecipeJournal::Entry& entry = journal->entries[index];
+    entry.done = true;
+    entry.files.clear();
+    for (const QString& path : written)
+        entry.files << QFileInfo(path).fileName();
+    QString error;
+    if (!journal->save(recipe.output, &error)) {
+        fail(error);
+        return;
+    }
+    written.clear();
+    ++stepsThisRun;
+    // From the event loop: the reply that ended the step is still being handled.
+    QTimer::singleShot(0, this, &RecipeRunner::nextStep);
+}
+
+void RecipeRunner::arrived()
+{
+    if (!running)
+        return;
+    here = stage.position();
+    if (index < 0) {
+        nextStep();
+        return;
+    }
+    const RecipeStep& step = recipe.steps[index];
+    if (step.kind == RecipeStep::Kind::Stack)
+        stage.picture(step.size);
+    else
+        stepDone();
+}
+
+void RecipeRunner::frameArrived(const QImage& frame)
+{
+    if (!running || index < 0)
+        return;
+    const RecipeStep& step = recipe.steps[index];
+    if (step.kind == RecipeStep::Kind::Stack) {
+        stackPlane(frame);
+        return;
+    }
+    QString error;
+    const QString path = outputPath(0);
+    if (!writePicture(frame, path, &error)) {
+        fail(error);
+        return;
+    }
+    written << path;
+    emit fileWritten(path);
+    stepDone();
+}
+
+double RecipeRunner::planeZ(int k) const
+{
+    const RecipeStep& step = recipe.steps[index];
+    // The planes are centred on the start, in stage units of 0.1 µm, as the window takes them.
+    return double(stackStart.z) + (k - (step.planes - 1) / 2.0) * step.rangeUm * 10.0 / step.planes;
+}
+
+QPointF RecipeRunner::topLeftUm(const CoordinateTriple& centre, const QSize& picture) const
+{
+    return micrometres(centre) - QPointF(picture.width() * 0.5 * mppX, picture.height() * 0.5 * mppY);
+}
+
+void RecipeRunner::stackNextPlane()
+{
+    const RecipeStep& step = recipe.steps[index];
+    const double z = planeZ(plane);
+    stackZ.append(z);
+    CoordinateTriple target = stackStart;
+    target.z = float(z);
+    stage.stackMove(target);
+    emit progress(index, plane, step.planes);
+}
+
+void RecipeRunner::stackPlane(const QImage& frame)
+{
+    const RecipeStep& step = recipe.steps[index];
+    const QImage rgb = frame.convertToFormat(QImage::Format_RGB888);
+    QString error;
+    if (plane == 0) {
+        OmeImage meta;
+        meta.name = recipe.slide;
+        meta.acquired = QDateTime::currentDateTime();
+        meta.sizeZ = step.planes;
+        meta.physicalSizeXUm = mppX;
+        meta.physicalSizeYUm = mppY;
+        meta.physicalSizeZUm = step.rangeUm / double(step.planes);
+        const QPointF topLeft = topLeftUm(stackStart, rgb.size());
+        for (int z = 0; z < step.planes; ++z)
+            meta.planes.append(OmePlane{z, 0, 0, true, topLeft.x(), topLeft.y(), planeZ(z) * 0.1});
+        meta.provenance = provenance();
+        stackFile = std::make_unique<StackFile>();
+        if (!stackFile->begin(outputPath(0), meta, &error)) {
+            fail(error);
+            return;
+        }
+        if (step.fuse) {
+            fusion = std::make_unique<FocusFusion>();
+            fusion->begin(rgb.size());
+        }
+    }
+    if (!stackFile->addPlane(rgb, &error)) {
+        fail(error);
+        return;
+    }
+    if (fusion && !fusion->addPlane(rgb, stackZ.value(plane) * 0.1)) {
+        fail(QStringLiteral("plane %1 is not the size of the first").arg(plane + 1));
+        return;
+    }
+    ++plane;
+    if (plane < step.planes) {
+        stackNextPlane();
+        return;
+    }
+    emit progress(index, plane, step.planes);
+    if (!stackFile->finish(&error)) {
+        fail(error);
+        return;
+    }
+    stackFile.reset();
+    written << outputPath(0);
+    emit fileWritten(outputPath(0));
+    if (fusion) {
+        const FusionResult fused = fusion->finish();
+        fusion.reset();
+        OmeImage meta;
+        meta.name = recipe.slide + QStringLiteral(" all in focus");
+        meta.acquired = QDateTime::currentDateTime();
+        meta.physicalSizeXUm = mppX;
+        meta.physicalSizeYUm = mppY;
+        const QPointF topLeft = topLeftUm(stackStart, rgb.size());
+        meta.planes = {OmePlane{0, 0, 0, true, topLeft.x(), topLeft.y(), std::nan("")}};
+        meta.provenance = provenance();
+        if (!PictureFile::writeOmeTiff(outputPath(1), fused.picture, meta, &fused.heightUm, &error)) {
+            fail(error);
+            return;
+        }
+        written << outputPath(1);
+        emit fileWritten(outputPath(1));
+    }
+    stepDone();
+}
+
+void RecipeRunner::startScan(const RecipeStep& step)
+{
+    const TileGrid grid = TileGrid::plan(step.fromMm * 1000.0, step.toMm * 1000.0, TileScan::pictureOf(step.size), mppX,
+                                         mppY, step.overlapPercent);
+    if (!grid.isValid()) {
+        fail(grid.refusal);
+        return;
+    }
+    // As the window does: a scan that cannot end within the control time does not begin.
+    const double seconds = ScanTiming::estimateSeconds(grid, micrometres(here), step.autofocusEvery, timing.model());
+    if (clock.countdownTimer.isActive() && seconds > clock.remainingSeconds) {
+        end(Outcome::TimeOut, QStringLiteral("step %1: the scan of %2 tiles would take about %3 s, but only %4 s of "
+                                             "control time are left")
+                                  .arg(index + 1)
+                                  .arg(grid.count())
+                                  .arg(qRound(seconds))
+                                  .arg(clock.remainingSeconds));
+        return;
+    }
+    tileCache = std::make_unique<QTemporaryDir>(QDir(recipe.output).filePath(QStringLiteral(".tiles-XXXXXX")));
+    mosaic = std::make_unique<MosaicStitcher>();
+    MosaicPlan plan;
+    plan.rows = grid.rows;
+    plan.cols = grid.cols;
+    plan.tileSize = grid.picture;
+    plan.umPerPxX = grid.umPerPxX;
+    plan.umPerPxY = grid.umPerPxY;
+    plan.originUm = grid.originUm;
+    plan.stepUm = grid.stepUm;
+    plan.cacheDir = tileCache->path();
+    QString error;
+    if (!tileCache->isValid() || !mosaic->begin(plan, &error)) {
+        fail(QStringLiteral("no room for the tiles (%1)").arg(error.isEmpty() ? tileCache->errorString() : error));
+        return;
+    }
+    connect(mosaic.get(), &MosaicStitcher::problem, this, &RecipeRunner::warning);
+    tileZUm.clear();
+    scan.start(grid, step.size, step.autofocusEvery, here);
+}
+
+void RecipeRunner::scanFinished(bool)
+{
+    if (!running)
+        return;
+    if (scan.missing().size() == scan.total()) {
+        fail(QStringLiteral("no tile could be taken"));
+        return;
+    }
+    double sum = 0;
+    for (double z : tileZUm)
+        sum += z;
+    mosaic->setStageZ(tileZUm.isEmpty() ? std::nan("") : sum / tileZUm.size(), QString());
+    mosaic->setProvenance(provenance());
+    mosaic->finish();
+    saveCancel = false;
+    MosaicStitcher* source = mosaic.get();
+    const QString path = outputPath(0);
+    // Waits for the last placements; the mosaic is written under a temporary name.
+    saver = QThread::create([this, source, path] { saveOk = source->save(path, &saveError, {}, &saveCancel); });
+    connect(saver, &QThread::finished, this, &RecipeRunner::mosaicSaved);
+    saver->start();
+}
+
+void RecipeRunner::mosaicSaved()
+{
+    saver->deleteLater();
+    saver = nullptr;
+    if (!saveOk) {
+        fail(saveError);
+        return;
+    }
+    mosaic.reset();
+    tileCache.reset();
+    written << outputPath(0);
+    emit fileWritten(outputPath(0));
+    stepDone();
+}
+
+bool RecipeRunner::writePicture(const QImage& frame, const QString& path, QString* error)
+{
+    const RecipeStep& step = recipe.steps[index];
+    if (step.format == QLatin1String("ome-tiff")) {
+        OmeImage meta;
+        meta.name = recipe.slide;
+        meta.acquired = QDateTime::currentDateTime();
+        meta.physicalSizeXUm = mppX;
+        meta.physicalSizeYUm = mppY;
+        const QPointF topLeft = topLeftUm(here, frame.size());
+        meta.planes = {OmePlane{0, 0, 0, true, topLeft.x(), topLeft.y(), double(here.z) * 0.1}};
+        meta.provenance = provenance();
+        return PictureFile::writeOmeTiff(path, frame.convertToFormat(QImage::Format_RGB888), meta, nullptr, error);
+    }
+    QImage picture = frame;
+    QStringList lines;
+    for (const auto& [key, value] : provenance())
+        if (key != QLatin1String("recipe"))
+            lines << key + QStringLiteral(": ") + value;
+    picture.setText(QStringLiteral("Description"), lines.join(QLatin1Char('\n')));
+    QSaveFile file(path);
+    const bool jpeg = step.format == QLatin1String("jpeg");
+    if (file.open(QIODevice::WriteOnly) && picture.save(&file, jpeg ? "JPEG" : "PNG", jpeg ? 95 : -1) && file.commit())
+        return true;
+    *error = QStringLiteral("cannot write %1 (%2)").arg(path, file.errorString());
+    return false;
+}
+
+QString RecipeRunner::stageText() const
+{
+    return QString::asprintf("x %.4f mm, y %.4f mm, z %.1f µm", double(here.x) * 0.0001, double(here.y) * 0.0001,
+                             double(here.z) * 0.1);
+}
+
+Provenance::KeyValues RecipeRunner::provenance() const
+{
+    const RecipeStep& step = recipe.steps[index];
+    Provenance::KeyValues pairs =
+        Provenance::of(recipe.server, recipe.microscope, recipe.slide, recipe.user, step.describe());
+    pairs += {{QStringLiteral("stage"), stageText()},
+              {QStringLiteral("step"), QStringLiteral("%1 of %2").arg(index + 1).arg(recipe.steps.size())},
+              {QStringLiteral("recipe"), QString::fromUtf8(recipe.text)}};
+    return pairs;
+}

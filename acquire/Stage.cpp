@@ -1,0 +1,154 @@
+#include "acquire/Stage.h"
+
+#include "acquire/PositionReport.h"
+#include "acquire/SessionLink.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+QString firstLine(const char* data, int length)
+{
+    return QString::fromLatin1(data, std::min(length, 64)).section(QLatin1Char('\n'), 0, 0).trimmed();
+}
+
+} // namespace
+
+Stage::Stage(SessionLink& sessionLink, QObject* parent)
+    : QObject(parent)
+    , link(sessionLink)
+{
+    requeryTimer.setSingleShot(true);
+    connect(&requeryTimer, &QTimer::timeout, this,
+            [this] { send(QStringLiteral("f=w"), MyHTTP::defaultStallTimeoutMs); });
+    connect(&fetcher, qOverload<>(&MyHTTP::done), this, &Stage::positionReply);
+    connect(&frameFetcher, &MyWebJPEG::decodeFailed, this, [this] { frameUnreadable = true; });
+    connect(&frameFetcher, &MyWebJPEG::newImageAvailable, this, [this](QImage& frame) {
+        if (!busy)
+            return;
+        if (frameUnreadable) {
+            fail(QStringLiteral("the picture could not be read"));
+            return;
+        }
+        busy = false;
+        emit frameArrived(frame);
+    });
+    connect(&frameFetcher, &MyWebJPEG::fetchFailed, this,
+            [this] { fail(QStringLiteral("the server did not send the picture")); });
+}
+
+void Stage::moveTo(double x, double y, double z)
+{
+    blockingMove = false;
+    began.start();
+    send(QStringLiteral("f=m&x=") + QString::asprintf("%.0f", x) + QStringLiteral("&y=") +
+             QString::asprintf("%.0f", y) + QStringLiteral("&z=") + QString::asprintf("%.0f", z),
+         MyHTTP::defaultStallTimeoutMs);
+}
+
+void Stage::autofocus(bool accurate)
+{
+    blockingMove = false;
+    began.start();
+    // The accurate sweep may take minutes before the first byte of its reply.
+    send(accurate ? QStringLiteral("f=r") : QStringLiteral("f=a"), accurate ? 600000 : MyHTTP::defaultStallTimeoutMs);
+}
+
+void Stage::query()
+{
+    blockingMove = false;
+    began.start();
+    send(QStringLiteral("f=w"), MyHTTP::defaultStallTimeoutMs);
+}
+
+void Stage::stackMove(const CoordinateTriple& target)
+{
+    blockingMove = true;
+    stackTarget = target;
+    began.start();
+    requeryTimer.stop();
+    busy = true;
+    // A focus stack's move carries its token in the query, as the window sends it.
+    fetcher.setStallTimeout(MyHTTP::defaultStallTimeoutMs);
+    fetcher.setUrl(link.url(QStringLiteral("f=m&b=y&x=") + QString::asprintf("%f", double(target.x)) +
+                            QStringLiteral("&y=") + QString::asprintf("%f", double(target.y)) + QStringLiteral("&z=") +
+                            QString::asprintf("%f", double(target.z)) + QStringLiteral("&auth=") + link.token()));
+    fetcher.start();
+}
+
+void Stage::picture(int size)
+{
+    requeryTimer.stop();
+    fetcher.setUrl(QString());
+    busy = true;
+    frameUnreadable = false;
+    frameFetcher.setUrl(link.url(QString::asprintf("f=p&ps=%i", size)));
+    frameFetcher.get();
+}
+
+void Stage::stop()
+{
+    busy = false;
+    requeryTimer.stop();
+    // An empty address drops the request in flight without a report.
+    fetcher.setUrl(QString());
+    frameFetcher.setUrl(QString());
+}
+
+void Stage::send(const QString& query, int stallTimeoutMs)
+{
+    requeryTimer.stop();
+    busy = true;
+    sent.start();
+    fetcher.setStallTimeout(stallTimeoutMs);
+    fetcher.setUrl(link.url(query + QStringLiteral("&auth=") + link.token()));
+    fetcher.start();
+}
+
+void Stage::positionReply()
+{
+    if (!busy)
+        return;
+    if (!fetcher.succeeded()) {
+        fail(QStringLiteral("the server did not answer"));
+        return;
+    }
+    if (blockingMove) {
+        // The reply is otherwise not read, but a '-' is a refusal: the stage never went there.
+        if (fetcher.length() > 0 && fetcher.data()[0] == '-') {
+            fail(QStringLiteral("the server refused the stage move (%1)")
+                     .arg(firstLine(fetcher.data(), fetcher.length())));
+            return;
+        }
+        busy = false;
+        current = stackTarget;
+        emit arrived(current);
+        return;
+    }
+    CoordinateTriple reported = current;
+    const PositionReport::Kind kind = PositionReport::read(fetcher.data(), fetcher.length(), reported);
+    if (kind == PositionReport::Kind::Invalid) {
+        fail(QStringLiteral("the server answered \"%1\"").arg(firstLine(fetcher.data(), fetcher.length())));
+        return;
+    }
+    current = reported;
+    if (kind == PositionReport::Kind::Final) {
+        busy = false;
+        emit arrived(current);
+        return;
+    }
+    // A stage that never reports arrival must not hold the caller for ever.
+    if (began.elapsed() > arrivalTimeoutMs) {
+        fail(QStringLiteral("the stage did not arrive"));
+        return;
+    }
+    const qint64 wait = requeryIntervalMs - sent.elapsed();
+    requeryTimer.start(int(std::max<qint64>(0, wait)));
+}
+
+void Stage::fail(const QString& reason)
+{
+    stop();
+    emit failed(reason);
+}
