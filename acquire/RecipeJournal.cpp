@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 namespace {
@@ -41,17 +42,24 @@ void RecipeJournal::reset(const QString& path, const QByteArray& recipeText, con
     recipePath = path;
     digest = digestOf(recipeText);
     entries.clear();
-    for (const QString& what : steps)
-        entries.append({what, false, {}});
+    for (const QString& what : steps) {
+        Entry entry;
+        entry.what = what;
+        entries.append(entry);
+    }
 }
 
 bool RecipeJournal::save(const QString& folder, QString* error) const
 {
     QJsonArray steps;
-    for (const Entry& e : entries)
-        steps.append(QJsonObject{{QStringLiteral("step"), e.what},
-                                 {QStringLiteral("done"), e.done},
-                                 {QStringLiteral("files"), QJsonArray::fromStringList(e.files)}});
+    for (const Entry& e : entries) {
+        QJsonObject step{{QStringLiteral("step"), e.what},
+                         {QStringLiteral("done"), e.done},
+                         {QStringLiteral("files"), QJsonArray::fromStringList(e.files)}};
+        if (e.begun)
+            step.insert(QStringLiteral("from"), QJsonArray{e.from.x, e.from.y, e.from.z});
+        steps.append(step);
+    }
     const QJsonObject root{
         {QStringLiteral("recipe"), recipePath}, {QStringLiteral("sha256"), digest}, {QStringLiteral("steps"), steps}};
     return writeAtomically(journalPath(folder), QJsonDocument(root).toJson(), error);
@@ -78,13 +86,41 @@ bool RecipeJournal::load(const QString& folder, QString* error)
         QStringList files;
         for (const QJsonValue& f : o.value(QStringLiteral("files")).toArray())
             files << f.toString();
-        entries.append({o.value(QStringLiteral("step")).toString(), o.value(QStringLiteral("done")).toBool(), files});
+        Entry entry;
+        entry.what = o.value(QStringLiteral("step")).toString();
+        entry.done = o.value(QStringLiteral("done")).toBool();
+        entry.files = files;
+        const QJsonArray from = o.value(QStringLiteral("from")).toArray();
+        entry.begun = from.size() == 3;
+        if (entry.begun) {
+            entry.from.x = float(from[0].toDouble());
+            entry.from.y = float(from[1].toDouble());
+            entry.from.z = float(from[2].toDouble());
+        }
+        entries.append(entry);
     }
     if (digest.size() != 64 || entries.isEmpty()) {
         *error = QStringLiteral("%1 is not the journal of a recipe run").arg(file.fileName());
         return false;
     }
     return true;
+}
+
+void RecipeJournal::removeLeftovers(const QString& folder)
+{
+    // The temporary names of TiffFile, QSaveFile and the scratch folders of the
+    // mosaic (tiles) and its pyramid (levels); the files of steps done never match.
+    static const QRegularExpression leftover(
+        QStringLiteral("^(\\.(tiles|tessan-levels)-|\\.?(\\d{3}-.+|journal\\.json|recipe\\.yaml)\\.)[A-Za-z0-9]{6}$"));
+    const QDir dir(folder);
+    for (const QFileInfo& info : dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        if (!leftover.match(info.fileName()).hasMatch())
+            continue;
+        if (info.isDir() && !info.isSymLink())
+            QDir(info.filePath()).removeRecursively();
+        else
+            QFile::remove(info.filePath());
+    }
 }
 
 int RecipeJournal::firstOpen() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "acquire/CoordinateTriple.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -17,6 +19,10 @@ public:
         QString what;
         bool done = false;
         QStringList files;
+        // Where the stage stood when the step began: a step cut short is done
+        // again from there, so a stack is centred where it was meant to be.
+        bool begun = false;
+        CoordinateTriple from;
     };
 
     static QString digestOf(const QByteArray& recipeText);
@@ -30,6 +36,9 @@ public:
     // The recipe text as it was run, to tell a changed recipe's steps from it.
     static bool keepRecipe(const QString& folder, const QByteArray& recipeText, QString* error);
     bool load(const QString& folder, QString* error);
+    // Removes what a run killed while writing leaves in its folder: files
+    // under their temporary names and the scratch folders of tiles and levels.
+    static void removeLeftovers(const QString& folder);
 
     // The first step not done; entries.size() when all are.
     int firstOpen() const;

@@ -119,6 +119,7 @@ void RecipeRunner::end(Outcome outcome, const QString& reason)
 void RecipeRunner::dropStep()
 {
     running = false;
+    restoring = false;
     stage.stop();
     scan.abort();
     jobs.stop();
@@ -172,8 +173,35 @@ void RecipeRunner::nextStep()
         return;
     }
     written.clear();
+    emit stepStarted(index, int(recipe.steps.size()), recipe.steps[index].describe());
+    RecipeJournal::Entry& entry = journal->entries[index];
+    if (entry.begun) {
+        // A step a killed run left undone is done again as it began: a stack,
+        // picture or autofocus from that place, a goto or scan keeping its z.
+        const RecipeStep::Kind kind = recipe.steps[index].kind;
+        const bool inPlace =
+            kind == RecipeStep::Kind::Stack || kind == RecipeStep::Kind::Picture || kind == RecipeStep::Kind::Autofocus;
+        if (inPlace && (entry.from.x != here.x || entry.from.y != here.y || entry.from.z != here.z)) {
+            restoring = true;
+            stage.moveTo(double(entry.from.x), double(entry.from.y), double(entry.from.z));
+            return;
+        }
+        here = entry.from;
+    } else {
+        entry.begun = true;
+        entry.from = here;
+        QString error;
+        if (!journal->save(recipe.output, &error)) {
+            fail(error);
+            return;
+        }
+    }
+    beginStep();
+}
+
+void RecipeRunner::beginStep()
+{
     const RecipeStep& step = recipe.steps[index];
-    emit stepStarted(index, int(recipe.steps.size()), step.describe());
     switch (step.kind) {
     case RecipeStep::Kind::Goto:
         stage.moveTo(std::trunc(step.xMm * 10000.0), std::trunc(step.yMm * 10000.0),
@@ -237,6 +265,11 @@ void RecipeRunner::arrived()
     here = stage.position();
     if (index < 0) {
         nextStep();
+        return;
+    }
+    if (restoring) {
+        restoring = false;
+        beginStep();
         return;
     }
     const RecipeStep& step = recipe.steps[index];

@@ -61,6 +61,7 @@ signals:
 
 private:
     void nextStep();
+    void beginStep();
     void stepDone();
     void fail(const QString& reason);
     void end(Outcome outcome, const QString& reason);
@@ -96,6 +97,8 @@ private:
     QStringList written;
     // Where the stage last reported itself.
     CoordinateTriple here;
+    // Moving back to where an undone step began, before doing it again.
+    bool restoring = false;
     int stepsThisRun = 0;
     // The stack under way.
     CoordinateTriple stackStart;

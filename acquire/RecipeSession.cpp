@@ -77,6 +77,7 @@ bool RecipeSession::prepareResume(const QString& folder, Recipe* recipe, RecipeJ
     if (sameSteps && RecipeJournal::digestOf(recipe->text) == journal->digest) {
         // The folder may have moved since: the files go on beside the journal.
         recipe->output = QDir(folder).absolutePath();
+        RecipeJournal::removeLeftovers(recipe->output);
         return true;
     }
     *error = QStringLiteral("%1 has changed since the run in %2 began (its first text is %3)")

@@ -1,7 +1,9 @@
+#include "acquire/RecipeSession.h"
 #include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
@@ -96,6 +98,34 @@ void BM_OverviewPaint(benchmark::State& state)
     }
 }
 BENCHMARK(BM_OverviewPaint);
+
+// A server frame to the screen: the JPEG decoded, handed to the preview and
+// painted, with the event loop run as the window runs it. Argument 1 keeps an
+// idle engine beside it (a recipe session: login, stage, clock, scan, jobs),
+// as the window holds one; 0 has none, side by side in one run.
+void BM_FrameToScreen(benchmark::State& state)
+{
+    application();
+    std::unique_ptr<RecipeSession> engine;
+    if (state.range(0) == 1)
+        engine = std::make_unique<RecipeSession>();
+    BenchHighRes preview;
+    preview.resize(383, 246);
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    slidePicture(640, 480).save(&buffer, "JPEG", 85);
+    QImage target(preview.size(), QImage::Format_ARGB32_Premultiplied);
+    for (auto _ : state) {
+        QPixmap frame = QPixmap::fromImage(QImage::fromData(jpeg, "JPEG"));
+        preview.loadPixmap(frame);
+        preview.render(&target);
+        QCoreApplication::processEvents();
+        benchmark::DoNotOptimize(target.constBits());
+    }
+    state.SetLabel(engine ? "idle engine present" : "no engine");
+}
+BENCHMARK(BM_FrameToScreen)->Arg(0)->Arg(1);
 
 // The floor both are measured against: one drawPixmap of the visible area.
 void BM_DrawPixmapFloor(benchmark::State& state)

@@ -5,13 +5,16 @@
 #include "acquire/SessionLink.h"
 #include "acquire/TicketReply.h"
 #include "imaging/TiffFile.h"
+#include "imaging/TileReader.h"
 #include "net/MyHTTP.h"
 #include "net/OrvexUrl.h"
 #include "sim/OrvexServer.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -28,6 +31,11 @@ class TestEngine : public QObject
     std::unique_ptr<OrvexServer> server;
     QStringList log;
     SessionLink link;
+    // The uninterrupted run that killed and resumed ones are compared with.
+    QTemporaryDir reference;
+    QStringList referenceFiles;
+    int referenceEvents = 0;
+    QString referenceHost;
 
     // Two marks with a 3-plane stack each, then a 2 x 2 scan (0.5 µm per pixel, 640 x 480 frames).
     static QByteArray tinyRecipe(const QString& server, const QString& scope)
@@ -47,9 +55,9 @@ class TestEngine : public QObject
         file.write(data);
     }
 
-    void writeRecipe(const QString& dir, const QString& scope)
+    static void writeRecipe(const QString& dir, const QString& host, const QString& scope)
     {
-        writeFile(dir + "/recipe.yaml", tinyRecipe(server->host(), scope));
+        writeFile(dir + "/recipe.yaml", tinyRecipe(host, scope));
         writeFile(dir + "/marks.geojson",
                   R"({"type": "FeatureCollection", "features": [
                   {"type": "Feature", "geometry": {"type": "Point", "coordinates": [12.5, 20.25]},
@@ -79,6 +87,77 @@ class TestEngine : public QObject
         if (finished.value(0).value(0).value<RecipeRunner::Outcome>() == RecipeRunner::Outcome::Failed)
             qWarning() << finished.value(0).value(1).toString();
         return finished.value(0).value(0).value<RecipeRunner::Outcome>();
+    }
+
+    struct Run
+    {
+        int exitCode = -1; // -9 when killed
+        int events = 0;    // progress and file-written
+        QByteArray last;   // the last line read
+    };
+
+    // tessan-acquire --json in the folder; killAt > 0 kills it with SIGKILL on
+    // reading that many progress and file-written events.
+    static Run runCommand(const QString& dir, const QStringList& arguments, const QString& password, int killAt)
+    {
+        QProcess command;
+        command.setWorkingDirectory(dir);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TESSAN_PASSWORD", password);
+        command.setProcessEnvironment(env);
+        // Standard input is no terminal: without the variable there is no password.
+        command.setStandardInputFile(QProcess::nullDevice());
+        Run run;
+        connect(&command, &QProcess::readyReadStandardOutput, &command, [&] {
+            while ((killAt <= 0 || run.events < killAt) && command.canReadLine()) {
+                run.last = command.readLine().trimmed();
+                if (run.last.contains("\"event\":\"progress\"") || run.last.contains("\"event\":\"file-written\""))
+                    if (++run.events == killAt)
+                        command.kill();
+            }
+        });
+        QSignalSpy finished(&command, &QProcess::finished);
+        command.start(TESSAN_ACQUIRE, QStringList{"--json"} + arguments);
+        if (finished.wait(120000))
+            run.exitCode = command.exitStatus() == QProcess::CrashExit ? -9 : command.exitCode();
+        return run;
+    }
+
+    // What a written file holds, read back with the viewer's reader: sizes,
+    // OME-XML but its times and server, and a digest of every page's pixels.
+    static QString contentOf(const QString& path, const QString& host)
+    {
+        TileReader reader;
+        QString error;
+        if (!reader.open(path, &error))
+            return error;
+        // The OME-XML whole: sizes, planes and provenance, its times left out.
+        TiffFile tiff;
+        if (!tiff.openRead(path, 1 << 30))
+            return tiff.error();
+        static const QRegularExpression time(QStringLiteral("(<AcquisitionDate>|<M K=\"time\">)[^<]*"));
+        QStringList text{QString::fromUtf8(tiff.description()).replace(time, QStringLiteral("\\1"))};
+        const int pages = reader.planeCount() * reader.channelCount();
+        for (int page = 0; page < pages + (reader.heightPage() >= 0 ? 1 : 0); ++page) {
+            const int at = page < pages ? page : reader.heightPage();
+            const TileReader::Level level = reader.levels(at).value(0);
+            QCryptographicHash hash(QCryptographicHash::Sha1);
+            for (int y = 0; y * level.tile.height() < level.size.height(); ++y)
+                for (int x = 0; x * level.tile.width() < level.size.width(); ++x) {
+                    cv::Mat tile;
+                    if (!reader.readTile(at, 0, QPoint(x, y), &tile, &error))
+                        return error;
+                    for (int row = 0; row < tile.rows; ++row)
+                        hash.addData(QByteArrayView(tile.ptr<char>(row), qsizetype(tile.cols * tile.elemSize())));
+                }
+            text << QString::fromLatin1(hash.result().toHex());
+        }
+        return text.join(QLatin1Char('\n')).replace(host, QLatin1String("SERVER"));
+    }
+
+    static QStringList folderContent(const QString& folder)
+    {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
     }
 
     int timeRequests() const
@@ -172,24 +251,19 @@ private slots:
         QCOMPARE(again.output, QStringLiteral("/tmp/out"));
     }
 
-    // A recipe stopped after two steps and resumed: every file and the
-    // journal complete, and no move is sent again for a step already done.
+    // A recipe stopped after two steps and resumed: every file and the journal complete.
     void recipeRunAndResume()
     {
         QTemporaryDir dir;
         // Not scheduled yet: the login reserves time first; the session of the other tests stays granted.
         const QString scope = server->scopeNames().value(1);
-        writeRecipe(dir.path(), scope);
+        writeRecipe(dir.path(), server->host(), scope);
         QCOMPARE(runRecipe(dir.path(), false, 2), RecipeRunner::Outcome::Stopped);
         RecipeJournal journal;
         QString error;
         QVERIFY2(journal.load(dir.filePath("run"), &error), qPrintable(error));
         QCOMPARE(journal.firstOpen(), 2);
-        log.clear();
         QCOMPARE(runRecipe(dir.path(), true, -1), RecipeRunner::Outcome::Done);
-        const QStringList moves = log.filter(QRegularExpression(QStringLiteral("[?&]f=m&")));
-        QVERIFY(moves.filter(QStringLiteral("x=125000&")).isEmpty());
-        QVERIFY(moves.value(0).contains(QStringLiteral("f=m&x=127500&y=205000&z=15000&")));
         QVERIFY(journal.load(dir.filePath("run"), &error));
         QCOMPARE(journal.firstOpen(), 5);
         const QStringList files{"002-stack.ome.tif", "002-all-in-focus.ome.tif", "004-stack.ome.tif",
@@ -216,6 +290,60 @@ private slots:
             QVERIFY(lint.waitForFinished(30000));
             QVERIFY2(lint.exitCode() == 0, lint.readAllStandardError().constData());
         }
+    }
+
+    void killedAndResumed_data()
+    {
+        QTest::addColumn<quint32>("seed");
+        // Of the 18 events, these seeds kill in the first stack, between the
+        // second stack's two files, and twice in the scan (its tiles folder left).
+        for (quint32 seed : {1u, 2u, 5u, 7u})
+            QTest::addRow("seed %u", seed) << seed;
+    }
+
+    // tessan-acquire killed with SIGKILL at a random event and resumed ends with
+    // the files of an uninterrupted run: whole, the same planes and pixels, no
+    // temporary file left, and no move sent again for a step already done.
+    void killedAndResumed()
+    {
+        QFETCH(quint32, seed);
+        OrvexServerOptions options;
+        options.stageSpeed = 2000000.0; // keeps the three runs short
+        if (referenceFiles.isEmpty()) {
+            OrvexServer fresh(options);
+            QVERIFY(fresh.listen(0));
+            QVERIFY(reference.isValid());
+            writeRecipe(reference.path(), fresh.host(), fresh.scopeNames().value(0));
+            const Run run = runCommand(reference.path(), {"recipe.yaml"}, "orvex-demo", 0);
+            QCOMPARE(run.exitCode, 0);
+            referenceEvents = run.events;
+            referenceFiles = folderContent(reference.filePath("run"));
+            referenceHost = fresh.host();
+        }
+        OrvexServer fresh(options);
+        QVERIFY(fresh.listen(0));
+        QStringList requests;
+        connect(&fresh, &OrvexServer::requestReceived, this,
+                [&requests](const QString& target) { requests << target; });
+        QTemporaryDir dir;
+        writeRecipe(dir.path(), fresh.host(), fresh.scopeNames().value(0));
+        const int killAt = 1 + int(QRandomGenerator(seed).bounded(referenceEvents - 1));
+        QCOMPARE(runCommand(dir.path(), {"recipe.yaml"}, "orvex-demo", killAt).exitCode, -9);
+        RecipeJournal journal;
+        QString error;
+        QVERIFY2(journal.load(dir.filePath("run"), &error), qPrintable(error));
+        requests.clear();
+        QCOMPARE(runCommand(dir.path(), {"--resume", "run"}, "orvex-demo", 0).exitCode, 0);
+        // Steps 2 and 4 are the stacks at the marks x 12.5 and 12.75 mm.
+        const QStringList moves = requests.filter(QRegularExpression(QStringLiteral("[?&]f=m&")));
+        for (const auto& [step, x] : {std::pair{1, "x=125000"}, std::pair{3, "x=127500"}})
+            if (journal.entries[step].done)
+                QVERIFY2(moves.filter(QLatin1String(x)).isEmpty(), qPrintable(moves.join('\n')));
+        QCOMPARE(folderContent(dir.filePath("run")), referenceFiles);
+        for (const QString& name : referenceFiles)
+            if (name.endsWith(QLatin1String(".tif")))
+                QCOMPARE(contentOf(dir.filePath("run/" + name), fresh.host()),
+                         contentOf(reference.filePath("run/" + name), referenceHost));
     }
 
     void command_data()
@@ -247,22 +375,12 @@ private slots:
         QFETCH(QString, lastEvent);
         QFETCH(QByteArray, scanTo);
         QTemporaryDir dir;
-        writeRecipe(dir.path(), server->scopeNames().value(1));
+        writeRecipe(dir.path(), server->host(), server->scopeNames().value(1));
         writeFile(dir.filePath("recipe.yaml"),
                   tinyRecipe(server->host(), server->scopeNames().value(1)).replace("{x: 10.4, y: 10.3}", scanTo));
-        QProcess command;
-        command.setWorkingDirectory(dir.path());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TESSAN_PASSWORD", password);
-        command.setProcessEnvironment(env);
-        // Standard input is no terminal: without the variable there is no password.
-        command.setStandardInputFile(QProcess::nullDevice());
-        QSignalSpy finished(&command, &QProcess::finished);
-        command.start(TESSAN_ACQUIRE, QStringList{"--json"} + arguments);
-        QVERIFY(finished.wait(60000));
-        const QList<QByteArray> lines = command.readAllStandardOutput().trimmed().split('\n');
-        QCOMPARE(command.exitCode(), exitCode);
-        QVERIFY2(lines.constLast().contains(lastEvent.toUtf8()), lines.constLast().constData());
+        const Run run = runCommand(dir.path(), arguments, password, 0);
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2(run.last.contains(lastEvent.toUtf8()), run.last.constData());
     }
 
     void init()

@@ -2,6 +2,7 @@
 #include "SessionHarness.h"
 
 #include "acquire/Recipe.h"
+#include "acquire/RecipeSession.h"
 #include "imaging/StackReader.h"
 #include "session/RegionScan.h"
 #include "views/AllInFocusWindow.h"
@@ -21,6 +22,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -308,6 +310,61 @@ private slots:
         QVERIFY2(h.infoText().contains(outcome), qPrintable(h.infoText()));
         QCOMPARE(QFile::exists(dir.filePath(QTest::currentDataTag() + QStringLiteral("/002-picture.png"))),
                  microscope.isEmpty());
+    }
+
+    // A goto, a quick autofocus and a 3-plane stack, by hand in the window and
+    // from a recipe, send the same stage requests to servers of the same seed.
+    void recipeSendsWhatTheWindowSends()
+    {
+        // Left out as the window's own: the frame its live view fetches after
+        // every move and autofocus (a frame counts after a stack's move only),
+        // the time and position queries its timers pace, and the tokens.
+        const auto stageRequests = [](const QStringList& log) {
+            static const QRegularExpression stage(QStringLiteral("[?&]f=[marp](&|$)"));
+            static const QRegularExpression token(QStringLiteral("auth=[^&]*"));
+            QStringList sent;
+            for (const QString& target : log.filter(stage))
+                if (!target.contains(QLatin1String("f=p&")) || sent.value(sent.size() - 1).contains("f=m&b=y"))
+                    sent << QString(target).replace(token, QStringLiteral("auth=TOKEN"));
+            return sent;
+        };
+        SessionHarness byHand;
+        QVERIFY(byHand.start());
+        QTRY_VERIFY(byHand.session->scopeInfo.mppX > 0 && !byHand.session->stageBusy());
+        CoordinateTriple mark;
+        mark.x = 125000;
+        mark.y = 202500;
+        mark.z = 15000;
+        byHand.session->goTo(mark);
+        QTRY_VERIFY_WITH_TIMEOUT(!byHand.session->stageBusy(), 30000);
+        byHand.session->doCoarseAuto();
+        QTRY_VERIFY_WITH_TIMEOUT(!byHand.session->stageBusy(), 30000);
+        byHand.session->frameCountSelector->setValue(3);
+        byHand.session->frameRangeSelector->setValue(6);
+        byHand.session->fullFrameCheck->setChecked(true);
+        byHand.session->beginZAcquire();
+        QTRY_VERIFY_WITH_TIMEOUT(!byHand.session->stageBusy(), 30000);
+
+        OrvexServer server;
+        QStringList log;
+        connect(&server, &OrvexServer::requestReceived, this, [&log](const QString& target) { log << target; });
+        QVERIFY(server.listen(0));
+        const QByteArray text = QStringLiteral("server: %1\nmicroscope: %2\nuser: demo\nslide: s\noutput: agree\n"
+                                               "steps:\n  - goto: {x: 12.5, y: 20.25, z: 1500}\n  - autofocus: quick\n"
+                                               "  - stack: {planes: 3, range: 6}\n")
+                                    .arg(server.host(), server.scopeNames().value(0))
+                                    .toUtf8();
+        Recipe recipe;
+        RecipeSession fromRecipe;
+        QString error;
+        QVERIFY2(Recipe::parse(text, dir.filePath("agree.yaml"), &recipe, &error) &&
+                     RecipeSession::prepareRun(dir.filePath("agree.yaml"), recipe, &fromRecipe.journal, &error),
+                 qPrintable(error));
+        QSignalSpy finished(&fromRecipe, &RecipeSession::finished);
+        fromRecipe.start(recipe, QStringLiteral("orvex-demo"), false);
+        QVERIFY(finished.wait(60000));
+        QCOMPARE(finished.value(0).value(0).value<RecipeRunner::Outcome>(), RecipeRunner::Outcome::Done);
+        QCOMPARE(stageRequests(log), stageRequests(byHand.log));
     }
 
     void saveImage_data()
