@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
 #include <QRegularExpression>
 #include <QSaveFile>
 
@@ -129,4 +130,20 @@ int RecipeJournal::firstOpen() const
         if (!entries[i].done)
             return i;
     return int(entries.size());
+}
+
+bool RecipeJournal::lockFolder(const QString& folder, QString* error)
+{
+    auto lock = std::make_shared<QLockFile>(QDir(folder).filePath(QStringLiteral(".tessan-acquire.lock")));
+    // Held as long as its run lives, however long; a killed run's lock is taken over.
+    lock->setStaleLockTime(0);
+    if (!lock->tryLock(0)) {
+        qint64 pid = 0;
+        QString host, app;
+        lock->getLockInfo(&pid, &host, &app);
+        *error = QStringLiteral("%1 is in use by another run (process %2)").arg(folder).arg(pid);
+        return false;
+    }
+    folderLock = lock;
+    return true;
 }

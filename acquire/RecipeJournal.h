@@ -7,6 +7,10 @@
 #include <QStringList>
 #include <QVector>
 
+#include <memory>
+
+class QLockFile;
+
 // What a recipe run has done, kept in its output folder as journal.json
 // beside a copy of the recipe text (recipe.yaml): the recipe's SHA-256 and,
 // per step, whether it is done and the files it wrote. Saved whole and
@@ -40,10 +44,17 @@ public:
     // under their temporary names and the scratch folders of tiles and levels.
     static void removeLeftovers(const QString& folder);
 
+    // Claims the folder for this run until the journal goes: a second run or
+    // resume of the same folder would remove the first one's files in progress.
+    bool lockFolder(const QString& folder, QString* error);
+
     // The first step not done; entries.size() when all are.
     int firstOpen() const;
 
     QString recipePath;
     QString digest;
     QVector<Entry> entries;
+
+private:
+    std::shared_ptr<QLockFile> folderLock;
 };

@@ -46,6 +46,8 @@ bool RecipeSession::prepareRun(const QString& recipePath, const Recipe& recipe, 
         *error = QStringLiteral("cannot make the output folder %1").arg(recipe.output);
         return false;
     }
+    if (!journal->lockFolder(recipe.output, error))
+        return false;
     QStringList steps;
     for (const RecipeStep& step : recipe.steps)
         steps << step.describe();
@@ -77,6 +79,8 @@ bool RecipeSession::prepareResume(const QString& folder, Recipe* recipe, RecipeJ
     if (sameSteps && RecipeJournal::digestOf(recipe->text) == journal->digest) {
         // The folder may have moved since: the files go on beside the journal.
         recipe->output = QDir(folder).absolutePath();
+        if (!journal->lockFolder(recipe->output, error))
+            return false;
         RecipeJournal::removeLeftovers(recipe->output);
         return true;
     }

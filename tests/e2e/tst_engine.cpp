@@ -275,6 +275,10 @@ private slots:
         Recipe recipe;
         QVERIFY(!RecipeSession::prepareResume(dir.filePath("run"), &recipe, &journal, &error));
         QVERIFY2(error.contains("step 2 differs"), qPrintable(error));
+        // While one run holds the folder, another may not clear its files.
+        RecipeJournal holder, second;
+        QVERIFY2(holder.lockFolder(dir.filePath("run"), &error), qPrintable(error));
+        QVERIFY(!second.lockFolder(dir.filePath("run"), &error) && error.contains("in use"));
         // Every OME-TIFF says where it came from, valid against the schema.
         const QString xsd = qEnvironmentVariable("TESSAN_OME_XSD");
         for (const QString& name : files) {
