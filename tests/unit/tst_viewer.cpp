@@ -1,3 +1,4 @@
+#include "imaging/DisplayRange.h"
 #include "imaging/Overview.h"
 #include "imaging/PictureFile.h"
 #include "imaging/PyramidWriter.h"
@@ -9,6 +10,7 @@
 #include "views/ViewerMarks.h"
 #include "views/ViewerWindow.h"
 #include "views/marks/AnnotationStore.h"
+#include "views/marks/MarksGeoJson.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -277,6 +279,67 @@ private slots:
         QCOMPARE(back[0].lengthMicrometres(), 100.0);
         QVERIFY(QLineF(window->marks->toPixel(back[1].pointsMm[0]), QPointF(2050, 1250)).length() < 1e-6);
         QCOMPARE(back[1].name, QStringLiteral("nucleus"));
+    }
+
+    // A height map without reduced levels: one peak or pit in a tile that
+    // a 16-tile sample skips must still set the colour range.
+    void heightRangeHasExtremes_data()
+    {
+        QTest::addColumn<float>("extreme");
+        QTest::addColumn<double>("low");
+        QTest::addColumn<double>("high");
+        QTest::newRow("peak") << 50.0f << 1.0 << 50.0;
+        QTest::newRow("pit") << -20.0f << -20.0 << 3.0;
+    }
+
+    void heightRangeHasExtremes()
+    {
+        QFETCH(float, extreme);
+        QFETCH(double, low);
+        QFETCH(double, high);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("height.ome.tif"));
+        // 8 x 4 tiles of 512: a sample of 16 reads every other one, not tile (1, 0).
+        cv::Mat height(2048, 4096, CV_32FC1, cv::Scalar(1.0f));
+        height(cv::Rect(2048, 1024, 512, 512)).setTo(3.0f);
+        height.at<float>(100, 700) = extreme;
+        QString error;
+        QVERIFY2(PictureFile::writeHeightOmeTiff(path, height, scaled(), &error), qPrintable(error));
+        TileReader reader;
+        QVERIFY2(reader.open(path, &error), qPrintable(error));
+        QCOMPARE(reader.levels(0).size(), 1);
+        double lo = 0, hi = 0;
+        QVERIFY(DisplayRange::of(reader, 0, &lo, &hi));
+        QCOMPARE(lo, low);
+        QCOMPARE(hi, high);
+    }
+
+    // Import Marks in the viewer and the session, and the marks beside a file, share one cap.
+    void refusesLargeMarksFiles_data()
+    {
+        QTest::addColumn<qint64>("bytes"); // -1: no file
+        QTest::addColumn<QString>("why");  // empty: read
+        QTest::newRow("at the cap") << MarksGeoJson::kMaxFileBytes << "";
+        QTest::newRow("past the cap") << MarksGeoJson::kMaxFileBytes + 1 << "too large to be a marks file";
+        QTest::newRow("missing") << qint64(-1) << "could not be opened";
+    }
+
+    void refusesLargeMarksFiles()
+    {
+        QFETCH(qint64, bytes);
+        QFETCH(QString, why);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("marks.geojson"));
+        if (bytes >= 0) {
+            QFile file(path);
+            // Sparse: the size is what counts, not the bytes written.
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(bytes));
+        }
+        QByteArray data;
+        QString error;
+        QCOMPARE(MarksGeoJson::readFile(path, &data, &error), why.isEmpty());
+        QVERIFY2(error.contains(why), qPrintable(error));
+        QCOMPARE(data.size(), why.isEmpty() ? bytes : 0);
     }
 
     void refusesHostileFiles_data()
