@@ -228,6 +228,39 @@ private slots:
         }
     }
 
+    // Tiles shown smaller than their pixels are resampled on the workers and
+    // copied to whole screen pixels: neighbours meet without a gap.
+    void resampledTilesMeet_data()
+    {
+        QTest::addColumn<double>("zoom");
+        QTest::newRow("level 1 at 0.74") << 0.37;
+        QTest::newRow("level 0 at 0.9") << 0.9;
+        QTest::newRow("level 0 at 0.61") << 0.61;
+    }
+
+    void resampledTilesMeet()
+    {
+        QFETCH(double, zoom);
+        QTemporaryDir dir;
+        std::unique_ptr<ViewerWindow> window(
+            ViewerWindow::open(writeKind(QStringLiteral("mosaic"), QDir(dir.path())), nullptr));
+        QVERIFY(window);
+        TiledView* view = window->view;
+        view->setZoom(zoom, QPointF(3.3, 7.7));
+        QTRY_VERIFY(view->complete());
+        // Once resampled, the tiles are drawn again.
+        QTRY_COMPARE(window->loader->pending(), 0);
+        const QImage shown = view->grab().toImage();
+        const QRect picture = QRectF(view->viewPoint(QPointF(0, 0)), view->viewPoint(QPointF(2100, 1300)))
+                                  .toAlignedRect()
+                                  .adjusted(1, 1, -2, -2)
+                                  .intersected(shown.rect().adjusted(0, 0, 0, -40)); // above the scale bar
+        for (int y = picture.top(); y <= picture.bottom(); ++y)
+            for (int x = picture.left(); x <= picture.right(); ++x)
+                QVERIFY2(shown.pixel(x, y) != qRgb(48, 48, 48),
+                         qPrintable(QStringLiteral("gap at %1,%2").arg(x).arg(y)));
+    }
+
     // A 200-pixel drag at 0.5 µm per pixel is 100 µm, at any zoom; the marks
     // go beside the file in its pixels and come back when it is opened again.
     void measuresAndKeepsMarks()
