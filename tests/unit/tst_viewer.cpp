@@ -228,8 +228,7 @@ private slots:
         }
     }
 
-    // Tiles shown smaller than their pixels are resampled on the workers and
-    // copied to whole screen pixels: neighbours meet without a gap.
+    // Tiles shown smaller are resampled on the workers to whole screen pixels: neighbours meet without a gap.
     void resampledTilesMeet_data()
     {
         QTest::addColumn<double>("zoom");
@@ -242,19 +241,16 @@ private slots:
     {
         QFETCH(double, zoom);
         QTemporaryDir dir;
-        std::unique_ptr<ViewerWindow> window(
-            ViewerWindow::open(writeKind(QStringLiteral("mosaic"), QDir(dir.path())), nullptr));
+        std::unique_ptr<ViewerWindow> window(ViewerWindow::open(writeKind("mosaic", QDir(dir.path())), nullptr));
         QVERIFY(window);
-        TiledView* view = window->view;
-        view->setZoom(zoom, QPointF(3.3, 7.7));
-        QTRY_VERIFY(view->complete());
-        // Once resampled, the tiles are drawn again.
-        QTRY_COMPARE(window->loader->pending(), 0);
-        const QImage shown = view->grab().toImage();
-        const QRect picture = QRectF(view->viewPoint(QPointF(0, 0)), view->viewPoint(QPointF(2100, 1300)))
-                                  .toAlignedRect()
-                                  .adjusted(1, 1, -2, -2)
-                                  .intersected(shown.rect().adjusted(0, 0, 0, -40)); // above the scale bar
+        window->view->setZoom(zoom, QPointF(3.3, 7.7));
+        QTRY_VERIFY(window->view->complete() && window->loader->pending() == 0);
+        const QImage shown = window->view->grab().toImage();
+        const QRect picture =
+            QRectF(window->view->viewPoint(QPointF(0, 0)), window->view->viewPoint(QPointF(2100, 1300)))
+                .toAlignedRect()
+                .adjusted(1, 1, -2, -2)
+                .intersected(shown.rect().adjusted(0, 0, 0, -40)); // above the scale bar
         for (int y = picture.top(); y <= picture.bottom(); ++y)
             for (int x = picture.left(); x <= picture.right(); ++x)
                 QVERIFY2(shown.pixel(x, y) != qRgb(48, 48, 48),
@@ -362,15 +358,11 @@ private slots:
         QFETCH(qint64, bytes);
         QFETCH(QString, why);
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("marks.geojson"));
-        if (bytes >= 0) {
-            QFile file(path);
-            // Sparse: the size is what counts, not the bytes written.
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(bytes));
-        }
+        QFile file(dir.filePath(QStringLiteral("marks.geojson")));
+        QVERIFY(bytes < 0 || (file.open(QIODevice::WriteOnly) && file.resize(bytes))); // sparse
         QByteArray data;
         QString error;
-        QCOMPARE(MarksGeoJson::readFile(path, &data, &error), why.isEmpty());
+        QCOMPARE(MarksGeoJson::readFile(file.fileName(), &data, &error), why.isEmpty());
         QVERIFY2(error.contains(why), qPrintable(error));
         QCOMPARE(data.size(), why.isEmpty() ? bytes : 0);
     }
