@@ -15,8 +15,9 @@ bool DisplayRange::of(const TileReader& reader, int page, double* low, double* h
     const TileReader::Level& l = levels[level];
     const int cols = (l.size.width() + l.tile.width() - 1) / l.tile.width();
     const int count = cols * ((l.size.height() + l.tile.height() - 1) / l.tile.height());
-    const int step = std::max(1, count / kMaxTiles);
     const bool sixteen = CV_MAT_DEPTH(reader.pixelType(page)) == CV_16U;
+    const bool whole = !sixteen && qint64(l.size.width()) * l.size.height() <= kMaxWholePixels;
+    const int step = whole ? 1 : std::max(1, count / kMaxTiles);
     std::vector<qint64> histogram(sixteen ? 65536 : 0);
     qint64 samples = 0;
     double lo = 0, hi = 0;

@@ -13,7 +13,6 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
-#include <QFile>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMainWindow>
@@ -25,9 +24,6 @@
 #include <QTime>
 
 namespace {
-
-// Far more than any marks file; a larger file is something else.
-constexpr qint64 kMaxImportBytes = 64 * 1024 * 1024;
 
 QAction* command(QObject* owner, const char* name, const QString& text, const QKeySequence& keys,
                  bool checkable = false)
@@ -256,17 +252,9 @@ bool MarksController::writeFile(const QString& fileName, const QByteArray& json,
 
 int MarksController::importFrom(const QString& fileName, QString* error)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = tr("%1 could not be opened: %2.").arg(fileName, file.errorString());
-        return -1;
-    }
-    if (file.size() > kMaxImportBytes) {
-        *error = tr("%1 is too large to be a marks file.").arg(fileName);
-        return -1;
-    }
+    QByteArray data;
     QList<Annotation> read;
-    if (!MarksGeoJson::read(file.readAll(), &read, error))
+    if (!MarksGeoJson::readFile(fileName, &data, error) || !MarksGeoJson::read(data, &read, error))
         return -1;
     marks->addAll(read);
     return int(read.size());

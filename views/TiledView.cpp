@@ -89,17 +89,31 @@ bool TiledView::drawTiles(QPainter& painter, const QVector<TileLoader::Id>& tile
 {
     bool all = true;
     const QVector<TileReader::Level>& levels = reader->levels(shownPage);
+    // Picture point (0, 0) to a whole screen pixel: resampled tiles are copied there, not scaled.
+    const QPoint origin = viewPoint(QPointF(0, 0)).toPoint();
     for (const TileLoader::Id& id : tiles) {
+        const TileReader::Level& l = levels[id.level];
+        const double fx = double(levels[0].size.width()) / l.size.width();
+        const double fy = double(levels[0].size.height()) / l.size.height();
+        const QSize pixels(std::min(l.tile.width(), l.size.width() - id.x * l.tile.width()),
+                           std::min(l.tile.height(), l.size.height() - id.y * l.tile.height()));
+        const QRectF inPicture(id.x * l.tile.width() * fx, id.y * l.tile.height() * fy, pixels.width() * fx,
+                               pixels.height() * fy);
+        if (zoom() * fx < 1.0) {
+            // Edges rounded from the picture's corner, so neighbours meet without gap or overlap.
+            const QPoint from(qRound(inPicture.left() * zoom()), qRound(inPicture.top() * zoom()));
+            const QPoint to(qRound(inPicture.right() * zoom()), qRound(inPicture.bottom() * zoom()));
+            const QImage scaled = loader->scaledTile(id, QSize(to.x() - from.x(), to.y() - from.y()), request);
+            if (!scaled.isNull()) {
+                painter.drawImage(origin + from, scaled);
+                continue;
+            }
+        }
         const QImage image = loader->tile(id, request);
         if (image.isNull()) {
             all = false;
             continue;
         }
-        const TileReader::Level& l = levels[id.level];
-        const double fx = double(levels[0].size.width()) / l.size.width();
-        const double fy = double(levels[0].size.height()) / l.size.height();
-        const QRectF inPicture(id.x * l.tile.width() * fx, id.y * l.tile.height() * fy, image.width() * fx,
-                               image.height() * fy);
         painter.drawImage(QRectF(viewPoint(inPicture.topLeft()), viewPoint(inPicture.bottomRight())), image);
     }
     return all;

@@ -249,9 +249,10 @@ void ViewerWindow::buildMarks(QMenu* file)
     connect(panel, &MarksPanel::goToRequested, this, &ViewerWindow::goToMark);
 
     // The marks Save Mosaic left beside the file come with it.
-    QFile beside(besideMarksPath());
+    QByteArray beside;
     QString why;
-    if (scaled && beside.open(QIODevice::ReadOnly) && !marks->readPixelGeoJson(beside.readAll(), &why))
+    if (scaled && QFileInfo::exists(besideMarksPath()) &&
+        (!MarksGeoJson::readFile(besideMarksPath(), &beside, &why) || !marks->readPixelGeoJson(beside, &why)))
         statusBar()->showMessage(QStringLiteral("The marks beside the file were not read: %1").arg(why));
 }
 
@@ -320,13 +321,19 @@ void ViewerWindow::importMarks()
                                      QStringLiteral("GeoJSON (*.geojson *.json)"));
     if (path.isEmpty())
         return;
-    QFile file(path);
+    QByteArray bytes;
     QList<Annotation> read;
-    QString why = file.open(QIODevice::ReadOnly) ? QString() : file.errorString();
-    if (why.isEmpty() && MarksGeoJson::read(file.readAll(), &read, &why))
-        marks->store->addAll(read);
-    else
+    QString why;
+    // The session's check: files past its cap are refused unread.
+    if (!MarksGeoJson::readFile(path, &bytes, &why)) {
+        QMessageBox::warning(this, QStringLiteral("Tessan: Viewer"), why);
+        return;
+    }
+    if (!MarksGeoJson::read(bytes, &read, &why)) {
         QMessageBox::warning(this, QStringLiteral("Tessan: Viewer"), QStringLiteral("%1: %2").arg(path, why));
+        return;
+    }
+    marks->store->addAll(read);
 }
 
 void ViewerWindow::makeOverview(int page)

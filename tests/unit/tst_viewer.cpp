@@ -1,3 +1,4 @@
+#include "imaging/DisplayRange.h"
 #include "imaging/Overview.h"
 #include "imaging/PictureFile.h"
 #include "imaging/PyramidWriter.h"
@@ -9,6 +10,7 @@
 #include "views/ViewerMarks.h"
 #include "views/ViewerWindow.h"
 #include "views/marks/AnnotationStore.h"
+#include "views/marks/MarksGeoJson.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -226,6 +228,35 @@ private slots:
         }
     }
 
+    // Tiles shown smaller are resampled on the workers to whole screen pixels: neighbours meet without a gap.
+    void resampledTilesMeet_data()
+    {
+        QTest::addColumn<double>("zoom");
+        QTest::newRow("level 1 at 0.74") << 0.37;
+        QTest::newRow("level 0 at 0.9") << 0.9;
+        QTest::newRow("level 0 at 0.61") << 0.61;
+    }
+
+    void resampledTilesMeet()
+    {
+        QFETCH(double, zoom);
+        QTemporaryDir dir;
+        std::unique_ptr<ViewerWindow> window(ViewerWindow::open(writeKind("mosaic", QDir(dir.path())), nullptr));
+        QVERIFY(window);
+        window->view->setZoom(zoom, QPointF(3.3, 7.7));
+        QTRY_VERIFY(window->view->complete() && window->loader->pending() == 0);
+        const QImage shown = window->view->grab().toImage();
+        const QRect picture =
+            QRectF(window->view->viewPoint(QPointF(0, 0)), window->view->viewPoint(QPointF(2100, 1300)))
+                .toAlignedRect()
+                .adjusted(1, 1, -2, -2)
+                .intersected(shown.rect().adjusted(0, 0, 0, -40)); // above the scale bar
+        for (int y = picture.top(); y <= picture.bottom(); ++y)
+            for (int x = picture.left(); x <= picture.right(); ++x)
+                QVERIFY2(shown.pixel(x, y) != qRgb(48, 48, 48),
+                         qPrintable(QStringLiteral("gap at %1,%2").arg(x).arg(y)));
+    }
+
     // A 200-pixel drag at 0.5 µm per pixel is 100 µm, at any zoom; the marks
     // go beside the file in its pixels and come back when it is opened again.
     void measuresAndKeepsMarks()
@@ -277,6 +308,63 @@ private slots:
         QCOMPARE(back[0].lengthMicrometres(), 100.0);
         QVERIFY(QLineF(window->marks->toPixel(back[1].pointsMm[0]), QPointF(2050, 1250)).length() < 1e-6);
         QCOMPARE(back[1].name, QStringLiteral("nucleus"));
+    }
+
+    // A height map without reduced levels: one peak or pit in a tile that
+    // a 16-tile sample skips must still set the colour range.
+    void heightRangeHasExtremes_data()
+    {
+        QTest::addColumn<float>("extreme");
+        QTest::addColumn<double>("low");
+        QTest::addColumn<double>("high");
+        QTest::newRow("peak") << 50.0f << 1.0 << 50.0;
+        QTest::newRow("pit") << -20.0f << -20.0 << 3.0;
+    }
+
+    void heightRangeHasExtremes()
+    {
+        QFETCH(float, extreme);
+        QFETCH(double, low);
+        QFETCH(double, high);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("height.ome.tif"));
+        // 8 x 4 tiles of 512: a sample of 16 reads every other one, not tile (1, 0).
+        cv::Mat height(2048, 4096, CV_32FC1, cv::Scalar(1.0f));
+        height(cv::Rect(2048, 1024, 512, 512)).setTo(3.0f);
+        height.at<float>(100, 700) = extreme;
+        QString error;
+        QVERIFY2(PictureFile::writeHeightOmeTiff(path, height, scaled(), &error), qPrintable(error));
+        TileReader reader;
+        QVERIFY2(reader.open(path, &error), qPrintable(error));
+        QCOMPARE(reader.levels(0).size(), 1);
+        double lo = 0, hi = 0;
+        QVERIFY(DisplayRange::of(reader, 0, &lo, &hi));
+        QCOMPARE(lo, low);
+        QCOMPARE(hi, high);
+    }
+
+    // Import Marks in the viewer and the session, and the marks beside a file, share one cap.
+    void refusesLargeMarksFiles_data()
+    {
+        QTest::addColumn<qint64>("bytes"); // -1: no file
+        QTest::addColumn<QString>("why");  // empty: read
+        QTest::newRow("at the cap") << MarksGeoJson::kMaxFileBytes << "";
+        QTest::newRow("past the cap") << MarksGeoJson::kMaxFileBytes + 1 << "too large to be a marks file";
+        QTest::newRow("missing") << qint64(-1) << "could not be opened";
+    }
+
+    void refusesLargeMarksFiles()
+    {
+        QFETCH(qint64, bytes);
+        QFETCH(QString, why);
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("marks.geojson")));
+        QVERIFY(bytes < 0 || (file.open(QIODevice::WriteOnly) && file.resize(bytes))); // sparse
+        QByteArray data;
+        QString error;
+        QCOMPARE(MarksGeoJson::readFile(file.fileName(), &data, &error), why.isEmpty());
+        QVERIFY2(error.contains(why), qPrintable(error));
+        QCOMPARE(data.size(), why.isEmpty() ? bytes : 0);
     }
 
     void refusesHostileFiles_data()

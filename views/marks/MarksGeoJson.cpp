@@ -1,5 +1,6 @@
 #include "views/marks/MarksGeoJson.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -178,6 +179,21 @@ QByteArray MarksGeoJson::write(const QList<Annotation>& marks, const Source& sou
                                  {QStringLiteral("properties"), properties},
                                  {QStringLiteral("features"), features}};
     return QJsonDocument(collection).toJson(QJsonDocument::Indented);
+}
+
+bool MarksGeoJson::readFile(const QString& fileName, QByteArray* data, QString* error)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("%1 could not be opened: %2.").arg(fileName, file.errorString());
+        return false;
+    }
+    if (file.size() > kMaxFileBytes) {
+        *error = QStringLiteral("%1 is too large to be a marks file.").arg(fileName);
+        return false;
+    }
+    *data = file.readAll();
+    return true;
 }
 
 bool MarksGeoJson::read(const QByteArray& data, QList<Annotation>* marks, QString* error, double limit)

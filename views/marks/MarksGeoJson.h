@@ -33,6 +33,11 @@ public:
     // millimetres, or (for the pixels of a picture) its largest side.
     static constexpr double kMaxMillimetres = 1000.0;
     static bool read(const QByteArray& data, QList<Annotation>* marks, QString* error, double limit = kMaxMillimetres);
+    // Far more than any marks file; a larger file is something else and is not read.
+    static constexpr qint64 kMaxFileBytes = qint64(64) << 20;
+    // A marks file's bytes, or false with a sentence for the user when it
+    // cannot be opened or is larger than kMaxFileBytes.
+    static bool readFile(const QString& fileName, QByteArray* data, QString* error);
     // The marks that reach into a mosaic, in its pixel coordinates (x right,
     // y down, from the outer top-left corner of pixel (0, 0)), for QuPath to
     // import onto that picture. originMm is the stage position of that corner.
