@@ -19,7 +19,9 @@ double ScanTiming::estimateSeconds(const TileGrid& grid, const QPointF& startUm,
     double ms = 0.0;
     QPointF at = startUm;
     for (const QPointF& point : focusPointsUm) {
-        ms += model.moveMs + model.moveMsPerMm * QLineF(at, point).length() / 1000.0 + model.autofocusMs;
+        // a frame after the autofocus tells tissue from bare glass; no larger than a tile's
+        ms +=
+            model.moveMs + model.moveMsPerMm * QLineF(at, point).length() / 1000.0 + model.autofocusMs + model.frameMs;
         at = point;
     }
     int index = 0;

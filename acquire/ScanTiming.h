@@ -23,7 +23,7 @@ public:
 
     // Expected seconds for a scan of `grid` from the stage at `startUm`,
     // focusing before every `autofocusEvery`-th frame (0: never), after a
-    // move and an autofocus at each of `focusPointsUm` first.
+    // move, an autofocus and a frame at each of `focusPointsUm` first.
     static double estimateSeconds(const TileGrid& grid, const QPointF& startUm, int autofocusEvery, const Model& model,
                                   const QVector<QPointF>& focusPointsUm = {});
 

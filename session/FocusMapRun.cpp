@@ -2,6 +2,7 @@
 
 #include "acquire/PositionReport.h"
 #include "acquire/ScanTiming.h"
+#include "session/FocusMeasure.h"
 
 #include <QLineF>
 
@@ -34,6 +35,10 @@ FocusMapRun::FocusMapRun(UrlMaker makeUrl, ScanTiming& scanTiming, QObject* pare
     requeryTimer.setSingleShot(true);
     connect(&requeryTimer, &QTimer::timeout, this, [this] { send(QStringLiteral("f=w")); });
     connect(&fetcher, qOverload<>(&MyHTTP::done), this, &FocusMapRun::reply);
+    connect(&frameFetcher, &MyWebJPEG::decodeFailed, this, [this] { frameUnreadable = true; });
+    connect(&frameFetcher, &MyWebJPEG::newImageAvailable, this, &FocusMapRun::frameReply);
+    connect(&frameFetcher, &MyWebJPEG::fetchFailed, this,
+            [this] { failed(QStringLiteral("the server did not send the picture"), true); });
 }
 
 QVector<QPointF> FocusMapRun::pointsFor(const TileGrid& grid)
@@ -85,6 +90,8 @@ void FocusMapRun::start(const QVector<QPointF>& pointsUm, const CoordinateTriple
         return;
     points = pointsUm;
     hits.clear();
+    hitNumbers.clear();
+    hitTextures.clear();
     at = from;
     index = 0;
     cancelling = false;
@@ -105,6 +112,7 @@ void FocusMapRun::abort()
     step = Step::Idle;
     requeryTimer.stop();
     fetcher.setUrl(QString());
+    frameFetcher.setUrl(QString());
 }
 
 void FocusMapRun::nextPoint()
@@ -114,6 +122,7 @@ void FocusMapRun::nextPoint()
     if (cancelling || index >= points.size()) {
         running = false;
         step = Step::Idle;
+        dropBareGlass();
         emit finished(index < points.size());
         return;
     }
@@ -141,9 +150,17 @@ void FocusMapRun::send(const QString& query)
     fetcher.start();
 }
 
+void FocusMapRun::sendFrame()
+{
+    step = Step::Frame;
+    frameUnreadable = false;
+    frameFetcher.setUrl(urls(QStringLiteral("f=p&ps=1"), false));
+    frameFetcher.get();
+}
+
 void FocusMapRun::reply()
 {
-    if (!running || step == Step::Idle)
+    if (!running || (step != Step::Move && step != Step::Focus))
         return;
     if (!fetcher.succeeded()) {
         failed(QStringLiteral("the server did not answer"), true);
@@ -156,8 +173,7 @@ void FocusMapRun::reply()
         const QString text = QString::fromLatin1(fetcher.data(), std::min(fetcher.length(), 40))
                                  .section(QLatin1Char('\n'), 0, 0)
                                  .trimmed();
-        // A refused autofocus is an answer: nothing stands out here. Asking again changes nothing.
-        failed(QStringLiteral("the server answered \"%1\"").arg(text), step == Step::Move);
+        failed(QStringLiteral("the server answered \"%1\"").arg(text), true);
         return;
     }
     at = reported;
@@ -178,26 +194,62 @@ void FocusMapRun::reply()
         return;
     }
     timing.addAutofocus(double(stepClock.elapsed()));
+    attempt = 0;
+    sendFrame();
+}
+
+void FocusMapRun::frameReply(const QImage& frame)
+{
+    if (!running || step != Step::Frame)
+        return;
+    if (frameUnreadable) {
+        failed(QStringLiteral("the picture could not be read"), true);
+        return;
+    }
     hits.push_back({double(at.x) / 10.0, double(at.y) / 10.0, double(at.z) / 10.0});
+    hitNumbers.append(index + 1);
+    hitTextures.append(FocusMeasure::texture(frame));
     ++index;
     emit progress(index, points.size());
     nextPoint();
+}
+
+void FocusMapRun::dropBareGlass()
+{
+    const QVector<bool> glass = FocusMeasure::bareGlass(hitTextures);
+    std::vector<FocusSurface::Point> kept;
+    for (int i = 0; i < glass.size(); ++i) {
+        if (!glass[i]) {
+            kept.push_back(hits[size_t(i)]);
+            continue;
+        }
+        emit notice(QStringLiteral("Focus point %1 at %2, %3 µm left out: its frame shows nothing to focus on "
+                                   "(bare glass?).")
+                        .arg(hitNumbers[i])
+                        .arg(hits[size_t(i)].xUm, 0, 'f', 1)
+                        .arg(hits[size_t(i)].yUm, 0, 'f', 1));
+    }
+    hits = std::move(kept);
 }
 
 void FocusMapRun::failed(const QString& reason, bool retry)
 {
     if (!running)
         return;
-    const QString what = step == Step::Move ? QStringLiteral("move") : QStringLiteral("autofocus");
+    const QString what = step == Step::Move    ? QStringLiteral("move")
+                         : step == Step::Focus ? QStringLiteral("autofocus")
+                                               : QStringLiteral("frame");
     if (retry && attempt == 0) {
         ++attempt;
         emit notice(QStringLiteral("Focus point %1: %2 failed (%3); trying again.").arg(index + 1).arg(what, reason));
         if (step == Step::Move) {
             beginPoint();
             attempt = 1;
-        } else {
+        } else if (step == Step::Focus) {
             send(QStringLiteral("f=a"));
             stepClock.start();
+        } else {
+            sendFrame();
         }
         return;
     }

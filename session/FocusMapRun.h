@@ -1,9 +1,10 @@
 #pragma once
 
+#include "acquire/CoordinateTriple.h"
+#include "acquire/TileGrid.h"
 #include "imaging/FocusSurface.h"
 #include "net/MyHTTP.h"
-#include "acquire/TileGrid.h"
-#include "acquire/CoordinateTriple.h"
+#include "net/MyWebJPEG.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -18,10 +19,12 @@
 class ScanTiming;
 
 // The focus points of a region scan taken before its tiles: at each point a
-// move (waiting for the stage's "+") and a quick autofocus. A point where the
-// autofocus finds nothing to focus on (bare glass) is left out; a move or
-// autofocus the server does not answer is tried once more, then the point is
-// left out too. The z found make the scan's focus surface.
+// move (waiting for the stage's "+"), a quick autofocus and one frame of the
+// smallest picture size. The server's autofocus answers with some z even over
+// bare glass, so the frames judge it: a point whose frame shows no tissue
+// (FocusMeasure::bareGlass) is left out and named. A step the server does not
+// answer is tried once more, then the point is left out too. The z found make
+// the scan's focus surface.
 class FocusMapRun : public QObject
 {
     Q_OBJECT
@@ -50,7 +53,7 @@ public:
 
     bool isRunning() const { return running; }
     bool cancelRequested() const { return cancelling; }
-    // The points where autofocus found focus, in µm.
+    // The points where autofocus found focus on something, in µm.
     const std::vector<FocusSurface::Point>& found() const { return hits; }
     // Where the stage stood last: the tiles start from there.
     const CoordinateTriple& position() const { return at; }
@@ -65,21 +68,30 @@ signals:
     void finished(bool cancelled);
 
 private:
-    enum class Step { Idle, Move, Focus };
+    enum class Step { Idle, Move, Focus, Frame };
 
     void beginPoint();
     void send(const QString& query);
+    void sendFrame();
     void reply();
+    void frameReply(const QImage& frame);
+    // Leaves out the points whose frames show bare glass, naming them.
+    void dropBareGlass();
     void failed(const QString& reason, bool retry);
     void nextPoint();
 
     UrlMaker urls;
     ScanTiming& timing;
     MyHTTP fetcher;
+    MyWebJPEG frameFetcher;
+    bool frameUnreadable = false;
     QTimer requeryTimer;
     QElapsedTimer stepClock;
     QVector<QPointF> points;
     std::vector<FocusSurface::Point> hits;
+    // Per hit: its point's number from 1 and its frame's FocusMeasure::texture.
+    QVector<int> hitNumbers;
+    QVector<double> hitTextures;
     CoordinateTriple at;
     CoordinateTriple target;
     double moveDistanceUm = 0.0;

@@ -81,3 +81,26 @@ int FocusMeasure::sharpest(const QVector<double>& sharpness)
         return -1;
     return int(high - sharpness.cbegin());
 }
+
+double FocusMeasure::texture(const QImage& image)
+{
+    constexpr int block = 16;
+    if (image.width() < 3 * block || image.height() < 3 * block)
+        return 0.0;
+    return of(
+        image.scaled(image.width() / block, image.height() / block, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+}
+
+QVector<bool> FocusMeasure::bareGlass(const QVector<double>& textures)
+{
+    QVector<double> shown;
+    for (double t : textures)
+        if (t >= glassTexture)
+            shown.append(t);
+    std::sort(shown.begin(), shown.end());
+    const double typical = shown.isEmpty() ? 0.0 : shown[shown.size() / 2];
+    QVector<bool> glass;
+    for (double t : textures)
+        glass.append(!(t >= glassTexture && t >= glassShare * typical));
+    return glass;
+}

@@ -19,4 +19,16 @@ public:
     // z or far from focus); a frame near focus rises by a sixth or far more.
     static int sharpest(const QVector<double>& sharpness);
     static constexpr double clearRise = 0.125;
+
+    // What a frame shows to focus on: of() on the picture averaged over
+    // 16 x 16 pixels (8 µm at 20x), where sensor noise and JPEG blocks cancel
+    // and the light's slow fall-off has no curvature to speak of, while
+    // cells, fibres and even the faint mottle of glass stay.
+    static double texture(const QImage& image);
+    // Which frames show bare glass, by their texture(): below glassTexture,
+    // about three times what noise and JPEG leave on clean glass, or below
+    // glassShare of the median of the frames above it (the tissue here).
+    static QVector<bool> bareGlass(const QVector<double>& textures);
+    static constexpr double glassTexture = 150.0;
+    static constexpr double glassShare = 0.1;
 };

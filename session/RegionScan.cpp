@@ -1,11 +1,10 @@
 #include "session/RegionScan.h"
 
-#include "acquire/Provenance.h"
 #include "acquire/ScanTiming.h"
 #include "imaging/FlatField.h"
 #include "imaging/FlatFieldEstimator.h"
 #include "imaging/MosaicStitcher.h"
-#include "session/MarksController.h"
+#include "session/MosaicSaver.h"
 #include "session/Session.h"
 #include "views/MosaicView.h"
 #include "views/MosaicWindow.h"
@@ -14,25 +13,20 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDateTime>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
-#include <numeric>
 
 namespace {
 
@@ -155,7 +149,10 @@ RegionScan::RegionScan(Session* owner)
     connect(&scan, &TileScan::notice, this, &RegionScan::message);
     connect(&scan, &TileScan::progress, this, &RegionScan::showProgress);
     connect(&scan, &TileScan::finished, this, &RegionScan::scanFinished);
-    connect(&saving, &QFutureWatcherBase::finished, this, &RegionScan::saveFinished);
+    saver = new MosaicSaver(session, progressBar, storageProbe, this);
+    connect(saver, &MosaicSaver::message, this, &RegionScan::message);
+    connect(saver, &MosaicSaver::saved, this, [this](bool ok) { unsaved = unsaved && !ok; });
+    connect(saver, &MosaicSaver::saved, this, &RegionScan::saved);
     updatePlan();
 }
 
@@ -163,8 +160,8 @@ RegionScan::~RegionScan()
 {
     scan.abort();
     focusRun.abort();
-    saveCancel = true;
-    saving.waitForFinished();
+    saver->cancel();
+    saver->waitForFinished();
     if (mosaic)
         mosaic->cancel();
     feeder.waitForDone();
@@ -173,7 +170,7 @@ RegionScan::~RegionScan()
 
 bool RegionScan::isBusy() const
 {
-    return isRunning() || stitching || saving.isRunning();
+    return isRunning() || stitching || saver->isRunning();
 }
 
 TileGrid RegionScan::plannedGrid() const
@@ -227,7 +224,7 @@ QString RegionScan::roomRefusal(const TileGrid& grid) const
                          int((grid.rows - 1) * grid.stepUm.height() / grid.umPerPxY) + grid.picture.height());
     // the live video runs at the picture size the scan takes
     const qint64 tile = ScanStorage::tileBytes(grid.picture, session->videoFetcher.imageBytes().size());
-    const QString output = savePath.isEmpty() ? QDir::homePath() : QFileInfo(savePath).absolutePath();
+    const QString output = saver->lastPath().isEmpty() ? QDir::homePath() : QFileInfo(saver->lastPath()).absolutePath();
     return ScanStorage::refusal({{ScanStorage::cacheFolder(), tile * grid.count(), QStringLiteral("the tiles")},
                                  {output, ScanStorage::mosaicBytes(mosaicPx), QStringLiteral("the mosaic")}},
                                 storageProbe);
@@ -464,24 +461,7 @@ void RegionScan::scanFinished(bool cancelled)
     }
     emit message(result);
 
-    const SessionInfo& info = session->sessionInfo;
-    mosaic->setProvenance(Provenance::of(info.host, info.scope.name, info.scope.slides.value(0), info.login,
-                                         QStringLiteral("region scan of %1 x %2 tiles, overlap %3 %, autofocus "
-                                                        "every %4 tiles (0: focus kept)")
-                                             .arg(grid.cols)
-                                             .arg(grid.rows)
-                                             .arg(session->overlapBox->value())
-                                             .arg(autofocusEvery())));
-    // One z for the mosaic: the focus kept, or the mean of those autofocus found, with their range.
-    if (!tileZUm.isEmpty()) {
-        const auto [low, high] = std::minmax_element(tileZUm.cbegin(), tileZUm.cend());
-        const double mean = std::accumulate(tileZUm.cbegin(), tileZUm.cend(), 0.0) / tileZUm.size();
-        mosaic->setStageZ(mean, *low == *high ? QString()
-                                              : QStringLiteral("Tiles taken at stage z from %1 to %2 µm; the "
-                                                               "position's z is their mean.")
-                                                    .arg(*low, 0, 'f', 1)
-                                                    .arg(*high, 0, 'f', 1));
-    }
+    saver->describeScan(mosaic.get(), grid, session->overlapBox->value(), autofocusEvery(), tileZUm);
 
     stitching = true;
     MosaicStitcher* target = mosaic.get();
@@ -580,113 +560,29 @@ void RegionScan::feed(std::function<void()> work)
 
 void RegionScan::saveMosaic()
 {
-    if (!mosaicReady || saving.isRunning())
+    if (!mosaicReady || saver->isRunning())
         return;
     QWidget* over = mosaicWindow && mosaicWindow->isActiveWindow() ? static_cast<QWidget*>(mosaicWindow.data())
                                                                    : static_cast<QWidget*>(session);
-    const QString suggested =
-        QDir::home().filePath(QStringLiteral("mosaic-%1.ome.tif")
-                                  .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
-    QString path = QFileDialog::getSaveFileName(over, QStringLiteral("Save Mosaic"), suggested,
-                                                QStringLiteral("Pyramidal OME-TIFF (*.ome.tif *.ome.tiff)"), nullptr,
-                                                QFileDialog::DontUseNativeDialog);
-    if (path.isEmpty())
-        return;
-    if (!path.endsWith(QLatin1String(".ome.tif"), Qt::CaseInsensitive) &&
-        !path.endsWith(QLatin1String(".ome.tiff"), Qt::CaseInsensitive))
-        path += QStringLiteral(".ome.tif");
-    saveMosaicTo(path);
+    const QString path = MosaicSaver::ask(over);
+    if (!path.isEmpty())
+        saveMosaicTo(path);
 }
 
 void RegionScan::saveMosaicTo(const QString& path)
 {
-    if (!mosaicReady || saving.isRunning())
+    if (!mosaicReady)
         return;
-    const QString room =
-        ScanStorage::refusal({{QFileInfo(path).absolutePath(), ScanStorage::mosaicBytes(mosaic->mosaicSize()),
-                               QStringLiteral("the mosaic")}},
-                             storageProbe);
-    if (!room.isEmpty()) {
-        emit message(QStringLiteral("***The mosaic was not saved to %1: %2").arg(path, room));
-        emit saved(false, room);
-        return;
-    }
-    savePath = path;
-    saveCancel = false;
     QWidget* over = mosaicWindow ? static_cast<QWidget*>(mosaicWindow.data()) : static_cast<QWidget*>(session);
-    saveDialog = new QProgressDialog(QStringLiteral("Saving the mosaic to %1...").arg(QDir::toNativeSeparators(path)),
-                                     QStringLiteral("Cancel"), 0, 1000, over);
-    saveDialog->setWindowTitle(QStringLiteral("Save Mosaic"));
-    saveDialog->setWindowModality(Qt::WindowModal);
-    saveDialog->setMinimumDuration(300);
-    saveDialog->setAutoClose(false);
-    saveDialog->setAutoReset(false);
-    connect(saveDialog, &QProgressDialog::canceled, this, [this] { saveCancel = true; });
-    session->statusBar()->showMessage(QStringLiteral("Saving the mosaic..."));
-    progressBar->setRange(0, 1000);
-    progressBar->setValue(0);
-    progressBar->setFormat(QStringLiteral("saving %p%"));
-    progressBar->show();
-    MosaicStitcher* source = mosaic.get();
-    saving.setFuture(QtConcurrent::run([this, source, path] {
-        QString error;
-        const bool ok = source->save(
-            path, &error,
-            [this](double fraction) {
-                // This object outlives the save: its destructor waits for it.
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, fraction] {
-                        progressBar->setValue(int(fraction * 1000.0));
-                        if (saveDialog)
-                            saveDialog->setValue(int(fraction * 1000.0));
-                    },
-                    Qt::QueuedConnection);
-            },
-            &saveCancel);
-        if (ok)
-            return QString();
-        return error.isEmpty() ? QStringLiteral("the file could not be written") : error;
-    }));
-}
-
-void RegionScan::saveFinished()
-{
-    progressBar->hide();
-    if (saveDialog) {
-        saveDialog->deleteLater();
-        saveDialog = nullptr;
-    }
-    const QString error = saving.result();
-    if (saveCancel) {
-        emit message(QStringLiteral("Saving the mosaic was cancelled; nothing was written to %1.").arg(savePath));
-        session->statusBar()->showMessage(QStringLiteral("Saving cancelled."));
-        emit saved(false, QStringLiteral("cancelled"));
-        return;
-    }
-    if (!error.isEmpty()) {
-        emit message(QStringLiteral("***The mosaic could not be saved to %1: %2").arg(savePath, error));
-        emit saved(false, error);
-        return;
-    }
-    unsaved = false;
-    const QSize size = mosaic->mosaicSize();
-    emit message(
-        QStringLiteral("Mosaic of %1 × %2 pixels saved to %3.").arg(size.width()).arg(size.height()).arg(savePath));
-    const QString marksError =
-        session->marks->writeBesideMosaic(savePath, mosaic->mosaicOriginUm() / 1000.0, mosaicUmPerPx, size);
-    if (!marksError.isEmpty())
-        emit message(QStringLiteral("***") + marksError);
-    session->statusBar()->showMessage(QStringLiteral("Mosaic saved."));
-    emit saved(true, savePath);
+    saver->save(mosaic.get(), mosaicUmPerPx, path, over);
 }
 
 bool RegionScan::confirmClose()
 {
-    if (!isRunning() && !unsaved && !saving.isRunning())
+    if (!isRunning() && !unsaved && !saver->isRunning())
         return true;
     const QString text = isRunning() ? QStringLiteral("A region scan is running. Stop it and close the session?")
-                         : saving.isRunning() ? QStringLiteral("The mosaic is being saved. Stop saving and close?")
+                         : saver->isRunning() ? QStringLiteral("The mosaic is being saved. Stop saving and close?")
                                               : QStringLiteral("The mosaic has not been saved. Close without saving?");
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Close the session"), text, QMessageBox::NoButton, session);
     QPushButton* close = box.addButton(QStringLiteral("Close Anyway"), QMessageBox::DestructiveRole);
@@ -700,7 +596,7 @@ void RegionScan::abort()
 {
     scan.abort();
     focusRun.abort();
-    saveCancel = true;
+    saver->cancel();
     if (mosaic)
         mosaic->cancel();
     if (mosaicWindow)

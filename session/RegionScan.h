@@ -7,7 +7,6 @@
 #include "session/ScanStorage.h"
 #include "views/MosaicWindow.h"
 
-#include <QFutureWatcher>
 #include <QObject>
 #include <QPointer>
 #include <QThreadPool>
@@ -16,10 +15,10 @@
 #include <memory>
 
 class FlatField;
+class MosaicSaver;
 class MosaicStitcher;
 class QAction;
 class QProgressBar;
-class QProgressDialog;
 class QPushButton;
 class QTemporaryDir;
 class Session;
@@ -58,7 +57,7 @@ public:
     // scan it cancels.
     void startOrCancel();
     void cancelScan();
-    // File > Save Mosaic...: asks for a file and saves off the GUI thread.
+    // File > Save Mosaic...: asks for a file and saves off the GUI thread (MosaicSaver).
     void saveMosaic();
     // Saves to `path` off the GUI thread; saved() reports the outcome.
     void saveMosaicTo(const QString& path);
@@ -95,7 +94,6 @@ private:
     void scanFinished(bool cancelled);
     void stitched();
     void setPageEnabled(bool enabled);
-    void saveFinished();
     void showMosaicWindow();
     void refreshMosaic();
     void feed(std::function<void()> work);
@@ -110,10 +108,7 @@ private:
     QProgressBar* progressBar = nullptr;
     QPushButton* cancelButton = nullptr;
     QAction* viewMosaicAction = nullptr;
-    QProgressDialog* saveDialog = nullptr;
-    QFutureWatcher<QString> saving;
-    std::atomic<bool> saveCancel{false};
-    QString savePath;
+    MosaicSaver* saver = nullptr;
     QTimer* refreshTimer = nullptr;
     // The outcome short enough for a status line.
     QString summary;

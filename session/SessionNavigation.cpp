@@ -49,13 +49,8 @@ void Session::newCoordsHere()
     const PositionReport::Kind kind = PositionReport::read(moveFetcher.data(), moveFetcher.length(), currentCoords);
     if (kind == PositionReport::Kind::Invalid) {
         stageMoving = false;
-        // An autofocus over bare glass is refused, and the stage stays where it was.
-        if (QByteArray(moveFetcher.data(), moveFetcher.length()).startsWith("-NO_FOCUS"))
-            appendInfo(QStringLiteral("***Autofocus found nothing to focus on here (bare glass?); the focus is "
-                                      "unchanged.\n"));
-        else
-            appendInfo(QStringLiteral(
-                "***Error fetching coordinates from microscope.  The server returned an invalid sequence.\n"));
+        appendInfo(QStringLiteral(
+            "***Error fetching coordinates from microscope.  The server returned an invalid sequence.\n"));
         if (!stackAcquiring)
             enableControls();
         return;

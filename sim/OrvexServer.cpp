@@ -542,8 +542,6 @@ SimReply OrvexServer::focus(Scope& scope, bool accurate)
     scope.stage.target(&x, &y, &z);
     const qint64 busy = scope.stage.remainingMs(now()) + (accurate ? kAccurateFocusMs : kQuickFocusMs);
     const double best = SlideRenderer::autofocus(slideUnder(scope), x, y, accurate, m_options.seed);
-    if (!std::isfinite(best))
-        return SimReply::text("-NO_FOCUS\n", int(busy));
     scope.stage.moveOver(x, y, best, busy, now());
     return SimReply::text('+' + units(x) + ' ' + units(y) + ' ' + units(std::trunc(best)) + '\n', int(busy));
 }

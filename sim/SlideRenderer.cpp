@@ -6,13 +6,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace {
 
 constexpr int kCoarseStep = 8;
-// The focus measure must rise this much over its lowest for a peak to count.
-constexpr double kNoFocusContrast = 0.02;
 
 // One pass of a box of half-width rho (fractional: the outermost taps get
 // the fractional weight) along a line of n values with the given stride.
@@ -233,19 +230,15 @@ double SlideRenderer::autofocus(const SlideModel& slide, double x, double y, boo
         lightAndNoise(p, SimNoise::hash(seed, 0xAFu, 0x5Eu));
         return focusMeasure(p);
     };
-    double worst = 0.0;
     auto scan = [&](const Plane& sharp, double from, double to, double step, double* bestScore) {
         double best = from;
         *bestScore = -1.0;
-        worst = -1.0;
         for (double z = from; z <= to + 1e-9; z += step) {
             const double m = measure(sharp, z);
             if (m > *bestScore) {
                 *bestScore = m;
                 best = z;
             }
-            if (worst < 0.0 || m < worst)
-                worst = m;
         }
         return best;
     };
@@ -253,9 +246,6 @@ double SlideRenderer::autofocus(const SlideModel& slide, double x, double y, boo
     const Plane small = makeField(160, 120);
     double score = 0.0;
     double z = scan(small, 4000.0, 18000.0, 150.0, &score);
-    // Bare glass looks the same at every z: there is nothing to focus on.
-    if (score - worst < kNoFocusContrast * score)
-        return std::numeric_limits<double>::quiet_NaN();
     // parabola through the best step and its neighbours
     auto refine = [&](const Plane& sharp, double at, double step, double peak) {
         const double below = measure(sharp, at - step);

@@ -41,6 +41,7 @@ public:
     // The unrotated overview of the whole travel.
     static QImage overview(const SlideModel& slide, int w, int h);
     // Searches z by the focus measure of rendered frames; accurate narrows
-    // further on larger frames. Not a number where no z stands out (bare glass).
+    // further on larger frames. Over bare glass no z stands out and the
+    // answer is wherever the measure happened to peak.
     static double autofocus(const SlideModel& slide, double x, double y, bool accurate, quint32 seed);
 };

@@ -33,7 +33,7 @@ int main(int argc, char** argv)
         "Every slide has a patch of bare glass at x 40.0 to 41.5 mm, y 24.0 to 26.5 mm.\n"
         "The slide cells-41 on Orvex-BF-20x-Cells holds loose flat-coloured cells with wide empty glass between.\n"
         "The slide tilted-51 on Orvex-BF-20x-Tilted lies crooked: focus drifts about 16 um per mm, with a swell.\n"
-        "An autofocus over bare glass, where no z stands out, answers -NO_FOCUS and leaves the stage where it was.\n"
+        "An autofocus over bare glass, where no z stands out, answers + with the z where its measure peaked.\n"
         "The truth never shows dust, light fall-off, noise or JPEG loss."));
     parser.addHelpOption();
     parser.addVersionOption();

@@ -72,31 +72,38 @@ private slots:
         QTest::addColumn<QString>("retry");   // in the messages
         QTest::addColumn<QString>("missing"); // tile ids, row by row
         QTest::addColumn<int>("focus");       // the scan's focus choice; 3, the focus map, on the tilted slide
+        QTest::addColumn<bool>("glass");      // the region's bottom right corner on the bare glass
 
         QTest::newRow("2 x 2, serpentine") << QStringList() << false << "done: 4 of 4 tiles taken." << 4 << 4 << ""
-                                           << "" << 0;
+                                           << "" << 0 << false;
         // tile 0 taken, the serpentine's 1, 3 and 2 never reached
         QTest::newRow("cancelled keeps the first tile")
             << QStringList() << true << "cancelled after 1 of 4 tiles; the mosaic keeps the 1 taken." << 1 << 1 << ""
-            << "1 2 3" << 0;
+            << "1 2 3" << 0 << false;
         // an unreadable picture must not pass for the tile: the fetcher repeats the last one
         QTest::newRow("unreadable frame retried")
             << QStringList{"p:garbage:1"} << false << "done: 4 of 4 tiles taken." << 4 << 4
             << "Tile row 1, column 1: frame failed (the picture could not be read); trying again."
-            << "" << 0;
+            << "" << 0 << false;
         QTest::newRow("move retried, frame missing")
             << QStringList{"m:500:1", "p:500:2"} << false << "3 of 4 tiles taken. Missing: row 1, column 1." << 5 << 3
             << "Tile row 1, column 1: move failed (the server did not answer); trying again."
-            << "0" << 0;
+            << "0" << 0 << false;
         // four focus points (a plane through them), then the four tiles; the first autofocus retried
         QTest::newRow("focus map on the tilted slide")
             << QStringList{"a:500:1"} << false << "done: 4 of 4 tiles taken." << 8 << 4
             << "Focus point 1: autofocus failed (the server did not answer); trying again."
-            << "" << 3;
+            << "" << 3 << false;
+        // the server's autofocus answers some z over bare glass too: the point's frame shows it has nothing
+        // to focus on; a plane through the other three still focuses the glass tile
+        QTest::newRow("focus map, a point on bare glass")
+            << QStringList() << false << "done: 4 of 4 tiles taken." << 8 << 4
+            << "Focus point 3 at 40166.0, 24131.9 µm left out: its frame shows nothing to focus on (bare glass?)."
+            << "" << 3 << true;
         // cancelled after the first focus point: no tile taken, nothing to save
         QTest::newRow("focus map cancelled")
             << QStringList() << true << "cancelled after 0 of 4 tiles; the mosaic keeps the 0 taken." << 1 << 0 << ""
-            << "0 1 2 3" << 3;
+            << "0 1 2 3" << 3 << false;
     }
 
     void scan()
@@ -108,6 +115,7 @@ private slots:
         QFETCH(int, placed);
         QFETCH(QString, retry);
         QFETCH(int, focus);
+        QFETCH(bool, glass);
 
         Session* s = h.session.get();
         QVERIFY(h.settle());
@@ -115,7 +123,10 @@ private slots:
             h.server->addScope(h.info.scope.name, false, QString(), {QStringLiteral("tilted-51")});
         s->scanFocusBox->setCurrentIndex(focus);
         // 640 x 480 frames at 0.5 um overlapping by 15 % cover 0.4 x 0.3 mm in 2 x 2.
-        markRegion("20.0", "15.0", "20.4", "15.3");
+        if (glass)
+            markRegion("39.83", "23.88", "40.23", "24.18");
+        else
+            markRegion("20.0", "15.0", "20.4", "15.3");
         h.log.clear();
         for (const QString& rule : faults)
             QVERIFY(h.server->addFault(rule));

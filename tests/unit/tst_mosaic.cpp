@@ -4,11 +4,14 @@
 #include "imaging/MosaicStitcher.h"
 #include "imaging/OmeXml.h"
 #include "imaging/PyramidWriter.h"
+#include "session/FocusMeasure.h"
 #include "sim/BlankGlass.h"
 #include "sim/CameraEffects.h"
 #include "sim/ScanRenderer.h"
+#include "sim/SimNoise.h"
 #include "sim/SlideLibrary.h"
 #include "sim/SlideModel.h"
+#include "sim/SlideRenderer.h"
 
 #include <Eigen/Dense>
 #include <QJsonArray>
@@ -223,6 +226,42 @@ private slots:
                 worst = std::max(worst, std::abs(fitted.at(x, y) - truth(x, y)));
             }
         QVERIFY2(worst <= toleranceUm, qPrintable(QString::number(worst)));
+    }
+
+    // The frame a focus point takes after its autofocus, as the server sends
+    // it (640 x 480, JPEG 85): bare glass is told from tissue and from the
+    // faint mottle of ordinary glass, which autofocus does focus on.
+    void bareGlassFrames_data()
+    {
+        QTest::addColumn<QVector<QPointF>>("points"); // stage units on the tilted slide, each frame in focus
+        QTest::addColumn<QString>("glass");           // FocusMeasure::bareGlass, 1 for glass
+        const QPointF tissue(375000, 245000), tissue2(386000, 255000), bare(405000, 250000), bare2(410000, 255000);
+        const QPointF mottle(200000, 150000), mottle2(380000, 152040);
+        QTest::newRow("tissue and one bare") << QVector<QPointF>{tissue, bare, tissue2} << "0 1 0";
+        QTest::newRow("mottled glass and one bare") << QVector<QPointF>{mottle, bare2, mottle2} << "0 1 0";
+        QTest::newRow("only bare glass") << QVector<QPointF>{bare, bare2} << "1 1";
+        QTest::newRow("mottled glass among tissue") << QVector<QPointF>{tissue, mottle, tissue2} << "0 1 0";
+        QTest::newRow("one frame of tissue") << QVector<QPointF>{tissue} << "0";
+    }
+
+    void bareGlassFrames()
+    {
+        QFETCH(QVector<QPointF>, points);
+        QFETCH(QString, glass);
+        const SlideModel slide(QStringLiteral("tilted-51"), 1);
+        QVector<double> textures;
+        for (const QPointF& p : points) {
+            const QImage frame = SlideRenderer::frame(slide, p.x(), p.y(), slide.focalPlaneAt(p.x(), p.y()), 640, 480,
+                                                      SimNoise::hash(1, quint32(p.x()), quint32(p.y())));
+            textures.append(FocusMeasure::texture(QImage::fromData(SlideLibrary::encodeJpeg(frame, 85))));
+        }
+        QStringList found;
+        QString figures;
+        for (qsizetype i = 0; i < textures.size(); ++i) {
+            found << QString::number(int(FocusMeasure::bareGlass(textures)[i]));
+            figures += QString::number(textures[i], 'f', 0) + QLatin1Char(' ');
+        }
+        QVERIFY2(found.join(' ') == glass, qPrintable(figures));
     }
 
     // The placements are the weighted least-squares fit of the edges: beside
