@@ -140,7 +140,7 @@ cv::Mat FlatFieldEstimator::brightestCommon(const std::vector<cv::Mat>& grey, co
     return out;
 }
 
-FlatField FlatFieldEstimator::estimate(const std::vector<cv::Mat>& grey, cv::Size tileSize)
+FlatField FlatFieldEstimator::estimate(const std::vector<cv::Mat>& grey, cv::Size tileSize, bool withDark)
 {
     const int n = int(grey.size());
     if (n < kMinSamples)
@@ -199,25 +199,27 @@ FlatField FlatFieldEstimator::estimate(const std::vector<cv::Mat>& grey, cv::Siz
             const std::vector<float> sorted(bright.begin(), bright.end());
             lampVaries = quantile(sorted, 0.9) >= kDarkSpread * quantile(sorted, 0.1);
         }
-        cv::Mat slope, intercept;
-        darkFitted = lampVaries && it >= 2;
+        darkFitted = withDark && lampVaries && it >= 2;
         if (darkFitted) {
+            // the offset from a line per pixel; the gain from it below, as a
+            // ratio, which tissue in a few frames disturbs far less than a slope
+            cv::Mat slope, intercept;
             cv::divide(sw.mul(swbs) - swb.mul(sws), sw.mul(swbb) - swb.mul(swb), slope);
             cv::divide(sws - slope.mul(swb), sw, intercept);
-        } else {
-            cv::divide(sws - sw * dark, swb, slope);
+            cv::Mat lineGain = cv::max(smooth(slope, sw, size), 0.05);
+            // halfway each time: the first offsets, with the weights still
+            // settling, overshoot and would swing
+            dark = 0.5 * (dark + constantOffset(intercept, lineGain / cv::mean(lineGain)[0], sw));
         }
-        gain = smooth(slope, sw, size);
+        cv::Mat ratio;
+        cv::divide(sws - sw * dark, swb, ratio);
+        gain = smooth(ratio, sw, size);
         gain = cv::max(gain, 0.05);
         gain /= cv::mean(gain)[0];
-        if (darkFitted)
-            dark = constantOffset(intercept, gain, sw);
-        // an offset that would take most of the dimmest frame's light is tissue, not the camera
-        if (dark > kMaxDarkShare * *std::min_element(bright.begin(), bright.end())) {
-            lampVaries = darkFitted = false;
-            dark = 0.0;
-        }
     }
+    // an offset that would take most of the dimmest frame's light is tissue, not the camera
+    if (darkFitted && dark > kMaxDarkShare * *std::min_element(bright.begin(), bright.end()))
+        return estimate(grey, tileSize, false);
     double lo = 0, hi = 0;
     cv::minMaxLoc(gain, &lo, &hi);
     if (!cv::checkRange(gain) || !(lo >= kGainRange[0] && hi <= kGainRange[1]))

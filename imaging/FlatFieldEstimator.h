@@ -39,7 +39,7 @@ public:
     FlatField estimate() const;
 
     // The estimate from grey frames (CV_32FC1, all one size), at tileSize.
-    static FlatField estimate(const std::vector<cv::Mat>& grey, cv::Size tileSize);
+    static FlatField estimate(const std::vector<cv::Mat>& grey, cv::Size tileSize, bool withDark = true);
 
 private:
     static cv::Mat brightestCommon(const std::vector<cv::Mat>& grey, const std::vector<double>& bright);

@@ -360,10 +360,13 @@ private slots:
         QTest::addColumn<int>("blobs");      // tissue patches per frame
         QTest::addColumn<double>("dark");    // offset in grey levels
         QTest::addColumn<double>("lamp");    // the dimmest frame's light against the brightest
-        QTest::newRow("centred, to 75 %, sparse tissue") << QPointF(0.5, 0.5) << 0.75 << 4 << 0.0 << 1.0;
-        QTest::newRow("centred, to 75 %, dense tissue") << QPointF(0.5, 0.5) << 0.75 << 25 << 0.0 << 1.0;
-        QTest::newRow("off centre, to 60 %") << QPointF(0.35, 0.6) << 0.6 << 10 << 0.0 << 1.0;
-        QTest::newRow("dark offset, flickering lamp") << QPointF(0.5, 0.5) << 0.75 << 8 << 20.0 << 0.5;
+        QTest::addColumn<int>("seed");
+        QTest::newRow("centred, to 75 %, sparse tissue") << QPointF(0.5, 0.5) << 0.75 << 4 << 0.0 << 1.0 << 7;
+        QTest::newRow("centred, to 75 %, dense tissue") << QPointF(0.5, 0.5) << 0.75 << 25 << 0.0 << 1.0 << 7;
+        QTest::newRow("off centre, to 60 %") << QPointF(0.35, 0.6) << 0.6 << 10 << 0.0 << 1.0 << 7;
+        // the second scene once made the offset's first estimates swing past the plausible
+        QTest::newRow("dark offset, flickering lamp") << QPointF(0.5, 0.5) << 0.75 << 8 << 20.0 << 0.5 << 7;
+        QTest::newRow("dark offset, another scene") << QPointF(0.5, 0.5) << 0.75 << 8 << 20.0 << 0.5 << 5;
     }
 
     // Frames of glass and tissue-like patches under a known fall-off: the
@@ -376,6 +379,7 @@ private slots:
         QFETCH(int, blobs);
         QFETCH(double, dark);
         QFETCH(double, lamp);
+        QFETCH(int, seed);
         const cv::Size size(320, 240);
         cv::Mat truth(size, CV_32FC1);
         const double cx = centre.x() * size.width, cy = centre.y() * size.height;
@@ -386,13 +390,19 @@ private slots:
                 truth.at<float>(y, x) = float(1.0 - (1.0 - corner) * ((x - cx) * (x - cx) + (y - cy) * (y - cy)) / far);
         truth /= cv::mean(truth)[0];
         FlatFieldEstimator estimator(size);
-        cv::RNG rng(7);
+        cv::RNG rng(seed);
         for (int i = 0; i < 60; ++i) {
             cv::Mat scene(size, CV_32FC3, cv::Scalar(205, 200, 210));
-            for (int b = 0; b < blobs; ++b)
-                cv::ellipse(scene, cv::Point(rng.uniform(0, size.width), rng.uniform(0, size.height)),
-                            cv::Size(rng.uniform(10, 50), rng.uniform(10, 40)), rng.uniform(0, 180), 0, 360,
-                            cv::Scalar(rng.uniform(90, 170), rng.uniform(40, 120), rng.uniform(100, 170)), -1);
+            // One draw a statement: the order of a call's arguments differs between compilers.
+            for (int b = 0; b < blobs; ++b) {
+                int v[8];
+                const int range[8][2] = {{0, size.width}, {0, size.height}, {10, 50}, {10, 40},
+                                         {0, 180},        {90, 170},        {40, 120}, {100, 170}};
+                for (int k = 0; k < 8; ++k)
+                    v[k] = rng.uniform(range[k][0], range[k][1]);
+                cv::ellipse(scene, cv::Point(v[0], v[1]), cv::Size(v[2], v[3]), v[4], 0, 360,
+                            cv::Scalar(v[5], v[6], v[7]), -1);
+            }
             cv::GaussianBlur(scene, scene, cv::Size(0, 0), 2.0);
             const double light = rng.uniform(lamp, 1.0);
             cv::Mat noise(size, CV_32FC3);
