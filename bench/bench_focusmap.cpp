@@ -1,12 +1,12 @@
+#include "acquire/ScanTiming.h"
 #include "acquire/SessionLink.h"
 #include "acquire/TicketReply.h"
+#include "acquire/TileGrid.h"
+#include "acquire/TileScan.h"
 #include "net/MyHTTP.h"
 #include "net/OrvexUrl.h"
 #include "session/FocusMapRun.h"
 #include "session/FocusMeasure.h"
-#include "acquire/ScanTiming.h"
-#include "acquire/TileGrid.h"
-#include "acquire/TileScan.h"
 #include "sim/OrvexServer.h"
 
 #include <QCoreApplication>

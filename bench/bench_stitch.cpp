@@ -14,8 +14,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QPainter>
 #include <QHash>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <benchmark/benchmark.h>

@@ -396,7 +396,7 @@ private slots:
             // One draw a statement: the order of a call's arguments differs between compilers.
             for (int b = 0; b < blobs; ++b) {
                 int v[8];
-                const int range[8][2] = {{0, size.width}, {0, size.height}, {10, 50}, {10, 40},
+                const int range[8][2] = {{0, size.width}, {0, size.height}, {10, 50},  {10, 40},
                                          {0, 180},        {90, 170},        {40, 120}, {100, 170}};
                 for (int k = 0; k < 8; ++k)
                     v[k] = rng.uniform(range[k][0], range[k][1]);
