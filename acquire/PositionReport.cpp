@@ -1,5 +1,7 @@
 #include "acquire/PositionReport.h"
 
+#include <algorithm>
+
 #include "net/ReplyScan.h"
 
 #include <cmath>
@@ -26,4 +28,15 @@ PositionReport::Kind PositionReport::read(const char* data, int length, Coordina
     coords.y = values[1];
     coords.z = values[2];
     return status == '+' ? Kind::Final : Kind::Moving;
+}
+
+QString PositionReport::firstLine(const char* data, int length)
+{
+    return QString::fromLatin1(data, std::min(length, 64)).section(QLatin1Char('\n'), 0, 0).trimmed();
+}
+
+QString PositionReport::moveQuery(double x, double y, double z)
+{
+    return QStringLiteral("f=m&x=") + QString::asprintf("%.0f", x) + QStringLiteral("&y=") +
+           QString::asprintf("%.0f", y) + QStringLiteral("&z=") + QString::asprintf("%.0f", z);
 }

@@ -2,6 +2,8 @@
 
 #include "acquire/CoordinateTriple.h"
 
+#include <QString>
+
 // Reads the stage position reply of a move, a coordinate query or an
 // autofocus: one status character, then "%f %f %f". The server answers '*'
 // while the stage is still moving and '+' once it has arrived.
@@ -15,4 +17,8 @@ public:
     // Any other status character, or a number that is not finite, leaves
     // `coords` untouched and reads as Invalid.
     static Kind read(const char* data, int length, CoordinateTriple& coords);
+    // The first line of a reply, short enough for a message.
+    static QString firstLine(const char* data, int length);
+    // "f=m&x=...&y=...&z=..." in whole stage units, as every move is sent.
+    static QString moveQuery(double x, double y, double z);
 };

@@ -6,15 +6,6 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
-QString firstLine(const char* data, int length)
-{
-    return QString::fromLatin1(data, std::min(length, 64)).section(QLatin1Char('\n'), 0, 0).trimmed();
-}
-
-} // namespace
-
 Stage::Stage(SessionLink& sessionLink, QObject* parent)
     : QObject(parent)
     , link(sessionLink)
@@ -42,9 +33,7 @@ void Stage::moveTo(double x, double y, double z)
 {
     blockingMove = false;
     began.start();
-    send(QStringLiteral("f=m&x=") + QString::asprintf("%.0f", x) + QStringLiteral("&y=") +
-             QString::asprintf("%.0f", y) + QStringLiteral("&z=") + QString::asprintf("%.0f", z),
-         MyHTTP::defaultStallTimeoutMs);
+    send(PositionReport::moveQuery(x, y, z), MyHTTP::defaultStallTimeoutMs);
 }
 
 void Stage::autofocus(bool accurate)
@@ -118,7 +107,7 @@ void Stage::positionReply()
         // The reply is otherwise not read, but a '-' is a refusal: the stage never went there.
         if (fetcher.length() > 0 && fetcher.data()[0] == '-') {
             fail(QStringLiteral("the server refused the stage move (%1)")
-                     .arg(firstLine(fetcher.data(), fetcher.length())));
+                     .arg(PositionReport::firstLine(fetcher.data(), fetcher.length())));
             return;
         }
         busy = false;
@@ -129,7 +118,8 @@ void Stage::positionReply()
     CoordinateTriple reported = current;
     const PositionReport::Kind kind = PositionReport::read(fetcher.data(), fetcher.length(), reported);
     if (kind == PositionReport::Kind::Invalid) {
-        fail(QStringLiteral("the server answered \"%1\"").arg(firstLine(fetcher.data(), fetcher.length())));
+        fail(QStringLiteral("the server answered \"%1\"")
+                 .arg(PositionReport::firstLine(fetcher.data(), fetcher.length())));
         return;
     }
     current = reported;

@@ -9,11 +9,6 @@
 
 namespace {
 
-bool finite(const CoordinateTriple& c)
-{
-    return std::isfinite(c.x) && std::isfinite(c.y) && std::isfinite(c.z);
-}
-
 QPointF micrometres(const CoordinateTriple& c)
 {
     return QPointF(double(c.x) / 10.0, double(c.y) / 10.0);
@@ -110,9 +105,7 @@ void TileScan::beginTile()
 void TileScan::sendMove()
 {
     step = Step::Move;
-    sendPosition(QStringLiteral("f=m&x=") + QString::asprintf("%.0f", double(target.x)) + QStringLiteral("&y=") +
-                 QString::asprintf("%.0f", double(target.y)) + QStringLiteral("&z=") +
-                 QString::asprintf("%.0f", double(target.z)));
+    sendPosition(PositionReport::moveQuery(target.x, target.y, target.z));
     stepClock.start();
 }
 
@@ -149,10 +142,8 @@ void TileScan::positionReply()
     }
     CoordinateTriple reported = position;
     const PositionReport::Kind kind = PositionReport::read(stageFetcher.data(), stageFetcher.length(), reported);
-    if (kind == PositionReport::Kind::Invalid || !finite(reported)) {
-        const QString text = QString::fromLatin1(stageFetcher.data(), std::min(stageFetcher.length(), 40))
-                                 .section(QLatin1Char('\n'), 0, 0)
-                                 .trimmed();
+    if (kind == PositionReport::Kind::Invalid) {
+        const QString text = PositionReport::firstLine(stageFetcher.data(), stageFetcher.length());
         stepFailed(QStringLiteral("the server answered \"%1\"").arg(text));
         return;
     }

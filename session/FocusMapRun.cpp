@@ -137,9 +137,7 @@ void FocusMapRun::beginPoint()
     moveDistanceUm = QLineF(micrometres(at), micrometres(target)).length();
     attempt = 0;
     step = Step::Move;
-    send(QStringLiteral("f=m&x=") + QString::asprintf("%.0f", double(target.x)) + QStringLiteral("&y=") +
-         QString::asprintf("%.0f", double(target.y)) + QStringLiteral("&z=") +
-         QString::asprintf("%.0f", double(target.z)));
+    send(PositionReport::moveQuery(target.x, target.y, target.z));
     stepClock.start();
 }
 
@@ -168,11 +166,8 @@ void FocusMapRun::reply()
     }
     CoordinateTriple reported = at;
     const PositionReport::Kind kind = PositionReport::read(fetcher.data(), fetcher.length(), reported);
-    if (kind == PositionReport::Kind::Invalid || !std::isfinite(reported.x) || !std::isfinite(reported.y) ||
-        !std::isfinite(reported.z)) {
-        const QString text = QString::fromLatin1(fetcher.data(), std::min(fetcher.length(), 40))
-                                 .section(QLatin1Char('\n'), 0, 0)
-                                 .trimmed();
+    if (kind == PositionReport::Kind::Invalid) {
+        const QString text = PositionReport::firstLine(fetcher.data(), fetcher.length());
         failed(QStringLiteral("the server answered \"%1\"").arg(text), true);
         return;
     }
