@@ -417,15 +417,7 @@ void RecipeRunner::startScan(const RecipeStep& step)
     }
     tileCache = std::make_unique<QTemporaryDir>(QDir(recipe.output).filePath(QStringLiteral(".tiles-XXXXXX")));
     mosaic = std::make_unique<MosaicStitcher>();
-    MosaicPlan plan;
-    plan.rows = grid.rows;
-    plan.cols = grid.cols;
-    plan.tileSize = grid.picture;
-    plan.umPerPxX = grid.umPerPxX;
-    plan.umPerPxY = grid.umPerPxY;
-    plan.originUm = grid.originUm;
-    plan.stepUm = grid.stepUm;
-    plan.cacheDir = tileCache->path();
+    const MosaicPlan plan = grid.mosaicPlan(tileCache->path());
     QString error;
     if (!tileCache->isValid() || !mosaic->begin(plan, &error)) {
         fail(QStringLiteral("no room for the tiles (%1)").arg(error.isEmpty() ? tileCache->errorString() : error));

@@ -69,3 +69,17 @@ QVector<QPoint> TileGrid::serpentine() const
             order.append(QPoint(row % 2 == 0 ? i : cols - 1 - i, row));
     return order;
 }
+
+MosaicPlan TileGrid::mosaicPlan(const QString& cacheDir) const
+{
+    MosaicPlan plan;
+    plan.rows = rows;
+    plan.cols = cols;
+    plan.tileSize = picture;
+    plan.umPerPxX = umPerPxX;
+    plan.umPerPxY = umPerPxY;
+    plan.originUm = originUm;
+    plan.stepUm = stepUm;
+    plan.cacheDir = cacheDir;
+    return plan;
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "imaging/TileTypes.h"
+
 #include <QPoint>
 #include <QPointF>
 #include <QSize>
@@ -29,6 +31,8 @@ public:
     // Column (x) and row (y) of each frame in acquisition order: rows top to bottom,
     // every other row right to left, so no move crosses the region.
     QVector<QPoint> serpentine() const;
+    // What the stitcher needs to know of the grid, its tiles kept in cacheDir.
+    MosaicPlan mosaicPlan(const QString& cacheDir) const;
 
     int rows = 0;
     int cols = 0;

@@ -296,16 +296,8 @@ void RegionScan::begin(const TileGrid& grid)
     mosaic.reset();
     cache = std::make_unique<QTemporaryDir>(ScanStorage::cacheFolder() + QStringLiteral("/tessan-mosaic-XXXXXX"));
     mosaic = std::make_unique<MosaicStitcher>();
-    MosaicPlan plan;
-    plan.rows = grid.rows;
-    plan.cols = grid.cols;
-    plan.tileSize = grid.picture;
-    plan.umPerPxX = grid.umPerPxX;
+    MosaicPlan plan = grid.mosaicPlan(cache->path());
     mosaicUmPerPx = grid.umPerPxX;
-    plan.umPerPxY = grid.umPerPxY;
-    plan.originUm = grid.originUm;
-    plan.cacheDir = cache->path();
-    plan.stepUm = grid.stepUm;
     plan.correctLight = session->correctLightBox->isChecked();
     plan.flatField = learntLight;
     QString error;
