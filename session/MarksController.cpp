@@ -5,6 +5,7 @@
 #include "views/MarksOverlay.h"
 #include "views/MarksPanel.h"
 #include "views/OverviewMap.h"
+#include "views/SavePathDialog.h"
 #include "views/VideoView.h"
 #include "views/VideoWindow.h"
 #include "views/marks/AnnotationStore.h"
@@ -271,16 +272,10 @@ void MarksController::exportMarks()
     slide.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
     const QString suggested =
         (slide.isEmpty() ? QStringLiteral("marks") : slide + QStringLiteral("-marks")) + QStringLiteral(".geojson");
-    // The suffix is added before the dialog asks about replacing a file, not after.
-    QFileDialog dialog(window, tr("Export Marks"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilter(tr("GeoJSON (*.geojson *.json)"));
-    dialog.setDefaultSuffix(QStringLiteral("geojson"));
-    dialog.selectFile(suggested);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    const QString fileName = SavePathDialog::ask(
+        window, tr("Export Marks"), QString(), tr("GeoJSON (*.geojson *.json)"), QStringLiteral("geojson"), suggested);
+    if (fileName.isEmpty())
         return;
-    const QString fileName = dialog.selectedFiles().constFirst();
     QString error;
     if (!exportTo(fileName, &error)) {
         QMessageBox::warning(window, tr("Tessan: Export Marks"), error);

@@ -5,6 +5,7 @@
 #include "acquire/RecipeSession.h"
 #include "acquire/TileScan.h"
 #include "session/RegionScan.h"
+#include "views/SavePathDialog.h"
 #include "views/VideoWindow.h"
 
 #include <QComboBox>
@@ -66,16 +67,11 @@ bool Session::saveRecipeTo(const QString& path)
 
 void Session::saveRecipe()
 {
-    QFileDialog dialog(this, QStringLiteral("Save as Recipe"));
-    dialog.setObjectName(QStringLiteral("recipe dialog"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(QStringLiteral("Recipes (*.yaml *.yml)"));
-    dialog.setDefaultSuffix(QStringLiteral("yaml"));
-    dialog.selectFile(recipeFromWindow().output + QStringLiteral(".yaml"));
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-        saveRecipeTo(dialog.selectedFiles().constFirst());
+    const QString path = SavePathDialog::ask(this, QStringLiteral("Save as Recipe"), QStringLiteral("recipe dialog"),
+                                             QStringLiteral("Recipes (*.yaml *.yml)"), QStringLiteral("yaml"),
+                                             recipeFromWindow().output + QStringLiteral(".yaml"));
+    if (!path.isEmpty())
+        saveRecipeTo(path);
 }
 
 void Session::runRecipe()

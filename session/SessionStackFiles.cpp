@@ -4,10 +4,10 @@
 #include "imaging/FocusFusion.h"
 #include "session/StackExport.h"
 #include "views/AllInFocusWindow.h"
+#include "views/SavePathDialog.h"
 #include "views/VideoStack.h"
 
 #include <QAction>
-#include <QFileDialog>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStatusBar>
@@ -45,16 +45,12 @@ void Session::saveStack()
 {
     if (!stackComplete)
         return;
-    QFileDialog dialog(this, QStringLiteral("Save Stack"));
-    dialog.setObjectName(QStringLiteral("stack dialog"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(QStringLiteral("OME-TIFF stacks (*.ome.tif *.ome.tiff)"));
-    dialog.setDefaultSuffix(QStringLiteral("ome.tif"));
-    dialog.selectFile(stackFileName(sessionInfo.scope.slides.value(0), stackBegan) + QStringLiteral(".ome.tif"));
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-        saveStackTo(dialog.selectedFiles().constFirst());
+    const QString path =
+        SavePathDialog::ask(this, QStringLiteral("Save Stack"), QStringLiteral("stack dialog"),
+                            QStringLiteral("OME-TIFF stacks (*.ome.tif *.ome.tiff)"), QStringLiteral("ome.tif"),
+                            stackFileName(sessionInfo.scope.slides.value(0), stackBegan) + QStringLiteral(".ome.tif"));
+    if (!path.isEmpty())
+        saveStackTo(path);
 }
 
 void Session::saveStackTo(const QString& fileName)
