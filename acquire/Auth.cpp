@@ -1,8 +1,6 @@
 #include "acquire/Auth.h"
 
-#include <QTime>
-
-#include <cstdlib>
+#include <QRandomGenerator>
 
 namespace {
 
@@ -25,8 +23,13 @@ quint32 rotateLane(quint32 v, int lane, int count, bool left)
 } // namespace
 
 Auth::Auth()
+    : drawSource([] { return QRandomGenerator::global()->generate(); })
 {
-    std::srand(static_cast<unsigned>(QTime::currentTime().msecsSinceStartOfDay() / 1000));
+}
+
+void Auth::setDrawSource(DrawSource source)
+{
+    drawSource = std::move(source);
 }
 
 void Auth::setKey(const QString& k)
@@ -41,7 +44,7 @@ void Auth::setChallenge(int v)
 
 QString Auth::makeToken()
 {
-    return makeToken(std::rand() % 32768);
+    return makeToken(static_cast<int>(drawSource() & 0x7fffu));
 }
 
 QString Auth::makeToken(int r) const

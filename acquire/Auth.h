@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 // Makes the "auth" tokens that prove knowledge of the password without
 // sending it. The server hands out a scrambled 32-bit number; each token is a
 // fresh draw folded with that number and scrambled with the password.
@@ -11,9 +13,12 @@ class Auth : public QObject
     Q_OBJECT
 
 public:
-    // Seeds the process-wide generator with the seconds since local midnight;
-    // every construction seeds it again.
+    // Where each token's draw comes from; only the low 15 bits are used.
+    using DrawSource = std::function<quint32()>;
+
+    // Draws from QRandomGenerator::global().
     Auth();
+    void setDrawSource(DrawSource source);
 
     void setKey(const QString& k);
     // The server sends the challenge scrambled with the key.
@@ -31,4 +36,5 @@ public:
 private:
     QByteArray key;
     quint32 challenge = 0;
+    DrawSource drawSource;
 };

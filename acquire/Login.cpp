@@ -1,69 +1,167 @@
 #include "acquire/Login.h"
 
-#include "acquire/ScopeListParser.h"
 #include "acquire/SessionLink.h"
 #include "acquire/TicketReply.h"
 #include "net/OrvexUrl.h"
 
-Login::Login(SessionLink& sessionLink, QObject* parent)
+Login::Login(SessionLink* sessionLink, QObject* parent)
     : QObject(parent)
     , link(sessionLink)
 {
-    connect(&fetcher, qOverload<>(&MyHTTP::done), this, &Login::replyArrived);
+    connect(&listFetcher, qOverload<>(&MyHTTP::done), this, &Login::listArrived);
+    connect(&challengeFetcher, qOverload<>(&MyHTTP::done), this, &Login::challengeArrived);
+    connect(&reserveFetcher, qOverload<>(&MyHTTP::done), this, &Login::reservationArrived);
+    connect(&ticketFetcher, qOverload<>(&MyHTTP::done), this, &Login::ticketArrived);
+
+    connect(this, &Login::scopesRead, this, &Login::chainListed);
+    connect(this, &Login::scopesFailed, this, [this](const QString& error) { fail(reason(Refusal::NoAnswer, error)); });
+    connect(this, &Login::challengeRead, this, [this] {
+        if (chained)
+            reserve(host, microscope, user);
+    });
+    connect(this, &Login::challengeRefused, this,
+            [this](Refusal why, const QString& detail) { fail(reason(why, detail)); });
+    connect(this, &Login::timeReserved, this, [this] {
+        if (!chained)
+            return;
+        reserved = true;
+        askTicket(host, microscope, user);
+    });
+    connect(this, &Login::reservationRefused, this, [this](Refusal why, const QString& detail) {
+        fail(why == Refusal::NoAuthorization ? QStringLiteral("%1 may not schedule time on %2").arg(user, microscope)
+                                             : reason(why, detail));
+    });
+    connect(this, &Login::ticketGranted, this, &Login::chainGranted);
+    connect(this, &Login::ticketRefused, this, [this](Refusal why, const QString& detail) {
+        // Reserving the next free time is what the dialog's "Reserve" does; once is enough.
+        if (why == Refusal::Unscheduled && chained && !reserved)
+            askChallenge(host, microscope, user, password);
+        else
+            fail(reason(why, detail));
+    });
 }
 
 void Login::start(const QString& serverHost, const QString& scopeName, const QString& login, const QString& secret)
 {
+    Q_ASSERT(link);
     host = serverHost;
     microscope = scopeName;
     user = login;
     password = secret;
     reserved = false;
-    send(Step::List, OrvexUrl::scopeList(host));
+    chained = true;
+    readScopes(host);
 }
 
 void Login::stop()
 {
-    step = Step::Idle;
-    fetcher.setUrl(QString());
+    chained = false;
+    for (MyHTTP* fetcher : {&listFetcher, &challengeFetcher, &reserveFetcher, &ticketFetcher})
+        fetcher->setUrl(QString());
 }
 
-void Login::send(Step next, const QString& url)
+bool Login::send(MyHTTP& fetcher, const QString& url)
 {
-    step = next;
+    // A new address would abandon the request on its way.
+    if (fetcher.isBusy())
+        return false;
     fetcher.setUrl(url);
     fetcher.start();
+    return true;
 }
 
-void Login::replyArrived()
+bool Login::readScopes(const QString& serverHost)
 {
-    if (step == Step::Idle)
-        return;
-    if (!fetcher.succeeded()) {
-        fail(QStringLiteral("the server %1 did not answer (%2)").arg(host, fetcher.errorString()));
-        return;
-    }
-    switch (step) {
-    case Step::List:
-        listArrived();
-        break;
-    case Step::Ticket:
-        ticketArrived();
-        break;
-    case Step::Sticket:
-        sticketArrived();
-        break;
-    case Step::Reserve:
-        reservationArrived();
-        break;
-    case Step::Idle:
-        break;
-    }
+    return send(listFetcher, OrvexUrl::scopeList(serverHost));
+}
+
+bool Login::askChallenge(const QString& serverHost, const QString& scopeName, const QString& login,
+                         const QString& secret)
+{
+    auth.setKey(secret);
+    return send(challengeFetcher, OrvexUrl::schedulingTicket(serverHost, scopeName, login));
+}
+
+bool Login::reserve(const QString& serverHost, const QString& scopeName, const QString& login)
+{
+    return send(reserveFetcher, OrvexUrl::reservation(serverHost, scopeName, login, auth.makeToken()));
+}
+
+bool Login::askTicket(const QString& serverHost, const QString& scopeName, const QString& login)
+{
+    return send(ticketFetcher, OrvexUrl::sessionTicket(serverHost, scopeName, login));
 }
 
 void Login::listArrived()
 {
-    const ScopeListParser list = ScopeListParser::parse(fetcher.data(), fetcher.length());
+    if (!listFetcher.succeeded()) {
+        emit scopesFailed(listFetcher.errorString());
+        return;
+    }
+    emit scopesRead(ScopeListParser::parse(listFetcher.data(), listFetcher.length()));
+}
+
+void Login::challengeArrived()
+{
+    if (!challengeFetcher.succeeded()) {
+        emit challengeRefused(Refusal::NoAnswer, challengeFetcher.errorString());
+        return;
+    }
+    const char* reply = challengeFetcher.data();
+    const int length = challengeFetcher.length();
+    if (length < 1 || reply[0] != '+') {
+        emit challengeRefused(Refusal::UnknownUser, QString());
+        return;
+    }
+    auth.setChallenge(static_cast<int>(TicketReply::hexAt(reply, length, 4)));
+    emit challengeRead();
+}
+
+void Login::reservationArrived()
+{
+    if (!reserveFetcher.succeeded()) {
+        emit reservationRefused(Refusal::NoAnswer, reserveFetcher.errorString());
+        return;
+    }
+    const QByteArray word = TicketReply::firstWord(reserveFetcher.data(), reserveFetcher.length());
+    if (word == "-NO_AUTHORIZATION")
+        emit reservationRefused(Refusal::NoAuthorization, QString());
+    else if (word == "-DOUBLE_DIPPING")
+        emit reservationRefused(Refusal::DoubleDipping, QString());
+    else if (word == "-BAD_AUTH")
+        emit reservationRefused(Refusal::BadAuth, QString());
+    else
+        emit timeReserved(word == "+NOW");
+}
+
+void Login::ticketArrived()
+{
+    if (!ticketFetcher.succeeded()) {
+        emit ticketRefused(Refusal::NoAnswer, ticketFetcher.errorString());
+        return;
+    }
+    const char* reply = ticketFetcher.data();
+    const int length = ticketFetcher.length();
+    switch (TicketReply::classifyTicket(reply, length)) {
+    case TicketReply::Ticket::Granted:
+        emit ticketGranted(TicketReply::hexAt(reply, length, 3));
+        return;
+    case TicketReply::Ticket::NoAuthorization:
+        emit ticketRefused(Refusal::NoAuthorization, QString());
+        return;
+    case TicketReply::Ticket::Unscheduled:
+        emit ticketRefused(Refusal::Unscheduled, QString());
+        return;
+    case TicketReply::Ticket::Other:
+        emit ticketRefused(Refusal::Unexpected, QString::fromLatin1(TicketReply::firstWord(reply, length)));
+        return;
+    }
+}
+
+void Login::chainListed(const ScopeListParser& list)
+{
+    if (!chained)
+        return;
     QStringList names;
     for (const ScopeRecord& record : list.records) {
         if (record.name == microscope) {
@@ -72,7 +170,7 @@ void Login::listArrived()
                 return;
             }
             scope = record;
-            send(Step::Ticket, OrvexUrl::sessionTicket(host, microscope, user));
+            askTicket(host, microscope, user);
             return;
         }
         names << record.name;
@@ -81,64 +179,40 @@ void Login::listArrived()
              .arg(microscope, names.join(QStringLiteral(", "))));
 }
 
-void Login::ticketArrived()
+void Login::chainGranted(quint32 ticket)
 {
-    const char* reply = fetcher.data();
-    const int length = fetcher.length();
-    switch (TicketReply::classifyTicket(reply, length)) {
-    case TicketReply::Ticket::Granted:
-        step = Step::Idle;
-        link.grant(host, OrvexUrl::requestPrefix(user, microscope), password, TicketReply::hexAt(reply, length, 3));
-        emit granted();
+    if (!chained)
         return;
-    case TicketReply::Ticket::NoAuthorization:
-        fail(QStringLiteral("the server rejected the user %1 for this microscope").arg(user));
-        return;
-    case TicketReply::Ticket::Unscheduled:
-        // Reserving the next free time is what the dialog's "Reserve" does; once is enough.
-        if (reserved) {
-            fail(QStringLiteral("%1 is not scheduled on %2 at this time").arg(user, microscope));
-            return;
-        }
-        auth.setKey(password);
-        send(Step::Sticket, OrvexUrl::schedulingTicket(host, microscope, user));
-        return;
-    case TicketReply::Ticket::Other:
-        fail(QStringLiteral("the server answered the ticket request with \"%1\"")
-                 .arg(QString::fromLatin1(TicketReply::firstWord(reply, length))));
-        return;
-    }
+    chained = false;
+    link->grant(host, OrvexUrl::requestPrefix(user, microscope), password, ticket);
+    emit granted();
 }
 
-void Login::sticketArrived()
+QString Login::reason(Refusal why, const QString& detail) const
 {
-    const char* reply = fetcher.data();
-    const int length = fetcher.length();
-    if (length < 1 || reply[0] != '+') {
-        fail(QStringLiteral("the server rejected the user %1 as unauthorized for this microscope").arg(user));
-        return;
+    switch (why) {
+    case Refusal::NoAnswer:
+        return QStringLiteral("the server %1 did not answer (%2)").arg(host, detail);
+    case Refusal::UnknownUser:
+        return QStringLiteral("the server rejected the user %1 as unauthorized for this microscope").arg(user);
+    case Refusal::NoAuthorization:
+        return QStringLiteral("the server rejected the user %1 for this microscope").arg(user);
+    case Refusal::Unscheduled:
+        return QStringLiteral("%1 is not scheduled on %2 at this time").arg(user, microscope);
+    case Refusal::DoubleDipping:
+        return QStringLiteral("%1 holds another reservation already").arg(user);
+    case Refusal::BadAuth:
+        return QStringLiteral("the server rejected the user name and password");
+    case Refusal::Unexpected:
+        break;
     }
-    auth.setChallenge(static_cast<int>(TicketReply::hexAt(reply, length, 4)));
-    send(Step::Reserve, OrvexUrl::reservation(host, microscope, user, auth.makeToken()));
-}
-
-void Login::reservationArrived()
-{
-    const QByteArray word = TicketReply::firstWord(fetcher.data(), fetcher.length());
-    if (word == "-NO_AUTHORIZATION") {
-        fail(QStringLiteral("%1 may not schedule time on %2").arg(user, microscope));
-    } else if (word == "-DOUBLE_DIPPING") {
-        fail(QStringLiteral("%1 holds another reservation already").arg(user));
-    } else if (word == "-BAD_AUTH") {
-        fail(QStringLiteral("the server rejected the user name and password"));
-    } else {
-        reserved = true;
-        send(Step::Ticket, OrvexUrl::sessionTicket(host, microscope, user));
-    }
+    return QStringLiteral("the server answered the ticket request with \"%1\"").arg(detail);
 }
 
 void Login::fail(const QString& reason)
 {
-    step = Step::Idle;
+    if (!chained)
+        return;
+    chained = false;
     emit failed(reason);
 }

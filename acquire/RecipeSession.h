@@ -43,7 +43,7 @@ public:
     void stop();
 
     SessionLink link;
-    Login login{link};
+    Login login{&link};
     ScopeInfo scopeInfo{link};
     RecipeRunner runner{link};
     RecipeJournal journal;

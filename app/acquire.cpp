@@ -177,6 +177,14 @@ int main(int argc, char* argv[])
     QString password;
     if (!readPassword(parser.isSet(stdinOption), &password, &error))
         return refuse(error);
+    // Test hook: a fixed draw in every token, so that a test can choose one
+    // the server refuses when the password is wrong.
+    bool fixedDraw = false;
+    const quint32 draw = qEnvironmentVariable("TESSAN_TOKEN_DRAW").toUInt(&fixedDraw);
+    if (fixedDraw) {
+        session.login.setDrawSource([draw] { return draw; });
+        session.link.auth.setDrawSource([draw] { return draw; });
+    }
 
     // Signals reach the event loop through a socket pair.
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)

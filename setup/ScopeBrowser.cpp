@@ -1,8 +1,5 @@
 #include "setup/ScopeBrowser.h"
 
-#include "acquire/ScopeListParser.h"
-#include "net/MyHTTP.h"
-#include "net/OrvexUrl.h"
 #include "setup/ServerText.h"
 
 #include <QKeyEvent>
@@ -32,28 +29,26 @@ ScopeBrowser::~ScopeBrowser()
 
 void ScopeBrowser::init()
 {
-    scopeListFetcher = std::make_unique<MyHTTP>();
-    ticketFetcher = std::make_unique<MyHTTP>();
-    scheduleFetcher = std::make_unique<MyHTTP>();
-    sticketFetcher = std::make_unique<MyHTTP>();
-    connect(scopeListFetcher.get(), qOverload<>(&MyHTTP::done), this, &ScopeBrowser::updateList);
-    connect(ticketFetcher.get(), qOverload<>(&MyHTTP::done), this, &ScopeBrowser::authOrNot);
-    connect(scheduleFetcher.get(), qOverload<>(&MyHTTP::done), this, &ScopeBrowser::schedResponse);
-    connect(sticketFetcher.get(), qOverload<>(&MyHTTP::done), this, &ScopeBrowser::gotSticket);
+    login = std::make_unique<Login>();
+    connect(login.get(), &Login::scopesRead, this, &ScopeBrowser::updateList);
+    connect(login.get(), &Login::scopesFailed, this, &ScopeBrowser::listFailed);
+    connect(login.get(), &Login::challengeRead, this, &ScopeBrowser::gotSticket);
+    connect(login.get(), &Login::challengeRefused, this, &ScopeBrowser::schedulingRefused);
+    connect(login.get(), &Login::timeReserved, this, &ScopeBrowser::schedResponse);
+    connect(login.get(), &Login::reservationRefused, this, &ScopeBrowser::schedulingRefused);
+    connect(login.get(), &Login::ticketGranted, this, &ScopeBrowser::authOrNot);
+    connect(login.get(), &Login::ticketRefused, this, &ScopeBrowser::ticketRefused);
 }
 
 void ScopeBrowser::destroy()
 {
-    // Fetchers go first, so that no reply reaches a half-destroyed dialog.
-    scopeListFetcher.reset();
-    ticketFetcher.reset();
-    scheduleFetcher.reset();
-    sticketFetcher.reset();
+    // The login goes first, so that no reply reaches a half-destroyed dialog.
+    login.reset();
 }
 
 void ScopeBrowser::fetchScopeList()
 {
-    if (!scopeListFetcher || scopeListFetcher->isBusy())
+    if (!login || login->isReadingScopes())
         return;
     scopeListBox->clear();
     slideList->clear();
@@ -61,29 +56,27 @@ void ScopeBrowser::fetchScopeList()
     reserveButton->setEnabled(false);
     records.clear();
 
-    scopeListFetcher->setUrl(OrvexUrl::scopeList(serverHost()));
     connectionStatus->setText(QStringLiteral("Connecting..."));
     selectionFrozen = true;
-    scopeListFetcher->start();
+    login->readScopes(serverHost());
 }
 
-void ScopeBrowser::updateList()
+void ScopeBrowser::listFailed()
 {
     beginButton->setEnabled(false);
-    if (!scopeListFetcher->succeeded()) {
-        hostName->selectAll();
-        connectionStatus->setText(QStringLiteral("Connection Failed."));
-        warn(QStringLiteral("Connection Failed"),
-             QStringLiteral("No Orvex server could be found at the given hostname"));
-        // Closing the box can move focus and clear the selection; the host is
-        // meant to be retyped.
-        hostName->setFocus();
-        hostName->selectAll();
-        return;
-    }
+    hostName->selectAll();
+    connectionStatus->setText(QStringLiteral("Connection Failed."));
+    warn(QStringLiteral("Connection Failed"), QStringLiteral("No Orvex server could be found at the given hostname"));
+    // Closing the box can move focus and clear the selection; the host is
+    // meant to be retyped.
+    hostName->setFocus();
+    hostName->selectAll();
+}
 
+void ScopeBrowser::updateList(const ScopeListParser& list)
+{
+    beginButton->setEnabled(false);
     connectionStatus->setText(QStringLiteral("Connection Successful"));
-    const ScopeListParser list = ScopeListParser::parse(scopeListFetcher->data(), scopeListFetcher->length());
     // Rows and records are rebuilt together, so row i always names record i.
     scopeListBox->clear();
     records.clear();

@@ -1,13 +1,12 @@
 #pragma once
 
-#include "acquire/Auth.h"
+#include "acquire/Login.h"
 #include "acquire/ScopeRecord.h"
 
 #include <QDialog>
 #include <QList>
 #include <memory>
 
-class MyHTTP;
 class QFrame;
 class QKeyEvent;
 class QLabel;
@@ -58,19 +57,21 @@ public:
 
     const QList<ScopeRecord>& scopeRecords() const { return records; }
     bool isSelectionFrozen() const { return selectionFrozen; }
+    // The requests go out through the engine's login steps.
+    Login* loginSteps() const { return login.get(); }
 
 public slots:
     virtual void init();
     virtual void destroy();
     virtual void fetchScopeList();
-    virtual void updateList();
+    virtual void updateList(const ScopeListParser& list);
     virtual void describeScope(int row);
     virtual void getSticket();
     virtual void gotSticket();
     virtual void reserveNextAvailable();
-    virtual void schedResponse();
+    virtual void schedResponse(bool now);
     virtual void startsession();
-    virtual void authOrNot();
+    virtual void authOrNot(quint32 ticket);
 
 protected slots:
     virtual void languageChange();
@@ -81,17 +82,17 @@ protected:
 private:
     void buildForm();
     void warn(const QString& title, const QString& text);
+    void listFailed();
+    // The box for a refused scheduling challenge or reservation.
+    void schedulingRefused(Login::Refusal why);
+    void ticketRefused(Login::Refusal why);
     // The record of the current row, or null when no row is current.
     const ScopeRecord* currentRecord() const;
     QString serverHost() const;
 
     QList<ScopeRecord> records;
-    std::unique_ptr<MyHTTP> scopeListFetcher;
-    std::unique_ptr<MyHTTP> ticketFetcher;
-    std::unique_ptr<MyHTTP> scheduleFetcher;
-    std::unique_ptr<MyHTTP> sticketFetcher;
+    std::unique_ptr<Login> login;
     bool selectionFrozen = false;
     bool justScheduled = false;
     int savedRow = 0;
-    Auth auth;
 };

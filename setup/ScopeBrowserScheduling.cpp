@@ -1,7 +1,5 @@
 #include "setup/ScopeBrowser.h"
 
-#include "acquire/TicketReply.h"
-#include "net/MyHTTP.h"
 #include "net/OrvexUrl.h"
 #include "session/Session.h"
 #include "setup/SessionInfo.h"
@@ -20,69 +18,57 @@ const QString contactAdministrator =
 
 void ScopeBrowser::getSticket()
 {
-    auth.setKey(passwordBox->text());
-    const ScopeRecord* record = currentRecord();
-    if (sticketFetcher->isBusy() || !record)
-        return;
-    sticketFetcher->setUrl(OrvexUrl::schedulingTicket(serverHost(), record->name, loginBox->text()));
-    sticketFetcher->start();
+    if (const ScopeRecord* record = currentRecord())
+        login->askChallenge(serverHost(), record->name, loginBox->text(), passwordBox->text());
 }
 
 void ScopeBrowser::gotSticket()
 {
-    // Reported like a failed reservation: pressing the button must not seem to do nothing.
-    if (!sticketFetcher->succeeded()) {
-        warn(QStringLiteral("Connection Failed"), QStringLiteral("Error contacting the Orvex server."));
-        return;
-    }
-    const char* reply = sticketFetcher->data();
-    const int length = sticketFetcher->length();
-    if (length < 1 || reply[0] != '+') {
-        warn(QStringLiteral("Scheduling Failed"),
-             QStringLiteral("The server rejected your username as unauthorized for this microscope."));
-        return;
-    }
-    auth.setChallenge(static_cast<int>(TicketReply::hexAt(reply, length, 4)));
     reserveNextAvailable();
 }
 
 void ScopeBrowser::reserveNextAvailable()
 {
-    const ScopeRecord* record = currentRecord();
-    if (scheduleFetcher->isBusy() || !record)
-        return;
-    const QString token = auth.makeToken();
-    scheduleFetcher->setUrl(OrvexUrl::reservation(serverHost(), record->name, loginBox->text(), token));
-    scheduleFetcher->start();
+    if (const ScopeRecord* record = currentRecord())
+        login->reserve(serverHost(), record->name, loginBox->text());
 }
 
-void ScopeBrowser::schedResponse()
+void ScopeBrowser::schedulingRefused(Login::Refusal why)
 {
-    if (!scheduleFetcher->succeeded()) {
-        warn(QStringLiteral("Connection Failed"), QStringLiteral("Error contacting the Orvex server."));
+    switch (why) {
+    case Login::Refusal::UnknownUser:
+        warn(QStringLiteral("Scheduling Failed"),
+             QStringLiteral("The server rejected your username as unauthorized for this microscope."));
         return;
-    }
-    const QByteArray word = TicketReply::firstWord(scheduleFetcher->data(), scheduleFetcher->length());
-    if (word == "+NOW") {
-        warn(QStringLiteral("Scheduling Successful"),
-             QStringLiteral("You are now scheduled for scope time.  You may click \"Control Scope\" to "
-                            "begin using the microscope."));
-    } else if (word == "-NO_AUTHORIZATION") {
+    case Login::Refusal::NoAuthorization:
         warn(QStringLiteral("Authorization Failed"),
              QStringLiteral("The server reported that you are not authorized to schedule time for this "
                             "microscope."));
         return;
-    } else if (word == "-DOUBLE_DIPPING") {
+    case Login::Refusal::DoubleDipping:
         warn(QStringLiteral("Authorization Failed"),
              QStringLiteral("You cannot schedule more than one entry at a time."));
         return;
-    } else if (word == "-BAD_AUTH") {
+    case Login::Refusal::BadAuth:
         warn(QStringLiteral("Incorrect Login"),
              QStringLiteral("The server rejected the username/password pair you supplied."));
         return;
-    } else {
-        warn(QStringLiteral("Reserved Scope Time"), QStringLiteral("You have been scheduled for scope time."));
+    default:
+        // A failed challenge is reported like a failed reservation: pressing
+        // the button must not seem to do nothing.
+        warn(QStringLiteral("Connection Failed"), QStringLiteral("Error contacting the Orvex server."));
+        return;
     }
+}
+
+void ScopeBrowser::schedResponse(bool now)
+{
+    if (now)
+        warn(QStringLiteral("Scheduling Successful"),
+             QStringLiteral("You are now scheduled for scope time.  You may click \"Control Scope\" to "
+                            "begin using the microscope."));
+    else
+        warn(QStringLiteral("Reserved Scope Time"), QStringLiteral("You have been scheduled for scope time."));
     justScheduled = true;
     savedRow = scopeListBox->currentRow();
     fetchScopeList();
@@ -91,39 +77,30 @@ void ScopeBrowser::schedResponse()
 void ScopeBrowser::startsession()
 {
     const ScopeRecord* record = currentRecord();
-    if (ticketFetcher->isBusy() || !record)
+    if (!record || !login->askTicket(serverHost(), record->name, loginBox->text()))
         return;
-    ticketFetcher->setUrl(OrvexUrl::sessionTicket(serverHost(), record->name, loginBox->text()));
-    ticketFetcher->start();
     justScheduled = false;
     selectionFrozen = true;
 }
 
-void ScopeBrowser::authOrNot()
+void ScopeBrowser::ticketRefused(Login::Refusal why)
 {
-    if (!ticketFetcher->succeeded()) {
-        warn(connectionFailure, contactAdministrator);
-        return;
-    }
-    const char* reply = ticketFetcher->data();
-    const int length = ticketFetcher->length();
-    const ScopeRecord* record = currentRecord();
-    switch (TicketReply::classifyTicket(reply, length)) {
-    case TicketReply::Ticket::NoAuthorization:
+    if (why == Login::Refusal::NoAuthorization) {
         warn(QStringLiteral("Authorization Failed"),
              QStringLiteral("The server rejected the username and password pair you supplied."));
-        return;
-    case TicketReply::Ticket::Unscheduled:
+    } else if (why == Login::Refusal::Unscheduled) {
+        const ScopeRecord* record = currentRecord();
         warn(QStringLiteral("User Not Scheduled on Scope \"") + (record ? record->name : QString()) +
                  QStringLiteral("\""),
              QStringLiteral("The server reported that you were not scheduled for access at this time."));
-        return;
-    case TicketReply::Ticket::Other:
+    } else {
         warn(connectionFailure, contactAdministrator);
-        return;
-    case TicketReply::Ticket::Granted:
-        break;
     }
+}
+
+void ScopeBrowser::authOrNot(quint32 ticket)
+{
+    const ScopeRecord* record = currentRecord();
     if (!record)
         return;
 
@@ -132,7 +109,7 @@ void ScopeBrowser::authOrNot()
     info.scope = *record;
     info.login = loginBox->text();
     info.password = passwordBox->text();
-    info.ticket = TicketReply::hexAt(reply, length, 3);
+    info.ticket = ticket;
     info.requestPrefix = OrvexUrl::requestPrefix(info.login, info.scope.name);
 
     auto* session = new Session(nullptr, nullptr);

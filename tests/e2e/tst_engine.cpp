@@ -10,6 +10,8 @@
 #include "net/OrvexUrl.h"
 #include "sim/OrvexServer.h"
 
+#include "RefusedDraw.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -104,6 +106,8 @@ class TestEngine : public QObject
         command.setWorkingDirectory(dir);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("TESSAN_PASSWORD", password);
+        if (!password.isEmpty() && password != QLatin1String("orvex-demo"))
+            env.insert("TESSAN_TOKEN_DRAW", QString::number(refusedDraw(password, QStringLiteral("orvex-demo"))));
         command.setProcessEnvironment(env);
         // Standard input is no terminal: without the variable there is no password.
         command.setStandardInputFile(QProcess::nullDevice());

@@ -1,4 +1,5 @@
 #include "MessageBoxCatcher.h"
+#include "RefusedDraw.h"
 #include "SessionHarness.h"
 
 #include "setup/ScopeBrowser.h"
@@ -246,6 +247,8 @@ private slots:
             QVERIFY(server->addFault(rule));
         login(user, password, control && rule != QLatin1String("1") ? 0 : 1);
         const QString description = browser->descriptionBox->toPlainText();
+        if (user == QLatin1String("demo") && password != QLatin1String("orvex-demo"))
+            browser->loginSteps()->setDrawSource([draw = refusedDraw(password, "orvex-demo")] { return draw; });
         MessageBoxCatcher catcher;
         (control ? browser->beginButton : browser->reserveButton)->click();
         QTEST(catcher.title(), "title");
