@@ -1,6 +1,9 @@
 #include "session/RegionScan.h"
 
+#include "acquire/ControlClock.h"
 #include "acquire/ScanTiming.h"
+#include "acquire/ScopeInfo.h"
+#include "acquire/SessionLink.h"
 #include "imaging/FlatField.h"
 #include "imaging/FlatFieldEstimator.h"
 #include "imaging/MosaicStitcher.h"
@@ -8,21 +11,13 @@
 #include "session/Session.h"
 #include "views/MosaicView.h"
 #include "views/MosaicWindow.h"
-#include "views/VideoWindow.h"
 
 #include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QLabel>
-#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSpinBox>
-#include <QStatusBar>
-#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -45,21 +40,23 @@ QPointF micrometres(const CoordinateTriple& stage)
     return QPointF(double(stage.x) / 10.0, double(stage.y) / 10.0);
 }
 
-TileScan::UrlMaker urlsOf(Session* owner)
+TileScan::UrlMaker urlsOf(const RegionScan::Engine* owner)
 {
-    return [owner](const QString& query, bool authenticated) {
-        const QString full = authenticated ? query + QStringLiteral("&auth=") + owner->link.token() : query;
-        return owner->link.url(full);
+    return [link = &owner->link](const QString& query, bool authenticated) {
+        const QString full = authenticated ? query + QStringLiteral("&auth=") + link->token() : query;
+        return link->url(full);
     };
 }
 
 } // namespace
 
-RegionScan::RegionScan(Session* owner)
-    : QObject(owner)
+RegionScan::RegionScan(const Engine* owner, Session* window, std::function<ScanSettings()> asked)
+    : QObject(window)
     , scan(urlsOf(owner), owner->scanTiming)
     , focusRun(urlsOf(owner), owner->scanTiming)
-    , session(owner)
+    , engine(*owner)
+    , session(window)
+    , settings(std::move(asked))
 {
     // One thread keeps the tiles in order and lets the stitcher's queue wait there, not here.
     feeder.setMaxThreadCount(1);
@@ -71,37 +68,19 @@ RegionScan::RegionScan(Session* owner)
     cancelButton = new QPushButton(QStringLiteral("Cancel"), session);
     cancelButton->setObjectName(QStringLiteral("scanCancelButton"));
     cancelButton->hide();
-    session->statusBar()->addPermanentWidget(progressBar);
-    session->statusBar()->addPermanentWidget(cancelButton);
     refreshTimer = new QTimer(this);
     refreshTimer->setSingleShot(true);
     refreshTimer->setInterval(250);
 
-    connect(session->scanRegionButton, &QPushButton::clicked, this, &RegionScan::startOrCancel);
     connect(cancelButton, &QPushButton::clicked, this, &RegionScan::cancelScan);
-    connect(session->saveMosaicAction, &QAction::triggered, this, &RegionScan::saveMosaic);
     viewMosaicAction = new QAction(QStringLiteral("&Mosaic Window"), session);
     viewMosaicAction->setObjectName(QStringLiteral("viewMosaicAction"));
     viewMosaicAction->setEnabled(false);
-    if (auto* viewMenu = session->findChild<QMenu*>(QStringLiteral("viewMenu")))
-        viewMenu->addAction(viewMosaicAction);
     connect(viewMosaicAction, &QAction::triggered, this, &RegionScan::showMosaicWindow);
-    connect(session->scanFocusBox, &QComboBox::currentIndexChanged, this, [this](int index) {
-        session->scanFocusEveryBox->setEnabled(index == 2 && !isBusy());
-        updatePlan();
-    });
-    for (QPushButton* b : {session->PushButton6, session->PushButton7, session->resetAcquisitionButton})
-        connect(b, &QPushButton::clicked, this, &RegionScan::updatePlan);
-    connect(session->overlapBox, &QSpinBox::valueChanged, this, &RegionScan::updatePlan);
-    connect(session->scanFocusEveryBox, &QSpinBox::valueChanged, this, &RegionScan::updatePlan);
-    connect(session->Stack_Acquisition, &QTabWidget::currentChanged, this, &RegionScan::updatePlan);
     connect(refreshTimer, &QTimer::timeout, this, &RegionScan::refreshMosaic);
-    // Frames the live video brings after a move: their time counts for the estimate.
-    connect(&session->videoFetcher, &MyWebJPEG::newImageAvailable, this,
-            [this] { session->scanTiming.frameArrived(); });
     // Queued: after the window has taken its controls back.
     connect(
-        &session->clock, &ControlClock::expired, this,
+        &engine.clock, &ControlClock::expired, this,
         [this] {
             if (isRunning() && !scan.cancelRequested() && !focusRun.cancelRequested()) {
                 scan.cancel();
@@ -119,7 +98,7 @@ RegionScan::RegionScan(Session* owner)
         if (focusRun.cancelRequested())
             return;
         const QString text = QStringLiteral("Focus map: %1 of %2 points").arg(done).arg(total);
-        session->statusBar()->showMessage(text);
+        emit status(text);
         if (mosaicWindow)
             mosaicWindow->setState(text);
     });
@@ -128,7 +107,7 @@ RegionScan::RegionScan(Session* owner)
     connect(&scan, &TileScan::tileTaken, this,
             [this](int id, int row, int col, QPointF reportedUm, const QImage& frame) {
                 ++tilesTaken;
-                tileZUm.append(double(session->currentCoords.z) * 0.1);
+                tileZUm.append(double(position.z) * 0.1);
                 const ScanTile tile{id, row, col, reportedUm};
                 MosaicStitcher* target = mosaic.get();
                 ++tilesQueued;
@@ -136,10 +115,7 @@ RegionScan::RegionScan(Session* owner)
                     target->addTile(tile, frame, jpeg);
                     --tilesQueued;
                 });
-                if (session->videoWindow) {
-                    QImage shown = frame;
-                    session->videoWindow->updateImage(shown);
-                }
+                emit tileShown(frame);
             });
     connect(&scan, &TileScan::tileMissing, this, [this](int id, int row, int col, const QString& reason) {
         MosaicStitcher* target = mosaic.get();
@@ -153,7 +129,6 @@ RegionScan::RegionScan(Session* owner)
     connect(saver, &MosaicSaver::message, this, &RegionScan::message);
     connect(saver, &MosaicSaver::saved, this, [this](bool ok) { unsaved = unsaved && !ok; });
     connect(saver, &MosaicSaver::saved, this, &RegionScan::saved);
-    updatePlan();
 }
 
 RegionScan::~RegionScan()
@@ -173,14 +148,19 @@ bool RegionScan::isBusy() const
     return isRunning() || stitching || saver->isRunning();
 }
 
+QList<QWidget*> RegionScan::statusWidgets() const
+{
+    return {progressBar, cancelButton};
+}
+
 TileGrid RegionScan::plannedGrid() const
 {
-    const int size = session->videoWindow ? session->videoWindow->ComboBox3->currentIndex() + 1 : 1;
-    const CoordinateTriple& tl = session->jobTopLeft;
-    const CoordinateTriple& br = session->jobBottomRight;
+    const ScanSettings now = settings();
+    const CoordinateTriple& tl = now.topLeft;
+    const CoordinateTriple& br = now.bottomRight;
     TileGrid grid = TileGrid::plan(QPointF(tl.x * 1000.0, tl.y * 1000.0), QPointF(br.x * 1000.0, br.y * 1000.0),
-                                   TileScan::pictureOf(size), session->scopeInfo.mppX, session->scopeInfo.mppY,
-                                   session->overlapBox->value());
+                                   TileScan::pictureOf(now.pictureSize), engine.scopeInfo.mppX, engine.scopeInfo.mppY,
+                                   now.overlapPercent);
     const bool unset = (tl.x == 0.0f && tl.y == 0.0f) || (br.x == 0.0f && br.y == 0.0f);
     if (unset && grid.refusal.isEmpty())
         grid.refusal = QStringLiteral("Set the top left and the bottom right corner of the region first.");
@@ -189,32 +169,33 @@ TileGrid RegionScan::plannedGrid() const
 
 int RegionScan::autofocusEvery() const
 {
-    const int choice = session->scanFocusBox->currentIndex();
-    return choice == 0 || choice == 3 ? 0 : choice == 1 ? 1 : session->scanFocusEveryBox->value();
+    const ScanSettings now = settings();
+    const int choice = now.focusChoice;
+    return choice == 0 || choice == 3 ? 0 : choice == 1 ? 1 : now.focusEvery;
 }
 
 QVector<QPointF> RegionScan::plannedFocusPoints(const TileGrid& grid) const
 {
-    return session->scanFocusBox->currentIndex() == 3 ? FocusMapRun::pointsFor(grid) : QVector<QPointF>();
+    return settings().focusChoice == 3 ? FocusMapRun::pointsFor(grid) : QVector<QPointF>();
 }
 
 QString RegionScan::refusal(const TileGrid& grid, double seconds) const
 {
-    if (session->clock.controlExpired)
+    if (engine.clock.controlExpired)
         return QStringLiteral("Your control time has expired.");
     if (isBusy())
         return QStringLiteral("The last region scan is still being stitched or saved.");
     if (!grid.isValid())
         return grid.refusal;
-    if (session->stageBusy())
+    if (settings().stageBusy)
         return QStringLiteral("Wait until the stage is free: a move, an autofocus or a focus stack is running.");
-    if (!session->clock.countdownTimer.isActive())
+    if (!engine.clock.countdownTimer.isActive())
         return QStringLiteral("The remaining control time is not known yet; try again in a moment.");
-    if (seconds > session->clock.remainingSeconds)
+    if (seconds > engine.clock.remainingSeconds)
         return QStringLiteral("The scan of %1 tiles would take about %2, but only %3 of control time are left. "
                               "Mark a smaller region, lower the overlap or autofocus less often.")
             .arg(grid.count())
-            .arg(duration(seconds), duration(session->clock.remainingSeconds));
+            .arg(duration(seconds), duration(engine.clock.remainingSeconds));
     return roomRefusal(grid);
 }
 
@@ -223,24 +204,28 @@ QString RegionScan::roomRefusal(const TileGrid& grid) const
     const QSize mosaicPx(int((grid.cols - 1) * grid.stepUm.width() / grid.umPerPxX) + grid.picture.width(),
                          int((grid.rows - 1) * grid.stepUm.height() / grid.umPerPxY) + grid.picture.height());
     // the live video runs at the picture size the scan takes
-    const qint64 tile = ScanStorage::tileBytes(grid.picture, session->videoFetcher.imageBytes().size());
+    const qint64 tile = ScanStorage::tileBytes(grid.picture, settings().liveFrameBytes);
     const QString output = saver->lastPath().isEmpty() ? QDir::homePath() : QFileInfo(saver->lastPath()).absolutePath();
     return ScanStorage::refusal({{ScanStorage::cacheFolder(), tile * grid.count(), QStringLiteral("the tiles")},
                                  {output, ScanStorage::mosaicBytes(mosaicPx), QStringLiteral("the mosaic")}},
                                 storageProbe);
 }
 
+double RegionScan::estimate(const TileGrid& grid, const ScanSettings& now) const
+{
+    return ScanTiming::estimateSeconds(grid, micrometres(now.position), autofocusEvery(), engine.scanTiming.model(),
+                                       plannedFocusPoints(grid));
+}
+
 void RegionScan::updatePlan()
 {
     const TileGrid grid = plannedGrid();
     if (!grid.isValid()) {
-        session->scanSizeLabel->clear();
+        emit planChanged(QString());
         return;
     }
-    const double seconds = ScanTiming::estimateSeconds(grid, micrometres(session->currentCoords), autofocusEvery(),
-                                                       session->scanTiming.model(), plannedFocusPoints(grid));
-    session->scanSizeLabel->setText(
-        QStringLiteral("%1 × %2 tiles, about %3").arg(grid.cols).arg(grid.rows).arg(duration(seconds)));
+    const double seconds = estimate(grid, settings());
+    emit planChanged(QStringLiteral("%1 × %2 tiles, about %3").arg(grid.cols).arg(grid.rows).arg(duration(seconds)));
 }
 
 void RegionScan::startOrCancel()
@@ -251,8 +236,7 @@ void RegionScan::startOrCancel()
     }
     updatePlan();
     const TileGrid grid = plannedGrid();
-    const double seconds = ScanTiming::estimateSeconds(grid, micrometres(session->currentCoords), autofocusEvery(),
-                                                       session->scanTiming.model(), plannedFocusPoints(grid));
+    const double seconds = estimate(grid, settings());
     const QString why = refusal(grid, seconds);
     if (!why.isEmpty()) {
         QMessageBox::warning(session, QStringLiteral("Cannot scan the region"), why, QMessageBox::Ok);
@@ -265,7 +249,7 @@ void RegionScan::startOrCancel()
                        .arg(grid.rows)
                        .arg(grid.picture.width())
                        .arg(grid.picture.height())
-                       .arg(duration(seconds), duration(session->clock.remainingSeconds));
+                       .arg(duration(seconds), duration(engine.clock.remainingSeconds));
     if (unsaved)
         text += QStringLiteral("\n\nThe mosaic of the last scan has not been saved and will be replaced.");
     QMessageBox box(QMessageBox::Question, QStringLiteral("Scan Region"), text, QMessageBox::NoButton, session);
@@ -298,7 +282,8 @@ void RegionScan::begin(const TileGrid& grid)
     mosaic = std::make_unique<MosaicStitcher>();
     MosaicPlan plan = grid.mosaicPlan(cache->path());
     mosaicUmPerPx = grid.umPerPxX;
-    plan.correctLight = session->correctLightBox->isChecked();
+    const ScanSettings now = settings();
+    plan.correctLight = now.correctLight;
     plan.flatField = learntLight;
     QString error;
     if (!cache->isValid() || !mosaic->begin(plan, &error)) {
@@ -323,7 +308,7 @@ void RegionScan::begin(const TileGrid& grid)
             return;
         scan.cancel();
         emit message(QStringLiteral("***Region scan stopped: a tile could not be stored. ") + text);
-        session->statusBar()->showMessage(QStringLiteral("Region scan stopped: ") + text);
+        emit status(QStringLiteral("Region scan stopped: ") + text);
     });
     unstored = 0;
 
@@ -331,7 +316,7 @@ void RegionScan::begin(const TileGrid& grid)
     unsaved = false;
     tilesTaken = 0;
     tileZUm.clear();
-    session->saveMosaicAction->setEnabled(false);
+    emit mosaicSavable(false);
     showMosaicWindow();
     MosaicStitcher* source = mosaic.get();
     mosaicWindow->view->setMosaic(
@@ -339,7 +324,7 @@ void RegionScan::begin(const TileGrid& grid)
         [source](const QRectF& area, const QSize& out) { return source->preview(area, out); });
     mosaicWindow->saveMosaicAction->setEnabled(false);
 
-    session->disableControls();
+    emit stageHeld(true);
     setPageEnabled(false);
     progressBar->setRange(0, grid.count());
     progressBar->setValue(0);
@@ -350,13 +335,13 @@ void RegionScan::begin(const TileGrid& grid)
     focusSurface = FocusSurface();
     scan.focusUm = nullptr;
     pendingGrid = grid;
+    position = now.position;
     const QVector<QPointF> points = plannedFocusPoints(grid);
     if (!points.isEmpty()) {
-        focusRun.start(points, session->currentCoords);
+        focusRun.start(points, position);
         return;
     }
-    const int size = session->videoWindow ? session->videoWindow->ComboBox3->currentIndex() + 1 : 1;
-    scan.start(grid, size, autofocusEvery(), session->currentCoords);
+    scan.start(grid, now.pictureSize, autofocusEvery(), position);
 }
 
 void RegionScan::focusMapped(bool cancelled)
@@ -378,15 +363,13 @@ void RegionScan::focusMapped(bool cancelled)
         mosaic->setAnnotation(QStringLiteral("tessan:focus-map"), FocusMapRun::fileNotes(focusSurface, tried));
         scan.focusUm = [surface = focusSurface](const QPointF& c) { return surface.at(c.x(), c.y()); };
     }
-    const int size = session->videoWindow ? session->videoWindow->ComboBox3->currentIndex() + 1 : 1;
-    scan.start(pendingGrid, size, 0, focusRun.position());
+    scan.start(pendingGrid, settings().pictureSize, 0, focusRun.position());
 }
 
-void RegionScan::stageReported(CoordinateTriple& position)
+void RegionScan::stageReported(CoordinateTriple& reported)
 {
-    session->currentCoords = position;
-    session->pointToScreen(position);
-    emit session->physicalLocationChanged(session->currentCoords);
+    position = reported;
+    emit positionReported(reported);
 }
 
 void RegionScan::cancelScan()
@@ -396,7 +379,7 @@ void RegionScan::cancelScan()
     scan.cancel();
     focusRun.cancel();
     cancelButton->setEnabled(false);
-    session->statusBar()->showMessage(QStringLiteral("Cancelling the region scan after this tile..."));
+    emit status(QStringLiteral("Cancelling the region scan after this tile..."));
 }
 
 void RegionScan::showProgress(int done, int total, double secondsLeft)
@@ -410,9 +393,9 @@ void RegionScan::showProgress(int done, int total, double secondsLeft)
                        .arg(total)
                        .arg(duration(secondsLeft));
     // The progress takes the status bar: the control-time warning stays in it.
-    if (session->clock.countdownTimer.isActive() && session->clock.remainingSeconds <= 300)
-        text += QStringLiteral(" (%1 of control time left)").arg(duration(session->clock.remainingSeconds));
-    session->statusBar()->showMessage(text);
+    if (engine.clock.countdownTimer.isActive() && engine.clock.remainingSeconds <= 300)
+        text += QStringLiteral(" (%1 of control time left)").arg(duration(engine.clock.remainingSeconds));
+    emit status(text);
     if (mosaicWindow)
         mosaicWindow->setState(text);
 }
@@ -453,7 +436,7 @@ void RegionScan::scanFinished(bool cancelled)
     }
     emit message(result);
 
-    saver->describeScan(mosaic.get(), grid, session->overlapBox->value(), autofocusEvery(), tileZUm);
+    saver->describeScan(mosaic.get(), grid, settings().overlapPercent, autofocusEvery(), tileZUm);
 
     stitching = true;
     MosaicStitcher* target = mosaic.get();
@@ -462,15 +445,13 @@ void RegionScan::scanFinished(bool cancelled)
     progressBar->setFormat(QStringLiteral("stitching"));
     cancelButton->hide();
     cancelButton->setEnabled(true);
-    session->scanRegionButton->setText(QStringLiteral("Scan Region"));
-    session->statusBar()->showMessage(QStringLiteral("Stitching the mosaic..."));
+    emit takingTiles(false);
+    emit status(QStringLiteral("Stitching the mosaic..."));
     if (mosaicWindow)
         mosaicWindow->setState(QStringLiteral("Stitching..."));
     // The stage is free again: a fresh live frame shows where it stands and releases the controls.
-    session->enableControls();
+    emit stageHeld(false);
     updatePlan();
-    session->videoFetcher.setUrl(session->videoFetcher.url());
-    session->videoFetcher.get();
 }
 
 void RegionScan::stitched()
@@ -495,17 +476,16 @@ void RegionScan::stitched()
     }
     progressBar->hide();
     setPageEnabled(true);
-    session->saveMosaicAction->setEnabled(mosaicReady);
+    emit mosaicSavable(mosaicReady);
     refreshMosaic();
     const QSize size = mosaic->mosaicSize();
     // Missing tiles stay named in the status bar.
     if (!mosaicReady)
-        session->statusBar()->showMessage(QStringLiteral("No tile was taken: there is no mosaic to save."));
+        emit status(QStringLiteral("No tile was taken: there is no mosaic to save."));
     else if (result.startsWith(QLatin1String("***")))
-        session->statusBar()->showMessage(summary);
+        emit status(summary);
     else
-        session->statusBar()->showMessage(
-            QStringLiteral("Mosaic ready: %1 × %2 pixels.").arg(size.width()).arg(size.height()));
+        emit status(QStringLiteral("Mosaic ready: %1 × %2 pixels.").arg(size.width()).arg(size.height()));
     if (mosaicWindow) {
         mosaicWindow->saveMosaicAction->setEnabled(mosaicReady);
         mosaicWindow->setState(summary);
@@ -522,10 +502,8 @@ void RegionScan::refreshMosaic()
 
 void RegionScan::setPageEnabled(bool enabled)
 {
-    session->scanRegionButton->setText(enabled ? QStringLiteral("Scan Region") : QStringLiteral("Cancel Scan"));
-    for (QWidget* w : QList<QWidget*>{session->overlapBox, session->scanFocusBox, session->correctLightBox})
-        w->setEnabled(enabled);
-    session->scanFocusEveryBox->setEnabled(enabled && session->scanFocusBox->currentIndex() == 2);
+    emit takingTiles(!enabled);
+    emit pageEnabled(enabled);
 }
 
 void RegionScan::showMosaicWindow()
@@ -534,10 +512,10 @@ void RegionScan::showMosaicWindow()
         mosaicWindow = new MosaicWindow();
         connect(mosaicWindow.data(), &MosaicWindow::saveRequested, this, &RegionScan::saveMosaic);
         connect(mosaicWindow->view, &MosaicView::pointDoubleClicked, this, [this](const QPointF& stageUm) {
-            CoordinateTriple destination = session->currentCoords;
+            CoordinateTriple destination = settings().position;
             destination.x = float(stageUm.x() * 10.0);
             destination.y = float(stageUm.y() * 10.0);
-            session->goTo(destination);
+            emit goToRequested(destination);
         });
     }
     mosaicWindow->show();

@@ -4,6 +4,7 @@
 #include "acquire/TileScan.h"
 #include "imaging/FocusSurface.h"
 #include "session/FocusMapRun.h"
+#include "session/ScanSettings.h"
 #include "session/ScanStorage.h"
 #include "views/MosaicWindow.h"
 
@@ -21,19 +22,34 @@ class QAction;
 class QProgressBar;
 class QPushButton;
 class QTemporaryDir;
+class ControlClock;
+class ScanTiming;
+class ScopeInfo;
 class Session;
+class SessionLink;
 
 // The region scan of a control session: checks and confirms the scan the
 // Image Acquisition page describes, drives the TileScan, hands every tile to
 // the stitcher on a worker thread, shows the mosaic and the progress, and
-// saves the result. The session's stage controls stay disabled while tiles
-// are taken.
+// saves the result. It asks the window for the page's settings and reports
+// by signals; the window keeps its stage controls disabled while tiles are
+// taken.
 class RegionScan : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit RegionScan(Session* session);
+    // The session's engine the scan works with.
+    struct Engine
+    {
+        SessionLink& link;
+        ScanTiming& scanTiming;
+        ControlClock& clock;
+        ScopeInfo& scopeInfo;
+    };
+
+    // The window is the parent of the scan's dialogs and status-bar widgets.
+    RegionScan(const Engine* owner, Session* window, std::function<ScanSettings()> settings);
     ~RegionScan() override;
 
     // Focus points or tiles are being taken.
@@ -53,6 +69,8 @@ public:
     // Why the disks cannot hold the scan's tiles and mosaic, or empty.
     QString roomRefusal(const TileGrid& grid) const;
 
+    // The estimate shown beside the page, again.
+    void updatePlan();
     // The "Scan Region" button: refuses, or confirms and starts; during a
     // scan it cancels.
     void startOrCancel();
@@ -67,6 +85,10 @@ public:
     void abort();
 
     MosaicWindow* window() const { return mosaicWindow; }
+    // Shown beside the window's status line.
+    QList<QWidget*> statusWidgets() const;
+    // View > Mosaic Window.
+    QAction* mosaicWindowAction() const { return viewMosaicAction; }
     MosaicStitcher* stitcher() const { return mosaic.get(); }
 
     TileScan scan;
@@ -84,12 +106,27 @@ signals:
     // The mosaic is stitched and may be saved.
     void mosaicFinished();
     void saved(bool ok, const QString& pathOrError);
+    // For the window's status line.
+    void status(const QString& text);
+    // The size and time of the planned scan, or empty when none is planned.
+    void planChanged(const QString& text);
+    // Tiles or focus points are being taken; the button cancels.
+    void takingTiles(bool taking);
+    // The page's settings may be changed.
+    void pageEnabled(bool enabled);
+    // The stage is the scan's: the window's stage controls are off.
+    void stageHeld(bool held);
+    void mosaicSavable(bool savable);
+    void positionReported(CoordinateTriple& position);
+    void tileShown(const QImage& frame);
+    // A double click in the mosaic: the stage is asked to go there.
+    void goToRequested(CoordinateTriple& destination);
 
 private:
     void begin(const TileGrid& grid);
     void focusMapped(bool cancelled);
     void stageReported(CoordinateTriple& position);
-    void updatePlan();
+    double estimate(const TileGrid& grid, const ScanSettings& now) const;
     void showProgress(int done, int total, double secondsLeft);
     void scanFinished(bool cancelled);
     void stitched();
@@ -98,7 +135,12 @@ private:
     void refreshMosaic();
     void feed(std::function<void()> work);
 
+    Engine engine;
+    // The parent of the scan's dialogs and widgets; MosaicSaver takes the session itself.
     Session* session;
+    std::function<ScanSettings()> settings;
+    // The stage as the scan last heard of it.
+    CoordinateTriple position;
     QThreadPool feeder;
     // Tiles taken and not yet handed to the stitcher.
     std::atomic<int> tilesQueued{0};

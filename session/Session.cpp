@@ -13,8 +13,12 @@
 #include "views/WindowPlacement.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
@@ -32,9 +36,82 @@ Session::Session(QWidget* parent, const char* name, Qt::WindowFlags fl)
     setObjectName(name ? QString::fromLatin1(name) : QStringLiteral("Session"));
     buildForm();
     connectForm();
-    regionScan = new RegionScan(this);
-    connect(regionScan, &RegionScan::message, this, &Session::appendInfo);
+    connectRegionScan();
     init();
+}
+
+ScanSettings Session::scanSettings() const
+{
+    ScanSettings now;
+    now.topLeft = jobTopLeft;
+    now.bottomRight = jobBottomRight;
+    now.overlapPercent = overlapBox->value();
+    now.focusChoice = scanFocusBox->currentIndex();
+    now.focusEvery = scanFocusEveryBox->value();
+    now.correctLight = correctLightBox->isChecked();
+    now.pictureSize = videoWindow ? videoWindow->ComboBox3->currentIndex() + 1 : 1;
+    now.position = currentCoords;
+    now.stageBusy = stageBusy();
+    now.liveFrameBytes = int(videoFetcher.imageBytes().size());
+    return now;
+}
+
+void Session::connectRegionScan()
+{
+    const RegionScan::Engine engine{link, scanTiming, clock, scopeInfo};
+    regionScan = new RegionScan(&engine, this, [this] { return scanSettings(); });
+    connect(regionScan, &RegionScan::message, this, &Session::appendInfo);
+    for (QWidget* widget : regionScan->statusWidgets())
+        statusBar()->addPermanentWidget(widget);
+    if (auto* viewMenu = findChild<QMenu*>(QStringLiteral("viewMenu")))
+        viewMenu->addAction(regionScan->mosaicWindowAction());
+    connect(scanRegionButton, &QPushButton::clicked, regionScan, &RegionScan::startOrCancel);
+    connect(saveMosaicAction, &QAction::triggered, regionScan, &RegionScan::saveMosaic);
+    connect(scanFocusBox, &QComboBox::currentIndexChanged, regionScan, [this](int index) {
+        scanFocusEveryBox->setEnabled(index == 2 && !regionScan->isBusy());
+        regionScan->updatePlan();
+    });
+    for (QPushButton* b : {PushButton6, PushButton7, resetAcquisitionButton})
+        connect(b, &QPushButton::clicked, regionScan, &RegionScan::updatePlan);
+    connect(overlapBox, &QSpinBox::valueChanged, regionScan, &RegionScan::updatePlan);
+    connect(scanFocusEveryBox, &QSpinBox::valueChanged, regionScan, &RegionScan::updatePlan);
+    connect(Stack_Acquisition, &QTabWidget::currentChanged, regionScan, &RegionScan::updatePlan);
+    // Frames the live video brings after a move: their time counts for the estimate.
+    connect(&videoFetcher, &MyWebJPEG::newImageAvailable, this, [this] { scanTiming.frameArrived(); });
+
+    connect(regionScan, &RegionScan::status, this, [this](const QString& text) { statusBar()->showMessage(text); });
+    connect(regionScan, &RegionScan::planChanged, scanSizeLabel, &QLabel::setText);
+    connect(regionScan, &RegionScan::takingTiles, scanRegionButton, [this](bool taking) {
+        scanRegionButton->setText(taking ? QStringLiteral("Cancel Scan") : QStringLiteral("Scan Region"));
+    });
+    connect(regionScan, &RegionScan::pageEnabled, this, [this](bool enabled) {
+        for (QWidget* w : QList<QWidget*>{overlapBox, scanFocusBox, correctLightBox})
+            w->setEnabled(enabled);
+        scanFocusEveryBox->setEnabled(enabled && scanFocusBox->currentIndex() == 2);
+    });
+    connect(regionScan, &RegionScan::stageHeld, this, [this](bool held) {
+        if (held) {
+            disableControls();
+            return;
+        }
+        enableControls();
+        videoFetcher.setUrl(videoFetcher.url());
+        videoFetcher.get();
+    });
+    connect(regionScan, &RegionScan::mosaicSavable, saveMosaicAction, &QAction::setEnabled);
+    connect(regionScan, &RegionScan::positionReported, this, [this](CoordinateTriple& position) {
+        currentCoords = position;
+        pointToScreen(position);
+        emit physicalLocationChanged(currentCoords);
+    });
+    connect(regionScan, &RegionScan::tileShown, this, [this](const QImage& frame) {
+        if (!videoWindow)
+            return;
+        QImage shown = frame;
+        videoWindow->updateImage(shown);
+    });
+    connect(regionScan, &RegionScan::goToRequested, this, &Session::goTo);
+    regionScan->updatePlan();
 }
 
 Session::~Session()

@@ -9,6 +9,7 @@
 #include "imaging/OmeXml.h"
 #include "net/MyHTTP.h"
 #include "net/MyWebJPEG.h"
+#include "session/ScanSettings.h"
 #include "setup/SessionInfo.h"
 
 #include <QDateTime>
@@ -194,6 +195,8 @@ public:
     RegionScan* regionScan = nullptr;
     // A region scan is taking its tiles: the stage is not the user's.
     bool scanRunning() const;
+    // The region scan's settings as the Image Acquisition page and the stage give them now.
+    ScanSettings scanSettings() const;
     // File > Save as Recipe: the position, picture size, stack and region of
     // the window as a recipe for tessan-acquire.
     void saveRecipe();
@@ -284,6 +287,8 @@ private:
     void buildAutofocusBlock(QWidget* central);
     void buildActions();
     void connectForm();
+    // The region scan asks for its settings and reports by signals; the page and status line are wired here.
+    void connectRegionScan();
     void showVideoWindow();
     void placeVideoWindow();
     // The remaining time in timeLabel, in the warning colour from five minutes on.
