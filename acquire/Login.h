@@ -21,7 +21,8 @@ class Login : public QObject
     Q_OBJECT
 
 public:
-    // Why a step did not succeed; detail() words NoAnswer and Unexpected.
+    // Why a step did not succeed. The failure signals' detail is the
+    // fetcher's error for NoAnswer and the reply's first word for Unexpected.
     enum class Refusal {
         NoAnswer,        // no reply, or not a whole one
         UnknownUser,     // "sticket" answered without '+'

@@ -48,7 +48,8 @@ public:
         ScopeInfo& scopeInfo;
     };
 
-    // The window is the parent of the scan's dialogs and status-bar widgets.
+    // The engine's references are copied; the window is the parent of the
+    // scan's dialogs and status-bar widgets.
     RegionScan(const Engine* owner, Session* window, std::function<ScanSettings()> settings);
     ~RegionScan() override;
 

@@ -53,7 +53,9 @@ void ScopeBrowser::schedulingRefused(Login::Refusal why)
         warn(QStringLiteral("Incorrect Login"),
              QStringLiteral("The server rejected the username/password pair you supplied."));
         return;
-    default:
+    case Login::Refusal::NoAnswer:
+    case Login::Refusal::Unscheduled:
+    case Login::Refusal::Unexpected:
         // A failed challenge is reported like a failed reservation: pressing
         // the button must not seem to do nothing.
         warn(QStringLiteral("Connection Failed"), QStringLiteral("Error contacting the Orvex server."));
