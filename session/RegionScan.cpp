@@ -45,20 +45,12 @@ QPointF micrometres(const CoordinateTriple& stage)
     return QPointF(double(stage.x) / 10.0, double(stage.y) / 10.0);
 }
 
-TileScan::UrlMaker urlsOf(Session* owner)
-{
-    return [owner](const QString& query, bool authenticated) {
-        const QString full = authenticated ? query + QStringLiteral("&auth=") + owner->link.token() : query;
-        return owner->link.url(full);
-    };
-}
-
 } // namespace
 
 RegionScan::RegionScan(Session* owner)
     : QObject(owner)
-    , scan(urlsOf(owner), owner->scanTiming)
-    , focusRun(urlsOf(owner), owner->scanTiming)
+    , scan(owner->link, owner->scanTiming)
+    , focusRun(owner->link, owner->scanTiming)
     , session(owner)
 {
     // One thread keeps the tiles in order and lets the stitcher's queue wait there, not here.
