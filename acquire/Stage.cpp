@@ -57,9 +57,8 @@ void Stage::stackMove(const CoordinateTriple& target)
     busy = true;
     // A focus stack's move carries its token in the query, as the window sends it.
     fetcher.setStallTimeout(MyHTTP::defaultStallTimeoutMs);
-    fetcher.setUrl(link.url(QStringLiteral("f=m&b=y&x=") + QString::asprintf("%f", double(target.x)) +
-                            QStringLiteral("&y=") + QString::asprintf("%f", double(target.y)) + QStringLiteral("&z=") +
-                            QString::asprintf("%f", double(target.z)) + QStringLiteral("&auth=") + link.token()));
+    fetcher.setUrl(link.url(PositionReport::stackMoveQuery(target.x, target.y, target.z) + QStringLiteral("&auth=") +
+                            link.token()));
     fetcher.start();
 }
 
