@@ -40,3 +40,9 @@ QString PositionReport::moveQuery(double x, double y, double z)
     return QStringLiteral("f=m&x=") + QString::asprintf("%.0f", x) + QStringLiteral("&y=") +
            QString::asprintf("%.0f", y) + QStringLiteral("&z=") + QString::asprintf("%.0f", z);
 }
+
+QString PositionReport::stackMoveQuery(double x, double y, double z)
+{
+    return QStringLiteral("f=m&b=y&x=") + QString::asprintf("%f", x) + QStringLiteral("&y=") +
+           QString::asprintf("%f", y) + QStringLiteral("&z=") + QString::asprintf("%f", z);
+}

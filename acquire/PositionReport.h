@@ -21,4 +21,6 @@ public:
     static QString firstLine(const char* data, int length);
     // "f=m&x=...&y=...&z=..." in whole stage units, as every move is sent.
     static QString moveQuery(double x, double y, double z);
+    // "f=m&b=y&x=...&y=...&z=...", the focus stack's move, answered once the stage is there.
+    static QString stackMoveQuery(double x, double y, double z);
 };

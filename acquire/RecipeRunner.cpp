@@ -31,11 +31,7 @@ RecipeRunner::RecipeRunner(SessionLink& sessionLink, QObject* parent)
     , clock(sessionLink)
     , link(sessionLink)
     , jobs(sessionLink)
-    , scan(
-          [this](const QString& query, bool authenticated) {
-              return link.url(authenticated ? query + QStringLiteral("&auth=") + link.token() : query);
-          },
-          timing)
+    , scan(sessionLink, timing)
 {
     connect(&stage, &Stage::arrived, this, &RecipeRunner::arrived);
     connect(&stage, &Stage::frameArrived, this, &RecipeRunner::frameArrived);

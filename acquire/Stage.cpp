@@ -3,9 +3,6 @@
 #include "acquire/PositionReport.h"
 #include "acquire/SessionLink.h"
 
-#include <algorithm>
-#include <cmath>
-
 Stage::Stage(SessionLink& sessionLink, QObject* parent)
     : QObject(parent)
     , link(sessionLink)
@@ -19,14 +16,14 @@ Stage::Stage(SessionLink& sessionLink, QObject* parent)
         if (!busy)
             return;
         if (frameUnreadable) {
-            fail(QStringLiteral("the picture could not be read"));
+            fail(QStringLiteral("the picture could not be read"), Failure::Frame);
             return;
         }
         busy = false;
         emit frameArrived(frame);
     });
     connect(&frameFetcher, &MyWebJPEG::fetchFailed, this,
-            [this] { fail(QStringLiteral("the server did not send the picture")); });
+            [this] { fail(QStringLiteral("the server did not send the picture"), Failure::Frame); });
 }
 
 void Stage::moveTo(double x, double y, double z)
@@ -60,9 +57,8 @@ void Stage::stackMove(const CoordinateTriple& target)
     busy = true;
     // A focus stack's move carries its token in the query, as the window sends it.
     fetcher.setStallTimeout(MyHTTP::defaultStallTimeoutMs);
-    fetcher.setUrl(link.url(QStringLiteral("f=m&b=y&x=") + QString::asprintf("%f", double(target.x)) +
-                            QStringLiteral("&y=") + QString::asprintf("%f", double(target.y)) + QStringLiteral("&z=") +
-                            QString::asprintf("%f", double(target.z)) + QStringLiteral("&auth=") + link.token()));
+    fetcher.setUrl(link.url(PositionReport::stackMoveQuery(target.x, target.y, target.z) + QStringLiteral("&auth=") +
+                            link.token()));
     fetcher.start();
 }
 
@@ -100,14 +96,15 @@ void Stage::positionReply()
     if (!busy)
         return;
     if (!fetcher.succeeded()) {
-        fail(QStringLiteral("the server did not answer"));
+        fail(QStringLiteral("the server did not answer"), Failure::Transport);
         return;
     }
+    const bool refused = fetcher.length() > 0 && fetcher.data()[0] == '-';
+    const QString firstLine = PositionReport::firstLine(fetcher.data(), fetcher.length());
     if (blockingMove) {
         // The reply is otherwise not read, but a '-' is a refusal: the stage never went there.
-        if (fetcher.length() > 0 && fetcher.data()[0] == '-') {
-            fail(QStringLiteral("the server refused the stage move (%1)")
-                     .arg(PositionReport::firstLine(fetcher.data(), fetcher.length())));
+        if (refused) {
+            fail(QStringLiteral("the server refused the stage move (%1)").arg(firstLine), Failure::Refused);
             return;
         }
         busy = false;
@@ -115,30 +112,38 @@ void Stage::positionReply()
         emit arrived(current);
         return;
     }
-    CoordinateTriple reported = current;
-    const PositionReport::Kind kind = PositionReport::read(fetcher.data(), fetcher.length(), reported);
+    CoordinateTriple at = current;
+    const PositionReport::Kind kind = PositionReport::read(fetcher.data(), fetcher.length(), at);
     if (kind == PositionReport::Kind::Invalid) {
-        fail(QStringLiteral("the server answered \"%1\"")
-                 .arg(PositionReport::firstLine(fetcher.data(), fetcher.length())));
+        fail(QStringLiteral("the server answered \"%1\"").arg(firstLine),
+             refused ? Failure::Refused : Failure::Invalid);
         return;
     }
-    current = reported;
-    if (kind == PositionReport::Kind::Final) {
+    current = at;
+    const bool final = kind == PositionReport::Kind::Final;
+    if (final)
         busy = false;
+    emit reported(current);
+    if (final) {
         emit arrived(current);
         return;
     }
+    if (!busy)
+        return; // stopped by the report's receiver
     // A stage that never reports arrival must not hold the caller for ever.
-    if (began.elapsed() > arrivalTimeoutMs) {
-        fail(QStringLiteral("the stage did not arrive"));
+    if (arrivalTimeoutMs > 0 && began.elapsed() > arrivalTimeoutMs) {
+        fail(QStringLiteral("the stage did not arrive"), Failure::NoArrival);
         return;
     }
     const qint64 wait = requeryIntervalMs - sent.elapsed();
-    requeryTimer.start(int(std::max<qint64>(0, wait)));
+    if (wait > 0)
+        requeryTimer.start(int(wait));
+    else
+        send(QStringLiteral("f=w"), MyHTTP::defaultStallTimeoutMs);
 }
 
-void Stage::fail(const QString& reason)
+void Stage::fail(const QString& reason, Failure kind)
 {
     stop();
-    emit failed(reason);
+    emit failed(reason, kind);
 }

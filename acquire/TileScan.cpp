@@ -1,9 +1,9 @@
 #include "acquire/TileScan.h"
 
-#include "acquire/PositionReport.h"
 #include "acquire/ScanTiming.h"
 
 #include <QLineF>
+#include <QTimer>
 
 #include <cmath>
 
@@ -16,18 +16,19 @@ QPointF micrometres(const CoordinateTriple& c)
 
 } // namespace
 
-TileScan::TileScan(UrlMaker makeUrl, ScanTiming& scanTiming, QObject* parent)
+TileScan::TileScan(SessionLink& link, ScanTiming& scanTiming, QObject* parent)
     : QObject(parent)
-    , urls(std::move(makeUrl))
+    , stage(link)
     , timing(scanTiming)
 {
-    requeryTimer.setSingleShot(true);
-    connect(&requeryTimer, &QTimer::timeout, this, [this] { sendPosition(QStringLiteral("f=w")); });
-    connect(&stageFetcher, qOverload<>(&MyHTTP::done), this, &TileScan::positionReply);
-    connect(&frameFetcher, &MyWebJPEG::decodeFailed, this, [this] { frameUnreadable = true; });
-    connect(&frameFetcher, &MyWebJPEG::newImageAvailable, this, &TileScan::frameReply);
-    connect(&frameFetcher, &MyWebJPEG::fetchFailed, this,
-            [this] { stepFailed(QStringLiteral("the server did not send the picture")); });
+    stage.requeryIntervalMs = 50;
+    connect(&stage, &Stage::reported, this, [this](const CoordinateTriple& reported) {
+        position = reported;
+        emit positionReported(position);
+    });
+    connect(&stage, &Stage::arrived, this, &TileScan::stepArrived);
+    connect(&stage, &Stage::frameArrived, this, &TileScan::frameReply);
+    connect(&stage, &Stage::failed, this, &TileScan::stepFailed);
 }
 
 QSize TileScan::pictureOf(int pictureSize)
@@ -82,10 +83,7 @@ void TileScan::abort()
 {
     running = false;
     step = Step::Idle;
-    requeryTimer.stop();
-    // An empty address drops the request in flight without a report.
-    stageFetcher.setUrl(QString());
-    frameFetcher.setUrl(QString());
+    stage.stop();
 }
 
 void TileScan::beginTile()
@@ -105,68 +103,36 @@ void TileScan::beginTile()
 void TileScan::sendMove()
 {
     step = Step::Move;
-    sendPosition(PositionReport::moveQuery(target.x, target.y, target.z));
+    stage.setPosition(position);
+    stage.moveTo(target.x, target.y, target.z);
     stepClock.start();
 }
 
 void TileScan::sendFocus()
 {
     step = Step::Focus;
-    sendPosition(QStringLiteral("f=a"));
+    stage.autofocus(false);
     stepClock.start();
-}
-
-void TileScan::sendPosition(const QString& query)
-{
-    requeryTimer.stop();
-    stageFetcher.setUrl(urls(query, true));
-    stageFetcher.start();
 }
 
 void TileScan::sendFrame()
 {
     step = Step::Frame;
-    frameUnreadable = false;
-    frameFetcher.setUrl(urls(QString::asprintf("f=p&ps=%i", pictureSize), false));
-    frameFetcher.get();
+    stage.picture(pictureSize);
     stepClock.start();
 }
 
-void TileScan::positionReply()
+void TileScan::stepArrived()
 {
-    if (!running || (step != Step::Move && step != Step::Focus))
-        return;
-    if (!stageFetcher.succeeded()) {
-        stepFailed(QStringLiteral("the server did not answer"));
-        return;
-    }
-    CoordinateTriple reported = position;
-    const PositionReport::Kind kind = PositionReport::read(stageFetcher.data(), stageFetcher.length(), reported);
-    if (kind == PositionReport::Kind::Invalid) {
-        const QString text = PositionReport::firstLine(stageFetcher.data(), stageFetcher.length());
-        stepFailed(QStringLiteral("the server answered \"%1\"").arg(text));
-        return;
-    }
-    position = reported;
-    emit positionReported(position);
-    if (kind == PositionReport::Kind::Moving) {
-        // A stage that never reports arrival must not hold the scan for ever.
-        if (stepClock.elapsed() > arrivalTimeoutMs)
-            stepFailed(QStringLiteral("the stage did not arrive"));
-        else
-            requeryTimer.start(requeryIntervalMs);
-        return;
-    }
+    attempt = 0;
     if (step == Step::Move) {
         timing.addMove(moveDistanceUm, double(stepClock.elapsed()));
-        attempt = 0;
         if (autofocusEvery > 0 && index % autofocusEvery == 0)
             sendFocus();
         else
             sendFrame();
     } else {
         timing.addAutofocus(double(stepClock.elapsed()));
-        attempt = 0;
         sendFrame();
     }
 }
@@ -175,10 +141,6 @@ void TileScan::frameReply(const QImage& frame)
 {
     if (!running || step != Step::Frame)
         return;
-    if (frameUnreadable) {
-        stepFailed(QStringLiteral("the picture could not be read"));
-        return;
-    }
     // A picture of another size cannot take this tile's place in the mosaic.
     if (frame.size() != plan.picture) {
         stepFailed(QStringLiteral("the picture was %1 x %2 pixels").arg(frame.width()).arg(frame.height()));

@@ -1,20 +1,19 @@
 #pragma once
 
 #include "acquire/CoordinateTriple.h"
+#include "acquire/Stage.h"
 #include "acquire/TileGrid.h"
-#include "net/MyHTTP.h"
-#include "net/MyWebJPEG.h"
 
 #include <QElapsedTimer>
 #include <QImage>
 #include <QObject>
 #include <QPointF>
-#include <QTimer>
 #include <QVector>
 
 #include <functional>
 
 class ScanTiming;
+class SessionLink;
 
 // Takes the frames of a region scan, one tile at a time in serpentine order:
 // move (waiting for the stage's "+"), a quick autofocus when one is due, one
@@ -26,10 +25,7 @@ class TileScan : public QObject
     Q_OBJECT
 
 public:
-    // Full URL of a session query, with a fresh token when authenticated.
-    using UrlMaker = std::function<QString(const QString& query, bool authenticated)>;
-
-    TileScan(UrlMaker urls, ScanTiming& timing, QObject* parent = nullptr);
+    TileScan(SessionLink& link, ScanTiming& timing, QObject* parent = nullptr);
 
     // Pixels of the video picture size 1 to 4; empty for any other number.
     static QSize pictureOf(int pictureSize);
@@ -55,12 +51,7 @@ public:
     const QVector<int>& missing() const { return missingIds; }
     const TileGrid& grid() const { return plan; }
     // The JPEG of the frame tileTaken carries, as the server sent it (valid during the signal).
-    const QByteArray& frameBytes() const { return frameFetcher.imageBytes(); }
-
-    // Pause between coordinate queries while the stage reports '*'.
-    int requeryIntervalMs = 50;
-    // Longest wait for the stage's "+" after a move or an autofocus.
-    int arrivalTimeoutMs = 120000;
+    const QByteArray& frameBytes() const { return stage.frameBytes(); }
     // While this says so, the next tile waits: the tiles taken have not been
     // handed on yet, and memory must not grow with the scan.
     std::function<bool()> holdNextTile;
@@ -87,17 +78,13 @@ private:
     void sendMove();
     void sendFocus();
     void sendFrame();
-    void positionReply();
+    void stepArrived();
     void frameReply(const QImage& frame);
     void stepFailed(const QString& reason);
     void nextTile();
-    void sendPosition(const QString& query);
 
-    UrlMaker urls;
+    Stage stage;
     ScanTiming& timing;
-    MyHTTP stageFetcher;
-    MyWebJPEG frameFetcher;
-    QTimer requeryTimer;
     QElapsedTimer stepClock;
     QElapsedTimer scanClock;
 
@@ -112,7 +99,6 @@ private:
     Step step = Step::Idle;
     bool running = false;
     bool cancelling = false;
-    bool frameUnreadable = false;
     double firstEstimateSeconds = 0.0;
     double moveDistanceUm = 0.0;
     CoordinateTriple position;

@@ -52,11 +52,8 @@ ScanFigures scanTilted(OrvexServer& server, SessionLink& link, const QString& mo
 {
     ScanFigures out;
     ScanTiming timing;
-    auto urls = [&link](const QString& query, bool authenticated) {
-        return link.url(authenticated ? query + QStringLiteral("&auth=") + link.token() : query);
-    };
-    TileScan scan(urls, timing);
-    FocusMapRun focusRun(urls, timing);
+    TileScan scan(link, timing);
+    FocusMapRun focusRun(link, timing);
     const QString scope = server.scopeNames().value(0);
     // 6 x 6 frames of 640 x 480 at 0.5 µm, 15 % overlap, around the middle of the slide
     const TileGrid grid = TileGrid::plan(QPointF(37000, 24500), QPointF(38632, 25724), QSize(640, 480), 0.5, 0.5, 15);

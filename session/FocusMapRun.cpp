@@ -1,6 +1,5 @@
 #include "session/FocusMapRun.h"
 
-#include "acquire/PositionReport.h"
 #include "acquire/ScanTiming.h"
 #include "session/FocusMeasure.h"
 
@@ -27,18 +26,21 @@ QVector<int> spread(int n, int last)
 
 } // namespace
 
-FocusMapRun::FocusMapRun(UrlMaker makeUrl, ScanTiming& scanTiming, QObject* parent)
+FocusMapRun::FocusMapRun(SessionLink& link, ScanTiming& scanTiming, QObject* parent)
     : QObject(parent)
-    , urls(std::move(makeUrl))
+    , stage(link)
     , timing(scanTiming)
 {
-    requeryTimer.setSingleShot(true);
-    connect(&requeryTimer, &QTimer::timeout, this, [this] { send(QStringLiteral("f=w")); });
-    connect(&fetcher, qOverload<>(&MyHTTP::done), this, &FocusMapRun::reply);
-    connect(&frameFetcher, &MyWebJPEG::decodeFailed, this, [this] { frameUnreadable = true; });
-    connect(&frameFetcher, &MyWebJPEG::newImageAvailable, this, &FocusMapRun::frameReply);
-    connect(&frameFetcher, &MyWebJPEG::fetchFailed, this,
-            [this] { failed(QStringLiteral("the server did not send the picture"), true); });
+    stage.requeryIntervalMs = 50;
+    connect(&stage, &Stage::reported, this, [this](const CoordinateTriple& reported) {
+        at = reported;
+        emit positionReported(at);
+    });
+    connect(&stage, &Stage::arrived, this, &FocusMapRun::stepArrived);
+    connect(&stage, &Stage::frameArrived, this, &FocusMapRun::frameReply);
+    // A stage that never arrives is not tried again.
+    connect(&stage, &Stage::failed, this,
+            [this](const QString& reason, Stage::Failure kind) { failed(reason, kind != Stage::Failure::NoArrival); });
 }
 
 QVector<QPointF> FocusMapRun::pointsFor(const TileGrid& grid)
@@ -110,9 +112,7 @@ void FocusMapRun::abort()
 {
     running = false;
     step = Step::Idle;
-    requeryTimer.stop();
-    fetcher.setUrl(QString());
-    frameFetcher.setUrl(QString());
+    stage.stop();
 }
 
 void FocusMapRun::nextPoint()
@@ -137,59 +137,33 @@ void FocusMapRun::beginPoint()
     moveDistanceUm = QLineF(micrometres(at), micrometres(target)).length();
     attempt = 0;
     step = Step::Move;
-    send(PositionReport::moveQuery(target.x, target.y, target.z));
+    stage.setPosition(at);
+    stage.moveTo(target.x, target.y, target.z);
     stepClock.start();
 }
 
-void FocusMapRun::send(const QString& query)
+void FocusMapRun::sendFocus()
 {
-    requeryTimer.stop();
-    fetcher.setUrl(urls(query, true));
-    fetcher.start();
+    step = Step::Focus;
+    stage.autofocus(false);
+    stepClock.start();
 }
 
 void FocusMapRun::sendFrame()
 {
     step = Step::Frame;
-    frameUnreadable = false;
-    frameFetcher.setUrl(urls(QStringLiteral("f=p&ps=1"), false));
-    frameFetcher.get();
+    stage.picture(1);
 }
 
-void FocusMapRun::reply()
+void FocusMapRun::stepArrived()
 {
-    if (!running || (step != Step::Move && step != Step::Focus))
-        return;
-    if (!fetcher.succeeded()) {
-        failed(QStringLiteral("the server did not answer"), true);
-        return;
-    }
-    CoordinateTriple reported = at;
-    const PositionReport::Kind kind = PositionReport::read(fetcher.data(), fetcher.length(), reported);
-    if (kind == PositionReport::Kind::Invalid) {
-        const QString text = PositionReport::firstLine(fetcher.data(), fetcher.length());
-        failed(QStringLiteral("the server answered \"%1\"").arg(text), true);
-        return;
-    }
-    at = reported;
-    emit positionReported(at);
-    if (kind == PositionReport::Kind::Moving) {
-        if (stepClock.elapsed() > arrivalTimeoutMs)
-            failed(QStringLiteral("the stage did not arrive"), false);
-        else
-            requeryTimer.start(requeryIntervalMs);
-        return;
-    }
+    attempt = 0;
     if (step == Step::Move) {
         timing.addMove(moveDistanceUm, double(stepClock.elapsed()));
-        attempt = 0;
-        step = Step::Focus;
-        send(QStringLiteral("f=a"));
-        stepClock.start();
+        sendFocus();
         return;
     }
     timing.addAutofocus(double(stepClock.elapsed()));
-    attempt = 0;
     sendFrame();
 }
 
@@ -197,10 +171,6 @@ void FocusMapRun::frameReply(const QImage& frame)
 {
     if (!running || step != Step::Frame)
         return;
-    if (frameUnreadable) {
-        failed(QStringLiteral("the picture could not be read"), true);
-        return;
-    }
     hits.push_back({double(at.x) / 10.0, double(at.y) / 10.0, double(at.z) / 10.0});
     hitNumbers.append(index + 1);
     hitTextures.append(FocusMeasure::texture(frame));
@@ -241,8 +211,7 @@ void FocusMapRun::failed(const QString& reason, bool retry)
             beginPoint();
             attempt = 1;
         } else if (step == Step::Focus) {
-            send(QStringLiteral("f=a"));
-            stepClock.start();
+            sendFocus();
         } else {
             sendFrame();
         }

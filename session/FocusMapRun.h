@@ -1,22 +1,20 @@
 #pragma once
 
 #include "acquire/CoordinateTriple.h"
+#include "acquire/Stage.h"
 #include "acquire/TileGrid.h"
 #include "imaging/FocusSurface.h"
-#include "net/MyHTTP.h"
-#include "net/MyWebJPEG.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointF>
-#include <QTimer>
 #include <QVector>
 
-#include <functional>
 #include <utility>
 #include <vector>
 
 class ScanTiming;
+class SessionLink;
 
 // The focus points of a region scan taken before its tiles: at each point a
 // move (waiting for the stage's "+"), a quick autofocus and one frame of the
@@ -30,10 +28,7 @@ class FocusMapRun : public QObject
     Q_OBJECT
 
 public:
-    // Full URL of a session query, with a fresh token when authenticated.
-    using UrlMaker = std::function<QString(const QString& query, bool authenticated)>;
-
-    FocusMapRun(UrlMaker urls, ScanTiming& timing, QObject* parent = nullptr);
+    FocusMapRun(SessionLink& link, ScanTiming& timing, QObject* parent = nullptr);
 
     // Up to 3 x 3 tile centres spread over the grid, corners included, in
     // the order the stage visits them (rows alternating, like the tiles).
@@ -58,9 +53,6 @@ public:
     // Where the stage stood last: the tiles start from there.
     const CoordinateTriple& position() const { return at; }
 
-    int requeryIntervalMs = 50;
-    int arrivalTimeoutMs = 120000;
-
 signals:
     void positionReported(CoordinateTriple& position);
     void notice(const QString& text);
@@ -71,21 +63,17 @@ private:
     enum class Step { Idle, Move, Focus, Frame };
 
     void beginPoint();
-    void send(const QString& query);
+    void sendFocus();
     void sendFrame();
-    void reply();
+    void stepArrived();
     void frameReply(const QImage& frame);
     // Leaves out the points whose frames show bare glass, naming them.
     void dropBareGlass();
     void failed(const QString& reason, bool retry);
     void nextPoint();
 
-    UrlMaker urls;
+    Stage stage;
     ScanTiming& timing;
-    MyHTTP fetcher;
-    MyWebJPEG frameFetcher;
-    bool frameUnreadable = false;
-    QTimer requeryTimer;
     QElapsedTimer stepClock;
     QVector<QPointF> points;
     std::vector<FocusSurface::Point> hits;

@@ -40,20 +40,12 @@ QPointF micrometres(const CoordinateTriple& stage)
     return QPointF(double(stage.x) / 10.0, double(stage.y) / 10.0);
 }
 
-TileScan::UrlMaker urlsOf(const RegionScan::Engine* owner)
-{
-    return [link = &owner->link](const QString& query, bool authenticated) {
-        const QString full = authenticated ? query + QStringLiteral("&auth=") + link->token() : query;
-        return link->url(full);
-    };
-}
-
 } // namespace
 
 RegionScan::RegionScan(const Engine* owner, Session* window, std::function<ScanSettings()> asked)
     : QObject(window)
-    , scan(urlsOf(owner), owner->scanTiming)
-    , focusRun(urlsOf(owner), owner->scanTiming)
+    , scan(owner->link, owner->scanTiming)
+    , focusRun(owner->link, owner->scanTiming)
     , engine(*owner)
     , session(window)
     , settings(std::move(asked))

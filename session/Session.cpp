@@ -157,8 +157,12 @@ void Session::connectForm()
     connect(createJobButton, &QPushButton::clicked, this, &Session::handleCreateJob);
     connect(resetAcquisitionButton, &QPushButton::clicked, this, &Session::handleJobReset);
 
-    requeryTimer.setSingleShot(true);
-    connect(&requeryTimer, &QTimer::timeout, this, &Session::queryCoords);
+    stage.requeryIntervalMs = requeryIntervalMs;
+    // The user sees the stage report its way and decides how long to wait.
+    stage.arrivalTimeoutMs = 0;
+    connect(&stage, &Stage::reported, this, &Session::newCoordsHere);
+    connect(&stage, &Stage::arrived, this, &Session::stageArrived);
+    connect(&stage, &Stage::failed, this, [this](const QString&, Stage::Failure kind) { stageFailed(kind); });
     for (QLineEdit* field : {xCoord, yCoord, zCoord})
         connect(field, &QLineEdit::returnPressed, this, [this] {
             if (frameGrabButton->isEnabled())
@@ -287,12 +291,11 @@ void Session::closeEvent(QCloseEvent* event)
     clock.stop();
     jobs.stop();
     scopeInfo.stop();
-    requeryTimer.stop();
+    stage.stop();
     stackAcquiring = false;
     stageMoving = false;
     // An empty address aborts the request in flight without a report and sends nothing later.
-    for (MyHTTP* fetcher : {&moveFetcher, &stackMoveFetcher})
-        fetcher->setUrl(QString());
+    stackMoveFetcher.setUrl(QString());
     videoFetcher.setUrl(QString());
     stackImageFetcher.setUrl(QString());
     lowRes->abandonRequests();

@@ -6,6 +6,7 @@
 #include "acquire/ScanTiming.h"
 #include "acquire/ScopeInfo.h"
 #include "acquire/SessionLink.h"
+#include "acquire/Stage.h"
 #include "imaging/OmeXml.h"
 #include "net/MyHTTP.h"
 #include "net/MyWebJPEG.h"
@@ -13,7 +14,6 @@
 #include "setup/SessionInfo.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QFutureWatcher>
 #include <QImage>
 #include <QList>
@@ -21,7 +21,6 @@
 #include <QPointF>
 #include <QPointer>
 #include <QString>
-#include <QTimer>
 #include <QVector>
 
 #include <memory>
@@ -171,7 +170,8 @@ public:
     QPointer<AllInFocusWindow> allInFocusWindow;
     MyWebJPEG videoFetcher;
     MyWebJPEG stackImageFetcher;
-    MyHTTP moveFetcher;
+    // Moves, autofocus and position queries; the focus stack's moves go through stackMoveFetcher.
+    Stage stage{link};
     MyHTTP stackMoveFetcher;
     CoordinateTriple currentCoords;
     CoordinateTriple stackStart;
@@ -211,7 +211,6 @@ public:
     // While the stage reports '*', the next coordinate query waits until this
     // long after the previous request: a local server answers in microseconds.
     static constexpr int requeryIntervalMs = 100;
-    QTimer requeryTimer;
 
 public slots:
     virtual void fileOpen();
@@ -303,9 +302,10 @@ private:
     // Good news and warnings in the status bar, giving way to what stood there.
     void showNotice(const QString& notice);
     static constexpr int noticeMs = 3000;
-    void sendAutofocus(const QString& status, const QString& query, int stallTimeoutMs);
-    // Every request of moveFetcher goes out here.
-    void sendPositionRequest(const QString& query, int stallTimeoutMs);
+    void sendAutofocus(const QString& status, bool accurate);
+    // The final position of a move, an autofocus or a query.
+    void stageArrived();
+    void stageFailed(Stage::Failure kind);
     // Disables the controls for a move or an autofocus.
     void beginStageMove();
     // Fills the fields with a destination and sends the move.
@@ -321,7 +321,6 @@ private:
     void updateStackActions();
     void showAllInFocus(const FusionResult& fused, const OmeImage& meta, const QString& text, const QString& summary);
 
-    QElapsedTimer positionRequestSent;
     // From "Move" or an autofocus until the server reports the final position or fails.
     bool stageMoving = false;
     StageKeys* stageKeys = nullptr;

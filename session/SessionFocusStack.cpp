@@ -1,5 +1,6 @@
 #include "session/Session.h"
 
+#include "acquire/PositionReport.h"
 #include "session/FocusMeasure.h"
 #include "views/FocusCurve.h"
 #include "views/PictureMap.h"
@@ -103,10 +104,8 @@ void Session::startNextZImage(QImage& picture)
         return;
     }
     stackZ.append(z);
-    const QString query = QStringLiteral("f=m&b=y&x=") + QString::asprintf("%f", double(stackStart.x)) +
-                          QStringLiteral("&y=") + QString::asprintf("%f", double(stackStart.y)) +
-                          QStringLiteral("&z=") + QString::asprintf("%f", z) + QStringLiteral("&auth=") + link.token();
-    stackMoveFetcher.setUrl(sessionUrl(query));
+    stackMoveFetcher.setUrl(sessionUrl(PositionReport::stackMoveQuery(stackStart.x, stackStart.y, z) +
+                                       QStringLiteral("&auth=") + link.token()));
     stackMoveFetcher.start();
     --framesLeft;
 }
@@ -123,11 +122,8 @@ void Session::zMoveComplete()
     // The reply is otherwise not read, but a '-' is a refusal (an expired
     // session, a bad token): the stage never went to this z.
     if (stackMoveFetcher.length() > 0 && stackMoveFetcher.data()[0] == '-') {
-        const QString code = QString::fromLatin1(stackMoveFetcher.data(), std::min(stackMoveFetcher.length(), 64))
-                                 .section(QLatin1Char('\n'), 0, 0)
-                                 .trimmed();
-        stopStack(QStringLiteral("***Focus stack stopped: the server refused the stage move (") + code +
-                  QStringLiteral(")."));
+        stopStack(QStringLiteral("***Focus stack stopped: the server refused the stage move (") +
+                  PositionReport::firstLine(stackMoveFetcher.data(), stackMoveFetcher.length()) + QStringLiteral(")."));
         return;
     }
     stackImageFetcher.get();

@@ -36,7 +36,6 @@ void Session::begin(SessionInfo& info)
     connect(videoWindow.data(), &VideoWindow::videoFormatChanged, this, &Session::changeVideoFormat);
     connect(&videoFetcher, &MyWebJPEG::newImageAvailable, videoWindow.data(), &VideoWindow::updateImage);
     connect(&videoFetcher, &MyWebJPEG::newImageAvailable, this, &Session::enableControls);
-    connect(&moveFetcher, qOverload<>(&MyHTTP::done), this, &Session::newCoordsHere);
     connect(this, &Session::physicalLocationChanged, lowRes, &LowResPreview::setPhysical);
     connect(this, &Session::physicalLocationChanged, videoWindow.data(), &VideoWindow::setPhysical);
     connect(lowRes, &LowResPreview::destinationChanged, this, &Session::changeDestination);

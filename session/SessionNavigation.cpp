@@ -1,6 +1,5 @@
 #include "session/Session.h"
 
-#include "acquire/PositionReport.h"
 #include "session/CoordinateField.h"
 #include "views/HighResPreview.h"
 #include "views/LowResPreview.h"
@@ -28,71 +27,52 @@ void Session::updateVideo()
     const double x = CoordinateField::read(xCoord->text());
     const double y = CoordinateField::read(yCoord->text());
     const double z = CoordinateField::read(zCoord->text());
-    const QString query = QStringLiteral("f=m&x=") + QString::asprintf("%.0f", x * 10000.0) + QStringLiteral("&y=") +
-                          QString::asprintf("%.0f", y * 10000.0) + QStringLiteral("&z=") +
-                          QString::asprintf("%.0f", z * 10.0);
     statusBar()->showMessage(QStringLiteral("Moving scope..."));
     scanTiming.moveSent(std::hypot(x * 10000.0 - currentCoords.x, y * 10000.0 - currentCoords.y) / 10.0);
-    sendPositionRequest(query, MyHTTP::defaultStallTimeoutMs);
+    stage.setPosition(currentCoords);
+    stage.moveTo(x * 10000.0, y * 10000.0, z * 10.0);
 }
 
 void Session::newCoordsHere()
 {
-    if (!moveFetcher.succeeded()) {
-        stageMoving = false;
-        appendInfo(
-            QStringLiteral("***Error fetching coordinates from microscope.  The server may be malfunctioning.\n"));
-        if (!stackAcquiring)
-            enableControls();
-        return;
-    }
-    const PositionReport::Kind kind = PositionReport::read(moveFetcher.data(), moveFetcher.length(), currentCoords);
-    if (kind == PositionReport::Kind::Invalid) {
-        stageMoving = false;
-        appendInfo(QStringLiteral(
-            "***Error fetching coordinates from microscope.  The server returned an invalid sequence.\n"));
-        if (!stackAcquiring)
-            enableControls();
-        return;
-    }
+    currentCoords = stage.position();
     pointToScreen(currentCoords);
     emit physicalLocationChanged(currentCoords);
-    if (kind == PositionReport::Kind::Final) {
-        // A plain query (the one at session start) moved nothing: the frame
-        // already asked for shows this position.
-        const bool moved = stageMoving;
-        stageMoving = false;
-        if (moved) {
-            scanTiming.moveArrived();
-            // Restarting drops a frame still in flight from before the move, so
-            // the frame that releases the controls shows the new position.
-            videoFetcher.setUrl(videoFetcher.url());
-            videoFetcher.get();
-        }
-        showCurrent();
-        statusBar()->showMessage(QStringLiteral("Ready."));
-    } else {
-        const qint64 wait = requeryIntervalMs - positionRequestSent.elapsed();
-        if (wait > 0)
-            requeryTimer.start(int(wait));
-        else
-            queryCoords();
+}
+
+void Session::stageArrived()
+{
+    // A plain query (the one at session start) moved nothing: the frame
+    // already asked for shows this position.
+    const bool moved = stageMoving;
+    stageMoving = false;
+    if (moved) {
+        scanTiming.moveArrived();
+        // Restarting drops a frame still in flight from before the move, so
+        // the frame that releases the controls shows the new position.
+        videoFetcher.setUrl(videoFetcher.url());
+        videoFetcher.get();
     }
+    showCurrent();
+    statusBar()->showMessage(QStringLiteral("Ready."));
+}
+
+void Session::stageFailed(Stage::Failure kind)
+{
+    stageMoving = false;
+    appendInfo(
+        kind == Stage::Failure::Transport
+            ? QStringLiteral("***Error fetching coordinates from microscope.  The server may be malfunctioning.\n")
+            : QStringLiteral(
+                  "***Error fetching coordinates from microscope.  The server returned an invalid sequence.\n"));
+    if (!stackAcquiring)
+        enableControls();
 }
 
 void Session::queryCoords()
 {
-    sendPositionRequest(QStringLiteral("f=w"), MyHTTP::defaultStallTimeoutMs);
-}
-
-void Session::sendPositionRequest(const QString& query, int stallTimeoutMs)
-{
-    // A move or an autofocus replaces a query that was still waiting its turn.
-    requeryTimer.stop();
-    positionRequestSent.start();
-    moveFetcher.setStallTimeout(stallTimeoutMs);
-    moveFetcher.setUrl(sessionUrl(query + QStringLiteral("&auth=") + link.token()));
-    moveFetcher.start();
+    stage.setPosition(currentCoords);
+    stage.query();
 }
 
 void Session::pointToScreen(CoordinateTriple position)
@@ -159,24 +139,22 @@ void Session::showCurrent()
     lowRes->setDestination(currentCoords);
 }
 
-void Session::sendAutofocus(const QString& status, const QString& query, int stallTimeoutMs)
+void Session::sendAutofocus(const QString& status, bool accurate)
 {
     statusBar()->showMessage(status);
     beginStageMove();
-    sendPositionRequest(query, stallTimeoutMs);
+    stage.setPosition(currentCoords);
+    stage.autofocus(accurate);
 }
 
 void Session::doCoarseAuto()
 {
-    sendAutofocus(QStringLiteral("Performing Autofocus..."), QStringLiteral("f=a"), MyHTTP::defaultStallTimeoutMs);
+    sendAutofocus(QStringLiteral("Performing Autofocus..."), false);
 }
 
 void Session::doSlowAccurate()
 {
-    // The accurate autofocus sweeps the whole focus range on the server and
-    // may take minutes before the first byte of its reply.
-    sendAutofocus(QStringLiteral("This more accurate autofocus may take a while; please be patient."),
-                  QStringLiteral("f=r"), 600000);
+    sendAutofocus(QStringLiteral("This more accurate autofocus may take a while; please be patient."), true);
 }
 
 void Session::changeVideoFormat(int size)

@@ -3,6 +3,7 @@
 #include "acquire/RecipeSession.h"
 #include "acquire/ScopeInfo.h"
 #include "acquire/SessionLink.h"
+#include "acquire/Stage.h"
 #include "acquire/TicketReply.h"
 #include "imaging/TiffFile.h"
 #include "imaging/TileReader.h"
@@ -532,6 +533,48 @@ private slots:
         QVERIFY(answered.wait(10000));
         QCOMPARE(heard, QStringList{outcome});
         QCOMPARE(server->jobs().size() - queued, outcome.startsWith(QLatin1String("***")) ? 0 : 1);
+    }
+
+    void stageMove_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("failure"); // -1: the stage arrives
+        QTest::newRow("arrives") << "" << -1;
+        QTest::newRow("no answer") << "m:500:1" << int(Stage::Failure::Transport);
+        QTest::newRow("garbled") << "m:status:1" << int(Stage::Failure::Invalid);
+        QTest::newRow("refused") << "wrong key" << int(Stage::Failure::Refused);
+        QTest::newRow("never arrives") << "slow" << int(Stage::Failure::NoArrival);
+    }
+
+    // Every position on the way is reported, each '*' asks again, and a failure says what kind it is.
+    void stageMove()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, failure);
+        Stage stage(link);
+        if (fault == "wrong key")
+            link.auth.setKey(QStringLiteral("not the password")); // every token is refused
+        stage.requeryIntervalMs = 20;
+        if (fault == "slow")
+            stage.arrivalTimeoutMs = 1;
+        else if (fault.contains(':'))
+            QVERIFY(server->addFault(fault));
+        QSignalSpy reported(&stage, &Stage::reported);
+        QSignalSpy arrived(&stage, &Stage::arrived);
+        QSignalSpy failed(&stage, &Stage::failed);
+        const QVector3D from = server->stagePosition(server->scopeNames().value(0));
+        server->setStageSpeed(fault == "slow" ? 1000 : 20000);
+        stage.moveTo(from.x() + (from.x() > 200000 ? -4000 : 4000), from.y(), from.z());
+        QTRY_VERIFY_WITH_TIMEOUT(!stage.isBusy(), 20000);
+        server->setStageSpeed(OrvexServerOptions().stageSpeed);
+        link.auth.setKey(QStringLiteral("orvex-demo"));
+        QCOMPARE(arrived.size(), failure < 0 ? 1 : 0);
+        QCOMPARE(failed.size() ? int(failed.value(0).value(1).value<Stage::Failure>()) : -1, failure);
+        if (failure < 0) {
+            QVERIFY(reported.size() >= 2);
+            QCOMPARE(reported.last().value(0).value<CoordinateTriple>().x, stage.position().x);
+        }
+        QCOMPARE(log.filter(QStringLiteral("f=w&auth=")).size(), qMax(0, int(reported.size()) - 1));
     }
 };
 

@@ -271,13 +271,13 @@ private slots:
         (accurate ? s->slowFocusButton : s->AFButton)->click();
         QTEST(h.status(), "status");
         QVERIFY(h.controlsEnabled(false));
-        QCOMPARE(s->moveFetcher.stallTimeout(), accurate ? 600000 : MyHTTP::defaultStallTimeoutMs);
+        QCOMPARE(s->stage.positionFetcher().stallTimeout(), accurate ? 600000 : MyHTTP::defaultStallTimeoutMs);
         QVERIFY(h.settle(60000));
         QCOMPARE(h.requests(h.info.requestPrefix + (accurate ? "f=r&auth=" : "f=a&auth=")).size(), 1);
         QCOMPARE(h.state(), QStringLiteral("Ready. | on"));
         QVERIFY2(qAbs(s->currentCoords.z - plane) <= (accurate ? 50 : 100), qPrintable(QString::number(plane)));
         s->queryCoords();
-        QCOMPARE(s->moveFetcher.stallTimeout(), MyHTTP::defaultStallTimeoutMs);
+        QCOMPARE(s->stage.positionFetcher().stallTimeout(), MyHTTP::defaultStallTimeoutMs);
     }
 
     void focusStack()

@@ -178,7 +178,7 @@ private slots:
         h.server->setStageSpeed(1000);
         s->xCoord->setText(QStringLiteral("30"));
         s->frameGrabButton->click();
-        QTRY_VERIFY(s->requeryTimer.isActive());
+        QTRY_VERIFY(s->stage.isWaitingToQuery());
         s->clock.remainingSeconds = 31;
         s->clock.countdownTimer.start(1);
         QSignalSpy sent(h.server.get(), &OrvexServer::requestReceived);

@@ -42,14 +42,14 @@ private slots:
             QVERIFY2(h.moveTo(i % 2 ? "20.000" : "20.100", "15.000", "1000"), qPrintable(QString::number(i)));
             if (i + 1 == warmUp) {
                 startRss = residentBytes();
-                moveCapacity = s->moveFetcher.capacity();
+                moveCapacity = s->stage.positionFetcher().capacity();
                 frameCapacity = s->videoFetcher.http().capacity();
             }
         }
         const qint64 endRss = residentBytes();
         qInfo("soak: %d cycles; resident %.1f MB after %d, %.1f MB at the end", cycles, startRss / 1048576.0, warmUp,
               endRss / 1048576.0);
-        QCOMPARE(s->moveFetcher.capacity(), moveCapacity);
+        QCOMPARE(s->stage.positionFetcher().capacity(), moveCapacity);
         QCOMPARE(s->videoFetcher.http().capacity(), frameCapacity);
         // the sanitizer pass (run with ASAN_OPTIONS) holds freed memory back on purpose
         if (!qEnvironmentVariableIsSet("ASAN_OPTIONS"))

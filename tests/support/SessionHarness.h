@@ -79,7 +79,7 @@ public:
         Session* s = session.get();
         return QTest::qWaitFor(
             [s] {
-                return !s->moveFetcher.isBusy() && !s->requeryTimer.isActive() && !s->videoFetcher.http().isBusy() &&
+                return !s->stage.isBusy() && !s->videoFetcher.http().isBusy() &&
                        !s->scopeInfo.sysInfoFetcher.isBusy() && !s->clock.timeFetcher.isBusy() &&
                        !s->stackMoveFetcher.isBusy() && !s->stackImageFetcher.http().isBusy() &&
                        !s->jobs.jobFetcher.isBusy();
