@@ -275,12 +275,10 @@ private slots:
             const QPointF p = points[i];
             const double tissue = model.tissueShare(p.x(), p.y(), 3200, 2400);
             const bool clean = SparseCells::isSparse(slide) || BlankGlass::contains(p.x(), p.y());
+            const QString figures =
+                QStringLiteral("point %1: tissue %2, texture %3").arg(i).arg(tissue).arg(textures[i]);
             if (tissue > 0.0 || clean)
-                QVERIFY2(glass[i] == (tissue == 0.0), qPrintable(QStringLiteral("%1, %2: tissue %3, texture %4")
-                                                                     .arg(p.x())
-                                                                     .arg(p.y())
-                                                                     .arg(tissue)
-                                                                     .arg(textures[i])));
+                QVERIFY2(glass[i] == (tissue == 0.0), qPrintable(figures));
         }
     }
 
