@@ -3,6 +3,8 @@
 #include <QImage>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 
 #include <cstdint>
 #include <vector>
@@ -85,22 +87,52 @@ int FocusMeasure::sharpest(const QVector<double>& sharpness)
 double FocusMeasure::texture(const QImage& image)
 {
     constexpr int block = 16;
-    if (image.width() < 3 * block || image.height() < 3 * block)
+    const int bw = image.width() / block, bh = image.height() / block;
+    if (bw < 3 || bh < 3)
         return 0.0;
-    return of(
-        image.scaled(image.width() / block, image.height() / block, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    const QImage rgb = image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32
+                           ? image
+                           : image.convertToFormat(QImage::Format_RGB32);
+
+    // Block sums of brightness, and the pixel noise from neighbours' differences:
+    // their median, robust to the edges of whatever the frame shows.
+    std::vector<std::int64_t> sums(size_t(bw) * size_t(bh), 0);
+    std::vector<int> differences(1021, 0);
+    for (int y = 0; y < bh * block; ++y) {
+        const auto* line = reinterpret_cast<const quint32*>(rgb.constScanLine(y));
+        std::int64_t* row = sums.data() + size_t(y / block) * size_t(bw);
+        for (int x = 0; x < bw * block; ++x) {
+            const int b = brightness(line[x]);
+            row[x / block] += b;
+            if (x > 0)
+                ++differences[size_t(std::abs(b - brightness(line[x - 1])))];
+        }
+    }
+    const std::int64_t half = std::int64_t(bh) * block * (std::int64_t(bw) * block - 1) / 2;
+    int medianDifference = 0;
+    for (std::int64_t seen = differences[0]; seen < half;)
+        seen += differences[size_t(++medianDifference)];
+    // sigma of one pixel; a block's Laplacian of block means carries sqrt(20) / 16 of it
+    const double pixelNoise = medianDifference / (0.6745 * std::sqrt(2.0));
+    const double noiseFloor = noiseSigmas * std::sqrt(20.0) * pixelNoise / block;
+
+    constexpr double area = double(block) * block;
+    int standing = 0;
+    for (int j = 1; j < bh - 1; ++j)
+        for (int i = 1; i < bw - 1; ++i) {
+            const std::int64_t* at = sums.data() + size_t(j) * size_t(bw) + size_t(i);
+            const double here = double(*at) / area;
+            const double laplacian = double(at[-1] + at[1] + at[-bw] + at[bw] - 4 * at[0]) / area;
+            if (std::abs(laplacian) > std::max(edgeContrast * here, noiseFloor))
+                ++standing;
+        }
+    return double(standing) / (double(bw - 2) * double(bh - 2));
 }
 
 QVector<bool> FocusMeasure::bareGlass(const QVector<double>& textures)
 {
-    QVector<double> shown;
-    for (double t : textures)
-        if (t >= glassTexture)
-            shown.append(t);
-    std::sort(shown.begin(), shown.end());
-    const double typical = shown.isEmpty() ? 0.0 : shown[shown.size() / 2];
     QVector<bool> glass;
     for (double t : textures)
-        glass.append(!(t >= glassTexture && t >= glassShare * typical));
+        glass.append(!(t >= glassShare));
     return glass;
 }

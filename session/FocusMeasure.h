@@ -20,15 +20,22 @@ public:
     static int sharpest(const QVector<double>& sharpness);
     static constexpr double clearRise = 0.125;
 
-    // What a frame shows to focus on: of() on the picture averaged over
-    // 16 x 16 pixels (8 µm at 20x), where sensor noise and JPEG blocks cancel
-    // and the light's slow fall-off has no curvature to speak of, while
-    // cells, fibres and even the faint mottle of glass stay.
+    // What a frame shows to focus on: the share of its 16 x 16 pixel blocks
+    // (8 µm at 20x) whose brightness departs from its four neighbours' by
+    // more than edgeContrast of the block's own light and by more than
+    // noiseSigmas times what the frame's own pixel noise could make there.
+    // Contrast to the block's light does not change with exposure, camera
+    // gain or the light's fall-off, and averaging over blocks cancels noise
+    // and JPEG blocks. Clean glass shows only the few blocks of sensor dust;
+    // tissue, a few loose cells or the mottle of ordinary glass (which
+    // autofocus does focus on) show more.
     static double texture(const QImage& image);
-    // Which frames show bare glass, by their texture(): below glassTexture,
-    // about three times what noise and JPEG leave on clean glass, or below
-    // glassShare of the median of the frames above it (the tissue here).
+    // Which frames show bare glass: a texture() below glassShare, about ten
+    // blocks of a 640 x 480 frame, twice what dust on the sensor makes. Each
+    // frame is judged on its own, so a frame of a few loose cells counts
+    // beside one of dense tissue.
     static QVector<bool> bareGlass(const QVector<double>& textures);
-    static constexpr double glassTexture = 150.0;
-    static constexpr double glassShare = 0.1;
+    static constexpr double edgeContrast = 0.045;
+    static constexpr double noiseSigmas = 8.0;
+    static constexpr double glassShare = 0.01;
 };

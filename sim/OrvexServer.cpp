@@ -24,8 +24,6 @@ namespace {
 
 // The scale the server reports is the one its frames are drawn at (stage units are 0.1 um).
 constexpr double kMicronsPerPixel = SlideRenderer::kUnitsPerPixel / 10.0;
-constexpr int kQuickFocusMs = 400;
-constexpr int kAccurateFocusMs = 1500;
 constexpr int kInsetWidth = 168;
 constexpr int kInsetHeight = 140;
 
@@ -540,8 +538,10 @@ SimReply OrvexServer::focus(Scope& scope, bool accurate)
 {
     double x, y, z;
     scope.stage.target(&x, &y, &z);
-    const qint64 busy = scope.stage.remainingMs(now()) + (accurate ? kAccurateFocusMs : kQuickFocusMs);
-    const double best = SlideRenderer::autofocus(slideUnder(scope), x, y, accurate, m_options.seed);
+    int exposures = 0;
+    const double best = SlideRenderer::autofocus(slideUnder(scope), x, y, accurate, m_options.seed, &exposures);
+    // the sweep: one stage settle and exposure per z tried
+    const qint64 busy = scope.stage.remainingMs(now()) + std::llround(exposures * m_options.focusExposureMs);
     scope.stage.moveOver(x, y, best, busy, now());
     return SimReply::text('+' + units(x) + ' ' + units(y) + ' ' + units(std::trunc(best)) + '\n', int(busy));
 }

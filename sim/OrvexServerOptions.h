@@ -20,6 +20,12 @@ struct OrvexServerOptions
     // point in x and y (repeatable per seed) while the stage reports the
     // requested point, like a stage without encoders; 0 lands exactly.
     double stageErrorUm = 0.0;
-    int jpegQuality = 85; // of the camera frames
-    CameraEffects camera; // sensor dust and light fall-off in the frames
+    // What each z an autofocus tries costs (stage settle and exposure): the
+    // quick search tries 103, the accurate one 116. The default keeps the
+    // quick autofocus at about 0.4 s so tests stay fast; kRealFocusExposureMs
+    // is a real camera's.
+    double focusExposureMs = 3.9;
+    static constexpr double kRealFocusExposureMs = 30.0; // a 33 fps camera, stage stepping between frames
+    int jpegQuality = 85;                                // of the camera frames
+    CameraEffects camera;                                // sensor dust and light fall-off in the frames
 };

@@ -229,6 +229,21 @@ SlideModel::Rgb SlideModel::colourAt(double x, double y, const Coarse& c, double
     return mix(glass, col, c.tissue);
 }
 
+double SlideModel::tissueShare(double x, double y, double w, double h) const
+{
+    constexpr double step = 20.0;
+    int shown = 0, samples = 0;
+    for (double v = y - h / 2; v < y + h / 2; v += step)
+        for (double u = x - w / 2; u < x + w / 2; u += step) {
+            ++samples;
+            if (u < kLabelEnd || BlankGlass::contains(u, v))
+                continue;
+            if (m_sparse ? SparseCells::onCell(u, v, m_salt) : coarseAt(u, v).tissue > 0.5f)
+                ++shown;
+        }
+    return samples ? double(shown) / samples : 0.0;
+}
+
 void SlideModel::wholePixelToStage(double px, double py, double* x, double* y) const
 {
     const double dx = px - m_originX;

@@ -52,6 +52,9 @@ public:
     // Colour at a stage point; footprint is the size of one picture pixel in
     // stage units, so structure finer than a pixel is averaged, not aliased.
     Rgb colourAt(double x, double y, const Coarse& c, double footprint) const;
+    // Truth for tests: the share of the w x h region centred on (x, y)
+    // showing tissue or cells, sampled every 2 µm.
+    double tissueShare(double x, double y, double w, double h) const;
     const QVector<Mark>& marks() const { return m_marks; }
     const Fiducials& fiducials() const { return m_fiducials; }
     // The whole-slide picture's mapping, derived from the integer corners the

@@ -213,8 +213,10 @@ QImage SlideRenderer::overview(const SlideModel& slide, int w, int h)
     return toImage(p);
 }
 
-double SlideRenderer::autofocus(const SlideModel& slide, double x, double y, bool accurate, quint32 seed)
+double SlideRenderer::autofocus(const SlideModel& slide, double x, double y, bool accurate, quint32 seed,
+                                int* exposures)
 {
+    int taken = 0;
     // The slide under the objective does not change with z: sample it once
     // and only blur, light and measure per tried z.
     auto makeField = [&](int w, int h) {
@@ -224,6 +226,7 @@ double SlideRenderer::autofocus(const SlideModel& slide, double x, double y, boo
     };
     const double zf = ThickSpecimen::surfaceAt(slide, x, y);
     auto measure = [&](const Plane& sharp, double z) {
+        ++taken;
         Plane p = sharp;
         blur(p, blurSigma(z - zf));
         // one exposure series: the sensor noise pattern does not decide the peak
@@ -254,11 +257,14 @@ double SlideRenderer::autofocus(const SlideModel& slide, double x, double y, boo
         return denom < 0.0 ? at + std::clamp(0.5 * step * (below - above) / denom, -step, step) : at;
     };
     z = scan(small, z - 150.0, z + 150.0, 50.0, &score);
-    if (!accurate)
-        return std::clamp(refine(small, z, 50.0, score), 0.0, SlideModel::kZMax);
-
-    const Plane larger = makeField(320, 240);
-    z = scan(larger, z - 60.0, z + 60.0, 10.0, &score);
-    z = refine(larger, z, 10.0, score);
+    if (accurate) {
+        const Plane larger = makeField(320, 240);
+        z = scan(larger, z - 60.0, z + 60.0, 10.0, &score);
+        z = refine(larger, z, 10.0, score);
+    } else {
+        z = refine(small, z, 50.0, score);
+    }
+    if (exposures)
+        *exposures = taken;
     return std::clamp(z, 0.0, SlideModel::kZMax);
 }

@@ -42,6 +42,8 @@ public:
     static QImage overview(const SlideModel& slide, int w, int h);
     // Searches z by the focus measure of rendered frames; accurate narrows
     // further on larger frames. Over bare glass no z stands out and the
-    // answer is wherever the measure happened to peak.
-    static double autofocus(const SlideModel& slide, double x, double y, bool accurate, quint32 seed);
+    // answer is wherever the measure happened to peak. exposures receives
+    // the number of z tried, each one exposure of a real sweep.
+    static double autofocus(const SlideModel& slide, double x, double y, bool accurate, quint32 seed,
+                            int* exposures = nullptr);
 };

@@ -1,6 +1,7 @@
 #include "sim/SparseCells.h"
 
 #include "sim/SimNoise.h"
+#include "sim/SlideRenderer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -47,4 +48,9 @@ SlideModel::Rgb SparseCells::colourAt(double x, double y, quint32 salt, double f
     const double cy = (iy + 0.5) * kPitch + (SimNoise::unit(h * 40503u) - 0.5) * 2.0 * room;
     const float k = std::clamp(float((r - std::hypot(x - cx, y - cy)) / std::max(4.0, footprint) + 0.5), 0.f, 1.f);
     return mix(kPaleGlass, kCellColours[(h >> 6) & 3u], k);
+}
+
+bool SparseCells::onCell(double x, double y, quint32 salt)
+{
+    return colourAt(x, y, salt, SlideRenderer::kUnitsPerPixel).g < kPaleGlass.g - 3.f;
 }

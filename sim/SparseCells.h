@@ -11,4 +11,6 @@ public:
     static bool isSparse(const QString& slideName);
     // Colour at a stage point of the cell area (right of the label).
     static SlideModel::Rgb colourAt(double x, double y, quint32 salt, double footprint);
+    // Whether a cell covers the point (truth for tests).
+    static bool onCell(double x, double y, quint32 salt);
 };

@@ -80,8 +80,13 @@ int main(int argc, char** argv)
                                                          "of the middle, 0.1 to 1, on top of the uneven lighting "
                                                          "every frame has (default 1, none; 0.75 is typical)."),
                                           QStringLiteral("F"), QStringLiteral("1"));
+    const QCommandLineOption focusOption(QStringLiteral("focus-exposure-ms"),
+                                         QStringLiteral("Time of each z an autofocus tries, stage settle and "
+                                                        "exposure (default 3.9: a quick autofocus of 103 z in "
+                                                        "about 0.4 s; a real camera at 33 frames a second: 30)."),
+                                         QStringLiteral("MS"), QStringLiteral("3.9"));
     parser.addOptions({portOption, logOption, faultOption, latencyOption, speedOption, sessionOption, seedOption,
-                       usersOption, legacyOption, stageErrorOption, jpegOption, dustOption, cornerOption});
+                       usersOption, legacyOption, stageErrorOption, jpegOption, dustOption, cornerOption, focusOption});
     parser.process(app);
 
     auto fail = [](const QString& message) {
@@ -115,6 +120,9 @@ int main(int argc, char** argv)
     options.camera.cornerLight = parser.value(cornerOption).toDouble(&ok);
     if (!ok || !(options.camera.cornerLight >= 0.1 && options.camera.cornerLight <= 1.0))
         return fail(QStringLiteral("invalid --corner-light"));
+    options.focusExposureMs = parser.value(focusOption).toDouble(&ok);
+    if (!ok || !(options.focusExposureMs >= 0.0 && options.focusExposureMs <= 1000.0))
+        return fail(QStringLiteral("invalid --focus-exposure-ms"));
     options.camera.dust = parser.isSet(dustOption);
     options.legacy = parser.isSet(legacyOption);
 

@@ -1,6 +1,7 @@
 #include "MessageBoxCatcher.h"
 #include "SessionHarness.h"
 
+#include "imaging/FlatField.h"
 #include "imaging/MosaicStitcher.h"
 #include "session/MarksController.h"
 #include "session/RegionScan.h"
@@ -280,6 +281,27 @@ private slots:
         QVERIFY2(saved[0][1].toString().contains("MB for the mosaic in "), qPrintable(saved[0][1].toString()));
         QVERIFY(!QFile::exists(dir.filePath("full.ome.tif")));
         QVERIFY(h.settle());
+    }
+
+    // The light learnt by one scan evens the session's next scan at the same
+    // picture size, which learns none of its own.
+    void lightProfileCarriedToTheNextScan()
+    {
+        QVERIFY(h.settle());
+        h.session->scanFocusBox->setCurrentIndex(0);
+        std::shared_ptr<const FlatField> first;
+        for (const char* left : {"20.0", "22.0"}) {
+            markRegion(left, "15.0", QString::number(QString(left).toDouble() + 0.7, 'f', 1), "15.55");
+            QSignalSpy finished(region(), &RegionScan::mosaicFinished);
+            MessageBoxCatcher catcher;
+            h.session->scanRegionButton->click();
+            QVERIFY(catcher.text().startsWith("Scan 9 tiles (3 × 3)"));
+            QVERIFY(finished.wait(60000));
+            QVERIFY(region()->stitcher()->flatField());
+            if (!first)
+                first = region()->stitcher()->flatField();
+        }
+        QCOMPARE(region()->stitcher()->flatField(), first);
     }
 
     void refused_data()
