@@ -19,19 +19,31 @@ double ScanTiming::estimateSeconds(const TileGrid& grid, const QPointF& startUm,
     double ms = 0.0;
     QPointF at = startUm;
     for (const QPointF& point : focusPointsUm) {
-        // a frame after the autofocus tells tissue from bare glass; no larger than a tile's
+        // the frame after the autofocus tells tissue from bare glass and is the tile there
         ms +=
             model.moveMs + model.moveMsPerMm * QLineF(at, point).length() / 1000.0 + model.autofocusMs + model.frameMs;
         at = point;
     }
+    return ms / 1000.0 + tilesSeconds(grid, at, autofocusEvery, model, focusPointsUm);
+}
+
+double ScanTiming::tilesSeconds(const TileGrid& grid, const QPointF& startUm, int autofocusEvery, const Model& model,
+                                const QVector<QPointF>& takenUm)
+{
+    if (!grid.isValid())
+        return 0.0;
+    double ms = 0.0;
+    QPointF at = startUm;
     int index = 0;
     for (const QPoint& tile : grid.serpentine()) {
         const QPointF next = grid.centreUm(tile.y(), tile.x());
-        ms += model.moveMs + model.moveMsPerMm * QLineF(at, next).length() / 1000.0 + model.frameMs;
-        if (autofocusEvery > 0 && index % autofocusEvery == 0)
+        const bool focus = autofocusEvery > 0 && index++ % autofocusEvery == 0;
+        if (takenUm.contains(next))
+            continue;
+        if (focus)
             ms += model.autofocusMs;
+        ms += model.moveMs + model.moveMsPerMm * QLineF(at, next).length() / 1000.0 + model.frameMs;
         at = next;
-        ++index;
     }
     return ms / 1000.0;
 }

@@ -23,9 +23,13 @@ public:
 
     // Expected seconds for a scan of `grid` from the stage at `startUm`,
     // focusing before every `autofocusEvery`-th frame (0: never), after a
-    // move, an autofocus and a frame at each of `focusPointsUm` first.
+    // move, an autofocus and a frame at each of `focusPointsUm` first. Each
+    // point is taken to be kept: its frame is the tile there.
     static double estimateSeconds(const TileGrid& grid, const QPointF& startUm, int autofocusEvery, const Model& model,
                                   const QVector<QPointF>& focusPointsUm = {});
+    // The tiles alone, but those centred on `takenUm`, whose frames are in hand.
+    static double tilesSeconds(const TileGrid& grid, const QPointF& startUm, int autofocusEvery, const Model& model,
+                               const QVector<QPointF>& takenUm = {});
 
     Model model() const;
 

@@ -42,7 +42,8 @@ QString TileScan::tileName(int row, int col)
     return QStringLiteral("row %1, column %2").arg(row + 1).arg(col + 1);
 }
 
-void TileScan::start(const TileGrid& grid, int size, int every, const CoordinateTriple& from)
+void TileScan::start(const TileGrid& grid, int size, int every, const CoordinateTriple& from,
+                     const QHash<int, Frame>& before)
 {
     if (running || !grid.isValid())
         return;
@@ -56,7 +57,15 @@ void TileScan::start(const TileGrid& grid, int size, int every, const Coordinate
     cancelling = false;
     running = true;
     position = from;
-    firstEstimateSeconds = ScanTiming::estimateSeconds(grid, micrometres(from), every, timing.model());
+    taken.clear();
+    QVector<QPointF> takenUm;
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+        if (it.key() >= 0 && it.key() < grid.count() && it->image.size() == grid.picture) {
+            taken.insert(it.key(), *it);
+            takenUm.append(grid.centreUm(it.key() / grid.cols, it.key() % grid.cols));
+        }
+    handedOn = 0;
+    firstEstimateSeconds = ScanTiming::tilesSeconds(grid, micrometres(from), every, timing.model(), takenUm);
     scanClock.start();
     emit progress(0, total(), firstEstimateSeconds);
     beginTile();
@@ -81,6 +90,7 @@ void TileScan::cancelBeforeStart(const TileGrid& grid)
 
 void TileScan::abort()
 {
+    taken.clear();
     running = false;
     step = Step::Idle;
     stage.stop();
@@ -89,6 +99,10 @@ void TileScan::abort()
 void TileScan::beginTile()
 {
     const QPoint tile = order.at(index);
+    if (const int id = tile.y() * plan.cols + tile.x(); taken.contains(id)) {
+        handOn(id, tile);
+        return;
+    }
     const QPointF centre = plan.centreUm(tile.y(), tile.x());
     target = position;
     target.x = float(std::trunc(centre.x() * 10.0));
@@ -98,6 +112,17 @@ void TileScan::beginTile()
     moveDistanceUm = QLineF(micrometres(position), micrometres(target)).length();
     attempt = 0;
     sendMove();
+}
+
+void TileScan::handOn(int id, const QPoint& tile)
+{
+    handed = taken.take(id);
+    handing = true;
+    ++handedOn;
+    emit tileTaken(id, tile.y(), tile.x(), micrometres(handed.at), handed.image);
+    handing = false;
+    handed = Frame();
+    nextTile();
 }
 
 void TileScan::sendMove()
@@ -190,8 +215,11 @@ void TileScan::nextTile()
 {
     ++done;
     ++index;
-    const double perTile = double(scanClock.elapsed()) / 1000.0 / done;
-    emit progress(done, total(), perTile * (total() - done));
+    // tiles handed on take no time: the rest is the time per tile the stage took
+    const int shot = done - handedOn;
+    const int toShoot = total() - done - int(taken.size());
+    const double left = shot > 0 ? double(scanClock.elapsed()) / 1000.0 / shot * toShoot : firstEstimateSeconds;
+    emit progress(done, total(), left);
     waitToBegin();
 }
 
@@ -206,6 +234,7 @@ void TileScan::waitToBegin()
     }
     if (!more) {
         const bool cancelled = index < order.size();
+        taken.clear();
         running = false;
         step = Step::Idle;
         emit finished(cancelled);

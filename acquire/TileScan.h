@@ -4,7 +4,9 @@
 #include "acquire/Stage.h"
 #include "acquire/TileGrid.h"
 
+#include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QImage>
 #include <QObject>
 #include <QPointF>
@@ -19,12 +21,21 @@ class SessionLink;
 // move (waiting for the stage's "+"), a quick autofocus when one is due, one
 // frame at the chosen picture size. A failed step is tried once more; a tile
 // that fails twice is reported missing and the scan goes on. cancel() lets
-// the current tile finish and stops there.
+// the current tile finish and stops there. A tile whose frame is in hand
+// already (a focus point's) is handed on in its turn without a move.
 class TileScan : public QObject
 {
     Q_OBJECT
 
 public:
+    // A frame taken at a tile's centre before the scan, as the server sent it.
+    struct Frame
+    {
+        CoordinateTriple at; // the stage's report when it was taken
+        QImage image;
+        QByteArray jpeg;
+    };
+
     TileScan(SessionLink& link, ScanTiming& timing, QObject* parent = nullptr);
 
     // Pixels of the video picture size 1 to 4; empty for any other number.
@@ -34,8 +45,10 @@ public:
 
     // Starts the scan from the stage at `from` (whose z is kept unless an
     // autofocus changes it), focusing before every `autofocusEvery`-th tile
-    // (0: never). Ignored while a scan runs.
-    void start(const TileGrid& grid, int pictureSize, int autofocusEvery, const CoordinateTriple& from);
+    // (0: never). The tiles in `taken` (by id) are not taken again. Ignored
+    // while a scan runs.
+    void start(const TileGrid& grid, int pictureSize, int autofocusEvery, const CoordinateTriple& from,
+               const QHash<int, Frame>& taken = {});
     void cancel();
     // Ends a scan cancelled before its first tile as a cancelled scan ends:
     // finished(true), every tile of `grid` unreached.
@@ -51,7 +64,9 @@ public:
     const QVector<int>& missing() const { return missingIds; }
     const TileGrid& grid() const { return plan; }
     // The JPEG of the frame tileTaken carries, as the server sent it (valid during the signal).
-    const QByteArray& frameBytes() const { return stage.frameBytes(); }
+    const QByteArray& frameBytes() const { return handing ? handed.jpeg : stage.frameBytes(); }
+    // Where the stage stood for the frame tileTaken carries (valid during the signal).
+    const CoordinateTriple& framePosition() const { return handing ? handed.at : position; }
     // While this says so, the next tile waits: the tiles taken have not been
     // handed on yet, and memory must not grow with the scan.
     std::function<bool()> holdNextTile;
@@ -75,6 +90,7 @@ private:
 
     void waitToBegin();
     void beginTile();
+    void handOn(int id, const QPoint& tile);
     void sendMove();
     void sendFocus();
     void sendFrame();
@@ -91,6 +107,10 @@ private:
     TileGrid plan;
     QVector<QPoint> order;
     QVector<int> missingIds;
+    QHash<int, Frame> taken;
+    Frame handed;
+    bool handing = false;
+    int handedOn = 0;
     int pictureSize = 1;
     int autofocusEvery = 0;
     int index = 0;

@@ -45,6 +45,7 @@ struct ScanFigures
     double seconds = 0;
     QVector<double> sharpness; // per tile id
     double worstFocusUm = 0;   // of the tiles' z from the slide's focus
+    int kept = 0;              // focus points whose frame is the tile
 };
 
 // One 6 x 6 scan of the tilted slide through the client's own scan classes
@@ -65,29 +66,31 @@ ScanFigures scanTilted(OrvexServer& server, SessionLink& link, const QString& mo
     from.z = float(std::trunc(server.focalPlaneAt(QStringLiteral("tilted-51"), 378350, 251625)));
     out.sharpness.resize(grid.count());
     QObject context;
-    double stageZ = from.z;
-    QObject::connect(&scan, &TileScan::positionReported, &context, [&](CoordinateTriple& p) { stageZ = p.z; });
     QObject::connect(
         &scan, &TileScan::tileTaken, &context, [&](int id, int, int, QPointF reportedUm, const QImage& frame) {
             out.sharpness[id] = FocusMeasure::of(frame);
             const double truth =
                 server.focalPlaneAt(QStringLiteral("tilted-51"), reportedUm.x() * 10.0, reportedUm.y() * 10.0);
-            out.worstFocusUm = std::max(out.worstFocusUm, std::abs(stageZ - truth) / 10.0);
+            out.worstFocusUm = std::max(out.worstFocusUm, std::abs(scan.framePosition().z - truth) / 10.0);
         });
     bool finished = false;
     QObject::connect(&scan, &TileScan::finished, &context, [&] { finished = true; });
     QElapsedTimer clock;
     clock.start();
+    QHash<int, TileScan::Frame> taken;
     if (mode == QLatin1String("map")) {
         bool mapped = false;
         QObject::connect(&focusRun, &FocusMapRun::finished, &context, [&] { mapped = true; });
-        focusRun.start(FocusMapRun::pointsFor(grid), from);
+        focusRun.start(grid, 1, from);
         waitFor([&] { return mapped; });
         const FocusSurface surface = FocusSurface::fit(focusRun.found());
         scan.focusUm = [surface](const QPointF& c) { return surface.at(c.x(), c.y()); };
         from = focusRun.position();
+        // the frame at each point found is the tile there
+        taken = focusRun.tileFrames(surface);
+        out.kept = taken.size();
     }
-    scan.start(grid, 1, mode == QLatin1String("every") ? 1 : 0, from);
+    scan.start(grid, 1, mode == QLatin1String("every") ? 1 : 0, from, taken);
     waitFor([&] { return finished; });
     out.seconds = clock.elapsed() / 1000.0;
     return out;
@@ -150,6 +153,7 @@ struct FocusRuns
         state.counters[prefix + "every_worst_dz_um"] = every.worstFocusUm;
         state.counters[prefix + "map_worst_dz_um"] = map.worstFocusUm;
         state.counters[prefix + "keep_worst_dz_um"] = keep.worstFocusUm;
+        state.counters[prefix + "map_points_kept_as_tiles"] = map.kept;
     }
 };
 

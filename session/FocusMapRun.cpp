@@ -43,18 +43,26 @@ FocusMapRun::FocusMapRun(SessionLink& link, ScanTiming& scanTiming, QObject* par
             [this](const QString& reason, Stage::Failure kind) { failed(reason, kind != Stage::Failure::NoArrival); });
 }
 
-QVector<QPointF> FocusMapRun::pointsFor(const TileGrid& grid)
+QVector<int> FocusMapRun::tilesFor(const TileGrid& grid)
 {
-    QVector<QPointF> out;
+    QVector<int> out;
     if (!grid.isValid())
         return out;
     const QVector<int> rows = spread(std::min(3, grid.rows), grid.rows - 1);
     QVector<int> cols = spread(std::min(3, grid.cols), grid.cols - 1);
     for (int r : rows) {
         for (int c : cols)
-            out.append(grid.centreUm(r, c));
+            out.append(r * grid.cols + c);
         std::reverse(cols.begin(), cols.end());
     }
+    return out;
+}
+
+QVector<QPointF> FocusMapRun::pointsFor(const TileGrid& grid)
+{
+    QVector<QPointF> out;
+    for (int id : tilesFor(grid))
+        out.append(grid.centreUm(id / grid.cols, id % grid.cols));
     return out;
 }
 
@@ -86,14 +94,18 @@ QVector<std::pair<QString, QString>> FocusMapRun::fileNotes(const FocusSurface& 
     return notes;
 }
 
-void FocusMapRun::start(const QVector<QPointF>& pointsUm, const CoordinateTriple& from)
+void FocusMapRun::start(const TileGrid& grid, int size, const CoordinateTriple& from)
 {
     if (running)
         return;
-    points = pointsUm;
+    points = pointsFor(grid);
+    pointTiles = tilesFor(grid);
+    pictureSize = size;
     hits.clear();
     hitNumbers.clear();
     hitTextures.clear();
+    hitTiles.clear();
+    hitFrames.clear();
     at = from;
     index = 0;
     cancelling = false;
@@ -152,7 +164,8 @@ void FocusMapRun::sendFocus()
 void FocusMapRun::sendFrame()
 {
     step = Step::Frame;
-    stage.picture(1);
+    stage.picture(pictureSize);
+    stepClock.start();
 }
 
 void FocusMapRun::stepArrived()
@@ -171,9 +184,12 @@ void FocusMapRun::frameReply(const QImage& frame)
 {
     if (!running || step != Step::Frame)
         return;
+    timing.addFrame(double(stepClock.elapsed()));
     hits.push_back({double(at.x) / 10.0, double(at.y) / 10.0, double(at.z) / 10.0});
     hitNumbers.append(index + 1);
     hitTextures.append(FocusMeasure::texture(frame));
+    hitTiles.append(pointTiles[index]);
+    hitFrames.append({at, frame, stage.frameBytes()});
     ++index;
     emit progress(index, points.size());
     nextPoint();
@@ -183,9 +199,13 @@ void FocusMapRun::dropBareGlass()
 {
     const QVector<bool> glass = FocusMeasure::bareGlass(hitTextures);
     std::vector<FocusSurface::Point> kept;
+    QVector<int> keptTiles;
+    QVector<TileScan::Frame> keptFrames;
     for (int i = 0; i < glass.size(); ++i) {
         if (!glass[i]) {
             kept.push_back(hits[size_t(i)]);
+            keptTiles.append(hitTiles[i]);
+            keptFrames.append(hitFrames[i]);
             continue;
         }
         emit notice(QStringLiteral("Focus point %1 at %2, %3 µm left out: its frame shows nothing to focus on "
@@ -195,6 +215,21 @@ void FocusMapRun::dropBareGlass()
                         .arg(hits[size_t(i)].yUm, 0, 'f', 1));
     }
     hits = std::move(kept);
+    hitTiles = keptTiles;
+    hitFrames = keptFrames;
+}
+
+QHash<int, TileScan::Frame> FocusMapRun::tileFrames(const FocusSurface& surface) const
+{
+    QHash<int, TileScan::Frame> out;
+    for (size_t i = 0; i < hits.size(); ++i) {
+        const FocusSurface::Point& hit = hits[i];
+        const auto& rejected = surface.rejected();
+        if (std::none_of(rejected.cbegin(), rejected.cend(),
+                         [&hit](const FocusSurface::Point& p) { return p.xUm == hit.xUm && p.yUm == hit.yUm; }))
+            out.insert(hitTiles[int(i)], hitFrames[int(i)]);
+    }
+    return out;
 }
 
 void FocusMapRun::failed(const QString& reason, bool retry)

@@ -3,9 +3,11 @@
 #include "acquire/CoordinateTriple.h"
 #include "acquire/Stage.h"
 #include "acquire/TileGrid.h"
+#include "acquire/TileScan.h"
 #include "imaging/FocusSurface.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QPointF>
 #include <QVector>
@@ -17,12 +19,13 @@ class ScanTiming;
 class SessionLink;
 
 // The focus points of a region scan taken before its tiles: at each point a
-// move (waiting for the stage's "+"), a quick autofocus and one frame of the
-// smallest picture size. The server's autofocus answers with some z even over
+// move (waiting for the stage's "+"), a quick autofocus and one frame at the
+// scan's picture size. The server's autofocus answers with some z even over
 // bare glass, so the frames judge it: a point whose frame shows no tissue
 // (FocusMeasure::bareGlass) is left out and named. A step the server does not
 // answer is tried once more, then the point is left out too. The z found make
-// the scan's focus surface.
+// the scan's focus surface; each point's frame, focused there, is the tile
+// there, so the tiles need not go back for it.
 class FocusMapRun : public QObject
 {
     Q_OBJECT
@@ -33,14 +36,17 @@ public:
     // Up to 3 x 3 tile centres spread over the grid, corners included, in
     // the order the stage visits them (rows alternating, like the tiles).
     static QVector<QPointF> pointsFor(const TileGrid& grid);
+    // Those tiles' ids (row * cols + col), in the same order.
+    static QVector<int> tilesFor(const TileGrid& grid);
 
     // One line on the surface fitted through `tried` points.
     static QString describe(const FocusSurface& surface, int tried);
     // The surface and its points as a saved mosaic keeps them.
     static QVector<std::pair<QString, QString>> fileNotes(const FocusSurface& surface, int tried);
 
-    // Visits the points from the stage at `from`. Ignored while running.
-    void start(const QVector<QPointF>& pointsUm, const CoordinateTriple& from);
+    // Visits the points of `grid` from the stage at `from`, taking frames of
+    // picture size `pictureSize` (TileScan::pictureOf). Ignored while running.
+    void start(const TileGrid& grid, int pictureSize, const CoordinateTriple& from);
     // Stops after the current point.
     void cancel();
     // Stops at once and reports nothing more.
@@ -52,6 +58,9 @@ public:
     const std::vector<FocusSurface::Point>& found() const { return hits; }
     // Where the stage stood last: the tiles start from there.
     const CoordinateTriple& position() const { return at; }
+    // The frames of the points found that `surface` (fitted through found())
+    // holds, by tile id: a point it rejects for its z is taken again.
+    QHash<int, TileScan::Frame> tileFrames(const FocusSurface& surface) const;
 
 signals:
     void positionReported(CoordinateTriple& position);
@@ -76,10 +85,14 @@ private:
     ScanTiming& timing;
     QElapsedTimer stepClock;
     QVector<QPointF> points;
+    QVector<int> pointTiles;
     std::vector<FocusSurface::Point> hits;
-    // Per hit: its point's number from 1 and its frame's FocusMeasure::texture.
+    // Per hit: its point's number from 1, its frame's FocusMeasure::texture, its tile and frame.
     QVector<int> hitNumbers;
     QVector<double> hitTextures;
+    QVector<int> hitTiles;
+    QVector<TileScan::Frame> hitFrames;
+    int pictureSize = 1;
     CoordinateTriple at;
     CoordinateTriple target;
     double moveDistanceUm = 0.0;

@@ -99,7 +99,7 @@ RegionScan::RegionScan(const Engine* owner, Session* window, std::function<ScanS
     connect(&scan, &TileScan::tileTaken, this,
             [this](int id, int row, int col, QPointF reportedUm, const QImage& frame) {
                 ++tilesTaken;
-                tileZUm.append(double(position.z) * 0.1);
+                tileZUm.append(double(scan.framePosition().z) * 0.1);
                 const ScanTile tile{id, row, col, reportedUm};
                 MosaicStitcher* target = mosaic.get();
                 ++tilesQueued;
@@ -328,9 +328,8 @@ void RegionScan::begin(const TileGrid& grid)
     scan.focusUm = nullptr;
     pendingGrid = grid;
     position = now.position;
-    const QVector<QPointF> points = plannedFocusPoints(grid);
-    if (!points.isEmpty()) {
-        focusRun.start(points, position);
+    if (!plannedFocusPoints(grid).isEmpty()) {
+        focusRun.start(grid, now.pictureSize, position);
         return;
     }
     scan.start(grid, now.pictureSize, autofocusEvery(), position);
@@ -355,7 +354,7 @@ void RegionScan::focusMapped(bool cancelled)
         mosaic->setAnnotation(QStringLiteral("tessan:focus-map"), FocusMapRun::fileNotes(focusSurface, tried));
         scan.focusUm = [surface = focusSurface](const QPointF& c) { return surface.at(c.x(), c.y()); };
     }
-    scan.start(pendingGrid, settings().pictureSize, 0, focusRun.position());
+    scan.start(pendingGrid, settings().pictureSize, 0, focusRun.position(), focusRun.tileFrames(focusSurface));
 }
 
 void RegionScan::stageReported(CoordinateTriple& reported)

@@ -8,6 +8,7 @@
 #include "session/ScanStorage.h"
 #include "views/MosaicView.h"
 #include "views/MosaicWindow.h"
+#include "views/VideoWindow.h"
 
 #include <QComboBox>
 #include <QJsonArray>
@@ -73,38 +74,41 @@ private slots:
         QTest::addColumn<QString>("retry");   // in the messages
         QTest::addColumn<QString>("missing"); // tile ids, row by row
         QTest::addColumn<int>("focus");       // the scan's focus choice; 3, the focus map, on the tilted slide
-        QTest::addColumn<bool>("glass");      // the region's bottom right corner on the bare glass
+        QTest::addColumn<QString>("area");    // corners in mm, then the picture size
+        const QString square = "20.0 15.0 20.4 15.3 1", glass = "39.83 23.88 40.23 24.18 1";
+        const QString wide = "20.0 15.0 21.2 15.7 2"; // 4 x 3 of 800 x 600
 
         QTest::newRow("2 x 2, serpentine") << QStringList() << false << "done: 4 of 4 tiles taken." << 4 << 4 << ""
-                                           << "" << 0 << false;
+                                           << "" << 0 << square;
         // tile 0 taken, the serpentine's 1, 3 and 2 never reached
         QTest::newRow("cancelled keeps the first tile")
             << QStringList() << true << "cancelled after 1 of 4 tiles; the mosaic keeps the 1 taken." << 1 << 1 << ""
-            << "1 2 3" << 0 << false;
+            << "1 2 3" << 0 << square;
         // an unreadable picture must not pass for the tile: the fetcher repeats the last one
         QTest::newRow("unreadable frame retried")
             << QStringList{"p:garbage:1"} << false << "done: 4 of 4 tiles taken." << 4 << 4
             << "Tile row 1, column 1: frame failed (the picture could not be read); trying again."
-            << "" << 0 << false;
+            << "" << 0 << square;
         QTest::newRow("move retried, frame missing")
             << QStringList{"m:500:1", "p:500:2"} << false << "3 of 4 tiles taken. Missing: row 1, column 1." << 5 << 3
             << "Tile row 1, column 1: move failed (the server did not answer); trying again."
-            << "0" << 0 << false;
-        // four focus points (a plane through them), then the four tiles; the first autofocus retried
+            << "0" << 0 << square;
+        // 3 x 3 focus points, their frames the tiles there, then the three tiles between; the first
+        // autofocus retried
         QTest::newRow("focus map on the tilted slide")
-            << QStringList{"a:500:1"} << false << "done: 4 of 4 tiles taken." << 8 << 4
+            << QStringList{"a:500:1"} << false << "done: 12 of 12 tiles taken." << 12 << 12
             << "Focus point 1: autofocus failed (the server did not answer); trying again."
-            << "" << 3 << false;
+            << "" << 3 << wide;
         // the server's autofocus answers some z over bare glass too: the point's frame shows it has nothing
-        // to focus on; a plane through the other three still focuses the glass tile
+        // to focus on; a plane through the other three focuses the glass tile, taken again
         QTest::newRow("focus map, a point on bare glass")
-            << QStringList() << false << "done: 4 of 4 tiles taken." << 8 << 4
+            << QStringList() << false << "done: 4 of 4 tiles taken." << 5 << 4
             << "Focus point 3 at 40166.0, 24131.9 µm left out: its frame shows nothing to focus on (bare glass?)."
-            << "" << 3 << true;
+            << "" << 3 << glass;
         // cancelled after the first focus point: no tile taken, nothing to save
         QTest::newRow("focus map cancelled")
             << QStringList() << true << "cancelled after 0 of 4 tiles; the mosaic keeps the 0 taken." << 1 << 0 << ""
-            << "0 1 2 3" << 3 << false;
+            << "0 1 2 3" << 3 << square;
     }
 
     void scan()
@@ -116,18 +120,18 @@ private slots:
         QFETCH(int, placed);
         QFETCH(QString, retry);
         QFETCH(int, focus);
-        QFETCH(bool, glass);
+        QFETCH(QString, area);
 
         Session* s = h.session.get();
+        const QStringList corners = area.split(' ');
+        const bool wide = corners[4] == "2";
+        s->videoWindow->ComboBox3->setCurrentIndex(corners[4].toInt() - 1);
         QVERIFY(h.settle());
         if (focus == 3)
             h.server->addScope(h.info.scope.name, false, QString(), {QStringLiteral("tilted-51")});
         s->scanFocusBox->setCurrentIndex(focus);
         // 640 x 480 frames at 0.5 um overlapping by 15 % cover 0.4 x 0.3 mm in 2 x 2.
-        if (glass)
-            markRegion("39.83", "23.88", "40.23", "24.18");
-        else
-            markRegion("20.0", "15.0", "20.4", "15.3");
+        markRegion(corners[0], corners[1], corners[2], corners[3]);
         h.log.clear();
         for (const QString& rule : faults)
             QVERIFY(h.server->addFault(rule));
@@ -146,10 +150,15 @@ private slots:
             if (cancel && done == 1)
                 region()->cancelScan();
         });
+        // the frames of the scan, before the live video's after it
+        const QString frame = "f=p&ps=" + corners[4];
+        int frames = -1;
+        connect(&region()->scan, &TileScan::finished, &context, [&] { frames = h.requests(frame).size(); });
         QSignalSpy finished(region(), &RegionScan::mosaicFinished);
         MessageBoxCatcher catcher;
         s->scanRegionButton->click();
-        QVERIFY(catcher.text().startsWith("Scan 4 tiles (2 × 2) of 640 × 480 pixels?"));
+        QVERIFY(catcher.text().startsWith(wide ? "Scan 12 tiles (4 × 3) of 800 × 600 pixels?"
+                                               : "Scan 4 tiles (2 × 2) of 640 × 480 pixels?"));
         QVERIFY(finished.wait(60000));
         h.server->clearFaults();
         QVERIFY(stageLocked);
@@ -162,11 +171,14 @@ private slots:
         const QVector<QPoint> sent = moves();
         QCOMPARE(sent.size(), moveCount);
         if (focus == 3 && !cancel) {
-            // every tile's move carries the focus map's z, within the depth of field of the slide's focus
-            QCOMPARE(int(region()->focusSurface.kind()), int(FocusSurface::Kind::Plane));
+            // a kept point's frame, at the scan's picture size, is its tile: one visit, one frame
+            QCOMPARE(frames, moveCount);
+            for (const FocusSurface::Point& p : region()->focusSurface.points())
+                QCOMPARE(sent.count(QPoint(qRound(p.xUm * 10), qRound(p.yUm * 10))), 1);
+            // every other tile's move carries the focus map's z, within the depth of field of the slide's focus
             const QRegularExpression move(QStringLiteral("f=m&x=(\\d+)&y=(\\d+)&z=(\\d+)"));
             const QStringList sentMoves = h.requests(QStringLiteral("f=m&"));
-            for (const QString& r : sentMoves.mid(4)) {
+            for (const QString& r : sentMoves.mid(FocusMapRun::pointsFor(region()->scan.grid()).size())) {
                 const auto m = move.match(r);
                 const double truth = h.server->focalPlaneAt(QStringLiteral("tilted-51"), m.captured(1).toDouble(),
                                                             m.captured(2).toDouble());
@@ -237,7 +249,8 @@ private slots:
         QVERIFY(file["ome"].toBool());
         QFile xml(dir.filePath(QStringLiteral("ome.xml")));
         QVERIFY(xml.open(QIODevice::ReadOnly));
-        QCOMPARE(xml.readAll().contains("<M K=\"Focus surface\">plane</M>"), focus == 3);
+        QCOMPARE(xml.readAll().contains("<M K=\"Focus surface\">" + region()->focusSurface.kindName().toUtf8()),
+                 focus == 3);
         QCOMPARE(file["levels"].toArray().first(), QJsonValue(QJsonArray{size.width(), size.height()}));
         QCOMPARE(file["tiles"], QJsonValue(QJsonArray() << QJsonArray{512, 512}));
         QCOMPARE(file["physical"], QJsonValue(QJsonArray{0.5, 0.5, "µm"}));

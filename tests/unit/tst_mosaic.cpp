@@ -241,18 +241,21 @@ private slots:
         QTest::addColumn<QVector<QPointF>>("points"); // stage units, each frame in focus
         QTest::addColumn<int>("quality");             // JPEG
         QTest::addColumn<double>("cornerLight");
+        QTest::addColumn<QSize>("picture"); // a focus point's frame is taken at the scan's size
         const QPointF middle(378350, 251625), bare(407500, 250000);
+        const QSize vga(640, 480);
         for (const char* slide : {"liver-01", "kidney-02", "lung-03", "colon-11", "skin-12", "spleen-13", "brain-21",
                                   "heart-22", "smear-31", "thick-32", "tilted-51"})
-            QTest::newRow(slide) << slide << QVector<QPointF>{middle, bare} << 85 << 0.75;
+            QTest::newRow(slide) << slide << QVector<QPointF>{middle, bare} << 85 << 0.75 << vga;
         // frames of one to a few cells beside more of dense ones, and empty glass
         const QVector<QPointF> cells{{692000, 376000}, {508000, 292000}, {186000, 208000}, {370000, 82000},
                                      {232000, 61000},  {600000, 40000},  {278000, 82000},  {209000, 82000},
                                      {439000, 82000},  {232000, 40000},  {324000, 40000},  bare};
-        QTest::newRow("cells-41") << "cells-41" << cells << 85 << 0.75;
-        QTest::newRow("cells-41, JPEG 40, corners at half the light") << "cells-41" << cells << 40 << 0.5;
+        QTest::newRow("cells-41") << "cells-41" << cells << 85 << 0.75 << vga;
+        QTest::newRow("cells-41, JPEG 40, corners at half the light") << "cells-41" << cells << 40 << 0.5 << vga;
+        QTest::newRow("cells-41, 1280 x 960") << "cells-41" << cells << 85 << 0.75 << QSize(1280, 960);
         QTest::newRow("liver-01, JPEG 40, corners at half the light")
-            << "liver-01" << QVector<QPointF>{middle, bare} << 40 << 0.5;
+            << "liver-01" << QVector<QPointF>{middle, bare} << 40 << 0.5 << vga;
     }
 
     void bareGlassFrames()
@@ -261,19 +264,21 @@ private slots:
         QFETCH(QVector<QPointF>, points);
         QFETCH(int, quality);
         QFETCH(double, cornerLight);
+        QFETCH(QSize, picture);
         const SlideModel model(slide, 1);
         const CameraEffects camera{true, cornerLight};
         QVector<double> textures;
         for (const QPointF& p : points) {
-            QImage frame = SlideRenderer::frame(model, p.x(), p.y(), ThickSpecimen::surfaceAt(model, p.x(), p.y()), 640,
-                                                480, SimNoise::hash(1, quint32(p.x()), quint32(p.y())));
+            QImage frame = SlideRenderer::frame(model, p.x(), p.y(), ThickSpecimen::surfaceAt(model, p.x(), p.y()),
+                                                picture.width(), picture.height(),
+                                                SimNoise::hash(1, quint32(p.x()), quint32(p.y())));
             camera.apply(&frame);
             textures.append(FocusMeasure::texture(QImage::fromData(SlideLibrary::encodeJpeg(frame, quality))));
         }
         const QVector<bool> glass = FocusMeasure::bareGlass(textures);
         for (qsizetype i = 0; i < points.size(); ++i) {
             const QPointF p = points[i];
-            const double tissue = model.tissueShare(p.x(), p.y(), 3200, 2400);
+            const double tissue = model.tissueShare(p.x(), p.y(), picture.width() * 5, picture.height() * 5);
             const bool clean = SparseCells::isSparse(slide) || BlankGlass::contains(p.x(), p.y());
             const QString figures =
                 QStringLiteral("point %1: tissue %2, texture %3").arg(i).arg(tissue).arg(textures[i]);
