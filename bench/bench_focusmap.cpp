@@ -87,7 +87,7 @@ ScanFigures scanTilted(OrvexServer& server, SessionLink& link, const QString& mo
         scan.focusUm = [surface](const QPointF& c) { return surface.at(c.x(), c.y()); };
         from = focusRun.position();
         // the frame at each point found is the tile there
-        taken = focusRun.tileFrames(surface);
+        taken = focusRun.takeTileFrames(surface);
         out.kept = taken.size();
     }
     scan.start(grid, 1, mode == QLatin1String("every") ? 1 : 0, from, taken);

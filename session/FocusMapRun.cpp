@@ -219,7 +219,7 @@ void FocusMapRun::dropBareGlass()
     hitFrames = keptFrames;
 }
 
-QHash<int, TileScan::Frame> FocusMapRun::tileFrames(const FocusSurface& surface) const
+QHash<int, TileScan::Frame> FocusMapRun::takeTileFrames(const FocusSurface& surface)
 {
     QHash<int, TileScan::Frame> out;
     for (size_t i = 0; i < hits.size(); ++i) {
@@ -229,6 +229,7 @@ QHash<int, TileScan::Frame> FocusMapRun::tileFrames(const FocusSurface& surface)
                          [&hit](const FocusSurface::Point& p) { return p.xUm == hit.xUm && p.yUm == hit.yUm; }))
             out.insert(hitTiles[int(i)], hitFrames[int(i)]);
     }
+    hitFrames.fill(TileScan::Frame());
     return out;
 }
 

@@ -58,9 +58,10 @@ public:
     const std::vector<FocusSurface::Point>& found() const { return hits; }
     // Where the stage stood last: the tiles start from there.
     const CoordinateTriple& position() const { return at; }
-    // The frames of the points found that `surface` (fitted through found())
-    // holds, by tile id: a point it rejects for its z is taken again.
-    QHash<int, TileScan::Frame> tileFrames(const FocusSurface& surface) const;
+    // Hands over the frames of the points found that `surface` (fitted
+    // through found()) holds, by tile id: a point it rejects for its z is
+    // taken again. Held here no longer, they go once TileScan has passed them on.
+    QHash<int, TileScan::Frame> takeTileFrames(const FocusSurface& surface);
 
 signals:
     void positionReported(CoordinateTriple& position);

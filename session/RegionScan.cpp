@@ -354,7 +354,7 @@ void RegionScan::focusMapped(bool cancelled)
         mosaic->setAnnotation(QStringLiteral("tessan:focus-map"), FocusMapRun::fileNotes(focusSurface, tried));
         scan.focusUm = [surface = focusSurface](const QPointF& c) { return surface.at(c.x(), c.y()); };
     }
-    scan.start(pendingGrid, settings().pictureSize, 0, focusRun.position(), focusRun.tileFrames(focusSurface));
+    scan.start(pendingGrid, settings().pictureSize, 0, focusRun.position(), focusRun.takeTileFrames(focusSurface));
 }
 
 void RegionScan::stageReported(CoordinateTriple& reported)
