@@ -5,6 +5,7 @@
 #include "net/MyWebJPEG.h"
 
 #include <QObject>
+#include <QVector>
 
 class SessionLink;
 
@@ -27,14 +28,10 @@ public:
 
     // Stage z (0.1 µm) of plane k of `planes` spanning rangeUm, centred on startZ.
     static double planeZ(double startZ, int k, int planes, double rangeUm);
-    // The sampling region (168 x 140) at `origin` of the frame frameUrl asks for.
-    static QString insetUrl(const QString& frameUrl, const QPoint& origin);
-    // Exclusive top of the focus range, stage units.
-    static constexpr double topZ = 30000.0;
 
     explicit FocusStackRun(SessionLink& link, QObject* parent = nullptr);
 
-    // Each plane's frame is frameUrl. Replaces a run under way.
+    // frameUrl: each plane's frame, a whole one or its sampling region. Replaces a run under way.
     void start(const CoordinateTriple& from, int planes, double rangeUm, const QString& frameUrl);
     // Ends at once without a report, dropping the request in flight.
     void stop();
@@ -52,15 +49,13 @@ signals:
 
 private:
     void nextPlane();
-    void moved();
     void fail(Failure kind, const QString& reason);
 
     SessionLink& link;
     MyHTTP moveFetcher;
     MyWebJPEG frameFetcher;
     CoordinateTriple from;
-    int planes = 0;
-    double rangeUm = 0;
+    QVector<double> z;
     // The plane whose move or frame is under way.
     int plane = 0;
     bool running = false;

@@ -9,7 +9,6 @@
 #include "acquire/SessionLink.h"
 #include "acquire/Stage.h"
 #include "imaging/OmeXml.h"
-#include "net/MyHTTP.h"
 #include "net/MyWebJPEG.h"
 #include "session/ScanSettings.h"
 #include "setup/SessionInfo.h"

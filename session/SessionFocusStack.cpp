@@ -48,9 +48,11 @@ void Session::beginZAcquire()
         PictureMap::topLeftUm(stackStart, scopeInfo.mppX, scopeInfo.mppY, frame) +
         (stackFullFrame ? QPointF()
                         : QPointF(origin.x() * double(scopeInfo.mppX), origin.y() * double(scopeInfo.mppY)));
-    // A whole frame is the live video request itself, at the current picture size.
+    // A whole frame is the live video request itself, at the current picture size; a
+    // small one its 168 x 140 inset at the sampling region.
     stackRun.start(stackStart, frameCountSelector->value(), frameRangeSelector->value(),
-                   stackFullFrame ? videoFetcher.url() : FocusStackRun::insetUrl(videoFetcher.url(), origin));
+                   videoFetcher.url() +
+                       (stackFullFrame ? QString() : QString::asprintf("&x=%i&y=%i&inset=1", origin.x(), origin.y())));
 }
 
 // Files each plane as it arrives; the run then moves on to the next.
