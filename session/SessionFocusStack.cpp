@@ -95,8 +95,8 @@ void Session::stopStack(const QString& reason)
 {
     // Keep the frames that did arrive browsable, each with its own z.
     const int received = insetStack->count();
-    stackZ.resize(std::min(int(stackZ.size()), received));
-    stackSharpness.resize(std::min(int(stackSharpness.size()), received));
+    // Less the plane whose move or frame failed.
+    stackZ.resize(received);
     stackCutShort = true;
     // Still acquiring while the slider is clamped, so the z field is left alone.
     zSlider->setMaximum(std::max(0, received - 1));
