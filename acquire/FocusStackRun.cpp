@@ -44,10 +44,10 @@ FocusStackRun::FocusStackRun(SessionLink& sessionLink, QObject* parent)
     });
 }
 
-void FocusStackRun::start(const CoordinateTriple& start, int planes, double rangeUm, const QString& frameUrl)
+void FocusStackRun::start(const CoordinateTriple& at, int planes, double rangeUm, const QString& frameUrl)
 {
     stop();
-    from = start;
+    from = at;
     z.clear();
     for (int k = 0; k < planes; ++k)
         z << planeZ(double(from.z), k, planes, rangeUm);

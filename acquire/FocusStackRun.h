@@ -32,7 +32,7 @@ public:
     explicit FocusStackRun(SessionLink& link, QObject* parent = nullptr);
 
     // frameUrl: each plane's frame, a whole one or its sampling region. Replaces a run under way.
-    void start(const CoordinateTriple& from, int planes, double rangeUm, const QString& frameUrl);
+    void start(const CoordinateTriple& at, int planes, double rangeUm, const QString& frameUrl);
     // Ends at once without a report, dropping the request in flight.
     void stop();
     bool isRunning() const { return running; }
