@@ -31,11 +31,18 @@ RecipeRunner::RecipeRunner(SessionLink& sessionLink, QObject* parent)
     , clock(sessionLink)
     , link(sessionLink)
     , jobs(sessionLink)
+    , stack(sessionLink)
     , scan(sessionLink, timing)
 {
     connect(&stage, &Stage::arrived, this, &RecipeRunner::arrived);
     connect(&stage, &Stage::frameArrived, this, &RecipeRunner::frameArrived);
     connect(&stage, &Stage::failed, this, &RecipeRunner::fail);
+    connect(&stack, &FocusStackRun::planeStarted, this,
+            [this](int k) { emit progress(index, k, recipe.steps[index].planes); });
+    connect(&stack, &FocusStackRun::planeTaken, this, &RecipeRunner::stackPlane);
+    connect(&stack, &FocusStackRun::finished, this, &RecipeRunner::stackDone);
+    connect(&stack, &FocusStackRun::failed, this,
+            [this](FocusStackRun::Failure, const QString& reason) { fail(reason); });
     connect(&clock, &ControlClock::expired, this,
             [this] { end(Outcome::TimeOut, QStringLiteral("the control time has run out")); });
     connect(&jobs, &JobSubmitter::submitted, this, [this] {
@@ -117,6 +124,7 @@ void RecipeRunner::dropStep()
     running = false;
     restoring = false;
     stage.stop();
+    stack.stop();
     scan.abort();
     jobs.stop();
     clock.stop();
@@ -216,15 +224,13 @@ void RecipeRunner::beginStep()
         break;
     case RecipeStep::Kind::Stack:
         stackStart = here;
-        stackZ.clear();
-        plane = 0;
         // Checked before the first move, so a stack is never cut short at the end of the focus range.
         if (!(planeZ(0) > 0.0 && planeZ(step.planes - 1) < Recipe::maxZUm * 10.0))
             fail(QStringLiteral("the planes would reach beyond the focus range (0 to %1 µm) from z %2 µm")
                      .arg(Recipe::maxZUm)
                      .arg(double(stackStart.z) * 0.1));
         else
-            stackNextPlane();
+            stack.start(stackStart, step.planes, step.rangeUm, link.url(QString::asprintf("f=p&ps=%i", step.size)));
         break;
     case RecipeStep::Kind::Scan:
         startScan(step);
@@ -273,22 +279,13 @@ void RecipeRunner::arrived()
         beginStep();
         return;
     }
-    const RecipeStep& step = recipe.steps[index];
-    if (step.kind == RecipeStep::Kind::Stack)
-        stage.picture(step.size);
-    else
-        stepDone();
+    stepDone();
 }
 
 void RecipeRunner::frameArrived(const QImage& frame)
 {
     if (!running || index < 0)
         return;
-    const RecipeStep& step = recipe.steps[index];
-    if (step.kind == RecipeStep::Kind::Stack) {
-        stackPlane(frame);
-        return;
-    }
     QString error;
     const QString path = outputPath(0);
     if (!writePicture(frame, path, &error)) {
@@ -303,43 +300,38 @@ void RecipeRunner::frameArrived(const QImage& frame)
 double RecipeRunner::planeZ(int k) const
 {
     const RecipeStep& step = recipe.steps[index];
-    // The planes are centred on the start, in stage units of 0.1 µm, as the window takes them.
-    return double(stackStart.z) + (k - (step.planes - 1) / 2.0) * step.rangeUm * 10.0 / step.planes;
+    return FocusStackRun::planeZ(double(stackStart.z), k, step.planes, step.rangeUm);
 }
 
-QPointF RecipeRunner::topLeftUm(const CoordinateTriple& centre, const QSize& picture) const
+OmeImage RecipeRunner::describe(const QString& name, const CoordinateTriple& centre, const QSize& picture,
+                                const QVector<double>& zUm) const
 {
-    return micrometres(centre) - QPointF(picture.width() * 0.5 * mppX, picture.height() * 0.5 * mppY);
+    OmeImage meta;
+    meta.name = name;
+    meta.acquired = QDateTime::currentDateTime();
+    meta.physicalSizeXUm = mppX;
+    meta.physicalSizeYUm = mppY;
+    const QPointF topLeft = micrometres(centre) - QPointF(picture.width() * 0.5 * mppX, picture.height() * 0.5 * mppY);
+    for (int k = 0; k < zUm.size(); ++k)
+        meta.planes.append(OmePlane{k, 0, 0, true, topLeft.x(), topLeft.y(), zUm[k]});
+    meta.provenance = provenance();
+    return meta;
 }
 
-void RecipeRunner::stackNextPlane()
+void RecipeRunner::stackPlane(const QImage& frame, int plane, double z)
 {
-    const RecipeStep& step = recipe.steps[index];
-    const double z = planeZ(plane);
-    stackZ.append(z);
-    CoordinateTriple target = stackStart;
-    target.z = float(z);
-    stage.stackMove(target);
-    emit progress(index, plane, step.planes);
-}
-
-void RecipeRunner::stackPlane(const QImage& frame)
-{
+    // The stage is at the plane: the files' provenance and the next step start from there.
+    here.z = float(z);
     const RecipeStep& step = recipe.steps[index];
     const QImage rgb = frame.convertToFormat(QImage::Format_RGB888);
     QString error;
     if (plane == 0) {
-        OmeImage meta;
-        meta.name = recipe.slide;
-        meta.acquired = QDateTime::currentDateTime();
+        QVector<double> zUm;
+        for (int k = 0; k < step.planes; ++k)
+            zUm << planeZ(k) * 0.1;
+        OmeImage meta = describe(recipe.slide, stackStart, rgb.size(), zUm);
         meta.sizeZ = step.planes;
-        meta.physicalSizeXUm = mppX;
-        meta.physicalSizeYUm = mppY;
         meta.physicalSizeZUm = step.rangeUm / double(step.planes);
-        const QPointF topLeft = topLeftUm(stackStart, rgb.size());
-        for (int z = 0; z < step.planes; ++z)
-            meta.planes.append(OmePlane{z, 0, 0, true, topLeft.x(), topLeft.y(), planeZ(z) * 0.1});
-        meta.provenance = provenance();
         stackFile = std::make_unique<StackFile>();
         if (!stackFile->begin(outputPath(0), meta, &error)) {
             fail(error);
@@ -354,16 +346,17 @@ void RecipeRunner::stackPlane(const QImage& frame)
         fail(error);
         return;
     }
-    if (fusion && !fusion->addPlane(rgb, stackZ.value(plane) * 0.1)) {
+    if (fusion && !fusion->addPlane(rgb, z * 0.1))
         fail(QStringLiteral("plane %1 is not the size of the first").arg(plane + 1));
-        return;
-    }
-    ++plane;
-    if (plane < step.planes) {
-        stackNextPlane();
-        return;
-    }
-    emit progress(index, plane, step.planes);
+}
+
+void RecipeRunner::stackDone()
+{
+    const RecipeStep& step = recipe.steps[index];
+    // A plain query after this step reads the same position the last plane's move left.
+    stage.setPosition(here);
+    emit progress(index, step.planes, step.planes);
+    QString error;
     if (!stackFile->finish(&error)) {
         fail(error);
         return;
@@ -374,14 +367,8 @@ void RecipeRunner::stackPlane(const QImage& frame)
     if (fusion) {
         const FusionResult fused = fusion->finish();
         fusion.reset();
-        OmeImage meta;
-        meta.name = recipe.slide + QStringLiteral(" all in focus");
-        meta.acquired = QDateTime::currentDateTime();
-        meta.physicalSizeXUm = mppX;
-        meta.physicalSizeYUm = mppY;
-        const QPointF topLeft = topLeftUm(stackStart, rgb.size());
-        meta.planes = {OmePlane{0, 0, 0, true, topLeft.x(), topLeft.y(), std::nan("")}};
-        meta.provenance = provenance();
+        const OmeImage meta =
+            describe(recipe.slide + QStringLiteral(" all in focus"), stackStart, fused.picture.size(), {std::nan("")});
         if (!PictureFile::writeOmeTiff(outputPath(1), fused.picture, meta, &fused.heightUm, &error)) {
             fail(error);
             return;
@@ -466,14 +453,7 @@ bool RecipeRunner::writePicture(const QImage& frame, const QString& path, QStrin
 {
     const RecipeStep& step = recipe.steps[index];
     if (step.format == QLatin1String("ome-tiff")) {
-        OmeImage meta;
-        meta.name = recipe.slide;
-        meta.acquired = QDateTime::currentDateTime();
-        meta.physicalSizeXUm = mppX;
-        meta.physicalSizeYUm = mppY;
-        const QPointF topLeft = topLeftUm(here, frame.size());
-        meta.planes = {OmePlane{0, 0, 0, true, topLeft.x(), topLeft.y(), double(here.z) * 0.1}};
-        meta.provenance = provenance();
+        const OmeImage meta = describe(recipe.slide, here, frame.size(), {double(here.z) * 0.1});
         return PictureFile::writeOmeTiff(path, frame.convertToFormat(QImage::Format_RGB888), meta, nullptr, error);
     }
     QImage picture = frame;

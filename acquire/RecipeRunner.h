@@ -1,6 +1,7 @@
 #pragma once
 
 #include "acquire/ControlClock.h"
+#include "acquire/FocusStackRun.h"
 #include "acquire/JobSubmitter.h"
 #include "acquire/Provenance.h"
 #include "acquire/Recipe.h"
@@ -8,6 +9,7 @@
 #include "acquire/ScanTiming.h"
 #include "acquire/Stage.h"
 #include "acquire/TileScan.h"
+#include "imaging/OmeXml.h"
 
 #include <QObject>
 #include <QTemporaryDir>
@@ -71,10 +73,11 @@ private:
     void frameArrived(const QImage& frame);
     // Stage z (0.1 µm) of plane k of the stack under way.
     double planeZ(int k) const;
-    // Stage µm of the top-left pixel of a picture centred on the stage position.
-    QPointF topLeftUm(const CoordinateTriple& centre, const QSize& picture) const;
-    void stackNextPlane();
-    void stackPlane(const QImage& frame);
+    // A picture centred on `centre` with a plane at each z (µm), its scale and provenance.
+    OmeImage describe(const QString& name, const CoordinateTriple& centre, const QSize& picture,
+                      const QVector<double>& zUm) const;
+    void stackPlane(const QImage& frame, int k, double z);
+    void stackDone();
     void startScan(const RecipeStep& step);
     void scanFinished(bool cancelled);
     void mosaicSaved();
@@ -86,6 +89,7 @@ private:
 
     SessionLink& link;
     JobSubmitter jobs;
+    FocusStackRun stack;
     ScanTiming timing;
     TileScan scan;
     Recipe recipe;
@@ -102,8 +106,6 @@ private:
     int stepsThisRun = 0;
     // The stack under way.
     CoordinateTriple stackStart;
-    QVector<double> stackZ;
-    int plane = 0;
     std::unique_ptr<StackFile> stackFile;
     std::unique_ptr<FocusFusion> fusion;
     // The scan under way.

@@ -28,14 +28,12 @@ Stage::Stage(SessionLink& sessionLink, QObject* parent)
 
 void Stage::moveTo(double x, double y, double z)
 {
-    blockingMove = false;
     began.start();
     send(PositionReport::moveQuery(x, y, z), MyHTTP::defaultStallTimeoutMs);
 }
 
 void Stage::autofocus(bool accurate)
 {
-    blockingMove = false;
     began.start();
     // The accurate sweep may take minutes before the first byte of its reply.
     send(accurate ? QStringLiteral("f=r") : QStringLiteral("f=a"), accurate ? 600000 : MyHTTP::defaultStallTimeoutMs);
@@ -43,23 +41,8 @@ void Stage::autofocus(bool accurate)
 
 void Stage::query()
 {
-    blockingMove = false;
     began.start();
     send(QStringLiteral("f=w"), MyHTTP::defaultStallTimeoutMs);
-}
-
-void Stage::stackMove(const CoordinateTriple& target)
-{
-    blockingMove = true;
-    stackTarget = target;
-    began.start();
-    requeryTimer.stop();
-    busy = true;
-    // A focus stack's move carries its token in the query, as the window sends it.
-    fetcher.setStallTimeout(MyHTTP::defaultStallTimeoutMs);
-    fetcher.setUrl(link.url(PositionReport::stackMoveQuery(target.x, target.y, target.z) + QStringLiteral("&auth=") +
-                            link.token()));
-    fetcher.start();
 }
 
 void Stage::picture(int size)
@@ -101,17 +84,6 @@ void Stage::positionReply()
     }
     const bool refused = fetcher.length() > 0 && fetcher.data()[0] == '-';
     const QString firstLine = PositionReport::firstLine(fetcher.data(), fetcher.length());
-    if (blockingMove) {
-        // The reply is otherwise not read, but a '-' is a refusal: the stage never went there.
-        if (refused) {
-            fail(QStringLiteral("the server refused the stage move (%1)").arg(firstLine), Failure::Refused);
-            return;
-        }
-        busy = false;
-        current = stackTarget;
-        emit arrived(current);
-        return;
-    }
     CoordinateTriple at = current;
     const PositionReport::Kind kind = PositionReport::read(fetcher.data(), fetcher.length(), at);
     if (kind == PositionReport::Kind::Invalid) {

@@ -37,8 +37,6 @@ public:
     // Quick ("f=a") or accurate ("f=r", which may take minutes before it answers).
     void autofocus(bool accurate);
     void query();
-    // The "f=m&b=y" move of a focus stack: answered once the stage is there, no query follows.
-    void stackMove(const CoordinateTriple& target);
     // One frame of picture size 1 to 4.
     void picture(int size);
     void stop();
@@ -78,8 +76,6 @@ private:
     QElapsedTimer sent;
     QElapsedTimer began;
     CoordinateTriple current;
-    CoordinateTriple stackTarget;
     bool busy = false;
-    bool blockingMove = false;
     bool frameUnreadable = false;
 };

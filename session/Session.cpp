@@ -292,12 +292,11 @@ void Session::closeEvent(QCloseEvent* event)
     jobs.stop();
     scopeInfo.stop();
     stage.stop();
+    stackRun.stop();
     stackAcquiring = false;
     stageMoving = false;
     // An empty address aborts the request in flight without a report and sends nothing later.
-    stackMoveFetcher.setUrl(QString());
     videoFetcher.setUrl(QString());
-    stackImageFetcher.setUrl(QString());
     lowRes->abandonRequests();
     highRes->abandonRequests();
     QMainWindow::closeEvent(event);

@@ -2,13 +2,13 @@
 
 #include "acquire/ControlClock.h"
 #include "acquire/CoordinateTriple.h"
+#include "acquire/FocusStackRun.h"
 #include "acquire/JobSubmitter.h"
 #include "acquire/ScanTiming.h"
 #include "acquire/ScopeInfo.h"
 #include "acquire/SessionLink.h"
 #include "acquire/Stage.h"
 #include "imaging/OmeXml.h"
-#include "net/MyHTTP.h"
 #include "net/MyWebJPEG.h"
 #include "session/ScanSettings.h"
 #include "setup/SessionInfo.h"
@@ -169,10 +169,9 @@ public:
     // Opened by the first fusion of a whole-frame stack and kept for the next.
     QPointer<AllInFocusWindow> allInFocusWindow;
     MyWebJPEG videoFetcher;
-    MyWebJPEG stackImageFetcher;
-    // Moves, autofocus and position queries; the focus stack's moves go through stackMoveFetcher.
+    // Moves, autofocus and position queries; the focus stack's moves go through stackRun.
     Stage stage{link};
-    MyHTTP stackMoveFetcher;
+    FocusStackRun stackRun{link};
     CoordinateTriple currentCoords;
     CoordinateTriple stackStart;
     // Stage micrometres of the top-left pixel of the stack's planes.
@@ -184,7 +183,6 @@ public:
     // Focus measure of each stack frame, index for index with stackZ.
     QVector<double> stackSharpness;
     bool stackAcquiring = false;
-    int framesLeft = 0;
     // The last stack stopped before all its frames arrived.
     bool stackCutShort = false;
     // The stack in hand holds whole frames; when it began.
@@ -313,8 +311,6 @@ private:
     // True, with a word in the status bar, while coordinates typed into the fields have not been sent.
     bool keepTypedCoordinates();
     void stopStack(const QString& reason);
-    void stackFetchFailed();
-    void recordSharpness(const QImage& picture);
     void showSharpness();
     void videoFetchFailed();
     // Save Stack and All in Focus follow the stack in hand and the fusion.

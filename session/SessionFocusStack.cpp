@@ -1,6 +1,5 @@
 #include "session/Session.h"
 
-#include "acquire/PositionReport.h"
 #include "session/FocusMeasure.h"
 #include "views/FocusCurve.h"
 #include "views/PictureMap.h"
@@ -29,14 +28,13 @@ void Session::beginZAcquire()
     updateStackActions();
     disableControls();
     statusBar()->showMessage(QStringLiteral("Acquiring focus stack..."));
-    framesLeft = frameCountSelector->value();
     insetStack->clear();
     // Blank at once: the last stack's frame must not stand for this one.
     insetStack->update();
     stackZ.clear();
     stackSharpness.clear();
     showSharpness();
-    zSlider->setMaximum(framesLeft - 1);
+    zSlider->setMaximum(frameCountSelector->value() - 1);
     stackStart = currentCoords;
 
     QPoint origin;
@@ -50,98 +48,55 @@ void Session::beginZAcquire()
         PictureMap::topLeftUm(stackStart, scopeInfo.mppX, scopeInfo.mppY, frame) +
         (stackFullFrame ? QPointF()
                         : QPointF(origin.x() * double(scopeInfo.mppX), origin.y() * double(scopeInfo.mppY)));
-    // A whole frame is the live video request itself, at the current picture size.
-    if (stackFullFrame)
-        stackImageFetcher.setUrl(videoFetcher.url());
-    else
-        stackImageFetcher.setUrl(videoFetcher.url() + QStringLiteral("&x=") + QString::asprintf("%i", origin.x()) +
-                                 QStringLiteral("&y=") + QString::asprintf("%i", origin.y()) +
-                                 QStringLiteral("&inset=1"));
-    QImage none;
-    startNextZImage(none);
+    // A whole frame is the live video request itself, at the current picture size; a
+    // small one its 168 x 140 inset at the sampling region.
+    stackRun.start(stackStart, frameCountSelector->value(), frameRangeSelector->value(),
+                   videoFetcher.url() +
+                       (stackFullFrame ? QString() : QString::asprintf("&x=%i&y=%i&inset=1", origin.x(), origin.y())));
 }
 
+// Files each plane as it arrives; the run then moves on to the next.
 void Session::startNextZImage(QImage& picture)
 {
-    if (!stackAcquiring)
-        return;
-    // A picture for the frame whose move was sent last.
-    if (stackSharpness.size() < stackZ.size())
-        recordSharpness(picture);
-
-    if (framesLeft <= 0) {
-        stackAcquiring = false;
-        enableControls();
-        statusBar()->clearMessage();
-        stackComplete = insetStack->count() > 0 && insetStack->count() == stackZ.size();
-        updateStackActions();
-        // Without a clear sharpest frame the slider stays where the stack ended.
-        const int best = FocusMeasure::sharpest(stackSharpness);
-        if (best >= 0 && keepTypedCoordinates()) {
-            // The sharpest frame is shown, its z not put over what the user typed.
-            const QSignalBlocker quiet(zSlider);
-            zSlider->setValue(best);
-            insetStack->displayImage(best);
-        } else if (best >= 0) {
-            if (zSlider->value() == best)
-                focusSliderChanged(best);
-            else
-                zSlider->setValue(best);
-        }
-        showSharpness();
-        return;
-    }
-
-    const int frames = frameCountSelector->value();
-    // The interval in µm, in stage units of 0.1 µm; the planes are centred on the start.
-    const double step = frameRangeSelector->value() * 10.0 / frames;
-    const int k = frames - framesLeft;
-    const double z = double(stackStart.z) + (k - (frames - 1) / 2.0) * step;
-    zSlider->setValue(k);
-
-    if (!(z > 0.0 && z < 30000.0)) {
-        stopStack(QStringLiteral("***Focus stack stopped: the next position lies outside the focus range."));
-        return;
-    }
-    stackZ.append(z);
-    stackMoveFetcher.setUrl(sessionUrl(PositionReport::stackMoveQuery(stackStart.x, stackStart.y, z) +
-                                       QStringLiteral("&auth=") + link.token()));
-    stackMoveFetcher.start();
-    --framesLeft;
+    // Whole frames stay as the server's JPEG bytes until shown, fused or saved.
+    if (stackFullFrame)
+        insetStack->addEncoded(stackRun.frameBytes(), picture);
+    else
+        insetStack->addImage(picture);
+    stackSharpness.append(FocusMeasure::of(picture));
+    showSharpness();
 }
 
+// The last plane's move and frame are done: the stack is whole.
 void Session::zMoveComplete()
 {
-    if (!stackAcquiring)
-        return;
-    // A picture taken after a failed move would be filed under the wrong z.
-    if (!stackMoveFetcher.succeeded()) {
-        stopStack(QStringLiteral("***Focus stack stopped: the server did not answer."));
-        return;
+    stackAcquiring = false;
+    enableControls();
+    statusBar()->clearMessage();
+    stackComplete = insetStack->count() > 0 && insetStack->count() == stackZ.size();
+    updateStackActions();
+    // Without a clear sharpest frame the slider stays where the stack ended.
+    const int best = FocusMeasure::sharpest(stackSharpness);
+    if (best >= 0 && keepTypedCoordinates()) {
+        // The sharpest frame is shown, its z not put over what the user typed.
+        const QSignalBlocker quiet(zSlider);
+        zSlider->setValue(best);
+        insetStack->displayImage(best);
+    } else if (best >= 0) {
+        if (zSlider->value() == best)
+            focusSliderChanged(best);
+        else
+            zSlider->setValue(best);
     }
-    // The reply is otherwise not read, but a '-' is a refusal (an expired
-    // session, a bad token): the stage never went to this z.
-    if (stackMoveFetcher.length() > 0 && stackMoveFetcher.data()[0] == '-') {
-        stopStack(QStringLiteral("***Focus stack stopped: the server refused the stage move (") +
-                  PositionReport::firstLine(stackMoveFetcher.data(), stackMoveFetcher.length()) + QStringLiteral(")."));
-        return;
-    }
-    stackImageFetcher.get();
-}
-
-void Session::stackFetchFailed()
-{
-    if (stackAcquiring)
-        stopStack(QStringLiteral("***Focus stack stopped: the server did not answer."));
+    showSharpness();
 }
 
 void Session::stopStack(const QString& reason)
 {
     // Keep the frames that did arrive browsable, each with its own z.
     const int received = insetStack->count();
-    stackZ.resize(std::min(int(stackZ.size()), received));
-    stackSharpness.resize(std::min(int(stackSharpness.size()), received));
-    framesLeft = 0;
+    // Less the plane whose move or frame failed.
+    stackZ.resize(received);
     stackCutShort = true;
     // Still acquiring while the slider is clamped, so the z field is left alone.
     zSlider->setMaximum(std::max(0, received - 1));
@@ -158,12 +113,6 @@ void Session::focusSliderChanged(int index)
         return;
     currentCoords.z = float(stackZ[index]);
     pointToScreen(currentCoords);
-    showSharpness();
-}
-
-void Session::recordSharpness(const QImage& picture)
-{
-    stackSharpness.append(FocusMeasure::of(picture));
     showSharpness();
 }
 

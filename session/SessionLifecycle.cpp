@@ -42,32 +42,22 @@ void Session::begin(SessionInfo& info)
     connect(lowRes, &LowResPreview::destinationChanged, highRes, &HighResPreview::setLocation);
     connect(highRes, &HighResPreview::locationChanged, lowRes, &LowResPreview::setDestination);
     connect(highRes, &HighResPreview::locationChanged, this, &Session::changeDestination);
-    // A picture after the stack stopped (an unreadable one repeats the previous
-    // picture) belongs to no stack.
-    connect(&stackImageFetcher, &MyWebJPEG::newImageAvailable, insetStack, [this](QImage& picture) {
-        if (!stackAcquiring)
-            return;
-        // Whole frames stay as the server's JPEG bytes until shown, fused or saved.
-        if (stackFullFrame)
-            insetStack->addEncoded(stackImageFetcher.imageBytes(), picture);
-        else
-            insetStack->addImage(picture);
+    connect(&stackRun, &FocusStackRun::planeStarted, this, [this](int k, double z) {
+        zSlider->setValue(k);
+        stackZ.append(z);
     });
-    connect(&stackImageFetcher, &MyWebJPEG::newImageAvailable, this, &Session::startNextZImage);
-    connect(&stackMoveFetcher, qOverload<>(&MyHTTP::done), this, &Session::zMoveComplete);
+    connect(&stackRun, &FocusStackRun::planeTaken, this, &Session::startNextZImage);
+    connect(&stackRun, &FocusStackRun::finished, this, &Session::zMoveComplete);
+    connect(&stackRun, &FocusStackRun::failed, this, [this](FocusStackRun::Failure, const QString& reason) {
+        stopStack(QStringLiteral("***Focus stack stopped: ") + reason + QLatin1Char('.'));
+    });
     connect(zSlider, &QSlider::valueChanged, insetStack, &VideoStack::displayImage);
 
     // Failures that would otherwise leave the window waiting for ever.
     connect(&videoFetcher, &MyWebJPEG::fetchFailed, this, &Session::videoFetchFailed);
-    connect(&stackImageFetcher, &MyWebJPEG::fetchFailed, this, &Session::stackFetchFailed);
     // An unreadable frame would otherwise pass for a new one showing the old picture.
     connect(&videoFetcher, &MyWebJPEG::decodeFailed, this,
             [this] { appendInfo(QStringLiteral("***Error decoding video frame from microscope.")); });
-    // Stopping first keeps the old picture that follows from being filed under a new z.
-    connect(&stackImageFetcher, &MyWebJPEG::decodeFailed, this, [this] {
-        if (stackAcquiring)
-            stopStack(QStringLiteral("***Focus stack stopped: the server sent a picture that could not be read."));
-    });
 
     // Keys step the stage at the scale of the live picture, from either window.
     stageKeys = new StageKeys(this);

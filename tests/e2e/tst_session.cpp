@@ -349,7 +349,7 @@ private slots:
         s->frameCountSelector->setValue(5);
         // each wait returns at a plane, before the next is asked for: polling
         // would miss the second plane on a busy machine
-        QSignalSpy planes(&s->stackImageFetcher, &MyWebJPEG::newImageAvailable);
+        QSignalSpy planes(&s->stackRun, &FocusStackRun::planeTaken);
         s->focusStackButton->click();
         while (planes.size() < 2)
             QVERIFY(planes.wait());
@@ -394,7 +394,7 @@ private slots:
         Session* s = h.session.get();
         QVERIFY(h.moveTo(QStringLiteral("37.835"), QStringLiteral("25.1625"), startZ));
         // a picture fault strikes the third picture, or the first
-        connect(&s->stackImageFetcher, &MyWebJPEG::newImageAvailable, this, [this, s, fault] {
+        connect(&s->stackRun, &FocusStackRun::planeTaken, this, [this, s, fault] {
             if (fault.startsWith("inset") && s->insetStack->count() == 2)
                 h.server->addFault(fault);
         });

@@ -312,8 +312,9 @@ private slots:
                  microscope.isEmpty());
     }
 
-    // A goto, a quick autofocus and a 3-plane stack, by hand in the window and
-    // from a recipe, send the same stage requests to servers of the same seed.
+    // A goto, a quick autofocus and a 3-plane stack (planes 2.33 µm apart, z
+    // sent to the millionth), by hand in the window and from a recipe, send the
+    // same stage requests to servers of the same seed.
     void recipeSendsWhatTheWindowSends()
     {
         // Left out as the window's own: the frame its live view fetches after
@@ -340,7 +341,7 @@ private slots:
         byHand.session->doCoarseAuto();
         QTRY_VERIFY_WITH_TIMEOUT(!byHand.session->stageBusy(), 30000);
         byHand.session->frameCountSelector->setValue(3);
-        byHand.session->frameRangeSelector->setValue(6);
+        byHand.session->frameRangeSelector->setValue(7);
         byHand.session->fullFrameCheck->setChecked(true);
         byHand.session->beginZAcquire();
         QTRY_VERIFY_WITH_TIMEOUT(!byHand.session->stageBusy(), 30000);
@@ -351,7 +352,7 @@ private slots:
         QVERIFY(server.listen(0));
         const QByteArray text = QStringLiteral("server: %1\nmicroscope: %2\nuser: demo\nslide: s\noutput: agree\n"
                                                "steps:\n  - goto: {x: 12.5, y: 20.25, z: 1500}\n  - autofocus: quick\n"
-                                               "  - stack: {planes: 3, range: 6}\n")
+                                               "  - stack: {planes: 3, range: 7}\n")
                                     .arg(server.host(), server.scopeNames().value(0))
                                     .toUtf8();
         Recipe recipe;

@@ -81,8 +81,7 @@ public:
             [s] {
                 return !s->stage.isBusy() && !s->videoFetcher.http().isBusy() &&
                        !s->scopeInfo.sysInfoFetcher.isBusy() && !s->clock.timeFetcher.isBusy() &&
-                       !s->stackMoveFetcher.isBusy() && !s->stackImageFetcher.http().isBusy() &&
-                       !s->jobs.jobFetcher.isBusy();
+                       !s->stackRun.isRunning() && !s->jobs.jobFetcher.isBusy();
             },
             timeoutMs);
     }
