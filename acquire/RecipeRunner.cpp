@@ -16,15 +16,6 @@
 
 #include <cmath>
 
-namespace {
-
-QPointF micrometres(const CoordinateTriple& c)
-{
-    return QPointF(double(c.x) * 0.1, double(c.y) * 0.1);
-}
-
-} // namespace
-
 RecipeRunner::RecipeRunner(SessionLink& sessionLink, QObject* parent)
     : QObject(parent)
     , stage(sessionLink)

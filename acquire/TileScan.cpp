@@ -7,15 +7,6 @@
 
 #include <cmath>
 
-namespace {
-
-QPointF micrometres(const CoordinateTriple& c)
-{
-    return QPointF(double(c.x) / 10.0, double(c.y) / 10.0);
-}
-
-} // namespace
-
 TileScan::TileScan(SessionLink& link, ScanTiming& scanTiming, QObject* parent)
     : QObject(parent)
     , stage(link)

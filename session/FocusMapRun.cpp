@@ -10,11 +10,6 @@
 
 namespace {
 
-QPointF micrometres(const CoordinateTriple& c)
-{
-    return QPointF(double(c.x) / 10.0, double(c.y) / 10.0);
-}
-
 // n indices from 0 to last, evenly spread, ends included.
 QVector<int> spread(int n, int last)
 {

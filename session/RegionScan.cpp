@@ -35,11 +35,6 @@ QString duration(double seconds)
     return QStringLiteral("%1 h %2 min").arg(s / 3600).arg((s % 3600) / 60, 2, 10, QLatin1Char('0'));
 }
 
-QPointF micrometres(const CoordinateTriple& stage)
-{
-    return QPointF(double(stage.x) / 10.0, double(stage.y) / 10.0);
-}
-
 } // namespace
 
 RegionScan::RegionScan(const Engine* owner, Session* window, std::function<ScanSettings()> asked)
