@@ -74,8 +74,7 @@ void FocusStackRun::nextPlane()
         fail(Failure::OutOfRange, QStringLiteral("the next position lies outside the focus range"));
     } else {
         emit planeStarted(plane, z[plane]);
-        moveFetcher.setUrl(link.url(PositionReport::stackMoveQuery(double(from.x), double(from.y), z[plane]) +
-                                    QStringLiteral("&auth=") + link.token()));
+        moveFetcher.setUrl(link.urlWithToken(PositionReport::stackMoveQuery(double(from.x), double(from.y), z[plane])));
         moveFetcher.start();
     }
 }

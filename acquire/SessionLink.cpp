@@ -15,3 +15,8 @@ QString SessionLink::url(const QString& query) const
 {
     return OrvexUrl::session(host, prefix, query);
 }
+
+QString SessionLink::urlWithToken(const QString& query)
+{
+    return url(query + QStringLiteral("&auth=") + token());
+}

@@ -15,6 +15,8 @@ public:
     QString url(const QString& query) const;
     // A fresh token for a request that moves the stage or submits a job.
     QString token() { return auth.makeToken(); }
+    // url() of a query that moves the stage, with a fresh token at its end.
+    QString urlWithToken(const QString& query);
 
     Auth auth;
 

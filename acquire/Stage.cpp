@@ -70,7 +70,7 @@ void Stage::send(const QString& query, int stallTimeoutMs)
     busy = true;
     sent.start();
     fetcher.setStallTimeout(stallTimeoutMs);
-    fetcher.setUrl(link.url(query + QStringLiteral("&auth=") + link.token()));
+    fetcher.setUrl(link.urlWithToken(query));
     fetcher.start();
 }
 
